@@ -1,0 +1,22 @@
+# What each core subsystem needs beyond QtCore; a subsystem's own
+# sources.cmake may add more.
+# A subsystem that has no sources yet is skipped.
+function(mirel_link sub)
+    if(NOT TARGET mirel_${sub})
+        return()
+    endif()
+    foreach(dep IN LISTS ARGN)
+        if(NOT dep MATCHES "^mirel_" OR TARGET ${dep})
+            target_link_libraries(mirel_${sub} PUBLIC ${dep})
+        endif()
+    endforeach()
+endfunction()
+mirel_link(store mirel_platform SQLite::SQLite3)
+mirel_link(net mirel_platform mirel_store CURL::libcurl)
+mirel_link(iploc mirel_platform)
+mirel_link(notify mirel_platform ALSA::ALSA)
+mirel_link(accounts mirel_platform mirel_store)
+mirel_link(monitor mirel_platform mirel_store mirel_net mirel_iploc mirel_notify mirel_accounts)
+mirel_link(greet mirel_platform mirel_store mirel_accounts X11::X11 X11::Xtst)
+mirel_link(history mirel_platform mirel_store PkgConfig::XLSXWRITER)
+mirel_link(trackcode mirel_platform mirel_store)

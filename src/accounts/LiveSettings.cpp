@@ -1,0 +1,7 @@
+#include "accounts/LiveSettings.h"
+
+CLiveSettings& LiveSettings()
+{
+    static CLiveSettings settings;
+    return settings;
+}

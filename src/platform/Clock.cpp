@@ -1,0 +1,30 @@
+#include "platform/Clock.h"
+
+#include <QDateTime>
+#include <QThread>
+
+#include <atomic>
+
+namespace {
+
+class CRealClock final : public IClock
+{
+public:
+    void SleepMs(int ms) override { QThread::msleep(static_cast<unsigned long>(ms)); }
+    qint64 NowMs() override { return QDateTime::currentMSecsSinceEpoch(); }
+};
+
+CRealClock g_realClock;
+std::atomic<IClock*> g_clock{&g_realClock};
+
+} // namespace
+
+IClock& Clock()
+{
+    return *g_clock.load();
+}
+
+void SetClock(IClock* clock)
+{
+    g_clock.store(clock ? clock : &g_realClock);
+}

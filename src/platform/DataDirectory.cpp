@@ -1,0 +1,74 @@
+#include "platform/DataDirectory.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <mutex>
+
+namespace {
+
+std::mutex g_dirMutex;
+QString g_dataDir;
+
+bool IsWritableDir(const QString& dir)
+{
+    const QFileInfo info(dir);
+    return !dir.isEmpty() && info.isDir() && info.isWritable();
+}
+
+QString ChooseDataDirectory()
+{
+    const QString fromEnv = qEnvironmentVariable("MIRELHELP_HOME");
+    if (!fromEnv.isEmpty())
+        return fromEnv;
+    const QString appDir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    // An installed program lives in a bin folder shared with others; keep data out of it.
+    if (IsWritableDir(appDir) && !appDir.endsWith(QLatin1String("/bin")))
+        return appDir;
+    return QDir::homePath() + QStringLiteral("/.local/share/mirelhelper");
+}
+
+} // namespace
+
+QString DataDirectory()
+{
+    std::lock_guard lock(g_dirMutex);
+    if (g_dataDir.isEmpty()) {
+        g_dataDir = QDir::cleanPath(ChooseDataDirectory());
+        QDir().mkpath(g_dataDir);
+    }
+    return g_dataDir;
+}
+
+void SetDataDirectory(const QString& dir)
+{
+    std::lock_guard lock(g_dirMutex);
+    g_dataDir = QDir::cleanPath(dir);
+    QDir().mkpath(g_dataDir);
+}
+
+QString DataFilePath(const QString& fileName)
+{
+    return DataDirectory() + QLatin1Char('/') + fileName;
+}
+
+QString IpDataFilePath()
+{
+    const QString own = DataFilePath(QStringLiteral("QQWry.Dat"));
+    if (QFileInfo::exists(own))
+        return own;
+    QStringList candidates;
+    if (QCoreApplication::instance()) {
+        const QString appDir = QCoreApplication::applicationDirPath();
+        candidates << appDir + QStringLiteral("/QQWry.Dat") << appDir + QStringLiteral("/../share/mirelhelper/QQWry.Dat");
+    }
+    candidates << QStringLiteral("/usr/local/share/mirelhelper/QQWry.Dat")
+               << QStringLiteral("/usr/share/mirelhelper/QQWry.Dat");
+    for (const QString& path : candidates) {
+        if (QFileInfo::exists(path))
+            return QDir::cleanPath(path);
+    }
+    return own;
+}

@@ -1,0 +1,44 @@
+#pragma once
+// A forward-reading cursor over one query, read by column position. Lives on
+// the caller's stack for one reading; never shared between threads.
+#include "store/Variant.h"
+
+#include <QString>
+
+struct sqlite3_stmt;
+class CAdoConnection;
+
+class CAdoRecordSet
+{
+public:
+    // Bound to g_pConnection.
+    CAdoRecordSet();
+    explicit CAdoRecordSet(CAdoConnection* connection);
+    virtual ~CAdoRecordSet();
+    CAdoRecordSet(const CAdoRecordSet&) = delete;
+    CAdoRecordSet& operator=(const CAdoRecordSet&) = delete;
+
+    bool Open(const QString& sql = QString());
+    void Close();
+    bool IsOpen() const;
+    // True at the end, and also when the store keeps failing, so reading loops always end.
+    bool IsEOF() const;
+    bool MoveNext();
+    int GetFieldsCount() const;
+    // The column collection: name of the column at a position, empty when there is none.
+    QString GetFieldName(int position) const;
+
+    bool GetCollect(int position, QString& out);
+    bool GetCollectBool(int position, bool& out);
+    bool GetCollectInt(int position, int& out);
+    // The raw value at a position (Empty when there is none).
+    CVariant GetValue(int position) const;
+
+    CAdoConnection* m_pConnection = nullptr;
+
+private:
+    QString m_sql;
+    sqlite3_stmt* m_stmt = nullptr;
+    bool m_eof = true;
+    int m_failures = 0;
+};
