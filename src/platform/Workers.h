@@ -1,0 +1,34 @@
+#pragma once
+// Every stoppable worker thread registers here while it runs, so that exit
+// can raise every stop flag and give the threads a bounded time to end.
+// Thread-safe.
+#include <QThread>
+
+#include <atomic>
+
+class CWorkerRegistry
+{
+public:
+    static void Register(QThread* thread, std::atomic<int>* stopFlag);
+    static void Unregister(QThread* thread);
+    // Raises every stop flag; waits up to timeoutMs for the threads to end.
+    // True when all ended in time.
+    static bool StopAll(int timeoutMs);
+    static int RunningCount();
+};
+
+// Registers for the lifetime of a worker's run().
+class CWorkerScope
+{
+public:
+    CWorkerScope(QThread* thread, std::atomic<int>* stopFlag) : m_thread(thread)
+    {
+        CWorkerRegistry::Register(thread, stopFlag);
+    }
+    ~CWorkerScope() { CWorkerRegistry::Unregister(m_thread); }
+    CWorkerScope(const CWorkerScope&) = delete;
+    CWorkerScope& operator=(const CWorkerScope&) = delete;
+
+private:
+    QThread* m_thread;
+};
