@@ -1,0 +1,11 @@
+#pragma once
+// The IM web side of the local stand-in: profile pages listing an account's
+// recent visitors, portrait images, the presence query, the message page and
+// item pages, plus their admin calls. Its state lives in <dataDir>/im.db.
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+void RegisterImRoutes(httplib::Server& server, const std::string& dataDir);
