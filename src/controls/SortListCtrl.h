@@ -1,0 +1,93 @@
+#pragma once
+// Report list that sorts by a clicked column: numbers as numbers, dd/mm/yyyy
+// as dates, everything else as locale-aware text. Rows live in a model of our
+// own (texts plus one image index per row), so 100,000 rows stay cheap.
+// Window's thread only.
+#include <QHeaderView>
+#include <QIcon>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTableView>
+
+class CSortListModel;
+
+class CSortHeaderCtrl : public QHeaderView
+{
+    Q_OBJECT
+public:
+    explicit CSortHeaderCtrl(QWidget* parent = nullptr);
+
+    // Shows the arrow on column; the previously sorted column loses its arrow.
+    void SetSortArrow(int column, bool ascending);
+    int SortColumn() const { return m_sortColumn; }
+    bool IsAscending() const { return m_ascending; }
+
+private:
+    int m_sortColumn = -1;
+    bool m_ascending = true;
+};
+
+class CSortListCtrl : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit CSortListCtrl(QWidget* parent = nullptr);
+    ~CSortListCtrl() override;
+
+    // "name,width;name,width;..." appended to the existing columns. A text
+    // without "," adds nothing and succeeds.
+    bool SetHeadings(const QString& headings);
+    int GetColumnCount() const;
+
+    // Appends one row (texts beyond the column count are ignored, missing ones
+    // are empty); returns its index. Rows are not placed in sort order until
+    // the next header click.
+    int AddItem(const QStringList& texts);
+    int AddItemWithImage(int image, const QStringList& texts);
+    // Image index into SetImageList's list, shown in the first column; -1 = none.
+    void SetItemImage(int row, int image);
+    int GetItemImage(int row) const;
+    void SetImageList(const QList<QIcon>& images);
+    // Keeps the columns and the sort state.
+    bool DeleteAllItems();
+    int GetItemCount() const;
+    QString GetItemText(int row, int col) const;
+    bool SetItemText(int row, int col, const QString& text);
+
+    // The "current" row: the last row clicked or set, -1 when none.
+    int GetSelectionMark() const;
+    void SetSelectionMark(int row);
+    // Selected rows in ascending order.
+    QList<int> GetSelectedRows() const;
+
+    // Column widths kept per user (QSettings, organisation "MirelHelp - ZorIrevov"),
+    // under the list's objectName().
+    void LoadColumnInfo();
+    void SaveColumnInfo();
+
+    // What a header click does: ascending on a new column, toggled on the same one.
+    void OnColumnClick(int column);
+    int SortColumn() const { return m_sortColumn; }
+    bool IsAscending() const { return m_ascending; }
+    CSortHeaderCtrl* SortHeader() const { return m_header; }
+
+    // <0, 0, >0 for a before b in the given direction. Only a decides whether
+    // the comparison is numeric, by date or textual.
+    static int CompareFunction(const QString& a, const QString& b, bool ascending);
+    static bool IsDate(const QString& text);
+    static int DateCompare(const QString& a, const QString& b);
+
+Q_SIGNALS:
+    // Emitted only when the click hits a row.
+    void ItemClicked(int row, int column);
+    void ItemDoubleClicked(int row, int column);
+
+private:
+    void SortRows();
+
+    CSortListModel* m_model;
+    CSortHeaderCtrl* m_header;
+    int m_sortColumn = -1;
+    bool m_ascending = true;
+};
