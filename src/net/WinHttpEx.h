@@ -6,8 +6,6 @@
 #include <QByteArray>
 #include <QString>
 
-
-
 // A reply body larger than this is a failure.
 constexpr qint64 kMaxBodyBytes = 8 * 1024 * 1024;
 // The program's limits; only tests change them (SetHttpTimeouts).

@@ -1,0 +1,22 @@
+#include "net/AbortScope.h"
+
+namespace {
+thread_local const std::atomic<int>* t_stopFlag = nullptr;
+}
+
+CAbortScope::CAbortScope(const std::atomic<int>* stopFlag)
+    : m_previous(t_stopFlag)
+{
+    t_stopFlag = stopFlag;
+}
+
+CAbortScope::~CAbortScope()
+{
+    t_stopFlag = m_previous;
+}
+
+bool AbortRequested()
+{
+    const std::atomic<int>* flag = t_stopFlag;
+    return flag && flag->load(std::memory_order_relaxed) != 0;
+}
