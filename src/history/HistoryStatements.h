@@ -1,0 +1,23 @@
+#pragma once
+// The statements the history page issues against [client] and [user]. Text
+// values are escaped with SqlText so a name with a quote is found intact; a
+// row id goes in unquoted, so it is taken only when it is a whole number.
+#include <QDate>
+#include <QString>
+
+QString HistoryShopsSql();
+QString HistoryShowAllSql();
+// "%.4d-%.2d-%.2d 00:00:00" and "%.4d-%.2d-%.2d 23:59:59" of a day.
+QString HistoryDayStartText(const QDate& day);
+QString HistoryDayEndText(const QDate& day);
+QString HistoryDaySql(const QDate& day);
+// The text matches anywhere in the name; an empty text matches every row.
+QString HistoryVisitorSql(const QString& visitor);
+QString HistoryShopSql(const QString& shop);
+// Empty when idText is not a whole number (nothing must be deleted then).
+QString HistoryDeleteRowSql(const QString& idText);
+QString HistoryDeleteRangeSql(const QDate& first, const QDate& last);
+// Item addresses with their number of visits, most visited first.
+QString HistoryRankingSql();
+
+bool IsWholeNumber(const QString& text);
