@@ -6,7 +6,10 @@
 // Owned by the application object; created before any page, destroyed last.
 #include <QString>
 
+#include <shared_mutex>
+
 struct sqlite3;
+struct sqlite3_stmt;
 
 class CAdoConnection
 {
@@ -31,11 +34,22 @@ public:
 
     // For the record set only.
     sqlite3* Handle() const;
+    // Prepares one query and steps to its first row; *hasRow tells whether there is one.
+    // Null on any error. The statement stays usable after Close (the store frees the
+    // connection when its last statement is finalised).
+    sqlite3_stmt* OpenQuery(const QString& sql, bool* hasRow);
+
+    // The path a connection string names ("Data Source=").
+    static QString DataSourceOf(const QString& connectionString);
 
 private:
+    bool OpenFile(const QString& path);
+
     QString m_connectionString;
     QString m_lastOpenError;
     sqlite3* m_db = nullptr;
+    // Shared by statements, exclusive for Open/Close, so no statement meets a freed handle.
+    mutable std::shared_mutex m_handleLock;
 };
 
 extern CAdoConnection* g_pConnection;
@@ -43,3 +57,7 @@ extern CAdoConnection* g_pConnection;
 // A text value ready to stand between single quotes in a statement: every
 // single quote doubled. Every caller that formats text into SQL uses it.
 QString SqlText(const QString& value);
+
+// The statement as SQLite reads it: #date# literals outside quotes and brackets become
+// '...' text literals in the store's form "YYYY-MM-DD HH:MM:SS".
+QString TranslateStatement(const QString& sql);

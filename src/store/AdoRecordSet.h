@@ -3,7 +3,9 @@
 // the caller's stack for one reading; never shared between threads.
 #include "store/Variant.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 struct sqlite3_stmt;
 class CAdoConnection;
@@ -36,9 +38,17 @@ public:
 
     CAdoConnection* m_pConnection = nullptr;
 
+    // The one message of the layer, shown when a column is read from a set that is not open.
+    static QString DisconnectedText();
+
 private:
     QString m_sql;
     sqlite3_stmt* m_stmt = nullptr;
     bool m_eof = true;
     int m_failures = 0;
+    // The column collection of the last query that opened; kept after Close, as the
+    // original provider kept its field collection, so a closed set still knows its columns.
+    bool m_hasColumns = false;
+    QStringList m_columnNames;
+    QList<EVarType> m_columnTypes; // the value type each declared column type yields; Empty: by value
 };

@@ -1,5 +1,7 @@
 #pragma once
-// The start-up checks of the store.
+// The start-up checks of the store, and the tables a new store gets.
+#include <QStringList>
+
 class CAdoRecordSet;
 class CAdoConnection;
 
@@ -7,3 +9,7 @@ class CAdoConnection;
 bool HasColumn(CAdoRecordSet& recordSet, const char* name);
 // Looks for [sysseting].[AddRandom]; adds the Yes/No column when it is missing.
 void UpgradeSchema(CAdoConnection* connection);
+
+// The statements that build a new Info.mdb: the four tables in the column order every
+// reader relies on (columns are fetched by position) and the one [sysseting] row.
+QStringList NewStoreStatements();

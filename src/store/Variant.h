@@ -47,3 +47,6 @@ QString VariantToText(const CVariant& value);
 int VariantToInt(const CVariant& value);
 // "%Y-%m-%d %H:%M:%S" of a date value, or "Invalid DateTime".
 QString FormatDateTime(double date);
+// Reads "YYYY-MM-DD[ HH:MM[:SS]]" (the form the store keeps dates in) as a date value.
+bool DateFromText(const QString& text, double& date);
+CVariant MakeDate(double date);

@@ -1,0 +1,365 @@
+#include "store/AdoConnection.h"
+
+#include "store/Schema.h"
+#include "store/Variant.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <sqlite3.h>
+
+#include <mutex>
+
+CAdoConnection* g_pConnection = nullptr;
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 10000;
+const char kProviderPrefix[] = "Provider=Microsoft.Jet.OLEDB.4.0; Data Source=";
+
+// Holds the connection's own mutex across a step and the reads of its error state,
+// which another thread's statement would otherwise overwrite.
+class CDbMutexLock
+{
+public:
+    explicit CDbMutexLock(sqlite3* db) : m_mutex(db ? sqlite3_db_mutex(db) : nullptr)
+    {
+        if (m_mutex)
+            sqlite3_mutex_enter(m_mutex);
+    }
+    ~CDbMutexLock()
+    {
+        if (m_mutex)
+            sqlite3_mutex_leave(m_mutex);
+    }
+    CDbMutexLock(const CDbMutexLock&) = delete;
+    CDbMutexLock& operator=(const CDbMutexLock&) = delete;
+
+private:
+    sqlite3_mutex* m_mutex;
+};
+
+// Prepares exactly one statement. A second statement after the first (anything but
+// blanks, semicolons and comments) refuses the whole text, as the original provider did.
+sqlite3_stmt* PrepareOne(sqlite3* db, const QByteArray& utf8)
+{
+    sqlite3_stmt* stmt = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail) != SQLITE_OK || !stmt) {
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    const char* end = utf8.constData() + utf8.size();
+    while (tail && tail < end) {
+        sqlite3_stmt* extra = nullptr;
+        const char* next = nullptr;
+        const int rc = sqlite3_prepare_v2(db, tail, int(end - tail), &extra, &next);
+        if (rc != SQLITE_OK || extra || next == tail) {
+            sqlite3_finalize(extra);
+            sqlite3_finalize(stmt);
+            return nullptr;
+        }
+        tail = next;
+    }
+    return stmt;
+}
+
+// Why a file could not be opened, in the owner's words, with the store's own reason.
+QString DescribeFailure(int code, const QString& detail)
+{
+    QString why;
+    switch (code & 0xFF) {
+    case SQLITE_NOTADB:
+        why = QStringLiteral("该文件不是可识别的数据库文件");
+        break;
+    case SQLITE_CORRUPT:
+        why = QStringLiteral("数据库文件已损坏");
+        break;
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        why = QStringLiteral("无法读取该文件(没有权限,或者它不是一个普通文件)");
+        break;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        why = QStringLiteral("数据库被其他程序锁定");
+        break;
+    case SQLITE_IOERR:
+        why = QStringLiteral("读取文件时出错");
+        break;
+    case SQLITE_FULL:
+        why = QStringLiteral("磁盘已满");
+        break;
+    case SQLITE_READONLY:
+        why = QStringLiteral("文件或文件夹只读");
+        break;
+    default:
+        why = QStringLiteral("无法打开数据库");
+        break;
+    }
+    return detail.isEmpty() ? why : why + QStringLiteral(" (") + detail + QLatin1Char(')');
+}
+
+bool ExecPlain(sqlite3* db, const char* sql)
+{
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// Jet also reads month/day/year; everything else the store keeps as written.
+QString NormaliseDateLiteral(const QString& content)
+{
+    double date = 0;
+    if (DateFromText(content, date))
+        return FormatDateTime(date);
+    static const QRegularExpression us(QStringLiteral("^\\s*(\\d{1,2})/(\\d{1,2})/(\\d{4})(\\s+.*)?$"));
+    const QRegularExpressionMatch m = us.match(content);
+    if (m.hasMatch()) {
+        const QString iso = m.captured(3) + QLatin1Char('-') + m.captured(1) + QLatin1Char('-') + m.captured(2) +
+                            m.captured(4);
+        if (DateFromText(iso, date))
+            return FormatDateTime(date);
+    }
+    return content;
+}
+
+} // namespace
+
+QString SqlText(const QString& value)
+{
+    QString doubled = value;
+    doubled.replace(QLatin1Char('\''), QLatin1String("''"));
+    return doubled;
+}
+
+QString TranslateStatement(const QString& sql)
+{
+    if (!sql.contains(QLatin1Char('#')))
+        return sql;
+    QString out;
+    out.reserve(sql.size() + 8);
+    QChar closing; // the character that ends the quoted text or bracketed name we are in
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar c = sql[i];
+        if (!closing.isNull()) {
+            out += c;
+            if (c == closing)
+                closing = QChar();
+            continue;
+        }
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            closing = c;
+        } else if (c == QLatin1Char('[')) {
+            closing = QLatin1Char(']');
+        } else if (c == QLatin1Char('#')) {
+            const qsizetype end = sql.indexOf(QLatin1Char('#'), i + 1);
+            if (end > i) {
+                out += QLatin1Char('\'') + SqlText(NormaliseDateLiteral(sql.mid(i + 1, end - i - 1))) +
+                       QLatin1Char('\'');
+                i = end;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
+CAdoConnection::CAdoConnection() = default;
+
+CAdoConnection::~CAdoConnection()
+{
+    Close();
+}
+
+bool CAdoConnection::Connect(const QString& path, const QString& password, int options)
+{
+    Q_UNUSED(password); // the store carries no password
+    return Open(QLatin1String(kProviderPrefix) + path, options);
+}
+
+QString CAdoConnection::DataSourceOf(const QString& connectionString)
+{
+    static const QRegularExpression source(QStringLiteral("data source\\s*="),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = source.match(connectionString);
+    if (!m.hasMatch())
+        return QString();
+    QString rest = connectionString.mid(m.capturedEnd());
+    // A following "; Key=" ends the value; a semicolon inside a file name stays.
+    static const QRegularExpression nextKey(QStringLiteral(";\\s*[A-Za-z][A-Za-z ]*="));
+    const QRegularExpressionMatch k = nextKey.match(rest);
+    if (k.hasMatch())
+        rest.truncate(k.capturedStart());
+    return rest.trimmed();
+}
+
+bool CAdoConnection::Open(const QString& connectionString, int options)
+{
+    Q_UNUSED(options); // only the original provider had cursor and lock options
+    if (!connectionString.isEmpty())
+        m_connectionString = connectionString;
+    if (m_connectionString.isEmpty()) {
+        m_lastOpenError = QStringLiteral("没有指定数据库");
+        return false;
+    }
+    Close();
+    const QString path = DataSourceOf(m_connectionString);
+    if (path.isEmpty()) {
+        m_lastOpenError = QStringLiteral("没有指定数据库文件");
+        return false;
+    }
+    m_lastOpenError.clear();
+    return OpenFile(path);
+}
+
+namespace {
+
+// Builds the tables in a file that holds nothing yet. The write lock makes a copy of the
+// program started at the same moment wait and then find the tables made.
+int CreateTables(sqlite3* db)
+{
+    if (!ExecPlain(db, "begin immediate"))
+        return sqlite3_extended_errcode(db);
+    bool ok = true;
+    bool empty = false;
+    {
+        sqlite3_stmt* stmt = nullptr;
+        ok = sqlite3_prepare_v2(db, "select count(*) from sqlite_master", -1, &stmt, nullptr) == SQLITE_OK &&
+             sqlite3_step(stmt) == SQLITE_ROW;
+        empty = ok && sqlite3_column_int(stmt, 0) == 0;
+        sqlite3_finalize(stmt);
+    }
+    if (ok && empty) {
+        const QStringList statements = NewStoreStatements();
+        for (const QString& statement : statements) {
+            ok = ExecPlain(db, statement.toUtf8().constData());
+            if (!ok)
+                break;
+        }
+    }
+    if (ok)
+        ok = ExecPlain(db, "commit");
+    if (ok)
+        return SQLITE_OK;
+    int rc = sqlite3_extended_errcode(db);
+    if (rc == SQLITE_OK)
+        rc = SQLITE_ERROR;
+    ExecPlain(db, "rollback");
+    return rc;
+}
+
+} // namespace
+
+bool CAdoConnection::OpenFile(const QString& path)
+{
+    const QFileInfo info(path);
+    // A missing file is made; so is a zero-length one, which holds nothing to lose and is
+    // what SQLite itself calls an empty database. Anything else is opened as it is.
+    const bool missing = !info.exists() && !info.isSymLink();
+    const bool fresh = missing || (info.isFile() && info.size() == 0);
+    if (missing)
+        QDir().mkpath(info.absolutePath());
+    sqlite3* db = nullptr;
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX;
+    if (missing)
+        flags |= SQLITE_OPEN_CREATE;
+    int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_extended_result_codes(db, 1);
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        // Read before anything is written: a file that is no database stays as it is.
+        rc = sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
+    }
+    if (rc == SQLITE_OK && fresh)
+        rc = CreateTables(db);
+    if (rc != SQLITE_OK) {
+        QString detail = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString();
+        if (detail.isEmpty() || sqlite3_errcode(db) == SQLITE_OK)
+            detail = QString::fromUtf8(sqlite3_errstr(rc));
+        m_lastOpenError = (fresh ? QStringLiteral("无法创建数据库文件: ") : QString()) + DescribeFailure(rc, detail);
+        sqlite3_close_v2(db);
+        return false;
+    }
+    // Readers never wait for the writer; a second copy of the program waits for the
+    // other's write instead of failing. A read-only file keeps its journal as it is.
+    if (!sqlite3_db_readonly(db, "main")) {
+        ExecPlain(db, "pragma journal_mode=wal");
+        ExecPlain(db, "pragma synchronous=normal");
+    }
+    std::unique_lock lock(m_handleLock);
+    m_db = db;
+    return true;
+}
+
+void CAdoConnection::Close()
+{
+    sqlite3* db = nullptr;
+    {
+        std::unique_lock lock(m_handleLock);
+        std::swap(db, m_db);
+    }
+    // Record sets still reading keep the handle alive until they finalise.
+    if (db)
+        sqlite3_close_v2(db);
+}
+
+bool CAdoConnection::IsOpen() const
+{
+    std::shared_lock lock(m_handleLock);
+    return m_db != nullptr;
+}
+
+bool CAdoConnection::Execute(const QString& sql)
+{
+    const QByteArray utf8 = TranslateStatement(sql).toUtf8();
+    std::shared_lock lock(m_handleLock);
+    if (!m_db)
+        return false;
+    CDbMutexLock dbLock(m_db);
+    sqlite3_stmt* stmt = PrepareOne(m_db, utf8);
+    if (!stmt)
+        return false;
+    int rc = SQLITE_ROW;
+    while (rc == SQLITE_ROW)
+        rc = sqlite3_step(stmt);
+    sqlite3_finalize(stmt);
+    return rc == SQLITE_DONE;
+}
+
+sqlite3_stmt* CAdoConnection::OpenQuery(const QString& sql, bool* hasRow)
+{
+    const QByteArray utf8 = TranslateStatement(sql).toUtf8();
+    std::shared_lock lock(m_handleLock);
+    if (!m_db)
+        return nullptr;
+    CDbMutexLock dbLock(m_db);
+    sqlite3_stmt* stmt = PrepareOne(m_db, utf8);
+    if (!stmt)
+        return nullptr;
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        sqlite3_finalize(stmt);
+        return nullptr;
+    }
+    if (hasRow)
+        *hasRow = rc == SQLITE_ROW;
+    return stmt;
+}
+
+QString CAdoConnection::ConnectionString() const
+{
+    return m_connectionString;
+}
+
+QString CAdoConnection::LastOpenError() const
+{
+    return m_lastOpenError;
+}
+
+sqlite3* CAdoConnection::Handle() const
+{
+    std::shared_lock lock(m_handleLock);
+    return m_db;
+}

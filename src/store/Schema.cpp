@@ -1,0 +1,56 @@
+#include "store/Schema.h"
+
+#include "store/AdoConnection.h"
+#include "store/AdoRecordSet.h"
+
+bool HasColumn(CAdoRecordSet& recordSet, const char* name)
+{
+    const QString wanted = QString::fromUtf8(name);
+    const int count = recordSet.GetFieldsCount();
+    for (int i = 0; i < count; ++i) {
+        if (recordSet.GetFieldName(i).compare(wanted, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+void UpgradeSchema(CAdoConnection* connection)
+{
+    if (!connection)
+        return;
+    CAdoRecordSet recordSet(connection);
+    if (!recordSet.Open(QStringLiteral("select * from [sysseting] where [id] = 1")))
+        return;
+    const bool present = HasColumn(recordSet, "AddRandom");
+    recordSet.Close();
+    if (present)
+        return;
+    // Nothing reads the column yet; adding it keeps older files in the shape new ones have.
+    connection->Execute(QStringLiteral("alter table [sysseting] add column [%1] %2")
+                            .arg(QStringLiteral("AddRandom"), QStringLiteral("YesNo default 0")));
+}
+
+QStringList NewStoreStatements()
+{
+    // Declared types name the store's value types (AutoNumber is SQLite's own
+    // auto-incrementing key); the record set maps them back to the variant types.
+    return {
+        QStringLiteral("create table [user] ([id] integer primary key autoincrement, [username] Text, "
+                       "[usersmailname] Text, [password] Text, [webid] Text, [messageinfo] Text, "
+                       "[autosend] YesNo default 0)"),
+        QStringLiteral("create table [sysseting] ([id] Long primary key, [autorun] YesNo, [clienttip] YesNo, "
+                       "[reflashtime] Long, [sendsteptime] Long, [autosendname] Text, [hiedition] Long, "
+                       "[guesttip] YesNo, [playsound] YesNo, [AddRandom] YesNo default 0)"),
+        // A new owner hears and sees every visitor.
+        QStringLiteral("insert into [sysseting] ([id],[autorun],[clienttip],[reflashtime],[sendsteptime],"
+                       "[autosendname],[hiedition],[guesttip],[playsound]) values (1,0,1,30,6,'NULL',0,1,1)"),
+        QStringLiteral("create table [client] ([id] integer primary key autoincrement, [guestname] Text, [ip] Text, "
+                       "[shopname] Text, [lasttime] DateTime, [count] Long, [city] Text, [shopurl] Text, "
+                       "[biaduid] Text)"),
+        // Every poll asks whether a visitor is already recorded for a shop; the visitor
+        // list reads the latest visits first.
+        QStringLiteral("create index [client_guest_shop] on [client] ([guestname], [shopname])"),
+        QStringLiteral("create index [client_lasttime] on [client] ([lasttime])"),
+        QStringLiteral("create table [AutoSend] ([ClientName] Text, [UserName] Text, [Message] Text)"),
+    };
+}
