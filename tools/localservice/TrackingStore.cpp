@@ -1,0 +1,262 @@
+#include "TrackingStore.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <ctime>
+
+namespace {
+
+// A prepared statement that finalises itself.
+class CStatement
+{
+public:
+    CStatement(sqlite3* db, const char* sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+            m_stmt = nullptr;
+    }
+    ~CStatement() { sqlite3_finalize(m_stmt); }
+    CStatement(const CStatement&) = delete;
+    CStatement& operator=(const CStatement&) = delete;
+
+    bool Ok() const { return m_stmt != nullptr; }
+    void Bind(int index, const std::string& text)
+    {
+        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    void Bind(int index, long long value) { sqlite3_bind_int64(m_stmt, index, value); }
+    int Step() { return sqlite3_step(m_stmt); }
+    std::string Text(int column) const
+    {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(m_stmt, column))) : std::string();
+    }
+    long long Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+constexpr long long kFirstWebId = 10001;
+
+STrackedAccount ReadAccount(const CStatement& st)
+{
+    STrackedAccount a;
+    a.name = st.Text(0);
+    a.password = st.Text(1);
+    a.webId = st.Int(2);
+    a.imName = st.Text(3);
+    a.frozen = st.Int(4) != 0;
+    a.created = st.Text(5);
+    a.pageViews = st.Int(6);
+    return a;
+}
+
+SPageView ReadPageView(const CStatement& st)
+{
+    SPageView v;
+    v.id = st.Int(0);
+    v.webId = st.Int(1);
+    v.ip = st.Text(2);
+    v.url = st.Text(3);
+    v.time = st.Text(4);
+    return v;
+}
+
+const char* const kAccountColumns =
+    "select name, password, webid, im_name, frozen, created,"
+    " (select count(*) from pageviews p where p.webid = a.webid) from accounts a ";
+
+} // namespace
+
+std::string NowText()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+CTrackingStore::~CTrackingStore()
+{
+    Close();
+}
+
+bool CTrackingStore::Open(const std::string& path, std::string& error)
+{
+    std::lock_guard lock(m_mutex);
+    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        error = m_db ? sqlite3_errmsg(m_db) : "out of memory";
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        return false;
+    }
+    sqlite3_busy_timeout(m_db, 5000);
+    const bool ok = Exec("pragma journal_mode=wal") &&
+                    Exec("create table if not exists accounts ("
+                         " name text primary key, password text not null, webid integer not null unique,"
+                         " im_name text not null default '', frozen integer not null default 0,"
+                         " created text not null)") &&
+                    Exec("create table if not exists pageviews ("
+                         " id integer primary key autoincrement, webid integer not null,"
+                         " ip text not null, url text not null, time text not null)") &&
+                    Exec("create index if not exists pageviews_webid on pageviews (webid, id)");
+    if (!ok) {
+        error = sqlite3_errmsg(m_db);
+        sqlite3_close(m_db);
+        m_db = nullptr;
+    }
+    return ok;
+}
+
+void CTrackingStore::Close()
+{
+    std::lock_guard lock(m_mutex);
+    if (m_db)
+        sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+bool CTrackingStore::Exec(const char* sql)
+{
+    return m_db && sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+long long CTrackingStore::Register(const std::string& name, const std::string& password, long long wantedWebId)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return -1;
+    {
+        CStatement update(m_db, "update accounts set password = ? where name = ?");
+        update.Bind(1, password);
+        update.Bind(2, name);
+        if (!update.Ok() || update.Step() != SQLITE_DONE)
+            return -1;
+    }
+    {
+        CStatement find(m_db, "select webid from accounts where name = ?");
+        find.Bind(1, name);
+        if (find.Ok() && find.Step() == SQLITE_ROW)
+            return find.Int(0);
+    }
+    long long webId = kFirstWebId;
+    {
+        CStatement next(m_db, "select coalesce(max(webid) + 1, ?) from accounts");
+        next.Bind(1, kFirstWebId);
+        if (next.Ok() && next.Step() == SQLITE_ROW)
+            webId = std::max(next.Int(0), kFirstWebId);
+    }
+    if (wantedWebId > 0) {
+        CStatement taken(m_db, "select 1 from accounts where webid = ?");
+        taken.Bind(1, wantedWebId);
+        if (taken.Ok() && taken.Step() != SQLITE_ROW)
+            webId = wantedWebId;
+    }
+    CStatement insert(m_db, "insert into accounts (name, password, webid, created) values (?, ?, ?, ?)");
+    insert.Bind(1, name);
+    insert.Bind(2, password);
+    insert.Bind(3, webId);
+    insert.Bind(4, NowText());
+    if (!insert.Ok() || insert.Step() != SQLITE_DONE)
+        return -1;
+    return webId;
+}
+
+std::optional<STrackedAccount> CTrackingStore::Find(const std::string& name)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return std::nullopt;
+    CStatement st(m_db, (std::string(kAccountColumns) + "where name = ?").c_str());
+    st.Bind(1, name);
+    if (!st.Ok() || st.Step() != SQLITE_ROW)
+        return std::nullopt;
+    return ReadAccount(st);
+}
+
+bool CTrackingStore::SetFrozen(const std::string& name, bool frozen)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return false;
+    CStatement st(m_db, "update accounts set frozen = ? where name = ?");
+    st.Bind(1, frozen ? 1LL : 0LL);
+    st.Bind(2, name);
+    return st.Ok() && st.Step() == SQLITE_DONE && sqlite3_changes(m_db) > 0;
+}
+
+bool CTrackingStore::SetImName(const std::string& name, const std::string& imName)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return false;
+    CStatement st(m_db, "update accounts set im_name = ? where name = ?");
+    st.Bind(1, imName);
+    st.Bind(2, name);
+    return st.Ok() && st.Step() == SQLITE_DONE && sqlite3_changes(m_db) > 0;
+}
+
+bool CTrackingStore::AddPageView(long long webId, const std::string& ip, const std::string& url,
+                                 const std::string& time)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return false;
+    CStatement st(m_db, "insert into pageviews (webid, ip, url, time) values (?, ?, ?, ?)");
+    st.Bind(1, webId);
+    st.Bind(2, ip);
+    st.Bind(3, url);
+    st.Bind(4, time);
+    return st.Ok() && st.Step() == SQLITE_DONE;
+}
+
+std::optional<SPageView> CTrackingStore::LatestPageView(long long webId)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return std::nullopt;
+    CStatement st(m_db, "select id, webid, ip, url, time from pageviews where webid = ? order by id desc limit 1");
+    st.Bind(1, webId);
+    if (!st.Ok() || st.Step() != SQLITE_ROW)
+        return std::nullopt;
+    return ReadPageView(st);
+}
+
+std::vector<STrackedAccount> CTrackingStore::Accounts()
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<STrackedAccount> accounts;
+    if (!m_db)
+        return accounts;
+    CStatement st(m_db, (std::string(kAccountColumns) + "order by webid").c_str());
+    while (st.Ok() && st.Step() == SQLITE_ROW)
+        accounts.push_back(ReadAccount(st));
+    return accounts;
+}
+
+std::vector<SPageView> CTrackingStore::PageViews(long long webId, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<SPageView> views;
+    if (!m_db)
+        return views;
+    CStatement st(m_db, "select id, webid, ip, url, time from pageviews where ? <= 0 or webid = ?"
+                        " order by id desc limit ?");
+    st.Bind(1, webId);
+    st.Bind(2, webId);
+    st.Bind(3, static_cast<long long>(limit));
+    while (st.Ok() && st.Step() == SQLITE_ROW)
+        views.push_back(ReadPageView(st));
+    return views;
+}
+
+bool CTrackingStore::Clear()
+{
+    std::lock_guard lock(m_mutex);
+    return Exec("delete from pageviews") && Exec("delete from accounts");
+}
