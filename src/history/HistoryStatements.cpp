@@ -38,6 +38,13 @@ QString HistoryShopSql(const QString& shop)
     return QStringLiteral("select * from [client] where shopname like '%%1%'order by [id] desc").arg(SqlText(shop));
 }
 
+QString HistoryVisitSql(const QString& idText)
+{
+    if (!IsWholeNumber(idText))
+        return QString();
+    return QStringLiteral("select * from [client] where [id] = %1").arg(idText);
+}
+
 QString HistoryDeleteRowSql(const QString& idText)
 {
     if (!IsWholeNumber(idText))

@@ -14,6 +14,8 @@ QString HistoryDaySql(const QDate& day);
 // The text matches anywhere in the name; an empty text matches every row.
 QString HistoryVisitorSql(const QString& visitor);
 QString HistoryShopSql(const QString& shop);
+// One visit by its id; empty when idText is not a whole number.
+QString HistoryVisitSql(const QString& idText);
 // Empty when idText is not a whole number (nothing must be deleted then).
 QString HistoryDeleteRowSql(const QString& idText);
 QString HistoryDeleteRangeSql(const QDate& first, const QDate& last);

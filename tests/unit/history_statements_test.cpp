@@ -1,0 +1,130 @@
+#include "support/TestMain.h"
+
+#include "support/HistoryTestStore.h"
+
+#include "history/HistoryStatements.h"
+#include "platform/MessageBox.h"
+#include "store/AdoRecordSet.h"
+
+namespace {
+
+struct CStatementCase
+{
+    const char* name;
+    QString actual;
+    const char* expected;
+};
+
+} // namespace
+
+TEST(HistoryStatements, TextsAreTheFixedTemplates)
+{
+    const QDate day(2009, 3, 3);
+    const CStatementCase cases[] = {
+        {"shops", HistoryShopsSql(), "select * from [user]"},
+        {"all", HistoryShowAllSql(), "select * from [client] order by [id] desc"},
+        {"day start", HistoryDayStartText(day), "2009-03-03 00:00:00"},
+        {"day end", HistoryDayEndText(QDate(987, 12, 31)), "0987-12-31 23:59:59"},
+        {"day", HistoryDaySql(day),
+         "select * from [client] where lasttime between #2009-03-03 00:00:00# and #2009-03-03 23:59:59# order by [id] "
+         "desc"},
+        {"visitor", HistoryVisitorSql(QStringLiteral("ab")),
+         "select * from [client] where guestname like '%ab%'order by [id] desc"},
+        {"visitor empty", HistoryVisitorSql(QString()),
+         "select * from [client] where guestname like '%%'order by [id] desc"},
+        // Quotes doubled; a text that looks like a placeholder stays as typed.
+        {"visitor quote", HistoryVisitorSql(QStringLiteral("o'ne%1l")),
+         "select * from [client] where guestname like '%o''ne%1l%'order by [id] desc"},
+        {"shop", HistoryShopSql(QStringLiteral("张'店")),
+         "select * from [client] where shopname like '%张''店%'order by [id] desc"},
+        {"one visit", HistoryVisitSql(QStringLiteral("9")), "select * from [client] where [id] = 9"},
+        {"delete row", HistoryDeleteRowSql(QStringLiteral("42")), "delete from [client] where id = 42"},
+        {"delete range", HistoryDeleteRangeSql(QDate(2024, 1, 2), QDate(2024, 2, 29)),
+         "delete from [client] where lasttime between #2024-01-02 00:00:00# and #2024-02-29 23:59:59#"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.actual, QString::fromUtf8(c.expected)) << c.name;
+}
+
+TEST(HistoryStatements, RowIdMustBeAWholeNumber)
+{
+    const struct
+    {
+        const char* text;
+        bool whole;
+    } cases[] = {{"0", true},     {"7", true},     {"123456789012345678", true},
+                 {"", false},     {"-1", false},   {"1.5", false},
+                 {" 1", false},   {"1 ", false},   {"1 or 1=1", false},
+                 {"0x10", false}, {"1e3", false},  {"1234567890123456789", false},
+                 {"١٢", false},   {"１２", false}, {"12;delete from [user]", false}};
+    for (const auto& c : cases) {
+        const QString text = QString::fromUtf8(c.text);
+        EXPECT_EQ(IsWholeNumber(text), c.whole) << c.text;
+        EXPECT_EQ(HistoryDeleteRowSql(text).isEmpty(), !c.whole) << c.text;
+        EXPECT_EQ(HistoryVisitSql(text).isEmpty(), !c.whole) << c.text;
+    }
+}
+
+class HistoryStatementsStore : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_previous = SetMessageBoxHandler([this](const QString& text, const QString&, EMsgIcon, EMsgButtons) {
+            m_boxes << text;
+            return kIdOk;
+        });
+        m_store = std::make_unique<CHistoryTestStore>();
+        ASSERT_TRUE(m_store->IsOpen());
+    }
+    void TearDown() override
+    {
+        m_store.reset();
+        SetMessageBoxHandler(m_previous);
+        EXPECT_TRUE(m_boxes.isEmpty()) << m_boxes.join(QLatin1Char('|')).toStdString();
+    }
+
+    std::unique_ptr<CHistoryTestStore> m_store;
+    MessageBoxHandler m_previous;
+    QStringList m_boxes;
+};
+
+TEST_F(HistoryStatementsStore, RankingCountsVisitsPerItemMostFirst)
+{
+    const QDateTime t(QDate(2024, 5, 1), QTime(10, 0, 0));
+    const QString a = QStringLiteral("http://item.example/a"), b = QStringLiteral("http://item.example/b"),
+                  c = QStringLiteral("http://item.example/c'q");
+    for (const QString& url : {b, a, c, a, b, a})
+        ASSERT_GT(m_store->AddVisit({QStringLiteral("v"), QStringLiteral("s"), t, url}), 0);
+
+    CAdoRecordSet recordSet;
+    ASSERT_TRUE(recordSet.Open(HistoryRankingSql()));
+    QStringList urls, counts;
+    while (!recordSet.IsEOF()) {
+        QString url, count;
+        EXPECT_TRUE(recordSet.GetCollect(0, url));
+        EXPECT_TRUE(recordSet.GetCollect(1, count));
+        urls << url;
+        counts << count;
+        recordSet.MoveNext();
+    }
+    EXPECT_EQ(urls, (QStringList{a, b, c}));
+    EXPECT_EQ(counts, (QStringList{QStringLiteral("3"), QStringLiteral("2"), QStringLiteral("1")}));
+}
+
+TEST_F(HistoryStatementsStore, QuotedNamesAreFoundAndRangesAreWholeDays)
+{
+    const QDate day(2024, 2, 29);
+    const int quoted =
+        m_store->AddVisit({QStringLiteral("o'neil"), QStringLiteral("店'铺"), QDateTime(day, QTime(0, 0))});
+    const int late =
+        m_store->AddVisit({QStringLiteral("oneil"), QStringLiteral("x"), QDateTime(day, QTime(23, 59, 59))});
+    const int next =
+        m_store->AddVisit({QStringLiteral("z"), QStringLiteral("x"), QDateTime(day.addDays(1), QTime(0, 0))});
+    ASSERT_GT(next, 0);
+
+    EXPECT_EQ(CHistoryTestStore::Ids(HistoryVisitorSql(QStringLiteral("o'n"))), QList<int>{quoted});
+    EXPECT_EQ(CHistoryTestStore::Ids(HistoryShopSql(QStringLiteral("店'"))), QList<int>{quoted});
+    EXPECT_EQ(CHistoryTestStore::Ids(HistoryDaySql(day)), (QList<int>{late, quoted}));
+    EXPECT_EQ(CHistoryTestStore::Ids(HistoryDaySql(day.addDays(-1))), QList<int>{});
+}
