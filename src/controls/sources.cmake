@@ -1,0 +1,9 @@
+list(APPEND MIREL_UI_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/SortListCtrl.h
+    ${CMAKE_CURRENT_LIST_DIR}/SortListCtrl.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TextScroller.h
+    ${CMAKE_CURRENT_LIST_DIR}/TextScroller.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PictureEx.h
+    ${CMAKE_CURRENT_LIST_DIR}/PictureEx.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TrueColorToolBar.h
+    ${CMAKE_CURRENT_LIST_DIR}/TrueColorToolBar.cpp)
