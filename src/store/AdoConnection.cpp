@@ -116,8 +116,8 @@ QString NormaliseDateLiteral(const QString& content)
     static const QRegularExpression us(QStringLiteral("^\\s*(\\d{1,2})/(\\d{1,2})/(\\d{4})(\\s+.*)?$"));
     const QRegularExpressionMatch m = us.match(content);
     if (m.hasMatch()) {
-        const QString iso = m.captured(3) + QLatin1Char('-') + m.captured(1) + QLatin1Char('-') + m.captured(2) +
-                            m.captured(4);
+        const QString iso =
+            m.captured(3) + QLatin1Char('-') + m.captured(1) + QLatin1Char('-') + m.captured(2) + m.captured(4);
         if (DateFromText(iso, date))
             return FormatDateTime(date);
     }
@@ -155,8 +155,8 @@ QString TranslateStatement(const QString& sql)
         } else if (c == QLatin1Char('#')) {
             const qsizetype end = sql.indexOf(QLatin1Char('#'), i + 1);
             if (end > i) {
-                out += QLatin1Char('\'') + SqlText(NormaliseDateLiteral(sql.mid(i + 1, end - i - 1))) +
-                       QLatin1Char('\'');
+                out +=
+                    QLatin1Char('\'') + SqlText(NormaliseDateLiteral(sql.mid(i + 1, end - i - 1))) + QLatin1Char('\'');
                 i = end;
                 continue;
             }

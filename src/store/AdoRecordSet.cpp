@@ -25,19 +25,19 @@ EVarType TypeOfDeclared(const char* declared)
         EVarType type;
     };
     static const CNamed kNames[] = {
-        {"AUTONUMBER", EVarType::I4}, {"COUNTER", EVarType::I4},      {"LONG", EVarType::I4},
-        {"INTEGER", EVarType::I4},    {"INT", EVarType::I4},          {"SHORT", EVarType::I2},
-        {"SMALLINT", EVarType::I2},   {"BYTE", EVarType::UI1},        {"TINYINT", EVarType::UI1},
-        {"YESNO", EVarType::Bool},    {"YES/NO", EVarType::Bool},     {"BIT", EVarType::Bool},
-        {"BOOLEAN", EVarType::Bool},  {"BOOL", EVarType::Bool},       {"LOGICAL", EVarType::Bool},
-        {"DATETIME", EVarType::Date}, {"DATE/TIME", EVarType::Date},  {"DATE", EVarType::Date},
-        {"TIME", EVarType::Date},     {"TIMESTAMP", EVarType::Date},  {"TEXT", EVarType::BStr},
-        {"MEMO", EVarType::BStr},     {"CHAR", EVarType::BStr},       {"VARCHAR", EVarType::BStr},
-        {"NVARCHAR", EVarType::BStr}, {"STRING", EVarType::BStr},     {"SINGLE", EVarType::R4},
-        {"REAL", EVarType::R4},       {"DOUBLE", EVarType::R8},       {"FLOAT", EVarType::R8},
+        {"AUTONUMBER", EVarType::I4},     {"COUNTER", EVarType::I4},     {"LONG", EVarType::I4},
+        {"INTEGER", EVarType::I4},        {"INT", EVarType::I4},         {"SHORT", EVarType::I2},
+        {"SMALLINT", EVarType::I2},       {"BYTE", EVarType::UI1},       {"TINYINT", EVarType::UI1},
+        {"YESNO", EVarType::Bool},        {"YES/NO", EVarType::Bool},    {"BIT", EVarType::Bool},
+        {"BOOLEAN", EVarType::Bool},      {"BOOL", EVarType::Bool},      {"LOGICAL", EVarType::Bool},
+        {"DATETIME", EVarType::Date},     {"DATE/TIME", EVarType::Date}, {"DATE", EVarType::Date},
+        {"TIME", EVarType::Date},         {"TIMESTAMP", EVarType::Date}, {"TEXT", EVarType::BStr},
+        {"MEMO", EVarType::BStr},         {"CHAR", EVarType::BStr},      {"VARCHAR", EVarType::BStr},
+        {"NVARCHAR", EVarType::BStr},     {"STRING", EVarType::BStr},    {"SINGLE", EVarType::R4},
+        {"REAL", EVarType::R4},           {"DOUBLE", EVarType::R8},      {"FLOAT", EVarType::R8},
         {"CURRENCY", EVarType::Currency}, {"MONEY", EVarType::Currency}, {"DECIMAL", EVarType::Decimal},
-        {"NUMERIC", EVarType::Decimal}, {"BLOB", EVarType::Blob},     {"BINARY", EVarType::Blob},
-        {"LONGBINARY", EVarType::Blob}, {"OLEOBJECT", EVarType::Blob},
+        {"NUMERIC", EVarType::Decimal},   {"BLOB", EVarType::Blob},      {"BINARY", EVarType::Blob},
+        {"LONGBINARY", EVarType::Blob},   {"OLEOBJECT", EVarType::Blob},
     };
     for (const CNamed& entry : kNames) {
         if (name == QLatin1String(entry.name))
@@ -141,13 +141,9 @@ CVariant ReadValue(sqlite3_stmt* stmt, int position, EVarType declared)
 
 } // namespace
 
-CAdoRecordSet::CAdoRecordSet() : m_pConnection(g_pConnection)
-{
-}
+CAdoRecordSet::CAdoRecordSet() : m_pConnection(g_pConnection) {}
 
-CAdoRecordSet::CAdoRecordSet(CAdoConnection* connection) : m_pConnection(connection)
-{
-}
+CAdoRecordSet::CAdoRecordSet(CAdoConnection* connection) : m_pConnection(connection) {}
 
 CAdoRecordSet::~CAdoRecordSet()
 {

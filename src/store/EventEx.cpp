@@ -25,12 +25,9 @@ QHash<QString, std::weak_ptr<CEventEx::CState>>& Registry()
 
 } // namespace
 
-CEventEx::CEventEx() : CEventEx(QStringLiteral("Session_Korvan"))
-{
-}
+CEventEx::CEventEx() : CEventEx(QStringLiteral("Session_Korvan")) {}
 
-CEventEx::CEventEx(const QString& argument)
-    : m_name(QStringLiteral("Taven_Single_Event_%1").arg(argument).left(99))
+CEventEx::CEventEx(const QString& argument) : m_name(QStringLiteral("Taven_Single_Event_%1").arg(argument).left(99))
 {
     {
         std::lock_guard lock(g_registryMutex);
@@ -57,7 +54,7 @@ bool CEventEx::Wait(int timeoutMs)
 {
     std::unique_lock lock(m_state->mutex);
     const bool set = m_state->changed.wait_for(lock, std::chrono::milliseconds(qMax(0, timeoutMs)),
-                                                [this] { return m_state->signalled; });
+                                               [this] { return m_state->signalled; });
     if (set)
         m_state->signalled = false; // auto-reset: one waiter passes
     return set;

@@ -114,8 +114,8 @@ QString FormatDateTime(double date)
     const QDate day = DateZero().addDays(days);
     if (!day.isValid() || day.year() > 9999)
         return QStringLiteral("Invalid DateTime");
-    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", day.year(), day.month(), day.day(),
-                             int(seconds / 3600), int(seconds / 60 % 60), int(seconds % 60));
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d", day.year(), day.month(), day.day(), int(seconds / 3600),
+                             int(seconds / 60 % 60), int(seconds % 60));
 }
 
 bool DateFromText(const QString& text, double& date)

@@ -37,10 +37,10 @@ enum class EVarType
 struct CVariant
 {
     EVarType type = EVarType::Empty;
-    qint64 integer = 0;   // every integer type, Bool (0 or -1), Void, Currency (in 1/10000)
-    double real = 0;      // R4, R8, Decimal, Date (days since 1899-12-30)
-    QString text;         // BStr, LPStr, LPWStr
-    QByteArray bytes;     // Blob, BlobObject, ArrayUI1
+    qint64 integer = 0; // every integer type, Bool (0 or -1), Void, Currency (in 1/10000)
+    double real = 0;    // R4, R8, Decimal, Date (days since 1899-12-30)
+    QString text;       // BStr, LPStr, LPWStr
+    QByteArray bytes;   // Blob, BlobObject, ArrayUI1
 };
 
 QString VariantToText(const CVariant& value);

@@ -1,0 +1,289 @@
+#include "support/TestMain.h"
+
+#include "support/StoreTestSupport.h"
+
+#include "store/Schema.h"
+#include "store/StoreStartup.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <sqlite3.h>
+
+namespace {
+
+QByteArray ReadAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QStringList ColumnsOf(const QString& table)
+{
+    CAdoRecordSet rs(g_pConnection);
+    QStringList names;
+    if (!rs.Open("select * from [" + table + "]"))
+        return {"<did not open>"};
+    for (int i = 0; i < rs.GetFieldsCount(); ++i)
+        names.append(rs.GetFieldName(i));
+    return names;
+}
+
+// A store file as an older version left it: no AddRandom, a queued greeting.
+void WriteOldStore(const QString& path)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(path).constData(), &db), SQLITE_OK);
+    const char* sql =
+        "create table [user] ([id] integer primary key autoincrement, [username] Text, "
+        "[usersmailname] Text, [password] Text, [webid] Text, [messageinfo] Text, [autosend] YesNo);"
+        "create table [sysseting] ([id] Long, [autorun] YesNo, [clienttip] YesNo, [reflashtime] Long, "
+        "[sendsteptime] Long, [autosendname] Text, [hiedition] Long, [guesttip] YesNo, [playsound] YesNo);"
+        "insert into [sysseting] values (1,1,0,99,7,'NULL',0,0,0);"
+        "create table [client] ([id] integer primary key autoincrement, [guestname] Text, [ip] Text, "
+        "[shopname] Text, [lasttime] DateTime, [count] Long, [city] Text, [shopurl] Text, [biaduid] Text);"
+        "create table [AutoSend] ([ClientName] Text, [UserName] Text, [Message] Text);"
+        "insert into [AutoSend] values ('left','over','greeting');";
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+}
+
+class StoreStartupTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
+    void TearDown() override { CloseStore(); }
+    QString Path() const { return m_dir.filePath("Info.mdb"); }
+
+    QTemporaryDir m_dir;
+    CMessageRecorder m_messages;
+};
+
+TEST_F(StoreStartupTest, AMissingFileIsCreatedWithTheFourTablesAndTheSettingsRow)
+{
+    ASSERT_FALSE(QFileInfo::exists(Path()));
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    ASSERT_NE(g_pConnection, nullptr);
+    EXPECT_TRUE(g_pConnection->IsOpen());
+    EXPECT_EQ(m_messages.Count(), 0u);
+    EXPECT_TRUE(ReadAll(Path()).startsWith(QByteArray("SQLite format 3\0", 16)));
+
+    EXPECT_EQ(ColumnsOf("user"),
+              (QStringList{"id", "username", "usersmailname", "password", "webid", "messageinfo", "autosend"}));
+    EXPECT_EQ(ColumnsOf("sysseting"), (QStringList{"id", "autorun", "clienttip", "reflashtime", "sendsteptime",
+                                                   "autosendname", "hiedition", "guesttip", "playsound", "AddRandom"}));
+    EXPECT_EQ(ColumnsOf("client"),
+              (QStringList{"id", "guestname", "ip", "shopname", "lasttime", "count", "city", "shopurl", "biaduid"}));
+    EXPECT_EQ(ColumnsOf("AutoSend"), (QStringList{"ClientName", "UserName", "Message"}));
+    EXPECT_EQ(ReadRows(*g_pConnection, "select * from [sysseting]", {0, 1, 2, 3, 4, 5, 6, 7, 8}),
+              (QList<QStringList>{{"1", "FALSE", "TRUE", "30", "6", "NULL", "0", "TRUE", "TRUE"}}));
+    EXPECT_EQ(ReadColumn(*g_pConnection, "pragma journal_mode", 0), QStringList{"wal"});
+    EXPECT_TRUE(ReadRows(*g_pConnection, "select * from [user]", {0}).isEmpty());
+
+    // AutoNumber keys count up from 1.
+    ASSERT_TRUE(g_pConnection->Execute("insert into [client] ([guestname]) values ('a')"));
+    ASSERT_TRUE(g_pConnection->Execute("insert into [client] ([guestname]) values ('b')"));
+    EXPECT_EQ(ReadColumn(*g_pConnection, "select * from [client] order by [id]", 0), (QStringList{"1", "2"}));
+}
+
+TEST_F(StoreStartupTest, AMissingDataDirectoryAndAnEmptyFileAreMadeIntoStores)
+{
+    const QString nested = m_dir.filePath("a/b");
+    ASSERT_TRUE(OpenStore(nested));
+    EXPECT_TRUE(QFileInfo::exists(nested + "/Info.mdb"));
+    CloseStore();
+
+    // A zero-length file holds nothing that could be lost.
+    ASSERT_TRUE(WriteAll(Path(), QByteArray()));
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    EXPECT_EQ(ColumnsOf("AutoSend"), (QStringList{"ClientName", "UserName", "Message"}));
+    EXPECT_EQ(m_messages.Count(), 0u);
+}
+
+TEST_F(StoreStartupTest, StartEmptiesTheQueueAndAddsTheMissingColumn)
+{
+    WriteOldStore(Path());
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    EXPECT_TRUE(ReadRows(*g_pConnection, "select * from [AutoSend]", {0}).isEmpty());
+    EXPECT_EQ(ColumnsOf("sysseting").value(9), "AddRandom");
+    EXPECT_EQ(ColumnsOf("sysseting").size(), 10);
+    // The row itself is kept; the new column reads as a Yes/No.
+    EXPECT_EQ(ReadRows(*g_pConnection, "select * from [sysseting] where [id] = 1", {1, 3, 4, 9}),
+              (QList<QStringList>{{"TRUE", "99", "7", "FALSE"}}));
+    CloseStore();
+    // A second start finds the column and adds no other.
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    EXPECT_EQ(ColumnsOf("sysseting").size(), 10);
+    EXPECT_EQ(m_messages.Count(), 0u);
+}
+
+struct CBadFileCase
+{
+    const char* name;
+    // Makes the unusable Info.mdb; returns what must stay unchanged.
+    std::function<QByteArray(const QString& path)> make;
+    const char* reasonPart;
+};
+
+void PrintTo(const CBadFileCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+QByteArray MakeJunk(const QString& path)
+{
+    QByteArray junk;
+    for (int i = 0; i < 8192; ++i)
+        junk.append(char((i * 7919) % 251));
+    WriteAll(path, junk);
+    return junk;
+}
+
+QByteArray MakeDamagedStore(const QString& path)
+{
+    {
+        CAdoConnection connection;
+        connection.Connect(path);
+        connection.Execute("insert into [client] ([guestname]) values ('x')");
+    }
+    QByteArray bytes = ReadAll(path);
+    // Keep the header, wreck the first page's tree.
+    for (int i = 100; i < 4096 && i < bytes.size(); ++i)
+        bytes[i] = char(0xFF);
+    QFile::remove(path);
+    WriteAll(path, bytes);
+    return bytes;
+}
+
+QByteArray MakeDirectory(const QString& path)
+{
+    QDir().mkpath(path);
+    WriteAll(path + "/keep.txt", "keep");
+    return "directory";
+}
+
+class BadStoreFile : public StoreStartupTest, public ::testing::WithParamInterface<CBadFileCase>
+{
+};
+
+TEST_P(BadStoreFile, IsLeftUntouchedAndTheOwnerIsToldOnce)
+{
+    const QByteArray before = GetParam().make(Path());
+    EXPECT_FALSE(OpenStore(m_dir.path()));
+
+    const auto shown = m_messages.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].text.contains(Path())) << qPrintable(shown[0].text);
+    EXPECT_TRUE(shown[0].text.contains(QString::fromUtf8(GetParam().reasonPart))) << qPrintable(shown[0].text);
+    EXPECT_EQ(shown[0].caption, AppTitle());
+
+    // The program goes on with a closed connection: everything fails, nothing more is shown.
+    ASSERT_NE(g_pConnection, nullptr);
+    EXPECT_FALSE(g_pConnection->IsOpen());
+    EXPECT_FALSE(g_pConnection->Execute("delete from [AutoSend]"));
+    CAdoRecordSet rs;
+    EXPECT_FALSE(rs.Open("select * from [client] order by [lasttime] desc"));
+    QString text;
+    EXPECT_FALSE(rs.GetCollect(1, text));
+    EXPECT_TRUE(rs.IsEOF());
+    EXPECT_EQ(m_messages.Count(), 1u);
+
+    CloseStore();
+    if (before == "directory") {
+        EXPECT_TRUE(QFileInfo(Path()).isDir());
+        EXPECT_EQ(QDir(Path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"keep.txt"});
+    } else {
+        EXPECT_EQ(ReadAll(Path()), before);
+    }
+    // Nothing was made beside it either.
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{"Info.mdb"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BadStoreFile,
+                         ::testing::Values(CBadFileCase{"not_a_database", MakeJunk, "不是可识别的数据库"},
+                                           CBadFileCase{"damaged", MakeDamagedStore, "损坏"},
+                                           CBadFileCase{"directory", MakeDirectory, "无法读取"}),
+                         [](const ::testing::TestParamInfo<CBadFileCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(StoreStartupTest, CloseStoreLeavesAClosedStandInAndTheStoreOpensAgain)
+{
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    ASSERT_TRUE(g_pConnection->Execute("insert into [client] ([guestname]) values ('kept')"));
+    CloseStore();
+    ASSERT_NE(g_pConnection, nullptr);
+    EXPECT_FALSE(g_pConnection->IsOpen());
+    EXPECT_FALSE(g_pConnection->Execute("delete from [client]"));
+    CloseStore(); // twice is harmless
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    EXPECT_EQ(ReadColumn(*g_pConnection, "select * from [client]", 1), QStringList{"kept"});
+}
+
+TEST_F(StoreStartupTest, ASetStillReadingWhenTheStoreClosesReadsToItsEnd)
+{
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(g_pConnection->Execute("insert into [client] ([guestname]) values ('v')"));
+    CAdoRecordSet rs;
+    ASSERT_TRUE(rs.Open("select * from [client]"));
+    CloseStore();
+    int rows = 0;
+    while (!rs.IsEOF() && rows < 10) {
+        ++rows;
+        rs.MoveNext();
+    }
+    EXPECT_EQ(rows, 3);
+}
+
+// Another running copy of the program holds the write lock for a while: our change
+// waits for it instead of failing, and lands after the other's.
+TEST_F(StoreStartupTest, ASecondProcessHoldingTheLockIsWaitedFor)
+{
+    const QString cli = QStandardPaths::findExecutable("sqlite3");
+    if (cli.isEmpty())
+        GTEST_SKIP() << "the sqlite3 command-line program is not installed";
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    const QString marker = m_dir.filePath("locked");
+
+    QProcess other;
+    other.start(cli, {Path()});
+    ASSERT_TRUE(other.waitForStarted(10000));
+    other.write(QStringLiteral("begin exclusive;\n"
+                               "insert into [AutoSend] ([ClientName],[UserName],[Message]) values ('other','x','y');\n"
+                               ".shell touch '%1'\n"
+                               ".shell sleep 2\n"
+                               "commit;\n")
+                    .arg(marker)
+                    .toUtf8());
+    // No event loop here: push the script through before closing.
+    ASSERT_TRUE(other.waitForBytesWritten(10000));
+    other.closeWriteChannel();
+
+    QDeadlineTimer deadline(15000);
+    while (!QFileInfo::exists(marker) && !deadline.hasExpired())
+        QThread::msleep(20);
+    ASSERT_TRUE(QFileInfo::exists(marker)) << other.readAllStandardError().constData();
+
+    // Reading does not wait for the writer and does not see its change yet.
+    EXPECT_TRUE(ReadRows(*g_pConnection, "select * from [AutoSend]", {0}).isEmpty());
+    EXPECT_TRUE(g_pConnection->Execute("insert into [AutoSend] ([ClientName],[UserName],[Message]) "
+                                       "values ('mine','x','y')"));
+    ASSERT_TRUE(other.waitForFinished(15000));
+    EXPECT_EQ(other.exitCode(), 0) << other.readAllStandardError().constData();
+    EXPECT_EQ(ReadColumn(*g_pConnection, "select * from [AutoSend] order by rowid", 0), (QStringList{"other", "mine"}));
+    EXPECT_EQ(m_messages.Count(), 0u);
+}
+
+} // namespace
