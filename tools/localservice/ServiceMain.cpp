@@ -16,6 +16,7 @@
 #include <thread>
 
 #include <pthread.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -126,6 +127,12 @@ int main(int argc, char** argv)
         server->set_keep_alive_timeout(1);
         server->set_read_timeout(10, 0);
         server->set_write_timeout(10, 0);
+        // The library's default adds SO_REUSEPORT, which would let a second
+        // copy share a busy port; a busy port must be refused.
+        server->set_socket_options([](socket_t sock) {
+            const int yes = 1;
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
     }
     RegisterTrackingRoutes(tracking, store);
     RegisterImRoutes(im, options.dataDir);

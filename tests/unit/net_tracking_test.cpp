@@ -1,0 +1,310 @@
+// The tracking operations against a running rivuzovara-local.
+#include "support/LocalService.h"
+#include "support/StoreTestSupport.h"
+#include "support/TestMain.h"
+
+#include "net/TrackingService.h"
+#include "net/WinHttpEx.h"
+#include "platform/Endpoints.h"
+#include "platform/TextCodec.h"
+#include "store/StoreStartup.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
+namespace {
+
+class TrackingServiceTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_service = new CLocalService;
+        if (!s_service->Start())
+            FAIL() << s_service->Error().toStdString();
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_service;
+        s_service = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_service->IsRunning()) << s_service->Error().toStdString();
+        ASSERT_EQ(s_service->GetTracking(QStringLiteral("/admin/reset")), 200);
+        m_saved = Endpoints();
+        s_service->ApplyEndpoints();
+    }
+    void TearDown() override { SetEndpoints(m_saved); }
+
+    QJsonObject Account(const QString& name)
+    {
+        const QJsonArray all = QJsonDocument::fromJson(s_service->AccountsJson()).array();
+        for (const auto& value : all) {
+            if (value.toObject().value(QStringLiteral("name")).toString() == name)
+                return value.toObject();
+        }
+        return {};
+    }
+
+    static CLocalService* s_service;
+    CEndpoints m_saved;
+};
+
+CLocalService* TrackingServiceTest::s_service = nullptr;
+
+TEST_F(TrackingServiceTest, RegisteredAccountGetsItsWebId)
+{
+    const QString webId = s_service->RegisterAccount(QStringLiteral("shop1"), QStringLiteral("secret"));
+    ASSERT_FALSE(webId.isEmpty());
+    QString got;
+    EXPECT_TRUE(GetWebID(QStringLiteral("shop1"), QStringLiteral("secret"), got));
+    EXPECT_EQ(got, webId);
+
+    EXPECT_FALSE(GetWebID(QStringLiteral("shop1"), QStringLiteral("wrong"), got));
+    EXPECT_TRUE(got.isEmpty());
+    EXPECT_FALSE(GetWebID(QStringLiteral("nobody"), QStringLiteral("secret"), got));
+}
+
+TEST_F(TrackingServiceTest, NamesTravelAsGbkAndReservedCharactersSurvive)
+{
+    const QString name = QStringLiteral("小店 A&B+C");
+    const QString webId = s_service->RegisterAccount(name, QStringLiteral("pw"));
+    ASSERT_FALSE(webId.isEmpty());
+    const QString other = s_service->RegisterAccount(QStringLiteral("小店"), QStringLiteral("pw"));
+    ASSERT_NE(other, webId);
+    QString got;
+    EXPECT_TRUE(GetWebID(name, QStringLiteral("pw"), got));
+    EXPECT_EQ(got, webId);
+}
+
+TEST_F(TrackingServiceTest, SaveBaiduNameStoresTheImName)
+{
+    ASSERT_FALSE(s_service->RegisterAccount(QStringLiteral("shop1"), QStringLiteral("secret")).isEmpty());
+    EXPECT_TRUE(SaveBaiduName(QStringLiteral("shop1"), QStringLiteral("secret"), QStringLiteral("掌柜小王")));
+    EXPECT_EQ(Account(QStringLiteral("shop1")).value(QStringLiteral("imName")).toString(), QStringLiteral("掌柜小王"));
+
+    EXPECT_FALSE(SaveBaiduName(QStringLiteral("shop1"), QStringLiteral("wrong"), QStringLiteral("other")));
+    EXPECT_EQ(Account(QStringLiteral("shop1")).value(QStringLiteral("imName")).toString(), QStringLiteral("掌柜小王"));
+}
+
+TEST_F(TrackingServiceTest, FrozenStateShowsAsErr)
+{
+    ASSERT_FALSE(s_service->RegisterAccount(QStringLiteral("shop1"), QStringLiteral("secret")).isEmpty());
+    QString reply;
+    ASSERT_TRUE(GetUserState(QStringLiteral("shop1"), reply));
+    EXPECT_FALSE(reply.contains(QStringLiteral("-ERR"))) << reply.toStdString();
+    ASSERT_TRUE(s_service->FreezeAccount(QStringLiteral("shop1")));
+    ASSERT_TRUE(GetUserState(QStringLiteral("shop1"), reply));
+    EXPECT_TRUE(reply.contains(QStringLiteral("-ERR"))) << reply.toStdString();
+    ASSERT_TRUE(s_service->FreezeAccount(QStringLiteral("shop1"), false));
+    ASSERT_TRUE(GetUserState(QStringLiteral("shop1"), reply));
+    EXPECT_FALSE(reply.contains(QStringLiteral("-ERR")));
+}
+
+class AccountStatesTest : public TrackingServiceTest
+{
+protected:
+    void SetUp() override
+    {
+        TrackingServiceTest::SetUp();
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(OpenStore(m_dir.path()));
+    }
+    void TearDown() override
+    {
+        CloseStore();
+        TrackingServiceTest::TearDown();
+    }
+    void AddUser(const QString& name)
+    {
+        ASSERT_TRUE(g_pConnection->Execute(
+            QStringLiteral("insert into [user] ([username],[usersmailname],[password],[webid],[messageinfo],[autosend])"
+                           " values ('%1','','pw','1','',0)")
+                .arg(SqlText(name))));
+        ASSERT_FALSE(s_service->RegisterAccount(name, QStringLiteral("pw")).isEmpty());
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(AccountStatesTest, TwoFrozenAccountsAreNamedInOneBox)
+{
+    AddUser(QStringLiteral("甲店"));
+    AddUser(QStringLiteral("shop2"));
+    AddUser(QStringLiteral("shop3"));
+    ASSERT_TRUE(s_service->FreezeAccount(QStringLiteral("甲店")));
+    ASSERT_TRUE(s_service->FreezeAccount(QStringLiteral("shop3")));
+
+    CMessageRecorder recorder;
+    CheckAccountStates();
+    const auto shown = recorder.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, QStringLiteral("您的账户 甲店 shop3 被冻结！\r\n系统将无法检测到 甲店 shop3 的访问客户！\r\n"
+                                            "请联系供应商解决！"));
+    EXPECT_EQ(shown[0].caption, AppTitle());
+    EXPECT_EQ(shown[0].icon, EMsgIcon::Exclamation);
+}
+
+TEST_F(AccountStatesTest, NoWarningWithoutFrozenAccountsOrWithoutService)
+{
+    AddUser(QStringLiteral("shop1"));
+    AddUser(QStringLiteral("shop2"));
+    CMessageRecorder recorder;
+    CheckAccountStates();
+    EXPECT_EQ(recorder.Count(), 0u);
+
+    ASSERT_TRUE(s_service->FreezeAccount(QStringLiteral("shop2")));
+    EXPECT_EQ(FindFrozenAccounts(), QStringLiteral("shop2 "));
+
+    // An unreachable service is no reason for a warning.
+    CEndpoints nowhere = Endpoints();
+    CTestHttpServer closed;
+    ASSERT_TRUE(closed.Start());
+    nowhere.trackingBase = closed.Base();
+    closed.Stop();
+    SetEndpoints(nowhere);
+    CheckAccountStates();
+    EXPECT_EQ(recorder.Count(), 0u);
+}
+
+TEST_F(TrackingServiceTest, PageViewThroughTheCountingImageComesBackThroughGetInfo)
+{
+    const QString webId = s_service->RegisterAccount(QStringLiteral("shop1"), QStringLiteral("secret"));
+    ASSERT_FALSE(webId.isEmpty());
+
+    QString ip = QStringLiteral("stale"), itemUrl = QStringLiteral("stale"), third = QStringLiteral("stale");
+    GetInfo(webId, ip, itemUrl, third);
+    EXPECT_TRUE(ip.isEmpty());
+    EXPECT_TRUE(itemUrl.isEmpty());
+
+    // A shopper's browser loads the snippet's image from an item page.
+    httplib::Client shopper("127.0.0.1", s_service->TrackingPort());
+    const std::string item = "http://item.example/auction/item-1001.html";
+    const auto res = shopper.Get(("/rivuzovara/shop.asp?id=" + webId).toStdString(),
+                                 {{"Referer", item}, {"X-Forwarded-For", "61.135.1.2, 10.0.0.1"}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->get_header_value("Cache-Control"), "no-store");
+    EXPECT_EQ(res->get_header_value("Content-Type"), "image/gif");
+    EXPECT_EQ(res->body.substr(0, 6), "GIF89a");
+
+    GetInfo(webId, ip, itemUrl, third);
+    EXPECT_EQ(ip, QStringLiteral("61.135.1.2"));
+    EXPECT_EQ(itemUrl, QString::fromStdString(item));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")).match(third).hasMatch())
+        << third.toStdString();
+
+    // The latest view wins; query overrides stand in for the headers.
+    const auto second = shopper.Get(("/rivuzovara/shop.asp?id=" + webId +
+                                     "&ip=202.96.1.1&url=http%3A%2F%2Fitem.example%2Fb.html")
+                                        .toStdString());
+    ASSERT_TRUE(second);
+    GetInfo(webId, ip, itemUrl, third);
+    EXPECT_EQ(ip, QStringLiteral("202.96.1.1"));
+    EXPECT_EQ(itemUrl, QStringLiteral("http://item.example/b.html"));
+
+    // Without any override the connection's own address is recorded.
+    ASSERT_TRUE(shopper.Get(("/rivuzovara/shop.asp?id=" + webId).toStdString(), {{"Referer", item}}));
+    GetInfo(webId, ip, itemUrl, third);
+    EXPECT_EQ(ip, QStringLiteral("127.0.0.1"));
+
+    // Views of another account do not show.
+    const QString otherId = s_service->RegisterAccount(QStringLiteral("shop2"), QStringLiteral("pw"));
+    ASSERT_TRUE(s_service->RecordPageView(otherId, QStringLiteral("1.2.3.4"), QStringLiteral("http://x/y")));
+    GetInfo(webId, ip, itemUrl, third);
+    EXPECT_EQ(ip, QStringLiteral("127.0.0.1"));
+    GetInfo(otherId, ip, itemUrl, third);
+    EXPECT_EQ(ip, QStringLiteral("1.2.3.4"));
+    EXPECT_EQ(itemUrl, QStringLiteral("http://x/y"));
+}
+
+TEST_F(TrackingServiceTest, PagesAreGbkHtml)
+{
+    const struct
+    {
+        QString path;
+        QString title;
+    } pages[] = {
+        {QStringLiteral("/rivuzovara/rivuzovara_help.asp"), QStringLiteral("Lumo助手使用帮助")},
+        {QStringLiteral("/ad.asp"), QStringLiteral("推荐网店")},
+    };
+    for (const auto& page : pages) {
+        CWinHttpEx http;
+        QByteArray body;
+        ASSERT_TRUE(http.Get(s_service->TrackingBase() + page.path, body)) << page.path.toStdString();
+        EXPECT_TRUE(AnsiToUnicode(body).contains(QStringLiteral("<title>") + page.title + QStringLiteral("</title>")))
+            << page.path.toStdString();
+    }
+}
+
+TEST_F(TrackingServiceTest, MalformedRequestsNeverBringItDown)
+{
+    const QString targets[] = {
+        QStringLiteral("/rivuzovara/GetWebID.asp?UserName=%zz&UserPwd=%"),
+        QStringLiteral("/rivuzovara/GetWebID.asp?&&&==&UserName"),
+        QStringLiteral("/rivuzovara/SaveBaiduName.asp?UserName=%FF%FE%FD&UserPwd=%C0%80"),
+        QStringLiteral("/rivuzovara/GetInfo.asp?userID=99999999999999999999999"),
+        QStringLiteral("/rivuzovara/GetInfo.asp?userID=-1"),
+        QStringLiteral("/rivuzovara/GetInfo.asp"),
+        QStringLiteral("/rivuzovara/shop.asp?id=%00"),
+        QStringLiteral("/rivuzovara/shop.asp"),
+        QStringLiteral("/admin/register?name="),
+        QStringLiteral("/admin/freeze?name=%D6"),
+        QStringLiteral("/admin/pageview?webid=abc"),
+        QStringLiteral("/admin/pageviews?limit=-5"),
+        QStringLiteral("/%2e%2e/%2e%2e/etc/passwd"),
+        QStringLiteral("/rivuzovara/GetUserState.asp?UserName=") + QString(5000, QLatin1Char('A')),
+    };
+    for (const QString& target : targets) {
+        QByteArray body;
+        const int status = s_service->GetTracking(target, &body);
+        EXPECT_GT(status, 0) << target.toStdString();
+        EXPECT_NE(status, 500) << target.toStdString();
+    }
+    QByteArray info;
+    ASSERT_EQ(s_service->GetTracking(QStringLiteral("/rivuzovara/GetInfo.asp?userID=abc"), &info), 200);
+    EXPECT_EQ(info, QByteArray("|##|"));
+    EXPECT_EQ(s_service->GetTracking(QStringLiteral("/admin/ping")), 200);
+    EXPECT_TRUE(s_service->IsRunning());
+}
+
+TEST(LocalServiceTest, KeepsItsStateAcrossRestartsAndStopsCleanly)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QString webId;
+    {
+        CLocalService service;
+        ASSERT_TRUE(service.Start(dir.path())) << service.Error().toStdString();
+        webId = service.RegisterAccount(QStringLiteral("shop1"), QStringLiteral("pw"));
+        ASSERT_FALSE(webId.isEmpty());
+        ASSERT_TRUE(service.RecordPageView(webId, QStringLiteral("8.8.8.8"), QStringLiteral("http://i/1")));
+        EXPECT_TRUE(service.Stop()) << service.Output().toStdString();
+        EXPECT_TRUE(service.Output().contains(QStringLiteral("stopped")));
+    }
+    CLocalService again;
+    ASSERT_TRUE(again.Start(dir.path())) << again.Error().toStdString();
+    const CEndpoints saved = Endpoints();
+    again.ApplyEndpoints();
+    QString got;
+    EXPECT_TRUE(GetWebID(QStringLiteral("shop1"), QStringLiteral("pw"), got));
+    EXPECT_EQ(got, webId);
+    QString ip, itemUrl, third;
+    GetInfo(webId, ip, itemUrl, third);
+    EXPECT_EQ(ip, QStringLiteral("8.8.8.8"));
+    SetEndpoints(saved);
+}
+
+TEST(LocalServiceTest, RefusesABusyPort)
+{
+    CLocalService first;
+    ASSERT_TRUE(first.Start()) << first.Error().toStdString();
+    CLocalService second;
+    EXPECT_FALSE(second.Start(QString(), first.TrackingPort(), 0));
+    EXPECT_FALSE(second.IsRunning());
+}
+
+} // namespace
