@@ -1,2 +1,8 @@
 list(APPEND MIREL_CORE_accounts
-    ${CMAKE_CURRENT_LIST_DIR}/LiveSettings.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/LiveSettings.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/AccountStore.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/AccountFlows.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/AccountStateCheck.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Autorun.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/SystemSettings.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WorkerSlot.cpp)

@@ -1,0 +1,196 @@
+#include "accounts/AccountFlows.h"
+
+#include "accounts/AccountStore.h"
+#include "net/AbortScope.h"
+#include "net/TrackingService.h"
+#include "notify/OwnerNotifier.h"
+#include "platform/Clock.h"
+#include "platform/MessageBox.h"
+#include "platform/Workers.h"
+
+namespace AccountTexts {
+QString EmptyUserName()
+{
+    return QStringLiteral("您输入的用户名不正确,请重新输入!");
+}
+QString EmptyGreetingAccount()
+{
+    return QStringLiteral("您输入的Lumo小号用户名不正确,请重新输入!");
+}
+QString EmptyPassword()
+{
+    return QStringLiteral("您的防监控密码输入不正确,请重新输入");
+}
+QString GettingWebId()
+{
+    return QStringLiteral("正在从服务器获得您的ID......");
+}
+QString WebIdFailed()
+{
+    return QStringLiteral("网络不通或您用户名密码没有登记!无法添加用户!");
+}
+QString WebIdEmpty()
+{
+    return QStringLiteral("用户打招呼ID获取失败,请稍后重试!");
+}
+QString AccountExists()
+{
+    return QStringLiteral("您输入的用户已经存在,请重新输入新用户!");
+}
+QString UpdatingImName()
+{
+    return QStringLiteral("正在更新您的百度用户名......");
+}
+QString AddSucceeded(const QString& userName)
+{
+    return QStringLiteral("账户[%1]，添加成功！").arg(userName);
+}
+QString AddNotSynchronised(const QString& userName)
+{
+    return QStringLiteral("账户[%1]，添加成功但Lumo用户名未与网络同步，请稍后再点[修改账号]按钮使之与网络同步！")
+        .arg(userName);
+}
+QString AddNotStored(const QString& userName)
+{
+    return QStringLiteral("账户[%1]，保存失败，请稍后重试！").arg(userName);
+}
+QString TestingAccount()
+{
+    return QStringLiteral("正在登陆Lumo网测试您的账号和密码......");
+}
+QString ModifySucceeded(const QString& userName)
+{
+    return QStringLiteral("账户[%1]，更新成功！").arg(userName);
+}
+QString ModifyNotSynchronised(const QString& userName)
+{
+    return QStringLiteral("账户[%1]，添加成功但LumoID未与网络同步，请稍后再点[修改账号]按钮使之与网络同步！")
+        .arg(userName);
+}
+QString ModifyNotStored(const QString& userName)
+{
+    return QStringLiteral("账户[%1]，已与网络同步，但本地保存失败，请稍后重试！").arg(userName);
+}
+} // namespace AccountTexts
+
+namespace {
+
+void Tell(const QString& text)
+{
+    ShowMessageBox(text, WorkerCaption());
+}
+
+} // namespace
+
+void RunAddAccount(CAccountValues values, IAccountPage& page)
+{
+    page.StopMonitoring();
+    SleepMs(100);
+
+    // Empty names are refused like the password; nothing is asked of the service.
+    const QString typedName = RemoveBlanks(values.userName);
+    if (typedName.isEmpty()) {
+        Tell(AccountTexts::EmptyUserName());
+        page.EnableAddButton();
+        return;
+    }
+    if (values.greetingAccount.isEmpty()) {
+        Tell(AccountTexts::EmptyGreetingAccount());
+        page.EnableAddButton();
+        return;
+    }
+    values.userName = typedName;
+    page.SetUserNameValue(values.userName);
+
+    if (values.password.isEmpty()) {
+        Tell(AccountTexts::EmptyPassword());
+        page.EnableAddButton();
+        return;
+    }
+
+    ShowStatusMessage(AccountTexts::GettingWebId());
+    QString webId;
+    if (!GetWebID(values.userName, values.password, webId)) {
+        Tell(AccountTexts::WebIdFailed());
+        page.EnableAddButton();
+        return;
+    }
+    if (webId.isEmpty()) {
+        Tell(AccountTexts::WebIdEmpty());
+        page.EnableAddButton();
+        return;
+    }
+    page.SetLastWebId(webId);
+
+    const EAccountLookup lookup = LookupAccount(values.userName);
+    if (lookup == EAccountLookup::Exists) {
+        Tell(AccountTexts::AccountExists());
+    } else if (lookup == EAccountLookup::Missing) {
+        CAccountRecord account;
+        account.userName = values.userName;
+        account.greetingAccount = values.greetingAccount;
+        account.password = values.password;
+        account.webId = webId;
+        account.greeting = values.greeting;
+        account.autoSend = values.autoSend;
+        if (!InsertAccount(account)) {
+            Tell(AccountTexts::AddNotStored(values.userName));
+        } else {
+            page.ListAccounts();
+            ShowStatusMessage(AccountTexts::UpdatingImName());
+            if (SaveBaiduName(values.userName, values.password, values.greetingAccount))
+                Tell(AccountTexts::AddSucceeded(values.userName));
+            else
+                Tell(AccountTexts::AddNotSynchronised(values.userName));
+        }
+    }
+
+    page.StartMonitoring();
+    page.EnableAddButton();
+}
+
+void RunModifyAccount(CAccountValues values, IAccountPage& page)
+{
+    page.StopMonitoring();
+    values.userName = RemoveBlanks(values.userName);
+    page.SetUserNameValue(values.userName);
+    ShowStatusMessage(AccountTexts::TestingAccount());
+    ShowStatusMessage(AccountTexts::UpdatingImName());
+
+    if (!SaveBaiduName(values.userName, values.password, values.greetingAccount)) {
+        Tell(AccountTexts::ModifyNotSynchronised(values.userName));
+        page.EnableModifyButton();
+        return;
+    }
+
+    CAccountRecord account;
+    account.userName = values.userName;
+    account.greetingAccount = values.greetingAccount;
+    account.password = values.password;
+    account.greeting = values.greeting;
+    account.autoSend = values.autoSend;
+    // Stored first, so the owner is never told of an update that did not happen.
+    if (UpdateAccount(account))
+        Tell(AccountTexts::ModifySucceeded(values.userName));
+    else
+        Tell(AccountTexts::ModifyNotStored(values.userName));
+    page.StartMonitoring();
+    page.EnableModifyButton();
+}
+
+CAccountFlowThread::CAccountFlowThread(std::function<void()> flow, QObject* parent)
+    : QThread(parent), m_flow(std::move(flow))
+{
+}
+
+void CAccountFlowThread::run()
+{
+    CWorkerScope scope(this, &m_stop);
+    CAbortScope abort(&m_stop);
+    try {
+        if (m_flow)
+            m_flow();
+    } catch (...) {
+        // A flow that fails has nothing more to tell; the thread just ends.
+    }
+}

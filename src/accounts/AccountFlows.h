@@ -1,0 +1,76 @@
+#pragma once
+// The add and modify flows of the configuration page. Each runs on a worker
+// thread of its own (CAccountFlowThread) with the values the window's thread
+// captured before starting it; what it does to the page goes through
+// IAccountPage, whose implementation carries each call to the window's
+// thread and returns when it is done. Message boxes go through ShowMessageBox
+// with the worker caption and wait for the owner's answer.
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+
+class IAccountPage
+{
+public:
+    virtual ~IAccountPage() = default;
+    virtual void StopMonitoring() = 0;
+    virtual void StartMonitoring() = 0;
+    // Refills the account list from [user].
+    virtual void ListAccounts() = 0;
+    // The account name value after blanks were taken out (the edit keeps what was typed).
+    virtual void SetUserNameValue(const QString& userName) = 0;
+    virtual void SetLastWebId(const QString& webId) = 0;
+    virtual void EnableAddButton() = 0;
+    virtual void EnableModifyButton() = 0;
+};
+
+// The page values a flow works on.
+struct CAccountValues
+{
+    QString userName;
+    QString greetingAccount;
+    QString password;
+    QString greeting;
+    bool autoSend = true;
+};
+
+void RunAddAccount(CAccountValues values, IAccountPage& page);
+void RunModifyAccount(CAccountValues values, IAccountPage& page);
+
+// The flow texts, for the page and tests.
+namespace AccountTexts {
+QString EmptyUserName();
+QString EmptyGreetingAccount();
+QString EmptyPassword();
+QString GettingWebId();
+QString WebIdFailed();
+QString WebIdEmpty();
+QString AccountExists();
+QString UpdatingImName();
+QString AddSucceeded(const QString& userName);
+QString AddNotSynchronised(const QString& userName);
+QString AddNotStored(const QString& userName);
+QString TestingAccount();
+QString ModifySucceeded(const QString& userName);
+QString ModifyNotSynchronised(const QString& userName);
+QString ModifyNotStored(const QString& userName);
+} // namespace AccountTexts
+
+// A one-shot worker for one flow. The starter connects finished to
+// deleteLater; run() registers with the worker registry and lets a stop
+// abort the flow's requests.
+class CAccountFlowThread : public QThread
+{
+    Q_OBJECT
+public:
+    explicit CAccountFlowThread(std::function<void()> flow, QObject* parent = nullptr);
+    std::atomic<int> m_stop{0};
+
+protected:
+    void run() override;
+
+private:
+    std::function<void()> m_flow;
+};

@@ -1,0 +1,60 @@
+#include "accounts/SystemSettings.h"
+
+#include "accounts/LiveSettings.h"
+#include "store/AdoConnection.h"
+#include "store/AdoRecordSet.h"
+
+void RaiseToMinimum(CSystemSettings& settings)
+{
+    if (settings.reflashtime < kRefreshMin)
+        settings.reflashtime = kRefreshMin;
+    if (settings.sendsteptime < kSendMin)
+        settings.sendsteptime = kSendMin;
+}
+
+bool ReadSystemSettings(CSystemSettings& settings)
+{
+    if (!g_pConnection)
+        return false;
+    CAdoRecordSet rs(g_pConnection);
+    if (!rs.Open(QStringLiteral("select * from [sysseting] where [id] = 1")) || rs.IsEOF())
+        return false;
+    // Switches count as on when nonzero, whatever type the column carries.
+    auto switchAt = [&rs](int position) { return VariantToInt(rs.GetValue(position)) != 0 ? 1 : 0; };
+    CSystemSettings read;
+    read.autorun = switchAt(1);
+    read.clienttip = switchAt(2);
+    rs.GetCollectInt(3, read.reflashtime);
+    rs.GetCollectInt(4, read.sendsteptime);
+    read.guesttip = switchAt(7);
+    read.playsound = switchAt(8);
+    RaiseToMinimum(read);
+    settings = read;
+    return true;
+}
+
+QString SaveSystemSettingsSql(const CSystemSettings& s)
+{
+    return QStringLiteral("update [sysseting] set [autorun] = %1 ,[clienttip] = %2,[reflashtime] = %3,"
+                          "[sendsteptime] = %4,[autosendname] = '%5',[hiedition] = %6,[guesttip] = %7 , "
+                          "[playsound] = %8 where [id] = 1")
+        .arg(QString::number(s.autorun), QString::number(s.clienttip), QString::number(s.reflashtime),
+             QString::number(s.sendsteptime), QStringLiteral("NULL"), QString::number(0), QString::number(s.guesttip),
+             QString::number(s.playsound));
+}
+
+bool WriteSystemSettings(const CSystemSettings& settings)
+{
+    return g_pConnection && g_pConnection->Execute(SaveSystemSettingsSql(settings));
+}
+
+void PublishLiveSettings(const CSystemSettings& settings)
+{
+    CLiveSettings& live = LiveSettings();
+    live.autorun = settings.autorun;
+    live.clienttip = settings.clienttip;
+    live.reflashtime = qMax(settings.reflashtime, kRefreshMin);
+    live.sendsteptime = qMax(settings.sendsteptime, kSendMin);
+    live.guesttip = settings.guesttip;
+    live.playsound = settings.playsound;
+}

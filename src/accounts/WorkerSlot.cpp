@@ -1,0 +1,77 @@
+#include "accounts/WorkerSlot.h"
+
+CWorkerSlot::CWorkerSlot(Factory factory, QObject* parent) : QObject(parent), m_factory(std::move(factory))
+{
+    m_pollTimer.setInterval(kPollMs);
+    connect(&m_pollTimer, &QTimer::timeout, this, &CWorkerSlot::TryStart);
+}
+
+CWorkerSlot::~CWorkerSlot()
+{
+    for (const CTracked& worker : std::as_const(m_current)) {
+        if (worker.thread && worker.stopFlag)
+            worker.stopFlag->store(1);
+    }
+}
+
+bool CWorkerSlot::Ended(const CTracked& worker)
+{
+    // The thread object is deleted on this thread, after it finished; until
+    // then its stop flag is still there to raise.
+    return !worker.thread || worker.thread->isFinished();
+}
+
+int CWorkerSlot::EndingCount() const
+{
+    int count = 0;
+    for (const CTracked& worker : m_ending)
+        count += Ended(worker) ? 0 : 1;
+    return count;
+}
+
+void CWorkerSlot::Start()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    TryStart();
+}
+
+void CWorkerSlot::Stop()
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    m_pollTimer.stop();
+    for (const CTracked& worker : std::as_const(m_current)) {
+        if (worker.thread && worker.stopFlag)
+            worker.stopFlag->store(1);
+        m_ending.append(worker);
+    }
+    m_current.clear();
+}
+
+void CWorkerSlot::TryStart()
+{
+    if (!m_running || !m_current.isEmpty()) {
+        m_pollTimer.stop();
+        return;
+    }
+    m_ending.removeIf([](const CTracked& worker) { return Ended(worker); });
+    if (!m_ending.isEmpty()) {
+        if (!m_pollTimer.isActive())
+            m_pollTimer.start();
+        return;
+    }
+    m_pollTimer.stop();
+    const QList<CWorker> workers = m_factory ? m_factory() : QList<CWorker>();
+    for (const CWorker& worker : workers) {
+        if (!worker.thread)
+            continue;
+        connect(worker.thread, &QThread::finished, worker.thread, &QObject::deleteLater);
+        m_current.append({QPointer<QThread>(worker.thread), worker.stopFlag});
+    }
+    for (const CTracked& worker : std::as_const(m_current))
+        worker.thread->start();
+    Q_EMIT Started();
+}

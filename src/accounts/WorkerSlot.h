@@ -1,0 +1,63 @@
+#pragma once
+// One restartable set of self-deleting worker threads (monitoring with
+// presence, or the greeting sender), owned by the configuration page on the
+// window's thread. Stop raises the stop flags and forgets the threads without
+// waiting. Start creates a new set only once the previous set has ended: until
+// then it is pending, and a timer looks again, so the window never waits and
+// two sets never overlap.
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <functional>
+
+class CWorkerSlot : public QObject
+{
+    Q_OBJECT
+public:
+    struct CWorker
+    {
+        QThread* thread = nullptr;
+        std::atomic<int>* stopFlag = nullptr;
+    };
+    // Creates the threads, not yet started.
+    using Factory = std::function<QList<CWorker>()>;
+
+    explicit CWorkerSlot(Factory factory, QObject* parent = nullptr);
+    // Raises the stop flags of the running set; does not wait.
+    ~CWorkerSlot() override;
+
+    // Running or waiting to start.
+    bool IsRunning() const { return m_running; }
+    bool IsStartPending() const { return m_running && m_current.isEmpty(); }
+    // Threads of the previous sets still finishing.
+    int EndingCount() const;
+
+    void Start();
+    void Stop();
+
+    // How often a pending start looks at the previous set (ms).
+    static constexpr int kPollMs = 50;
+
+Q_SIGNALS:
+    // The new set's threads have been started.
+    void Started();
+
+private:
+    struct CTracked
+    {
+        QPointer<QThread> thread;
+        std::atomic<int>* stopFlag = nullptr;
+    };
+    void TryStart();
+    static bool Ended(const CTracked& worker);
+
+    Factory m_factory;
+    bool m_running = false;
+    QList<CTracked> m_current;
+    QList<CTracked> m_ending;
+    QTimer m_pollTimer;
+};
