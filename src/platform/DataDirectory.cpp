@@ -2,7 +2,9 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <mutex>
@@ -28,6 +30,23 @@ QString ChooseDataDirectory()
     if (IsWritableDir(appDir) && !appDir.endsWith(QLatin1String("/bin")))
         return appDir;
     return QDir::homePath() + QStringLiteral("/.local/share/mirelhelper");
+}
+
+// Written under a temporary name and renamed, so a reader never sees half a copy.
+bool CopyWhole(const QString& from, const QString& to)
+{
+    QFile in(from);
+    QSaveFile out(to);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        return false;
+    while (!in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
+            out.cancelWriting();
+            break;
+        }
+    }
+    return out.commit();
 }
 
 } // namespace
@@ -56,9 +75,6 @@ QString DataFilePath(const QString& fileName)
 
 QString IpDataFilePath()
 {
-    const QString own = DataFilePath(QStringLiteral("QQWry.Dat"));
-    if (QFileInfo::exists(own))
-        return own;
     QStringList candidates;
     if (QCoreApplication::instance()) {
         const QString appDir = QCoreApplication::applicationDirPath();
@@ -66,9 +82,20 @@ QString IpDataFilePath()
     }
     candidates << QStringLiteral("/usr/local/share/mirelhelper/QQWry.Dat")
                << QStringLiteral("/usr/share/mirelhelper/QQWry.Dat");
-    for (const QString& path : candidates) {
-        if (QFileInfo::exists(path))
-            return QDir::cleanPath(path);
+    return IpDataFilePathFrom(candidates);
+}
+
+QString IpDataFilePathFrom(const QStringList& shippedCopies)
+{
+    const QString own = DataFilePath(QStringLiteral("QQWry.Dat"));
+    if (QFileInfo::exists(own))
+        return own;
+    for (const QString& path : shippedCopies) {
+        if (!QFileInfo(path).isFile())
+            continue;
+        if (CopyWhole(path, own))
+            return own;
+        return QDir::cleanPath(path);
     }
     return own;
 }

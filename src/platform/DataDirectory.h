@@ -3,10 +3,15 @@
 // MIRELHELP_HOME when set, else the program's own directory
 // when writable, else ~/.local/share/mirelhelper. Created on first use.
 #include <QString>
+#include <QStringList>
 
 QString DataDirectory();
 // Overrides the directory for this process (tests, command line).
 void SetDataDirectory(const QString& dir);
 QString DataFilePath(const QString& fileName);
-// The QQWry.Dat to read: the data directory's, else the copy installed or built with the program.
+// The QQWry.Dat to read: the data directory's. When the data directory has
+// none, the copy installed or built with the program is copied there first
+// (or, if that copy cannot be made, read where it lies).
 QString IpDataFilePath();
+// The same with the copies to look for given, first found wins.
+QString IpDataFilePathFrom(const QStringList& shippedCopies);

@@ -1,0 +1,2 @@
+list(APPEND MIREL_CORE_iploc
+    ${CMAKE_CURRENT_LIST_DIR}/QQwry.cpp)
