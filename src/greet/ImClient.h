@@ -1,0 +1,73 @@
+#pragma once
+// Sends one greeting by driving the IM desktop client on the X11 desktop: the
+// chat link is handed to the desktop's "baidu" link handler, the chat window
+// (class "BaseGui", title naming the visitor) is looked for among the
+// top-level windows, then clicked, pasted into, sent and closed. Used by the
+// greeting thread, one greeting at a time; each call opens its own display
+// connection. The clipboard is served by CClipboardOwner on a thread of its own.
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+struct _XDisplay;
+
+// One candidate top-level window.
+struct CTaskManage
+{
+    QString m_title;     // at most 254 characters
+    QString m_className; // at most 254 characters
+    unsigned long m_window = 0;
+};
+
+// The waits of one send; tests shorten them.
+struct CImClientTiming
+{
+    int launchWaitMs = 10000;   // the link opener is ended after this long
+    int searchAttempts = 51;    // looks for the chat window
+    int searchIntervalMs = 500; // pause after each look
+    int focusPauseMs = 200;     // after focusing, before the click
+    int pastePauseMs = 200;     // after Ctrl+V
+    int sentPauseMs = 1000;     // after the send keys, before closing
+    int activateTimeoutMs = 3000; // bounded wait until the window shows and has the focus
+};
+
+// 1 when the keys went into a found chat window, 0 otherwise (no display,
+// link opener not started, no chat window, clipboard not taken).
+// text is sent as it is; the caller expands the template first.
+int SendGreeting(const QString& account, const QString& visitor, const QString& text);
+
+using GreetingSender = std::function<int(const QString& account, const QString& visitor, const QString& text)>;
+// Replaces what SendGreeting does (tests record instead of typing); an empty
+// function restores the IM client. Returns the previous one.
+GreetingSender SetGreetingSender(GreetingSender sender);
+// What SendGreeting does without a replacement.
+int SendGreetingThroughClient(const QString& account, const QString& visitor, const QString& text);
+
+CImClientTiming ImClientTiming();
+CImClientTiming SetImClientTiming(const CImClientTiming& timing);
+
+// "baidu://message/?sid=<account>&id=<visitor>&clk=icon&src=space&browser=IE", values as they are.
+QString ChatLink(const QString& account, const QString& visitor);
+
+// Takes the CLIPBOARD selection and serves text from it. True on success and
+// for an empty text (the clipboard is then left alone); false without a
+// display or when the selection could not be taken.
+bool SetClipboardText(const QString& text);
+
+// The top-level windows, top of the stack first: the window manager's client
+// list when one runs, else the root's children. Keeps viewable or minimised
+// windows that are not tool windows, have no owner and have a title and a class.
+bool EnumTopWindows(_XDisplay* display, std::vector<CTaskManage>& list);
+// Applies the filters to one window; appends it when it passes. False ends the enumeration.
+bool EnumTopWindowsProc(_XDisplay* display, unsigned long window, std::vector<CTaskManage>* list);
+// The first window of class exactly "BaseGui" whose title contains the visitor; 0 when none.
+unsigned long FindChatWindow(_XDisplay* display, const QString& visitor);
+
+// Up to three keys (X keysyms), the list ends at the first 0: all pressed in
+// order, then released in reverse order.
+void PressKeys(_XDisplay* display, unsigned long key1, unsigned long key2 = 0, unsigned long key3 = 0);
+
+// Ignores X protocol errors of our own connections (a window may vanish at
+// any moment) instead of ending the process. Installed by every entry point above.
+void InstallXErrorHandler();

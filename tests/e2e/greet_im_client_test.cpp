@@ -1,0 +1,339 @@
+// The greeting sender against the real hichat under Xvfb: the link goes
+// through xdg-open to the registered handler, the chat window is found,
+// clicked, pasted into, sent and closed, with and without a window manager.
+#include "support/TestMain.h"
+
+#include "greet/Greeting.h"
+#include "greet/ImClient.h"
+#include "platform/Clock.h"
+#include "platform/Launcher.h"
+#include "support/Hichat.h"
+#include "support/XvfbSession.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+
+#include <mutex>
+#include <vector>
+
+namespace {
+
+enum class EDesktop
+{
+    Bare,
+    Managed
+};
+
+std::string DesktopName(const ::testing::TestParamInfo<EDesktop>& info)
+{
+    return info.param == EDesktop::Managed ? "WithWindowManager" : "WithoutWindowManager";
+}
+
+// Records what would be launched and starts nothing.
+class CLaunchRecorder
+{
+public:
+    explicit CLaunchRecorder(std::function<void()> onLaunch = {})
+    {
+        m_previous = SetLaunchHandler([this, onLaunch](const CLaunchRequest& request) {
+            {
+                std::lock_guard lock(m_mutex);
+                m_requests.push_back(request);
+            }
+            if (onLaunch)
+                onLaunch();
+            return true;
+        });
+    }
+    ~CLaunchRecorder() { SetLaunchHandler(m_previous); }
+    std::vector<CLaunchRequest> Requests()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_requests;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<CLaunchRequest> m_requests;
+    LaunchHandler m_previous;
+};
+
+// Sleeps return at once and are counted by length.
+class CCountingClock final : public IClock
+{
+public:
+    void SleepMs(int ms) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_sleeps.push_back(ms);
+    }
+    qint64 NowMs() override { return 0; }
+    int Count(int ms)
+    {
+        std::lock_guard lock(m_mutex);
+        return int(std::count(m_sleeps.begin(), m_sleeps.end(), ms));
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<int> m_sleeps;
+};
+
+const QString kAccount = QStringLiteral("小王的店铺");
+const QString kVisitor = QStringLiteral("张三丰");
+
+QString TrickyGreeting(const QString& visitor)
+{
+    return ExpandGreeting(QStringLiteral("亲爱的 [username]，欢迎光临 😀 <b>&amp;</b> it's \"ok\" [randomcode]"), visitor);
+}
+
+} // namespace
+
+class GreetDesktopTest : public ::testing::TestWithParam<EDesktop>
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs an X display (ctest runs it in xvfb-run)";
+        ASSERT_FALSE(CWindowManager::Managed()) << "another window manager runs on this display";
+        if (GetParam() == EDesktop::Managed) {
+            ASSERT_TRUE(m_windowManager.Start());
+        }
+        ASSERT_TRUE(m_hichat.Register()) << qPrintable(m_hichat.Error());
+        ASSERT_TRUE(m_hichat.Start()) << qPrintable(m_hichat.Error());
+    }
+
+    void TearDown() override
+    {
+        m_hichat.Stop();
+        m_windowManager.Stop();
+    }
+
+    // Waits until hichat shows the visitor's chat window; 0 when it does not.
+    unsigned long WaitForChatWindow(const QString& visitor)
+    {
+        unsigned long chat = 0;
+        WaitUntil(
+            [&] {
+                chat = FindChatWindow(m_x.get(), visitor);
+                return chat != 0 && IsWindowViewable(chat);
+            },
+            10000);
+        return chat;
+    }
+
+    CWindowManager m_windowManager;
+    CHichatSession m_hichat;
+    CXConnection m_x;
+};
+
+TEST_P(GreetDesktopTest, DeliversTheExactTextOnceAndPutsTheCursorBack)
+{
+    const QString text = TrickyGreeting(kVisitor);
+    WarpPointer(QPoint(1001, 13));
+    const QPoint before = PointerPosition();
+
+    EXPECT_EQ(SendGreeting(kAccount, kVisitor, text), 1);
+
+    EXPECT_EQ(PointerPosition(), before);
+    ASSERT_TRUE(m_hichat.WaitForMessages(1, 10000));
+    // The close request comes after the keys, so once the window is gone every key has been handled.
+    EXPECT_TRUE(WaitUntil([&] { return FindChatWindow(m_x.get(), kVisitor) == 0; }, 10000));
+    const QList<QJsonObject> messages = m_hichat.Messages();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].value(QStringLiteral("text")).toString(), text);
+    EXPECT_EQ(messages[0].value(QStringLiteral("id")).toString(), kVisitor);
+    EXPECT_EQ(messages[0].value(QStringLiteral("sid")).toString(), kAccount);
+    EXPECT_TRUE(m_hichat.IsRunning()) << "closing the chat window must not end the client";
+}
+
+TEST_P(GreetDesktopTest, MinimisedChatWindowIsRestoredAndGreeted)
+{
+    ASSERT_TRUE(m_hichat.OpenLink(ChatLink(kAccount, kVisitor)));
+    const unsigned long chat = WaitForChatWindow(kVisitor);
+    ASSERT_NE(chat, 0u);
+    MinimiseWindow(chat);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindowViewable(chat); }, 5000)) << "the window did not minimise";
+    EXPECT_TRUE(IsWindowMinimised(chat));
+
+    // The link opener does nothing this time: only the sender can bring the window back.
+    CLaunchRecorder launches;
+    const QString text = TrickyGreeting(kVisitor);
+    const QPoint before = PointerPosition();
+    EXPECT_EQ(SendGreeting(kAccount, kVisitor, text), 1);
+    EXPECT_EQ(PointerPosition(), before);
+
+    ASSERT_TRUE(m_hichat.WaitForMessages(1, 10000)) << "keys went nowhere: the window was not restored";
+    EXPECT_EQ(m_hichat.Messages().value(0).value(QStringLiteral("text")).toString(), text);
+    const std::vector<CLaunchRequest> requests = launches.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].program, QStringLiteral("xdg-open"));
+    EXPECT_EQ(requests[0].arguments, QStringList{ChatLink(kAccount, kVisitor)});
+    EXPECT_TRUE(requests[0].hidden);
+    EXPECT_EQ(requests[0].waitMs, 10000);
+}
+
+TEST_P(GreetDesktopTest, LongGreetingArrivesWhole)
+{
+    // Far beyond the 1024 bytes the clipboard step once had room for.
+    QString text;
+    for (int i = 0; text.size() < 6000; ++i)
+        text += QStringLiteral("第%1句：欢迎光临小店 🎉 <&>'；").arg(i);
+    EXPECT_EQ(SendGreeting(kAccount, kVisitor, text), 1);
+    ASSERT_TRUE(m_hichat.WaitForMessages(1, 10000));
+    EXPECT_EQ(m_hichat.Messages().value(0).value(QStringLiteral("text")).toString(), text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, GreetDesktopTest, ::testing::Values(EDesktop::Bare, EDesktop::Managed),
+                         DesktopName);
+
+class GreetBareDesktopTest : public GreetDesktopTest
+{
+};
+
+TEST_P(GreetBareDesktopTest, NoChatWindowGivesZeroAfterFiftyOneSearches)
+{
+    CCountingClock clock;
+    SetClock(&clock);
+    CLaunchRecorder launches;
+    const int result = SendGreeting(kAccount, QStringLiteral("没有窗口的访客"), QStringLiteral("你好"));
+    SetClock(nullptr);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(clock.Count(500), 51);
+    EXPECT_EQ(clock.Count(1000), 0) << "nothing may be sent";
+    EXPECT_EQ(launches.Requests().size(), 1u);
+    EXPECT_TRUE(m_hichat.Messages().isEmpty());
+}
+
+TEST_P(GreetBareDesktopTest, WithoutDisplayNothingIsTriedAndZeroComesBack)
+{
+    const QByteArray display = qgetenv("DISPLAY");
+    CLaunchRecorder launches;
+    qunsetenv("DISPLAY");
+    const int result = SendGreeting(kAccount, kVisitor, QStringLiteral("你好"));
+    const bool clipboardSet = SetClipboardText(QStringLiteral("你好"));
+    const bool emptyClipboardSet = SetClipboardText(QString());
+    qputenv("DISPLAY", display);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(launches.Requests().empty());
+    EXPECT_FALSE(clipboardSet);
+    EXPECT_TRUE(emptyClipboardSet) << "an empty text leaves the clipboard alone and succeeds";
+}
+
+TEST_P(GreetBareDesktopTest, ClipboardFailureGivesZeroAndTypesNothing)
+{
+    ASSERT_TRUE(m_hichat.OpenLink(ChatLink(kAccount, kVisitor)));
+    const unsigned long chat = WaitForChatWindow(kVisitor);
+    ASSERT_NE(chat, 0u);
+
+    // The clipboard owner connects to $DISPLAY, which points nowhere once the link is out.
+    const QByteArray display = qgetenv("DISPLAY");
+    int result = -1;
+    {
+        CLaunchRecorder launches([] { qputenv("DISPLAY", ":9999"); });
+        result = SendGreeting(kAccount, kVisitor, QStringLiteral("不该发出的问候"));
+    }
+    qputenv("DISPLAY", display);
+
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(IsWindowViewable(chat)) << "the sender went on after the clipboard failed";
+    EXPECT_TRUE(m_hichat.Messages().isEmpty());
+}
+
+TEST_P(GreetBareDesktopTest, ClipboardServesLargeTextsWhole)
+{
+    // Above the size of one X request, so it goes out in INCR chunks.
+    QString text;
+    while (text.toUtf8().size() < 600 * 1024)
+        text += QStringLiteral("大段问候文字 large greeting 😀 <&>' ");
+    ASSERT_TRUE(SetClipboardText(text));
+    QString pasted;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            pasted = QGuiApplication::clipboard()->text();
+            return pasted == text;
+        },
+        10000))
+        << "got " << pasted.size() << " of " << text.size() << " characters";
+
+    ASSERT_TRUE(SetClipboardText(QStringLiteral("短的 <&>'")));
+    EXPECT_TRUE(WaitUntil([&] { return QGuiApplication::clipboard()->text() == QStringLiteral("短的 <&>'"); }, 5000));
+    const QMimeData* offered = QGuiApplication::clipboard()->mimeData();
+    ASSERT_NE(offered, nullptr);
+    EXPECT_TRUE(offered->hasText());
+}
+
+INSTANTIATE_TEST_SUITE_P(Bare, GreetBareDesktopTest, ::testing::Values(EDesktop::Bare), DesktopName);
+
+class GreetWindowSearchTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY"));
+        ASSERT_TRUE(m_x);
+    }
+    CXConnection m_x;
+};
+
+TEST_F(GreetWindowSearchTest, OnlyShownUnownedNonToolWindowsOfTheExactClassMatch)
+{
+    const QString visitor = QStringLiteral("访客甲");
+    CTestWindow owner(QStringLiteral("主窗口"), QStringLiteral("Other"));
+    CTestWindow::COptions tool;
+    tool.toolWindow = true;
+    CTestWindow::COptions owned;
+    owned.transientFor = owner.id();
+    CTestWindow::COptions hidden;
+    hidden.map = false;
+    CTestWindow::COptions popup;
+    popup.overrideRedirect = true;
+    CTestWindow toolWindow(QStringLiteral("访客甲 tool"), QStringLiteral("BaseGui"), tool);
+    CTestWindow ownedWindow(QStringLiteral("访客甲 owned"), QStringLiteral("BaseGui"), owned);
+    CTestWindow hiddenWindow(QStringLiteral("访客甲 hidden"), QStringLiteral("BaseGui"), hidden);
+    CTestWindow popupWindow(QStringLiteral("访客甲 popup"), QStringLiteral("BaseGui"), popup);
+    CTestWindow lowerCase(QStringLiteral("访客甲 case"), QStringLiteral("basegui"));
+    CTestWindow longerClass(QStringLiteral("访客甲 longer"), QStringLiteral("BaseGuiX"));
+    CTestWindow otherVisitor(QStringLiteral("访客乙"), QStringLiteral("BaseGui"));
+    CTestWindow untitled(QString(), QStringLiteral("BaseGui"));
+
+    EXPECT_EQ(FindChatWindow(m_x.get(), visitor), 0u);
+
+    std::vector<CTaskManage> list;
+    ASSERT_TRUE(EnumTopWindows(m_x.get(), list));
+    std::vector<unsigned long> listed;
+    for (const CTaskManage& task : list)
+        listed.push_back(task.m_window);
+    const auto isListed = [&](unsigned long window) {
+        return std::find(listed.begin(), listed.end(), window) != listed.end();
+    };
+    EXPECT_TRUE(isListed(owner.id()));
+    EXPECT_TRUE(isListed(lowerCase.id()));
+    EXPECT_TRUE(isListed(otherVisitor.id()));
+    for (unsigned long filtered : {toolWindow.id(), ownedWindow.id(), hiddenWindow.id(), popupWindow.id(), untitled.id()})
+        EXPECT_FALSE(isListed(filtered)) << std::hex << filtered;
+
+    CTestWindow chat(QStringLiteral("与访客甲聊天中"), QStringLiteral("BaseGui"));
+    EXPECT_EQ(FindChatWindow(m_x.get(), visitor), chat.id());
+    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("访客")), chat.id()) << "top of the stack first";
+}
+
+TEST_F(GreetWindowSearchTest, TheTopmostMatchingWindowWins)
+{
+    CTestWindow lower(QStringLiteral("李四 (1)"), QStringLiteral("BaseGui"));
+    CTestWindow upper(QStringLiteral("李四 (2)"), QStringLiteral("BaseGui"));
+    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李四")), upper.id());
+    lower.Raise();
+    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李四")), lower.id());
+    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李")), lower.id());
+    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李四 (2)")), upper.id());
+}
+
+TEST(GreetChatLink, CarriesAccountAndVisitorUnencoded)
+{
+    EXPECT_EQ(ChatLink(QStringLiteral("店主"), QStringLiteral("a&b %2")),
+              QStringLiteral("baidu://message/?sid=店主&id=a&b %2&clk=icon&src=space&browser=IE"));
+}
