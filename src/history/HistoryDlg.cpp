@@ -1,0 +1,347 @@
+#include "history/HistoryDlg.h"
+
+#include "controls/SortListCtrl.h"
+#include "history/HistoryStatements.h"
+#include "history/ListExport.h"
+#include "notify/ShowOneClientDlg.h"
+#include "platform/MessageBox.h"
+#include "store/AdoConnection.h"
+#include "store/AdoRecordSet.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kListColumns = 8;
+constexpr int kImIdPosition = 8; // [biaduid]
+const char* const kDeleteQuestion = "删除的信息将无法恢复,您确定删除吗?";
+
+VisitorCardOpener g_cardOpener;
+
+void OpenVisitorCardDialog(QWidget* parent, const QString& visitorName, const QString& visitorImId)
+{
+    CShowOneClientDlg card(parent);
+    card.SetVisitorName(visitorName);
+    card.SetVisitorImId(visitorImId);
+    card.exec();
+}
+
+// The visit's IM ID, which the list does not show; empty when unknown.
+QString VisitorImId(const QString& idText)
+{
+    const QString sql = HistoryVisitSql(idText);
+    if (sql.isEmpty())
+        return QString();
+    QString imId;
+    CAdoRecordSet recordSet(g_pConnection);
+    if (recordSet.Open(sql)) {
+        if (!recordSet.IsEOF())
+            recordSet.GetCollect(kImIdPosition, imId);
+        recordSet.Close();
+    }
+    return imId;
+}
+
+QPushButton* MakeButton(QWidget* parent, const QString& text, const char* objectName)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(objectName));
+    // Enter in the filter fields must not press any button.
+    button->setAutoDefault(false);
+    return button;
+}
+
+QDateEdit* MakeDateEdit(QWidget* parent, const char* objectName)
+{
+    // The page never sets the pickers: they show the day it was opened.
+    auto* edit = new QDateEdit(QDate::currentDate(), parent);
+    edit->setObjectName(QLatin1String(objectName));
+    edit->setCalendarPopup(true);
+    edit->setDisplayFormat(QStringLiteral("yyyy/M/d"));
+    return edit;
+}
+
+} // namespace
+
+VisitorCardOpener SetVisitorCardOpener(VisitorCardOpener opener)
+{
+    std::swap(g_cardOpener, opener);
+    return opener;
+}
+
+CHistoryDlg::CHistoryDlg(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("historyDialog"));
+    setWindowTitle(QStringLiteral("历史记录管理"));
+    BuildControls();
+
+    m_list->setShowGrid(true);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_list->SetHeadings(QString::fromUtf8(kHistoryHeadings));
+    m_list->LoadColumnInfo();
+
+    FillShops();
+    OnShowAll();
+}
+
+CHistoryDlg::~CHistoryDlg() = default;
+
+void CHistoryDlg::BuildControls()
+{
+    auto* filters = new QGroupBox(this);
+    filters->setObjectName(QStringLiteral("filterGroupBox"));
+    auto* grid = new QGridLayout(filters);
+
+    m_dayEdit = MakeDateEdit(filters, "dayDateEdit");
+    auto* showDay = MakeButton(filters, QStringLiteral("查看该天"), "showDayButton");
+    m_visitorEdit = new QLineEdit(filters);
+    m_visitorEdit->setObjectName(QStringLiteral("visitorEdit"));
+    auto* showVisitor = MakeButton(filters, QStringLiteral("查看访客"), "showVisitorButton");
+    m_shopCombo = new QComboBox(filters);
+    m_shopCombo->setObjectName(QStringLiteral("shopCombo"));
+    m_shopCombo->setEditable(false);
+    m_shopCombo->setMinimumContentsLength(10);
+    auto* showShop = MakeButton(filters, QStringLiteral("查看店铺"), "showShopButton");
+    m_rangeStartEdit = MakeDateEdit(filters, "rangeStartDateEdit");
+    m_rangeEndEdit = MakeDateEdit(filters, "rangeEndDateEdit");
+    auto* deleteRange = MakeButton(filters, QStringLiteral("删除该日期之间的记录"), "deleteRangeButton");
+
+    grid->addWidget(new QLabel(QStringLiteral("日期"), filters), 0, 0);
+    grid->addWidget(m_dayEdit, 0, 1);
+    grid->addWidget(showDay, 0, 2);
+    grid->addWidget(new QLabel(QStringLiteral("访客名"), filters), 0, 3);
+    grid->addWidget(m_visitorEdit, 0, 4);
+    grid->addWidget(showVisitor, 0, 5);
+    grid->addWidget(new QLabel(QStringLiteral("店铺名"), filters), 0, 6);
+    grid->addWidget(m_shopCombo, 0, 7);
+    grid->addWidget(showShop, 0, 8);
+    grid->addWidget(new QLabel(QStringLiteral("开始时间"), filters), 1, 0);
+    grid->addWidget(m_rangeStartEdit, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("结束时间"), filters), 1, 3);
+    grid->addWidget(m_rangeEndEdit, 1, 4);
+    grid->addWidget(deleteRange, 1, 5, 1, 4, Qt::AlignLeft);
+    grid->setColumnStretch(4, 1);
+    grid->setColumnStretch(7, 1);
+
+    m_list = new CSortListCtrl(this);
+    m_list->setObjectName(QStringLiteral("historyList"));
+
+    auto* showAll = MakeButton(this, QStringLiteral("显示所有记录"), "showAllButton");
+    auto* deleteSelected = MakeButton(this, QStringLiteral("删除所选记录"), "deleteSelectedButton");
+    auto* exportList = MakeButton(this, QStringLiteral("导出列表到Excel"), "exportButton");
+    auto* ranking = MakeButton(this, QStringLiteral("顾客最喜爱的商品排序"), "rankingButton");
+    auto* close = MakeButton(this, QStringLiteral("关闭"), "closeButton");
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(showAll);
+    buttons->addWidget(deleteSelected);
+    buttons->addWidget(exportList);
+    buttons->addWidget(ranking);
+    buttons->addStretch(1);
+    buttons->addWidget(close);
+
+    auto* page = new QVBoxLayout(this);
+    page->addWidget(filters);
+    page->addWidget(m_list, 1);
+    page->addLayout(buttons);
+    resize(860, 520);
+
+    connect(showDay, &QPushButton::clicked, this, &CHistoryDlg::OnShowDay);
+    connect(showVisitor, &QPushButton::clicked, this, &CHistoryDlg::OnShowVisitor);
+    connect(showShop, &QPushButton::clicked, this, &CHistoryDlg::OnShowShop);
+    connect(deleteRange, &QPushButton::clicked, this, &CHistoryDlg::OnDeleteRange);
+    connect(showAll, &QPushButton::clicked, this, &CHistoryDlg::OnShowAll);
+    connect(deleteSelected, &QPushButton::clicked, this, &CHistoryDlg::OnDeleteSelected);
+    connect(exportList, &QPushButton::clicked, this, &CHistoryDlg::OnExport);
+    connect(ranking, &QPushButton::clicked, this, &CHistoryDlg::OnRanking);
+    connect(close, &QPushButton::clicked, this, &CHistoryDlg::OnClose);
+    connect(m_list, &CSortListCtrl::ItemDoubleClicked, this, [this](int row, int) { OnDblClkList(row); });
+}
+
+void CHistoryDlg::FillShops()
+{
+    QStringList shops;
+    CAdoRecordSet recordSet(g_pConnection);
+    if (recordSet.Open(HistoryShopsSql())) {
+        while (!recordSet.IsEOF()) {
+            QString name;
+            recordSet.GetCollect(1, name);
+            shops << name;
+            recordSet.MoveNext();
+        }
+        recordSet.Close();
+    }
+    // A sorted drop-down list: nothing is chosen until the owner picks a shop.
+    std::sort(shops.begin(), shops.end(),
+              [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });
+    m_shopCombo->addItems(shops);
+    m_shopCombo->setCurrentIndex(-1);
+}
+
+void CHistoryDlg::FillList(const QString& sql)
+{
+    m_list->DeleteAllItems();
+    // Read everything first, then hand the rows to the list in one go, so
+    // the view is laid out once and not after every row.
+    QList<QStringList> rows;
+    CAdoRecordSet recordSet(g_pConnection);
+    if (recordSet.Open(sql)) {
+        while (!recordSet.IsEOF()) {
+            QStringList texts;
+            texts.reserve(kListColumns);
+            for (int position = 0; position < kListColumns; ++position) {
+                QString text;
+                recordSet.GetCollect(position, text);
+                texts << text;
+            }
+            rows << texts;
+            recordSet.MoveNext();
+        }
+        recordSet.Close();
+    }
+    m_list->setUpdatesEnabled(false);
+    for (const QStringList& texts : std::as_const(rows))
+        m_list->AddItem(texts);
+    m_list->setUpdatesEnabled(true);
+}
+
+void CHistoryDlg::UpdateValues()
+{
+    m_visitorText = m_visitorEdit->text();
+    m_shopText = m_shopCombo->currentIndex() < 0 ? QString() : m_shopCombo->currentText();
+}
+
+bool CHistoryDlg::ExecuteStatement(const QString& sql)
+{
+    return g_pConnection && g_pConnection->Execute(sql);
+}
+
+bool CHistoryDlg::AskDeleteConfirmation()
+{
+    return ShowMessageBox(QString::fromUtf8(kDeleteQuestion), AppTitle(), EMsgIcon::Question, EMsgButtons::YesNo) ==
+           kIdYes;
+}
+
+void CHistoryDlg::OnShowAll()
+{
+    FillList(HistoryShowAllSql());
+}
+
+void CHistoryDlg::OnShowDay()
+{
+    const QDate day = m_dayEdit->date();
+    UpdateValues();
+    FillList(HistoryDaySql(day));
+}
+
+void CHistoryDlg::OnShowVisitor()
+{
+    UpdateValues();
+    FillList(HistoryVisitorSql(m_visitorText));
+}
+
+void CHistoryDlg::OnShowShop()
+{
+    UpdateValues();
+    FillList(HistoryShopSql(m_shopText));
+}
+
+void CHistoryDlg::OnDeleteSelected()
+{
+    if (!AskDeleteConfirmation())
+        return;
+    for (const int row : m_list->GetSelectedRows()) {
+        // A row without a numeric id (a ranking row) has nothing to delete.
+        const QString sql = HistoryDeleteRowSql(m_list->GetItemText(row, 0));
+        if (!sql.isEmpty())
+            ExecuteStatement(sql);
+    }
+    OnShowAll();
+}
+
+void CHistoryDlg::OnDeleteRange()
+{
+    if (!AskDeleteConfirmation())
+        return;
+    ExecuteStatement(HistoryDeleteRangeSql(m_rangeStartEdit->date(), m_rangeEndEdit->date()));
+    OnShowAll();
+}
+
+void CHistoryDlg::OnExport()
+{
+    ExportListToExcel(this, m_list, QStringLiteral("客户列表"));
+}
+
+void CHistoryDlg::OnRanking()
+{
+    // Each item address once, with its number of visits in the count column.
+    m_list->DeleteAllItems();
+    QList<QStringList> rows;
+    CAdoRecordSet recordSet(g_pConnection);
+    if (recordSet.Open(HistoryRankingSql())) {
+        while (!recordSet.IsEOF()) {
+            QString url, count;
+            recordSet.GetCollect(0, url);
+            recordSet.GetCollect(1, count);
+            QStringList texts(kListColumns);
+            texts[5] = count;
+            texts[7] = url;
+            rows << texts;
+            recordSet.MoveNext();
+        }
+        recordSet.Close();
+    }
+    for (const QStringList& texts : std::as_const(rows))
+        m_list->AddItem(texts);
+}
+
+void CHistoryDlg::OnDblClkList(int row)
+{
+    if (row < 0)
+        return;
+    int mark = m_list->GetSelectionMark();
+    if (mark < 0)
+        mark = row;
+    const QString name = m_list->GetItemText(mark, 1);
+    const QString imId = VisitorImId(m_list->GetItemText(mark, 0));
+    if (g_cardOpener)
+        g_cardOpener(this, name, imId);
+    else
+        OpenVisitorCardDialog(this, name, imId);
+}
+
+void CHistoryDlg::OnClose()
+{
+    accept();
+}
+
+void CHistoryDlg::keyPressEvent(QKeyEvent* event)
+{
+    // Enter and Esc do nothing here; the page ends by "关闭" or its close box.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void OpenHistoryDialog(QWidget* parent)
+{
+    CHistoryDlg dialog(parent);
+    dialog.exec();
+}

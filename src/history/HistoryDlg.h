@@ -1,0 +1,73 @@
+#pragma once
+// "历史记录管理": browse the visits of [client] by day, visitor or shop,
+// delete single rows or a date range, rank the item pages, open a visitor's
+// card and export the list. A modal dialog created for each opening and
+// discarded when it closes; window's thread only.
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+
+class CSortListCtrl;
+class QComboBox;
+class QDateEdit;
+class QLineEdit;
+class QPushButton;
+
+class CHistoryDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit CHistoryDlg(QWidget* parent = nullptr);
+    ~CHistoryDlg() override;
+
+    CSortListCtrl* List() const { return m_list; }
+
+    // The page's commands, one per button (and the list's double-click).
+    void OnShowAll();
+    void OnShowDay();
+    void OnShowVisitor();
+    void OnShowShop();
+    void OnDeleteSelected();
+    void OnDeleteRange();
+    void OnExport();
+    void OnRanking();
+    void OnDblClkList(int row);
+    void OnClose();
+
+protected:
+    // Every change goes through here as one statement.
+    virtual bool ExecuteStatement(const QString& sql);
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildControls();
+    void FillShops();
+    void FillList(const QString& sql);
+    // Copies the visitor and shop controls into the page's values.
+    void UpdateValues();
+    bool AskDeleteConfirmation();
+
+    QDateEdit* m_dayEdit = nullptr;
+    QLineEdit* m_visitorEdit = nullptr;
+    QComboBox* m_shopCombo = nullptr;
+    QDateEdit* m_rangeStartEdit = nullptr;
+    QDateEdit* m_rangeEndEdit = nullptr;
+    CSortListCtrl* m_list = nullptr;
+
+    QString m_visitorText;
+    QString m_shopText;
+};
+
+// The main window's history command: runs the dialog modally.
+void OpenHistoryDialog(QWidget* parent);
+
+// Opens the visitor card (modally) for a name and its IM ID. Replaceable so
+// tests can see what a double-click opens without a window; an empty
+// function selects the default, CShowOneClientDlg.
+using VisitorCardOpener = std::function<void(QWidget* parent, const QString& visitorName, const QString& visitorImId)>;
+VisitorCardOpener SetVisitorCardOpener(VisitorCardOpener opener);
+
+// The column texts of the list.
+inline constexpr const char* kHistoryHeadings =
+    "编号,50;访客,100;IP,70;店铺,130;最后访问时间,120;次数,40;所属地区,100;商品地址,100";

@@ -1,0 +1,258 @@
+#include "support/TestMain.h"
+
+#include "history_fixture.h"
+
+#include "support/HistoryXlsxReader.h"
+
+#include <QDateEdit>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QRegularExpression>
+
+namespace {
+
+const QStringList kHeadings = {QStringLiteral("编号"),     QStringLiteral("访客"),         QStringLiteral("IP"),
+                               QStringLiteral("店铺"),     QStringLiteral("最后访问时间"), QStringLiteral("次数"),
+                               QStringLiteral("所属地区"), QStringLiteral("商品地址")};
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class HistoryExport : public CHistoryDialogTest
+{
+protected:
+    void SetUp() override
+    {
+        CHistoryDialogTest::SetUp();
+        ASSERT_TRUE(m_out.isValid());
+        m_savePath = m_out.filePath(QStringLiteral("visits.xlsx"));
+    }
+
+    // Seven visits; "bo" matches three of them.
+    void AddVisits()
+    {
+        const QDate day(2024, 7, 1);
+        const struct
+        {
+            const char* guest;
+            const char* ip;
+            const char* url;
+        } visits[] = {{"bob", "1.2.3.4", "http://item.example/1"},
+                      {"alice", "5.6.7.8", "http://item.example/2"},
+                      {"=1+2", "", "@SUM(A1:A2)"},
+                      {"bonnie", "", "+86"},
+                      {"carl", "9.9.9.9", "-3"},
+                      {"hobo", "0.0.0.0", "未知链接"},
+                      {"dave", "1.1.1.1", "http://item.example/3"}};
+        int minute = 0;
+        for (const auto& v : visits) {
+            CHistoryVisit visit{QString::fromUtf8(v.guest), QStringLiteral("店铺甲"),
+                                QDateTime(day, QTime(10, minute++, 5))};
+            visit.ip = QString::fromUtf8(v.ip);
+            visit.url = QString::fromUtf8(v.url);
+            ASSERT_GT(m_store->AddVisit(visit), 0);
+        }
+    }
+
+    // The list as shown, headings first.
+    QList<QStringList> ShownRows() const
+    {
+        QList<QStringList> rows{kHeadings};
+        for (int r = 0; r < m_dialog->List()->GetItemCount(); ++r) {
+            QStringList texts;
+            for (int c = 0; c < 8; ++c)
+                texts << m_dialog->List()->GetItemText(r, c);
+            rows << texts;
+        }
+        return rows;
+    }
+
+    QList<QStringList> WorkbookRows(const CXlsxBook& book) const
+    {
+        QList<QStringList> rows;
+        for (int r = 0; r < book.rows.size(); ++r)
+            rows << XlsxRowTexts(book, r);
+        return rows;
+    }
+
+    QTemporaryDir m_out;
+};
+
+TEST_F(HistoryExport, ThreeFilteredRowsBecomeHeadingsPlusThreeTextRows)
+{
+    AddVisits();
+    Dialog();
+    Find<QLineEdit>("visitorEdit")->setText(QStringLiteral("bo"));
+    Click("showVisitorButton");
+    ASSERT_EQ(Dialog().List()->GetItemCount(), 3);
+
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    Click("exportButton");
+    const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+
+    // The prompt: title, filters and a time-stamped default name.
+    EXPECT_EQ(m_prompts, 1);
+    EXPECT_EQ(m_promptTitle, QStringLiteral("导出"));
+    EXPECT_EQ(m_promptFilters, (QStringList{QStringLiteral("Excel文件(*.xlsx)"), QStringLiteral("所有文件(*.*)")}));
+    const auto stamp = QRegularExpression(QStringLiteral("^(\\d{14})\\.xlsx$")).match(m_promptDefaultName);
+    ASSERT_TRUE(stamp.hasMatch()) << m_promptDefaultName.toStdString();
+    const QDateTime named = QDateTime::fromString(stamp.captured(1), QStringLiteral("yyyyMMddhhmmss"));
+    EXPECT_TRUE(named >= before.addMSecs(-before.time().msec()) && named <= after) << m_promptDefaultName.toStdString();
+
+    ASSERT_EQ(m_boxes.size(), 1);
+    EXPECT_EQ(m_boxes[0].text, QStringLiteral("导出文件保存于%1!").arg(m_savePath));
+    EXPECT_EQ(m_boxes[0].buttons, EMsgButtons::Ok);
+
+    CXlsxBook book;
+    QString error;
+    ASSERT_TRUE(ReadXlsxBook(m_savePath, book, &error)) << error.toStdString();
+    EXPECT_EQ(book.sheetNames, QStringList{QStringLiteral("客户列表")});
+    ASSERT_EQ(book.rows.size(), 4);
+    EXPECT_EQ(WorkbookRows(book), ShownRows());
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 8; ++c) {
+            const CXlsxCell& cell = book.rows[r][c];
+            EXPECT_FALSE(cell.hasFormula) << r << "," << c;
+            EXPECT_EQ(cell.numberFormat, QStringLiteral("@")) << r << "," << c;
+            if (cell.text.isEmpty())
+                EXPECT_FALSE(cell.hasValue) << r << "," << c; // empty text: a Text cell without value
+            else
+                EXPECT_TRUE(cell.IsText()) << r << "," << c << " " << cell.type.toStdString();
+        }
+    }
+    // 编号 and 次数 are numbers in the list and text in the workbook.
+    EXPECT_TRUE(book.rows[1][0].IsText());
+    EXPECT_EQ(book.rows[1][5].text, QStringLiteral("1"));
+    EXPECT_TRUE(book.rows[1][5].IsText());
+}
+
+TEST_F(HistoryExport, FormulaLikeAndEmptyCellsStayText)
+{
+    AddVisits();
+    Dialog();
+    Click("exportButton");
+    CXlsxBook book;
+    ASSERT_TRUE(ReadXlsxBook(m_savePath, book));
+    ASSERT_EQ(book.rows.size(), 8);
+    EXPECT_EQ(WorkbookRows(book), ShownRows());
+    bool sawFormulaLike = false, sawEmpty = false;
+    for (int r = 1; r < book.rows.size(); ++r) {
+        for (const CXlsxCell& cell : book.rows[r]) {
+            EXPECT_FALSE(cell.hasFormula);
+            if (cell.text.startsWith(QLatin1Char('=')) || cell.text.startsWith(QLatin1Char('@')) ||
+                cell.text.startsWith(QLatin1Char('+')) || cell.text.startsWith(QLatin1Char('-'))) {
+                sawFormulaLike = true;
+                EXPECT_TRUE(cell.IsText()) << cell.text.toStdString();
+            }
+            if (cell.text.isEmpty()) {
+                sawEmpty = true;
+                EXPECT_TRUE(cell.present);
+                EXPECT_NE(cell.type, QStringLiteral("n"));
+                EXPECT_EQ(cell.numberFormat, QStringLiteral("@"));
+            }
+        }
+    }
+    EXPECT_TRUE(sawFormulaLike);
+    EXPECT_TRUE(sawEmpty);
+}
+
+TEST_F(HistoryExport, RowsFollowTheSortOnScreen)
+{
+    AddVisits();
+    Dialog();
+    CSortListCtrl* list = Dialog().List();
+    list->OnColumnClick(1); // visitor names, ascending
+    list->OnColumnClick(1); // descending
+    const QStringList names = Column(1);
+    QStringList sortedDesc = names;
+    std::sort(sortedDesc.begin(), sortedDesc.end(),
+              [](const QString& a, const QString& b) { return CSortListCtrl::CompareFunction(a, b, false) < 0; });
+    ASSERT_EQ(names, sortedDesc);
+
+    Click("exportButton");
+    CXlsxBook book;
+    ASSERT_TRUE(ReadXlsxBook(m_savePath, book));
+    EXPECT_EQ(WorkbookRows(book), ShownRows());
+    QStringList exportedNames;
+    for (int r = 1; r < book.rows.size(); ++r)
+        exportedNames << book.rows[r][1].text;
+    EXPECT_EQ(exportedNames, names);
+}
+
+TEST_F(HistoryExport, EmptyListOrCancelWritesNothingAndShowsNothing)
+{
+    AddVisits();
+    Dialog();
+    Find<QDateEdit>("dayDateEdit")->setDate(QDate(2001, 1, 1));
+    Click("showDayButton");
+    ASSERT_EQ(Dialog().List()->GetItemCount(), 0);
+    Click("exportButton");
+    EXPECT_EQ(m_prompts, 0);
+    EXPECT_TRUE(m_boxes.isEmpty());
+
+    Click("showAllButton");
+    m_savePath.clear(); // the owner cancels
+    Click("exportButton");
+    EXPECT_EQ(m_prompts, 1);
+    EXPECT_TRUE(m_boxes.isEmpty());
+    EXPECT_TRUE(QDir(m_out.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+}
+
+TEST_F(HistoryExport, OverwriteIsConfirmedAndLeavesOnlyTheNewSheet)
+{
+    AddVisits();
+    Dialog();
+    Click("exportButton"); // a first workbook with all seven rows
+    ASSERT_EQ(m_boxes.size(), 1);
+    const QByteArray first = FileBytes(m_savePath);
+
+    Find<QLineEdit>("visitorEdit")->setText(QStringLiteral("alice"));
+    Click("showVisitorButton");
+    m_answer = kIdNo;
+    Click("exportButton");
+    ASSERT_EQ(m_boxes.size(), 2);
+    EXPECT_EQ(m_boxes[1].buttons, EMsgButtons::YesNo);
+    EXPECT_TRUE(m_boxes[1].text.contains(QStringLiteral("visits.xlsx")));
+    EXPECT_EQ(FileBytes(m_savePath), first);
+
+    m_answer = kIdYes;
+    Click("exportButton");
+    ASSERT_EQ(m_boxes.size(), 4);
+    EXPECT_EQ(m_boxes[3].text, QStringLiteral("导出文件保存于%1!").arg(m_savePath));
+    CXlsxBook book;
+    ASSERT_TRUE(ReadXlsxBook(m_savePath, book));
+    EXPECT_EQ(book.sheetNames, QStringList{QStringLiteral("客户列表")});
+    ASSERT_EQ(book.rows.size(), 2);
+    EXPECT_EQ(book.rows[1][1].text, QStringLiteral("alice"));
+    EXPECT_EQ(QDir(m_out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("visits.xlsx")});
+}
+
+TEST_F(HistoryExport, FoldersAreCreatedAndFailuresAreReported)
+{
+    AddVisits();
+    Dialog();
+    m_savePath = m_out.filePath(QStringLiteral("new/deeper/list.xlsx"));
+    Click("exportButton");
+    ASSERT_EQ(m_boxes.size(), 1);
+    EXPECT_TRUE(m_boxes[0].text.startsWith(QStringLiteral("导出文件保存于")));
+    CXlsxBook book;
+    EXPECT_TRUE(ReadXlsxBook(m_savePath, book));
+
+    // A folder that cannot exist: a plain file stands in its way.
+    QFile blocker(m_out.filePath(QStringLiteral("blocker")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    m_savePath = m_out.filePath(QStringLiteral("blocker/list.xlsx"));
+    Click("exportButton");
+    ASSERT_EQ(m_boxes.size(), 2);
+    EXPECT_TRUE(m_boxes[1].text.startsWith(QStringLiteral("导出失败"))) << m_boxes[1].text.toStdString();
+    EXPECT_TRUE(m_boxes[1].text.contains(QStringLiteral("无法创建文件夹"))) << m_boxes[1].text.toStdString();
+    EXPECT_EQ(m_boxes[1].icon, EMsgIcon::Error);
+    EXPECT_FALSE(QFile::exists(m_savePath));
+}
