@@ -1,0 +1,83 @@
+#include "app/AboutDlg.h"
+
+#include "app/Resources.h"
+#include "controls/PictureEx.h"
+#include "controls/TextScroller.h"
+#include "platform/Endpoints.h"
+#include "platform/Launcher.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QPushButton>
+
+CAboutDlg::CAboutDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_picture(new CPictureEx(this)), m_scroller(new CTextScroller(this)), m_link(new QLabel(this))
+{
+    InitMirelResources();
+    setObjectName(QStringLiteral("CAboutDlg"));
+    setWindowTitle(QStringLiteral("关于 RivuZovara"));
+
+    m_picture->setObjectName(QStringLiteral("aboutPicture"));
+    m_picture->setFixedSize(64, 64);
+    m_picture->Load(QStringLiteral(":/about/logo.png"));
+    m_picture->Draw();
+
+    auto* version = new QLabel(QStringLiteral("RivuZovara, Version 1.1"), this);
+    version->setObjectName(QStringLiteral("versionLabel"));
+
+    const QString site = Endpoints().makerSite;
+    m_link->setObjectName(QStringLiteral("makerSiteLink"));
+    m_link->setText(QStringLiteral("<a href=\"%1\">%2</a>").arg(site.toHtmlEscaped(), site.toHtmlEscaped()));
+    m_link->setTextFormat(Qt::RichText);
+    m_link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    m_link->setOpenExternalLinks(false);
+    m_link->setCursor(Qt::PointingHandCursor);
+    connect(m_link, &QLabel::linkActivated, this, [this] { OnClickedLink(); });
+
+    m_scroller->setObjectName(QStringLiteral("aboutScroller"));
+    m_scroller->setMinimumSize(300, 110);
+    m_scroller->SetFontName(QStringLiteral("宋体"));
+    m_scroller->FontDescription().setItalic(true);
+    m_scroller->RecreateFont();
+    m_scroller->SetBackgroundColor(QColor(0, 0, 0));
+    m_scroller->SetTextColor(QColor(255, 255, 255));
+
+    auto* ok = new QPushButton(QStringLiteral("确定"), this);
+    ok->setObjectName(QStringLiteral("okButton"));
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(m_picture, 0, 0, 2, 1, Qt::AlignTop);
+    grid->addWidget(version, 0, 1);
+    grid->addWidget(m_link, 1, 1);
+    grid->addWidget(ok, 0, 2, Qt::AlignTop);
+    grid->addWidget(m_scroller, 2, 0, 1, 3);
+    grid->setColumnStretch(1, 1);
+    grid->setRowStretch(2, 1);
+    resize(380, 240);
+
+    // Wrapping needs the final width, so the lines come once the layout has run.
+    grid->activate();
+    m_scroller->AddLines(ScrollerLines());
+}
+
+QStringList CAboutDlg::ScrollerLines()
+{
+    return {QStringLiteral(" Lumo助手-Vexa来客提醒"), QStringLiteral("  "), QStringLiteral(" 祝您生意兴隆 财源多多"),
+            QStringLiteral("  "), QStringLiteral(" Vexa品质 坚如磐石")};
+}
+
+int CAboutDlg::OnClickedLink()
+{
+    // A failure to start the browser is not reported.
+    OpenWithDesktop(Endpoints().makerSite, false, 0);
+    return 0;
+}
+
+void RunAboutDialog(QWidget* parent)
+{
+    CAboutDlg dialog(parent);
+    dialog.exec();
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The about box: name and version, the link to the maker's website (opened
+// in the desktop's browser), our logo and the rolling slogan lines.
+#include <QDialog>
+#include <QStringList>
+
+class CPictureEx;
+class CTextScroller;
+class QLabel;
+
+class CAboutDlg : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit CAboutDlg(QWidget* parent = nullptr);
+
+    static QStringList ScrollerLines();
+
+    CTextScroller* Scroller() const { return m_scroller; }
+    CPictureEx* Picture() const { return m_picture; }
+    QLabel* Link() const { return m_link; }
+    // What a click on the link does; the click's result is 0.
+    int OnClickedLink();
+
+private:
+    CPictureEx* m_picture;
+    CTextScroller* m_scroller;
+    QLabel* m_link;
+};
+
+// Command 57664: the about box, modally.
+void RunAboutDialog(QWidget* parent);

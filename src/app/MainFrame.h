@@ -1,0 +1,104 @@
+#pragma once
+// The main window: menu, large-button toolbar, five-pane status bar, the icon
+// in the notification area and the view with its pages. It also carries the
+// two services worker threads use through g_pMainFrame / OwnerNotifier():
+// the transient status message and the owner alert. Closing only hides it;
+// the exit commands end the program. Window's thread, except the two
+// services, which any thread may call.
+#include "notify/AlertSound.h"
+#include "notify/OwnerNotifier.h"
+#include "notify/StatusMessage.h"
+#include "notify/TrayIcon.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QIcon>
+#include <QMainWindow>
+
+#include <array>
+
+class CMirelHelperView;
+class CTrueColorToolBar;
+class QLabel;
+
+class CMainFrame : public QMainWindow, public IOwnerNotifier
+{
+    Q_OBJECT
+public:
+    // Command ids of the menu, toolbar and tray menu.
+    static constexpr int kCmdRefreshList = 32779, kCmdUserList = 32771, kCmdConfig = 32772, kCmdLastAlert = 32784,
+                         kCmdHistory = 32783, kCmdHelp = 32780, kCmdAbout = 57664, kCmdFeaturedShops = 32789,
+                         kCmdToolBar = 59392, kCmdStatusBar = 59393, kCmdExit = 57665;
+    static constexpr std::array<int, 8> kToolBarCommands{kCmdRefreshList, kCmdUserList, kCmdConfig,  kCmdLastAlert,
+                                                         kCmdHistory,     kCmdHelp,     kCmdAbout,   kCmdFeaturedShops};
+    static constexpr int kPaneCount = 5;
+    static constexpr int kInfoPane = 4;
+    // The window's title while it is being created; the application sets the caption afterwards.
+    static inline const QString kInitialTitle = QStringLiteral("Lumo网店助手网店助手-Vexa来客提醒 v1.1");
+
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // Toolbar, status bar and notification-area icon (balloon mode, welcome
+    // balloon). False when a part could not be made.
+    bool Create();
+    CMirelHelperView* View() const { return m_view; }
+
+    // IOwnerNotifier: any thread.
+    void ShowStatusMessage(const QString& text) override;
+    void AlertOwner(const QString& text) override;
+
+    // Commands.
+    QAction* Action(int commandId) const { return m_actions.value(commandId); }
+    void OnCommand(int commandId);
+    void OnAppExit();
+    void OnTrayHide();
+    void OnTrayShow();
+    void OnLastAlert();
+    void OnTrayNotification(int iconId, int mouseMessage);
+    // Closes for good (the exit path); a plain close only hides.
+    void CloseFrame();
+
+    CTrayIcon& TrayIcon() { return m_tray; }
+    bool IconShown() const { return m_iconShown; }
+    CStatusMessage& StatusMessage() { return m_status; }
+    CAlertSound& Sound() { return m_sound; }
+    QLabel* Pane(int index) const;
+    CTrueColorToolBar* ToolBar() const { return m_toolBar; }
+    static QIcon AppIcon();
+
+public Q_SLOTS:
+    // The notification area came (back): the icon is made again, in tip mode.
+    void OnTaskbarCreated();
+
+Q_SIGNALS:
+    // The exit command: the application stops the workers and ends the program.
+    void ExitRequested();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void CreateActions();
+    void CreateMenus();
+    bool CreateToolBar();
+    bool CreateStatusBar();
+    void WatchTrayHost();
+    void UpdateRefreshCommand();
+    void ShowAlertText(const QString& text);
+
+    CMirelHelperView* m_view;
+    CTrueColorToolBar* m_toolBar = nullptr;
+    std::array<QLabel*, kPaneCount> m_panes{};
+    QHash<int, QAction*> m_actions;
+    CTrayIcon m_tray;
+    bool m_iconShown = false;
+    bool m_closing = false;
+    CStatusMessage m_status;
+    CAlertSound m_sound;
+    QByteArray m_chime;
+};
+
+extern CMainFrame* g_pMainFrame;

@@ -1,0 +1,120 @@
+#include "app/MirelHelperApp.h"
+
+#include "app/GuiMessageBox.h"
+#include "app/MainFrame.h"
+#include "app/MirelHelperView.h"
+#include "platform/DataDirectory.h"
+#include "platform/Endpoints.h"
+#include "platform/MessageBox.h"
+#include "platform/Workers.h"
+#include "store/StoreStartup.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QScreen>
+
+#include <algorithm>
+
+CMirelHelperApp::CMirelHelperApp()
+{
+    // The per-user settings (saved column widths) live under these names.
+    QCoreApplication::setOrganizationName(QStringLiteral("MirelHelp - ZorIrevov"));
+    QCoreApplication::setApplicationName(AppTitle());
+    m_exitPoll.setInterval(20);
+    connect(&m_exitPoll, &QTimer::timeout, this, &CMirelHelperApp::PollWorkers);
+}
+
+CMirelHelperApp::~CMirelHelperApp()
+{
+    delete m_frame;
+}
+
+QRect CMirelHelperApp::MainWindowRect(const QRect& desktop)
+{
+    const int left = desktop.width() / 2 - kWindowWidth / 2;
+    const int top = desktop.height() / 2 - kWindowHeight / 2;
+    return QRect(desktop.left() + left, desktop.top() + top, kWindowWidth, kWindowHeight);
+}
+
+bool CMirelHelperApp::InitInstance()
+{
+    QApplication::setQuitOnLastWindowClosed(false);
+    // Boxes from start-up (a store that will not open) already come as real boxes.
+    InstallGuiMessageBoxHandler(nullptr);
+
+    const QString dataDir = DataDirectory();
+    LoadEndpoints(dataDir);
+    OpenStore(dataDir);
+
+    auto* frame = new CMainFrame;
+    m_frame = frame;
+    if (!frame->Create())
+        return false;
+    connect(frame, &CMainFrame::ExitRequested, this, &CMirelHelperApp::OnExitRequested);
+    // The pages start their workers as they are created.
+    frame->View()->OnInitialUpdate();
+
+    frame->setWindowTitle(kCaption);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect desktop = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    const QRect place = MainWindowRect(desktop);
+    frame->move(place.topLeft());
+    frame->resize(place.size());
+    frame->showNormal();
+    frame->repaint();
+    return true;
+}
+
+void CMirelHelperApp::OnExitRequested()
+{
+    if (m_exiting)
+        return;
+    m_exiting = true;
+    // Nobody is there to answer boxes any more; workers get their default answer.
+    SuppressGuiMessageBoxes(true);
+    if (m_frame)
+        m_frame->hide();
+    CWorkerRegistry::StopAll(0);
+    m_exitDeadline = QDeadlineTimer(m_exitWaitMs).deadline();
+    // The event loop keeps running meanwhile, so a worker blocked on a call to
+    // the window's thread gets its answer and can end.
+    PollWorkers();
+    if (m_exiting && !m_exitPoll.isActive() && CWorkerRegistry::RunningCount() > 0)
+        m_exitPoll.start();
+}
+
+void CMirelHelperApp::PollWorkers()
+{
+    const bool allEnded = CWorkerRegistry::RunningCount() == 0;
+    if (!allEnded && QDeadlineTimer::current().deadline() < m_exitDeadline)
+        return;
+    m_exitPoll.stop();
+    m_workersStopped = allEnded;
+    FinishExit();
+}
+
+void CMirelHelperApp::FinishExit()
+{
+    if (m_frame)
+        m_frame->CloseFrame();
+    QCoreApplication::quit();
+}
+
+int CMirelHelperApp::ExitInstance(int exitCode)
+{
+    SuppressGuiMessageBoxes(true);
+    // Normally the workers have ended already; if the loop ended some other way, stop them now.
+    const int remaining =
+        m_exiting ? std::max<qint64>(0, m_exitDeadline - QDeadlineTimer::current().deadline()) : m_exitWaitMs;
+    m_workersStopped = CWorkerRegistry::StopAll(static_cast<int>(remaining));
+    delete m_frame;
+    CloseStore();
+    return exitCode;
+}
+
+int CMirelHelperApp::Run()
+{
+    if (!InitInstance())
+        return ExitInstance(1);
+    return ExitInstance(QApplication::exec());
+}

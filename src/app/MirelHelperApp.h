@@ -1,0 +1,52 @@
+#pragma once
+// The application object: brings the program up in its fixed order (data
+// directory, service addresses, store, main window with its pages, caption,
+// placement) and takes it down (workers stopped within a bounded time, main
+// window destroyed, store closed). Window's thread.
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QTimer>
+
+#include "app/MainFrame.h"
+
+class CMirelHelperApp : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kWindowWidth = 800;
+    static constexpr int kWindowHeight = 580;
+    static inline const QString kCaption = QStringLiteral("百度Lumo网店助手-Vexa来客提醒 V1.1");
+    // How long exit waits for the worker threads to end.
+    static constexpr int kExitWaitMs = 5000;
+
+    CMirelHelperApp();
+    ~CMirelHelperApp() override;
+
+    bool InitInstance();
+    // Runs after the event loop; returns the process exit code.
+    int ExitInstance(int exitCode);
+    // InitInstance, the event loop, ExitInstance.
+    int Run();
+
+    CMainFrame* MainFrame() const { return m_frame; }
+    // After exit: whether every worker ended within the wait.
+    bool WorkersStopped() const { return m_workersStopped; }
+    void SetExitWaitMs(int ms) { m_exitWaitMs = ms; }
+    bool Exiting() const { return m_exiting; }
+
+    // 800 x 580 centred on the desktop, each half truncated toward zero.
+    static QRect MainWindowRect(const QRect& desktop);
+
+private:
+    void OnExitRequested();
+    void PollWorkers();
+    void FinishExit();
+
+    QPointer<CMainFrame> m_frame;
+    QTimer m_exitPoll;
+    qint64 m_exitDeadline = 0;
+    int m_exitWaitMs = kExitWaitMs;
+    bool m_exiting = false;
+    bool m_workersStopped = true;
+};

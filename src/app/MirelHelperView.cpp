@@ -1,0 +1,75 @@
+#include "app/MirelHelperView.h"
+
+#include "app/PageFactory.h"
+#include "app/WebPageDlg.h"
+
+CMirelHelperView::CMirelHelperView(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("CMirelHelperView"));
+}
+
+CMirelHelperView::~CMirelHelperView()
+{
+    // Pages go in reverse order of creation; the settings page stops its workers then.
+    for (auto it = m_pages.rbegin(); it != m_pages.rend(); ++it) {
+        delete *it;
+        *it = nullptr;
+    }
+}
+
+void CMirelHelperView::OnInitialUpdate()
+{
+    if (m_pages[kUserListPage])
+        return;
+    CPageFactory& factory = PageFactory();
+    m_pages[kUserListPage] = factory.createUserListPage(this);
+    m_pages[kConfigPage] = factory.createConfigPage(this);
+    m_pages[kHelpPage] = new CHtmlHelpDlg(this);
+    m_pages[kAdPage] = new CMirelAdDlg(this);
+    for (QWidget* page : m_pages) {
+        if (page)
+            page->setGeometry(rect());
+    }
+    ShowPage(kUserListPage);
+}
+
+QWidget* CMirelHelperView::Page(int page) const
+{
+    return page >= 0 && page < kPageCount ? m_pages[page] : nullptr;
+}
+
+void CMirelHelperView::ShowPage(int page)
+{
+    if (!Page(page))
+        return;
+    // Hide first, so that exactly one page is ever visible.
+    for (int i = 0; i < kPageCount; ++i) {
+        if (i != page && m_pages[i])
+            m_pages[i]->hide();
+    }
+    m_pages[page]->show();
+    if (m_current != page) {
+        m_current = page;
+        Q_EMIT PageChanged(page);
+    }
+}
+
+void CMirelHelperView::OnRefreshList()
+{
+    if (QWidget* page = m_pages[kUserListPage])
+        PageFactory().refreshUserListPage(page);
+}
+
+void CMirelHelperView::OnHistory()
+{
+    PageFactory().openHistoryDialog(window());
+}
+
+void CMirelHelperView::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    for (QWidget* page : m_pages) {
+        if (page)
+            page->setGeometry(rect());
+    }
+}

@@ -1,0 +1,7 @@
+#include "app/PageFactory.h"
+
+CPageFactory& PageFactory()
+{
+    static CPageFactory factory;
+    return factory;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The pages other folders own, reached only through these functions so the
+// shell never includes their headers. Each owning folder defines its
+// function(s) next to its page; until it does, PlaceholderPages.cpp supplies
+// a plain page with the right object name (delete that entry when the real
+// page lands).
+#include <functional>
+
+class QWidget;
+
+// The visitor list page (CUserListDlg), a child of parent; created first.
+QWidget* CreateUserListPage(QWidget* parent);
+// "刷新列表": repaint the visitor list page and reload its rows.
+void RefreshUserListPage(QWidget* page);
+// The accounts and settings page (CConfigDlg), a child of parent; created second.
+QWidget* CreateConfigPage(QWidget* parent);
+// Runs the history dialog (CHistoryDlg) modally over parent.
+void OpenHistoryDialog(QWidget* parent);
+
+// What the view calls: the functions above unless a test replaced an entry.
+struct CPageFactory
+{
+    std::function<QWidget*(QWidget*)> createUserListPage = &CreateUserListPage;
+    std::function<void(QWidget*)> refreshUserListPage = &RefreshUserListPage;
+    std::function<QWidget*(QWidget*)> createConfigPage = &CreateConfigPage;
+    std::function<void(QWidget*)> openHistoryDialog = &OpenHistoryDialog;
+};
+
+CPageFactory& PageFactory();
