@@ -1,0 +1,177 @@
+#include "monitor/RefreshShop.h"
+
+#include "accounts/LiveSettings.h"
+#include "iploc/QQwry.h"
+#include "monitor/ItemTitle.h"
+#include "monitor/SessionMan.h"
+#include "monitor/VisitorListBridge.h"
+#include "net/HttpText.h"
+#include "net/TrackingService.h"
+#include "net/UrlEncode.h"
+#include "notify/OwnerNotifier.h"
+#include "platform/Clock.h"
+#include "platform/Endpoints.h"
+#include "store/AdoConnection.h"
+#include "store/AdoRecordSet.h"
+
+#include <QDateTime>
+
+const QString kProfileEntryMarker = QStringLiteral("<td align=\"center\" valign=\"bottom\">\r\n\t<a href=\"/");
+
+namespace {
+
+constexpr qsizetype kMaxNameChars = 50;
+constexpr qsizetype kMaxImIdChars = 99;
+// Below these lengths the feed gave no usable address.
+constexpr qsizetype kUsableIpChars = 5;
+constexpr qsizetype kUsableItemUrlChars = 20;
+
+const QString kUnknownRegion = QStringLiteral("未知区域");
+const QString kUnknownLink = QStringLiteral("未知链接");
+const QString kNoIp = QStringLiteral("0,0,0,0");
+const QString kOtherEntryIp = QStringLiteral("0.0.0.0");
+// What the IP reader answers for an address it does not know.
+const QString kRegionNotFound = QStringLiteral("没有查到相关信息");
+
+QString PollTime()
+{
+    const QDateTime now = QDateTime::fromMSecsSinceEpoch(Clock().NowMs()).toLocalTime();
+    return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString LookupRegion(const QString& ip)
+{
+    IVisitorListBridge* bridge = VisitorListBridge();
+    SEU_QQwry* reader = bridge ? bridge->IpReader() : nullptr;
+    return reader ? reader->Lookup(ip) : kRegionNotFound;
+}
+
+} // namespace
+
+void ParseProfileVisitors(const QString& page, const QString& portraitPrefix, QStringList& names, QStringList& ids)
+{
+    // Once a search fails from some position it fails from every later one,
+    // so a page full of markers without portraits stays linear.
+    bool prefixGone = portraitPrefix.isEmpty();
+    bool dotGone = false;
+    qsizetype marker = page.indexOf(kProfileEntryMarker);
+    while (marker >= 0) {
+        const qsizetype nameStart = marker + kProfileEntryMarker.size();
+        const qsizetype quote = page.indexOf(QLatin1Char('"'), nameStart);
+        if (quote < 0)
+            break;
+        QString name;
+        if (quote - nameStart <= kMaxNameChars)
+            name = CURLEncode::Decode(page.mid(nameStart, quote - nameStart));
+
+        QString imId;
+        const qsizetype prefix = prefixGone ? -1 : page.indexOf(portraitPrefix, quote);
+        if (prefix < 0) {
+            prefixGone = true;
+        } else {
+            const qsizetype idStart = prefix + portraitPrefix.size();
+            const qsizetype dot = dotGone ? -1 : page.indexOf(QLatin1Char('.'), idStart);
+            if (dot < 0)
+                dotGone = true;
+            else if (dot - idStart <= kMaxImIdChars)
+                imId = CURLEncode::Decode(page.mid(idStart, dot - idStart));
+        }
+
+        if (!name.isEmpty() && !imId.isEmpty()) {
+            names.append(name);
+            ids.append(imId);
+        }
+        marker = page.indexOf(kProfileEntryMarker, quote);
+    }
+}
+
+void FetchProfileVisitors(const QString& imName, QStringList& names, QStringList& imIds)
+{
+    names.clear();
+    imIds.clear();
+    const CEndpoints& endpoints = Endpoints();
+    QString page;
+    if (!FetchText(endpoints.imProfileBase + QLatin1Char('/') + ToQueryValue(imName), page))
+        return;
+    ParseProfileVisitors(page, endpoints.imPortraitBase + QStringLiteral("/sys/portraitn/item/"), names, imIds);
+}
+
+void RefreshShop(const QString& webId, const QString& account, const QString& imName, const QString& greeting,
+                 bool autoGreet)
+{
+    ShowStatusMessage(QStringLiteral("正在刷新[%1]的店铺......").arg(account));
+
+    QStringList names;
+    QStringList imIds;
+    QString ip;
+    QString itemUrl;
+    QString third;
+    QString region = kUnknownRegion;
+
+    GetInfo(webId, ip, itemUrl, third);
+    if (ip.size() > kUsableIpChars && itemUrl.size() > kUsableItemUrlChars)
+        region = LookupRegion(ip);
+    if (ip.size() < 4)
+        ip = kNoIp;
+    if (itemUrl.size() < kUsableItemUrlChars)
+        itemUrl = kUnknownLink;
+
+    const QString pollTime = PollTime();
+    FetchProfileVisitors(imName, names, imIds);
+    if (names.isEmpty())
+        return;
+
+    const QString sqlAccount = SqlText(account);
+    bool foundNew = false;
+    // Last to first; only the first entry of the page belongs to the feed's page view.
+    for (qsizetype i = names.size() - 1; i >= 0; --i) {
+        const QString sqlName = SqlText(names[i]);
+        CAdoRecordSet recordSet;
+        if (!recordSet.Open(QStringLiteral("select * from [client] where [guestname] = '%1'and [shopname] = '%2'")
+                                .arg(sqlName, sqlAccount)))
+            continue;
+        if (recordSet.IsEOF()) {
+            const bool tiedToFeed = i == 0;
+            const QString insert =
+                QStringLiteral("insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] "
+                               ", [shopurl] , [biaduid]) values ('%1','%2','%3','%4',%5,'%6','%7','%8')")
+                    .arg(sqlName, SqlText(tiedToFeed ? ip : kOtherEntryIp), sqlAccount, SqlText(pollTime),
+                         QStringLiteral("1"), SqlText(tiedToFeed ? region : kUnknownRegion),
+                         SqlText(tiedToFeed ? itemUrl : kUnknownLink), SqlText(imIds[i]));
+            if (g_pConnection)
+                g_pConnection->Execute(insert);
+            // Read now, not at the start of the poll: the greeting thread may have stopped meanwhile.
+            if (autoGreet && LiveSettings().greetingRunning.load() != 0 && g_pConnection) {
+                g_pConnection->Execute(
+                    QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , [Message]) values ('%1' , "
+                                   "'%2' , '%3')")
+                        .arg(sqlName, sqlAccount, SqlText(greeting)));
+            }
+            foundNew = true;
+        }
+        recordSet.Close();
+    }
+
+    if (foundNew) {
+        if (LiveSettings().clienttip.load() != 0) {
+            const QString title = LookupItemTitle(itemUrl);
+            AlertOwner(QStringLiteral("新客户[%1]\r\nIP:%2\r\n来自:%3\r\n访问[%4]的网店\r\n商品:%5")
+                           .arg(names[0], ip, region, account, title));
+        }
+        if (IVisitorListBridge* bridge = VisitorListBridge())
+            bridge->RequestRefill();
+        ShowStatusMessage(QStringLiteral("顾客[%1]在 %2 访问了[%3]的网店!").arg(names[0], pollTime, account));
+        return;
+    }
+
+    if (ip.size() > kUsableIpChars && itemUrl.size() > kUsableItemUrlChars && LiveSettings().guesttip.load() != 0) {
+        // A hit refreshes the address's time, so a visitor who keeps coming back stays quiet.
+        if (!theSessionMan.Lookup(ip)) {
+            theSessionMan.Add(ip, QString());
+            const QString title = LookupItemTitle(itemUrl);
+            AlertOwner(QStringLiteral("有游客访问[%1]的网店!\r\nIP:%2\r\n来自:%3\r\n查看了您的:%4")
+                           .arg(account, ip, region, title));
+        }
+    }
+    ShowStatusMessage(QStringLiteral("%1 [%2]的网店无新登陆客户!").arg(pollTime, account));
+}

@@ -1,0 +1,421 @@
+// One poll of an account (RefreshShop) against a running rivuzovara-local,
+// a real Info.mdb and the real IP data file.
+#include "accounts/LiveSettings.h"
+#include "iploc/QQwry.h"
+#include "monitor/RefreshShop.h"
+#include "monitor/SessionMan.h"
+#include "store/AdoConnection.h"
+#include "store/StoreStartup.h"
+
+#include "support/LocalService.h"
+#include "support/MonitorFakes.h"
+#include "support/MonitorService.h"
+#include "support/TestMain.h"
+
+#include <QDateTime>
+#include <QTemporaryDir>
+
+namespace {
+
+const QString kFeedIp = QStringLiteral("61.135.169.125");
+const QString kClientColumns =
+    QStringLiteral("select [guestname], [ip], [shopname], [count], [city], [shopurl], [biaduid] from [client] "
+                   "order by [id]");
+
+class RefreshShopTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_service = new CLocalService;
+        s_serviceStarted = s_service->Start();
+        s_reader = new SEU_QQwry;
+        s_reader->Open(QStringLiteral(MIREL_QQWRY_FILE));
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_service;
+        s_service = nullptr;
+        delete s_reader;
+        s_reader = nullptr;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_serviceStarted) << s_service->Error().toStdString();
+        ASSERT_TRUE(s_reader->IsOpen()) << "no IP data file at " MIREL_QQWRY_FILE;
+        s_service->ApplyEndpoints();
+        ASSERT_TRUE(ClearIm(*s_service));
+        ASSERT_EQ(s_service->GetTracking(QStringLiteral("/admin/reset")), 200);
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(OpenStore(m_dir.path()));
+        LiveSettings().clienttip.store(1);
+        LiveSettings().guesttip.store(1);
+        LiveSettings().greetingRunning.store(0);
+        theSessionMan.SetRetention(3600);
+    }
+    void TearDown() override
+    {
+        CloseStore();
+        LiveSettings().greetingRunning.store(0);
+        // Forget the guests of this test.
+        m_clock.Advance(24LL * 3600 * 1000);
+        theSessionMan.Expire();
+    }
+
+    // A registered account with a page view of the given IP and item address.
+    QString Account(const QString& name, const QString& ip = QString(), const QString& url = QString())
+    {
+        const QString webId = s_service->RegisterAccount(name, QStringLiteral("pw"));
+        EXPECT_FALSE(webId.isEmpty());
+        if (!ip.isNull() || !url.isNull()) {
+            EXPECT_TRUE(s_service->RecordPageView(webId, ip, url));
+        }
+        return webId;
+    }
+    // Lists the names on the IM page, first name on top.
+    void ListVisitors(const QString& imName, const QList<QPair<QString, QString>>& visitors)
+    {
+        for (qsizetype i = visitors.size() - 1; i >= 0; --i)
+            ASSERT_TRUE(AddImVisitor(*s_service, imName, visitors[i].first, visitors[i].second));
+    }
+    QString ItemUrl(int item) const { return s_service->ImBase() + QStringLiteral("/item/%1").arg(item); }
+    QString PollTime()
+    {
+        return QDateTime::fromMSecsSinceEpoch(m_clock.NowMs())
+            .toLocalTime()
+            .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    }
+    QString Region(const QString& ip) const { return s_reader->Lookup(ip); }
+
+    static QStringList Row(const QString& name, const QString& ip, const QString& shop, const QString& city,
+                           const QString& url, const QString& imId)
+    {
+        return {name, ip, shop, QStringLiteral("1"), city, url, imId};
+    }
+
+    static CLocalService* s_service;
+    static bool s_serviceStarted;
+    static SEU_QQwry* s_reader;
+
+    QTemporaryDir m_dir;
+    CFastClock m_clock{1717243200000};
+    CRecordingNotifier m_notifier;
+    CRecordingBridge m_bridge{s_reader};
+};
+
+CLocalService* RefreshShopTest::s_service = nullptr;
+bool RefreshShopTest::s_serviceStarted = false;
+SEU_QQwry* RefreshShopTest::s_reader = nullptr;
+
+TEST_F(RefreshShopTest, FirstNameNewIsTiedToTheFeed)
+{
+    ASSERT_TRUE(SetItemTitle(*s_service, 5, QStringLiteral("首页-Shop A - Lumo网")));
+    const QString webId = Account(QStringLiteral("shopFirst"), kFeedIp, ItemUrl(5));
+    ListVisitors(QStringLiteral("hiFirst"), {{QStringLiteral("张三"), QStringLiteral("zs01")}});
+    ASSERT_NE(Region(kFeedIp), QStringLiteral("没有查到相关信息"));
+
+    RefreshShop(webId, QStringLiteral("shopFirst"), QStringLiteral("hiFirst"), QStringLiteral("hello"), false);
+
+    const auto rows = ReadRows(kClientColumns);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], Row(QStringLiteral("张三"), kFeedIp, QStringLiteral("shopFirst"), Region(kFeedIp), ItemUrl(5),
+                           QStringLiteral("zs01")));
+    const auto times = ReadRows(QStringLiteral("select [lasttime] from [client]"));
+    EXPECT_EQ(times[0][0], PollTime());
+    EXPECT_EQ(m_notifier.AlertTexts(),
+              QStringList{QStringLiteral("新客户[张三]\r\nIP:%1\r\n来自:%2\r\n访问[shopFirst]的网店\r\n商品:ShopA")
+                              .arg(kFeedIp, Region(kFeedIp))});
+    EXPECT_EQ(m_notifier.StatusTextsOnly(),
+              (QStringList{QStringLiteral("正在刷新[shopFirst]的店铺......"),
+                           QStringLiteral("顾客[张三]在 %1 访问了[shopFirst]的网店!").arg(PollTime())}));
+    EXPECT_EQ(m_bridge.Refills(), 1);
+}
+
+TEST_F(RefreshShopTest, SecondAndThirdNewGetPlaceholdersAndTheAlertNamesTheFirst)
+{
+    ASSERT_TRUE(SetItemTitle(*s_service, 8, QStringLiteral("Blue Shirt -Lumo网")));
+    const QString webId = Account(QStringLiteral("shopThree"));
+    const QString im = QStringLiteral("hiThree");
+    ListVisitors(im, {{QStringLiteral("first"), QStringLiteral("f1")}});
+    RefreshShop(webId, QStringLiteral("shopThree"), im, QString(), false);
+    ASSERT_EQ(ReadRows(kClientColumns).size(), 1u);
+    m_notifier.Clear();
+
+    ASSERT_TRUE(s_service->RecordPageView(webId, kFeedIp, ItemUrl(8)));
+    ListVisitors(im, {{QStringLiteral("first"), QStringLiteral("f1")},
+                      {QStringLiteral("second"), QStringLiteral("s2")},
+                      {QStringLiteral("third"), QStringLiteral("t3")}});
+    m_clock.Advance(60 * 1000);
+    RefreshShop(webId, QStringLiteral("shopThree"), im, QString(), false);
+
+    const auto rows = ReadRows(kClientColumns);
+    ASSERT_EQ(rows.size(), 3u);
+    const QString noRegion = QStringLiteral("未知区域");
+    const QString noLink = QStringLiteral("未知链接");
+    // Last entry first.
+    EXPECT_EQ(rows[1], Row(QStringLiteral("third"), QStringLiteral("0.0.0.0"), QStringLiteral("shopThree"), noRegion,
+                           noLink, QStringLiteral("t3")));
+    EXPECT_EQ(rows[2], Row(QStringLiteral("second"), QStringLiteral("0.0.0.0"), QStringLiteral("shopThree"), noRegion,
+                           noLink, QStringLiteral("s2")));
+    EXPECT_EQ(m_notifier.AlertTexts(),
+              QStringList{QStringLiteral("新客户[first]\r\nIP:%1\r\n来自:%2\r\n访问[shopThree]的网店\r\n商品:BlueShirt")
+                              .arg(kFeedIp, Region(kFeedIp))});
+    EXPECT_EQ(m_notifier.StatusTextsOnly().last(),
+              QStringLiteral("顾客[first]在 %1 访问了[shopThree]的网店!").arg(PollTime()));
+    EXPECT_EQ(m_bridge.Refills(), 2);
+}
+
+TEST_F(RefreshShopTest, SameNameIsRecordedOncePerShop)
+{
+    const QString webA = Account(QStringLiteral("shopA"));
+    const QString webB = Account(QStringLiteral("shopB"));
+    ListVisitors(QStringLiteral("hiA"), {{QStringLiteral("wanderer"), QStringLiteral("w1")}});
+    ListVisitors(QStringLiteral("hiB"), {{QStringLiteral("wanderer"), QStringLiteral("w1")}});
+    for (int round = 0; round < 2; ++round) {
+        RefreshShop(webA, QStringLiteral("shopA"), QStringLiteral("hiA"), QString(), false);
+        RefreshShop(webB, QStringLiteral("shopB"), QStringLiteral("hiB"), QString(), false);
+    }
+    const auto rows = ReadRows(QStringLiteral("select [guestname], [shopname] from [client] order by [id]"));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (QStringList{QStringLiteral("wanderer"), QStringLiteral("shopA")}));
+    EXPECT_EQ(rows[1], (QStringList{QStringLiteral("wanderer"), QStringLiteral("shopB")}));
+    // The second round finds nobody new; with no feed there is no guest alert either.
+    EXPECT_EQ(m_notifier.AlertTexts().size(), 2);
+    EXPECT_EQ(m_notifier.StatusTextsOnly().last(), QStringLiteral("%1 [shopB]的网店无新登陆客户!").arg(PollTime()));
+}
+
+TEST_F(RefreshShopTest, NameWithQuoteIsStoredAndFoundAgain)
+{
+    const QString webId = Account(QStringLiteral("shop'q"));
+    ListVisitors(QStringLiteral("hiQ"), {{QStringLiteral("o'brien"), QStringLiteral("ob")}});
+    RefreshShop(webId, QStringLiteral("shop'q"), QStringLiteral("hiQ"), QStringLiteral("it's me"), true);
+    RefreshShop(webId, QStringLiteral("shop'q"), QStringLiteral("hiQ"), QStringLiteral("it's me"), true);
+    const auto rows = ReadRows(QStringLiteral("select [guestname], [shopname] from [client]"));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], (QStringList{QStringLiteral("o'brien"), QStringLiteral("shop'q")}));
+}
+
+struct GreetCase
+{
+    bool autoGreet;
+    bool greetingRunning;
+    bool queued;
+};
+
+class RefreshShopGreeting : public RefreshShopTest, public ::testing::WithParamInterface<GreetCase>
+{
+};
+
+TEST_P(RefreshShopGreeting, QueuesOnlyWhenTheAccountGreetsAndTheSenderRuns)
+{
+    const GreetCase c = GetParam();
+    LiveSettings().greetingRunning.store(c.greetingRunning ? 1 : 0);
+    const QString webId = Account(QStringLiteral("shopG"));
+    ListVisitors(QStringLiteral("hiG"),
+                 {{QStringLiteral("g1"), QStringLiteral("i1")}, {QStringLiteral("g2"), QStringLiteral("i2")}});
+    const QString greeting = QStringLiteral("您好 [客户], 欢迎光临 '小店'");
+    RefreshShop(webId, QStringLiteral("shopG"), QStringLiteral("hiG"), greeting, c.autoGreet);
+
+    EXPECT_EQ(ReadRows(kClientColumns).size(), 2u);
+    const auto queued = ReadRows(QStringLiteral("select * from [AutoSend]"));
+    if (!c.queued) {
+        EXPECT_TRUE(queued.empty());
+        return;
+    }
+    ASSERT_EQ(queued.size(), 2u);
+    EXPECT_EQ(queued[0], (QStringList{QStringLiteral("g2"), QStringLiteral("shopG"), greeting}));
+    EXPECT_EQ(queued[1], (QStringList{QStringLiteral("g1"), QStringLiteral("shopG"), greeting}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefreshShopGreeting,
+                         ::testing::Values(GreetCase{true, true, true}, GreetCase{true, false, false},
+                                           GreetCase{false, true, false}, GreetCase{false, false, false}));
+
+struct FeedCase
+{
+    const char* what;
+    QString ip;
+    QString url;
+    QString storedIp;
+    bool regionLooked;
+    QString storedUrl; // empty: the URL as recorded
+};
+
+class RefreshShopFeed : public RefreshShopTest, public ::testing::WithParamInterface<FeedCase>
+{
+};
+
+TEST_P(RefreshShopFeed, StoresTheFeedOrItsPlaceholders)
+{
+    const FeedCase& c = GetParam();
+    const QString url = c.url == QStringLiteral("item") ? ItemUrl(3) : c.url;
+    const QString webId = Account(QStringLiteral("shopF"), c.ip, url);
+    ListVisitors(QStringLiteral("hiF"), {{QStringLiteral("feedy"), QStringLiteral("fd")}});
+    RefreshShop(webId, QStringLiteral("shopF"), QStringLiteral("hiF"), QString(), false);
+
+    const auto rows = ReadRows(kClientColumns);
+    ASSERT_EQ(rows.size(), 1u) << c.what;
+    EXPECT_EQ(rows[0][1], c.storedIp) << c.what;
+    EXPECT_EQ(rows[0][4], c.regionLooked ? Region(c.storedIp) : QStringLiteral("未知区域")) << c.what;
+    EXPECT_EQ(rows[0][5], c.storedUrl.isEmpty() ? url : c.storedUrl) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefreshShopFeed,
+    ::testing::Values(FeedCase{"usable feed", kFeedIp, "item", kFeedIp, true, {}},
+                      FeedCase{"five-character IP kept without region", "1.2.3", "item", "1.2.3", false, {}},
+                      FeedCase{"four-character IP kept without region", "1.23", "item", "1.23", false, {}},
+                      FeedCase{"empty IP", "", "item", "0,0,0,0", false, {}},
+                      FeedCase{"three-character IP", "1.2", "item", "0,0,0,0", false, {}},
+                      FeedCase{"item address of exactly 20 characters kept without region",
+                               kFeedIp,
+                               "http://127.0.0.1:1/x",
+                               kFeedIp,
+                               false,
+                               {}},
+                      FeedCase{"short item address", kFeedIp, "http://a/b", kFeedIp, false, "未知链接"},
+                      FeedCase{"no page view at all", QString(), QString(), "0,0,0,0", false, "未知链接"}),
+    [](const ::testing::TestParamInfo<FeedCase>& info) { return std::to_string(info.index); });
+
+TEST_F(RefreshShopTest, GuestAlertOncePerAddressWithinTheRetention)
+{
+    ASSERT_TRUE(SetItemTitle(*s_service, 4, QStringLiteral("Lamp")));
+    const QString webId = Account(QStringLiteral("shopGuest"), kFeedIp, ItemUrl(4));
+    ListVisitors(QStringLiteral("hiGuest"), {{QStringLiteral("regular"), QStringLiteral("r1")}});
+    RefreshShop(webId, QStringLiteral("shopGuest"), QStringLiteral("hiGuest"), QString(), false);
+    m_notifier.Clear();
+
+    const QString guestAlert = QStringLiteral("有游客访问[shopGuest]的网店!\r\nIP:%1\r\n来自:%2\r\n查看了您的:Lamp")
+                                   .arg(kFeedIp, Region(kFeedIp));
+    RefreshShop(webId, QStringLiteral("shopGuest"), QStringLiteral("hiGuest"), QString(), false);
+    EXPECT_EQ(m_notifier.AlertTexts(), QStringList{guestAlert});
+    EXPECT_EQ(m_notifier.StatusTextsOnly().last(), QStringLiteral("%1 [shopGuest]的网店无新登陆客户!").arg(PollTime()));
+
+    // Seen again every half hour: remembered.
+    for (int i = 0; i < 3; ++i) {
+        m_clock.Advance(30 * 60 * 1000);
+        theSessionMan.Expire();
+        RefreshShop(webId, QStringLiteral("shopGuest"), QStringLiteral("hiGuest"), QString(), false);
+    }
+    EXPECT_EQ(m_notifier.AlertTexts().size(), 1);
+    // Absent for longer than the retention: announced again.
+    m_clock.Advance(61 * 60 * 1000);
+    theSessionMan.Expire();
+    RefreshShop(webId, QStringLiteral("shopGuest"), QStringLiteral("hiGuest"), QString(), false);
+    EXPECT_EQ(m_notifier.AlertTexts(), (QStringList{guestAlert, guestAlert}));
+    EXPECT_EQ(m_bridge.Refills(), 1);
+}
+
+TEST_F(RefreshShopTest, GuestAlertTakesTheIpPlaceholderAndObeysItsSwitch)
+{
+    const QString webId = Account(QStringLiteral("shopNoIp"), QString(), ItemUrl(6));
+    ListVisitors(QStringLiteral("hiNoIp"), {{QStringLiteral("known"), QStringLiteral("k1")}});
+    RefreshShop(webId, QStringLiteral("shopNoIp"), QStringLiteral("hiNoIp"), QString(), false);
+    m_notifier.Clear();
+
+    LiveSettings().guesttip.store(0);
+    RefreshShop(webId, QStringLiteral("shopNoIp"), QStringLiteral("hiNoIp"), QString(), false);
+    EXPECT_TRUE(m_notifier.AlertTexts().isEmpty());
+
+    LiveSettings().guesttip.store(1);
+    RefreshShop(webId, QStringLiteral("shopNoIp"), QStringLiteral("hiNoIp"), QString(), false);
+    ASSERT_EQ(m_notifier.AlertTexts().size(), 1);
+    EXPECT_TRUE(m_notifier.AlertTexts()[0].startsWith(
+        QStringLiteral("有游客访问[shopNoIp]的网店!\r\nIP:0,0,0,0\r\n来自:未知区域\r\n")))
+        << m_notifier.AlertTexts()[0].toStdString();
+}
+
+TEST_F(RefreshShopTest, NewCustomerAlertObeysItsSwitch)
+{
+    LiveSettings().clienttip.store(0);
+    const QString webId = Account(QStringLiteral("shopQuiet"), kFeedIp, ItemUrl(2));
+    ListVisitors(QStringLiteral("hiQuiet"), {{QStringLiteral("quiet"), QStringLiteral("q1")}});
+    RefreshShop(webId, QStringLiteral("shopQuiet"), QStringLiteral("hiQuiet"), QString(), false);
+    EXPECT_EQ(ReadRows(kClientColumns).size(), 1u);
+    EXPECT_TRUE(m_notifier.AlertTexts().isEmpty());
+    EXPECT_EQ(m_bridge.Refills(), 1);
+    EXPECT_EQ(m_notifier.StatusTextsOnly().last(),
+              QStringLiteral("顾客[quiet]在 %1 访问了[shopQuiet]的网店!").arg(PollTime()));
+}
+
+TEST_F(RefreshShopTest, LongNameAndMissingImIdAreIgnored)
+{
+    const QString webId = Account(QStringLiteral("shopOdd"), kFeedIp, ItemUrl(1));
+    ListVisitors(QStringLiteral("hiOdd"),
+                 {{QString(51, QLatin1Char('x')), QStringLiteral("long")}, {QStringLiteral("noid"), QString()}});
+    RefreshShop(webId, QStringLiteral("shopOdd"), QStringLiteral("hiOdd"), QString(), false);
+    EXPECT_TRUE(ReadRows(kClientColumns).empty());
+    EXPECT_TRUE(m_notifier.AlertTexts().isEmpty());
+    // The page listed nobody usable: the poll ends after its first status.
+    EXPECT_EQ(m_notifier.StatusTextsOnly(), QStringList{QStringLiteral("正在刷新[shopOdd]的店铺......")});
+
+    ListVisitors(QStringLiteral("hiOdd"), {{QString(50, QLatin1Char('x')), QStringLiteral("fifty")}});
+    RefreshShop(webId, QStringLiteral("shopOdd"), QStringLiteral("hiOdd"), QString(), false);
+    const auto rows = ReadRows(kClientColumns);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], QString(50, QLatin1Char('x')));
+}
+
+TEST_F(RefreshShopTest, UnreachableFeedStillRecordsNamedVisitors)
+{
+    const QString webId = Account(QStringLiteral("shopNoFeed"), kFeedIp, ItemUrl(1));
+    ListVisitors(QStringLiteral("hiNoFeed"), {{QStringLiteral("named"), QStringLiteral("n1")}});
+    CEndpoints endpoints = s_service->MakeEndpoints();
+    endpoints.trackingBase = QStringLiteral("http://127.0.0.1:1");
+    SetEndpoints(endpoints);
+    RefreshShop(webId, QStringLiteral("shopNoFeed"), QStringLiteral("hiNoFeed"), QString(), false);
+    const auto rows = ReadRows(kClientColumns);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0], Row(QStringLiteral("named"), QStringLiteral("0,0,0,0"), QStringLiteral("shopNoFeed"),
+                           QStringLiteral("未知区域"), QStringLiteral("未知链接"), QStringLiteral("n1")));
+    EXPECT_EQ(m_notifier.AlertTexts(),
+              QStringList{QStringLiteral(
+                  "新客户[named]\r\nIP:0,0,0,0\r\n来自:未知区域\r\n访问[shopNoFeed]的网店\r\n商品:<NULL>")});
+}
+
+TEST_F(RefreshShopTest, UnreachableProfilePageRecordsNothing)
+{
+    const QString webId = Account(QStringLiteral("shopNoIm"), kFeedIp, ItemUrl(1));
+    ListVisitors(QStringLiteral("hiNoIm"), {{QStringLiteral("hidden"), QStringLiteral("h1")}});
+    CEndpoints endpoints = s_service->MakeEndpoints();
+    endpoints.imProfileBase = QStringLiteral("http://127.0.0.1:1");
+    SetEndpoints(endpoints);
+    RefreshShop(webId, QStringLiteral("shopNoIm"), QStringLiteral("hiNoIm"), QString(), false);
+    EXPECT_TRUE(ReadRows(kClientColumns).empty());
+    EXPECT_TRUE(m_notifier.AlertTexts().isEmpty());
+    EXPECT_EQ(m_notifier.StatusTextsOnly(), QStringList{QStringLiteral("正在刷新[shopNoIm]的店铺......")});
+    EXPECT_EQ(m_bridge.Refills(), 0);
+}
+
+TEST_F(RefreshShopTest, WithoutIpReaderTheRegionIsNotFound)
+{
+    CRecordingBridge bridge(nullptr);
+    const QString webId = Account(QStringLiteral("shopNoReader"), kFeedIp, ItemUrl(1));
+    ListVisitors(QStringLiteral("hiNoReader"), {{QStringLiteral("r"), QStringLiteral("r1")}});
+    RefreshShop(webId, QStringLiteral("shopNoReader"), QStringLiteral("hiNoReader"), QString(), false);
+    const auto rows = ReadRows(kClientColumns);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][4], QStringLiteral("没有查到相关信息"));
+    EXPECT_EQ(bridge.Refills(), 1);
+}
+
+TEST(FetchProfileVisitors, ReadsTheLocalServicePageInOrder)
+{
+    CLocalService service;
+    ASSERT_TRUE(service.Start()) << service.Error().toStdString();
+    service.ApplyEndpoints();
+    ASSERT_TRUE(AddImVisitor(service, QStringLiteral("王五的Hi"), QStringLiteral("c\"q"), QStringLiteral("id.3")));
+    ASSERT_TRUE(AddImVisitor(service, QStringLiteral("王五的Hi"), QStringLiteral("b 100%"), QStringLiteral("id2")));
+    ASSERT_TRUE(AddImVisitor(service, QStringLiteral("王五的Hi"), QStringLiteral("阿A"), QStringLiteral("id1")));
+    QStringList names{QStringLiteral("stale")}, ids{QStringLiteral("stale")};
+    FetchProfileVisitors(QStringLiteral("王五的Hi"), names, ids);
+    EXPECT_EQ(names, (QStringList{QStringLiteral("阿A"), QStringLiteral("b 100%"), QStringLiteral("c\"q")}));
+    EXPECT_EQ(ids, (QStringList{QStringLiteral("id1"), QStringLiteral("id2"), QStringLiteral("id.3")}));
+
+    FetchProfileVisitors(QStringLiteral("nobody"), names, ids);
+    EXPECT_TRUE(names.isEmpty());
+    EXPECT_TRUE(ids.isEmpty());
+}
+
+} // namespace
