@@ -39,8 +39,3 @@ QWidget* CreateConfigPage(QWidget* parent)
 {
     return MakePlaceholder(parent, "CConfigDlg", "信息配置");
 }
-
-// ---- history dialog (CHistoryDlg): steps aside by itself once src/history has it
-#if !__has_include("history/HistoryDlg.h")
-void OpenHistoryDialog(QWidget*) {}
-#endif

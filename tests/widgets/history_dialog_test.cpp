@@ -2,6 +2,7 @@
 
 #include "history_fixture.h"
 
+#include "app/PageFactory.h"
 #include "history/HistoryStatements.h"
 
 #include <QComboBox>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -367,4 +369,31 @@ TEST_F(HistoryDialog, EnterAndEscDoNothingCloseEndsLikeOk)
     dialog.close();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), 0);
+}
+
+TEST_F(HistoryDialog, HistoryCommandRunsTheDialogModally)
+{
+    m_store->AddVisit({QStringLiteral("a"), QStringLiteral("s"), At(QDate::currentDate(), 1, 0, 0)});
+    QString title;
+    int rows = -1;
+    int ticks = 0;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        if (auto* dialog = qobject_cast<CHistoryDlg*>(QApplication::activeModalWidget())) {
+            title = dialog->windowTitle();
+            rows = dialog->List()->GetItemCount();
+            poll.stop();
+            dialog->findChild<QPushButton*>(QStringLiteral("closeButton"))->click();
+        } else if (++ticks > 500) {
+            poll.stop();
+            if (QWidget* other = QApplication::activeModalWidget())
+                other->close();
+        }
+    });
+    poll.start();
+    // The main window's history command goes through the page factory.
+    PageFactory().openHistoryDialog(nullptr);
+    EXPECT_EQ(title, QStringLiteral("历史记录管理"));
+    EXPECT_EQ(rows, 1);
 }
