@@ -218,6 +218,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, BadStoreFile,
                              return std::string(info.param.name);
                          });
 
+TEST_F(StoreStartupTest, AStoreThatCannotBeCreatedIsReportedOnce)
+{
+    // The data directory would have to live inside a plain file.
+    const QString plain = m_dir.filePath("plain.txt");
+    ASSERT_TRUE(WriteAll(plain, "text"));
+    EXPECT_FALSE(OpenStore(plain + "/data"));
+    const auto shown = m_messages.Shown();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].text.contains(plain + "/data/Info.mdb")) << qPrintable(shown[0].text);
+    EXPECT_TRUE(shown[0].text.contains(QStringLiteral("无法创建"))) << qPrintable(shown[0].text);
+    EXPECT_FALSE(g_pConnection->IsOpen());
+    EXPECT_EQ(ReadAll(plain), QByteArray("text"));
+}
+
 TEST_F(StoreStartupTest, CloseStoreLeavesAClosedStandInAndTheStoreOpensAgain)
 {
     ASSERT_TRUE(OpenStore(m_dir.path()));
