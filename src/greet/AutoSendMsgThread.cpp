@@ -23,9 +23,7 @@ struct CQueuedGreeting
 
 } // namespace
 
-CAutoSendMsgThread::CAutoSendMsgThread(QObject* parent) : QThread(parent)
-{
-}
+CAutoSendMsgThread::CAutoSendMsgThread(QObject* parent) : QThread(parent) {}
 
 void CAutoSendMsgThread::run()
 {

@@ -142,9 +142,9 @@ bool IsMappedViewable(Display* d, Window w)
 bool IsToolWindow(Display* d, Window w)
 {
     static const char* const kToolTypes[] = {
-        "_NET_WM_WINDOW_TYPE_TOOLBAR", "_NET_WM_WINDOW_TYPE_UTILITY",      "_NET_WM_WINDOW_TYPE_MENU",
+        "_NET_WM_WINDOW_TYPE_TOOLBAR",       "_NET_WM_WINDOW_TYPE_UTILITY",    "_NET_WM_WINDOW_TYPE_MENU",
         "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU", "_NET_WM_WINDOW_TYPE_TOOLTIP",
-        "_NET_WM_WINDOW_TYPE_NOTIFICATION", "_NET_WM_WINDOW_TYPE_COMBO",   "_NET_WM_WINDOW_TYPE_DND"};
+        "_NET_WM_WINDOW_TYPE_NOTIFICATION",  "_NET_WM_WINDOW_TYPE_COMBO",      "_NET_WM_WINDOW_TYPE_DND"};
     const auto types = GetLongs(d, w, AtomOf(d, "_NET_WM_WINDOW_TYPE"), XA_ATOM);
     for (const char* name : kToolTypes) {
         if (Contains(types, AtomOf(d, name)))
@@ -261,8 +261,7 @@ bool FocusWithin(Display* d, Window w)
 bool IsForeground(Display* d, Window w, bool managed)
 {
     if (managed) {
-        const auto active =
-            GetLongs(d, DefaultRootWindow(d), AtomOf(d, "_NET_ACTIVE_WINDOW"), XA_WINDOW);
+        const auto active = GetLongs(d, DefaultRootWindow(d), AtomOf(d, "_NET_ACTIVE_WINDOW"), XA_WINDOW);
         if (!active.empty() && active[0] == w)
             return FocusWithin(d, w) || !IsMinimised(d, w);
     }
@@ -373,8 +372,8 @@ void ClickAt(Display* d, int x, int y)
     int windowX = 0;
     int windowY = 0;
     unsigned int mask = 0;
-    const bool known = XQueryPointer(d, DefaultRootWindow(d), &rootReturn, &child, &savedX, &savedY, &windowX,
-                                     &windowY, &mask);
+    const bool known =
+        XQueryPointer(d, DefaultRootWindow(d), &rootReturn, &child, &savedX, &savedY, &windowX, &windowY, &mask);
     XTestFakeMotionEvent(d, screen, x, y, CurrentTime);
     XTestFakeButtonEvent(d, 1, True, CurrentTime);
     XTestFakeButtonEvent(d, 1, False, CurrentTime);

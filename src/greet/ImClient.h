@@ -23,12 +23,12 @@ struct CTaskManage
 // The waits of one send; tests shorten them.
 struct CImClientTiming
 {
-    int launchWaitMs = 10000;   // the link opener is ended after this long
-    int searchAttempts = 51;    // looks for the chat window
-    int searchIntervalMs = 500; // pause after each look
-    int focusPauseMs = 200;     // after focusing, before the click
-    int pastePauseMs = 200;     // after Ctrl+V
-    int sentPauseMs = 1000;     // after the send keys, before closing
+    int launchWaitMs = 10000;     // the link opener is ended after this long
+    int searchAttempts = 51;      // looks for the chat window
+    int searchIntervalMs = 500;   // pause after each look
+    int focusPauseMs = 200;       // after focusing, before the click
+    int pastePauseMs = 200;       // after Ctrl+V
+    int sentPauseMs = 1000;       // after the send keys, before closing
     int activateTimeoutMs = 3000; // bounded wait until the window shows and has the focus
 };
 

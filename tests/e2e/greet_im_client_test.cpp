@@ -17,6 +17,11 @@
 #include <mutex>
 #include <vector>
 
+void PrintTo(const QPoint& point, std::ostream* os)
+{
+    *os << "(" << point.x() << ", " << point.y() << ")";
+}
+
 namespace {
 
 enum class EDesktop
@@ -85,7 +90,8 @@ const QString kVisitor = QStringLiteral("张三丰");
 
 QString TrickyGreeting(const QString& visitor)
 {
-    return ExpandGreeting(QStringLiteral("亲爱的 [username]，欢迎光临 😀 <b>&amp;</b> it's \"ok\" [randomcode]"), visitor);
+    return ExpandGreeting(QStringLiteral("亲爱的 [username]，欢迎光临 😀 <b>&amp;</b> it's \"ok\" [randomcode]"),
+                          visitor);
 }
 
 } // namespace
@@ -185,8 +191,7 @@ TEST_P(GreetDesktopTest, LongGreetingArrivesWhole)
     EXPECT_EQ(m_hichat.Messages().value(0).value(QStringLiteral("text")).toString(), text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Desktops, GreetDesktopTest, ::testing::Values(EDesktop::Bare, EDesktop::Managed),
-                         DesktopName);
+INSTANTIATE_TEST_SUITE_P(Desktops, GreetDesktopTest, ::testing::Values(EDesktop::Bare, EDesktop::Managed), DesktopName);
 
 class GreetBareDesktopTest : public GreetDesktopTest
 {
@@ -247,8 +252,9 @@ TEST_P(GreetBareDesktopTest, ClipboardServesLargeTextsWhole)
 {
     // Above the size of one X request, so it goes out in INCR chunks.
     QString text;
-    while (text.toUtf8().size() < 600 * 1024)
+    for (int i = 0; i < 15000; ++i)
         text += QStringLiteral("大段问候文字 large greeting 😀 <&>' ");
+    ASSERT_GT(text.toUtf8().size(), 600 * 1024);
     ASSERT_TRUE(SetClipboardText(text));
     QString pasted;
     EXPECT_TRUE(WaitUntil(
@@ -313,7 +319,8 @@ TEST_F(GreetWindowSearchTest, OnlyShownUnownedNonToolWindowsOfTheExactClassMatch
     EXPECT_TRUE(isListed(owner.id()));
     EXPECT_TRUE(isListed(lowerCase.id()));
     EXPECT_TRUE(isListed(otherVisitor.id()));
-    for (unsigned long filtered : {toolWindow.id(), ownedWindow.id(), hiddenWindow.id(), popupWindow.id(), untitled.id()})
+    for (unsigned long filtered :
+         {toolWindow.id(), ownedWindow.id(), hiddenWindow.id(), popupWindow.id(), untitled.id()})
         EXPECT_FALSE(isListed(filtered)) << std::hex << filtered;
 
     CTestWindow chat(QStringLiteral("与访客甲聊天中"), QStringLiteral("BaseGui"));

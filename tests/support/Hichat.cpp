@@ -11,7 +11,7 @@ namespace {
 const QByteArray kUnset("\0", 1);
 
 // Desktop sessions make xdg-open hand links to their own tools; the tests use its plain path.
-const char* const kDesktopVariables[] = {"XDG_CURRENT_DESKTOP", "DESKTOP_SESSION", "KDE_FULL_SESSION",
+const char* const kDesktopVariables[] = {"XDG_CURRENT_DESKTOP",      "DESKTOP_SESSION",         "KDE_FULL_SESSION",
                                          "GNOME_DESKTOP_SESSION_ID", "MATE_DESKTOP_SESSION_ID", "BROWSER"};
 
 } // namespace
@@ -87,8 +87,8 @@ bool CHichatSession::Register()
 bool CHichatSession::Start()
 {
     m_process.setProgram(ProgramPath());
-    m_process.setArguments({QStringLiteral("--foreground"), QStringLiteral("--instance"), m_instance,
-                            QStringLiteral("--log"), LogPath()});
+    m_process.setArguments(
+        {QStringLiteral("--foreground"), QStringLiteral("--instance"), m_instance, QStringLiteral("--log"), LogPath()});
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start();
     if (!m_process.waitForStarted(5000)) {
@@ -103,7 +103,8 @@ bool CHichatSession::Start()
         },
         10000);
     if (!ready || !output.contains("ready")) {
-        m_error = QStringLiteral("hichat is not ready: ") + QString::fromUtf8(output + m_process.readAllStandardError());
+        m_error =
+            QStringLiteral("hichat is not ready: ") + QString::fromUtf8(output + m_process.readAllStandardError());
         return false;
     }
     return true;

@@ -172,8 +172,8 @@ void MinimiseWindow(unsigned long window)
         XUnmapWindow(d, window);
         const Atom wmState = XInternAtom(d, "WM_STATE", False);
         const long value[2] = {IconicState, 0};
-        XChangeProperty(d, window, wmState, wmState, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(value), 2);
+        XChangeProperty(d, window, wmState, wmState, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(value),
+                        2);
     }
     XSync(d, False);
 }
@@ -215,8 +215,8 @@ CTestWindow::CTestWindow(const QString& title, const QString& className, const C
         return;
     XSetWindowAttributes attributes{};
     attributes.override_redirect = options.overrideRedirect ? True : False;
-    m_window = XCreateWindow(d, DefaultRootWindow(d), 10, 10, 200, 150, 0, CopyFromParent, InputOutput,
-                             CopyFromParent, CWOverrideRedirect, &attributes);
+    m_window = XCreateWindow(d, DefaultRootWindow(d), 10, 10, 200, 150, 0, CopyFromParent, InputOutput, CopyFromParent,
+                             CWOverrideRedirect, &attributes);
     const QByteArray utf8Title = title.toUtf8();
     XChangeProperty(d, m_window, XInternAtom(d, "_NET_WM_NAME", False), XInternAtom(d, "UTF8_STRING", False), 8,
                     PropModeReplace, reinterpret_cast<const unsigned char*>(utf8Title.constData()),

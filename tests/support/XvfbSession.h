@@ -70,7 +70,7 @@ public:
     struct COptions
     {
         bool map = true;
-        bool toolWindow = false;       // _NET_WM_WINDOW_TYPE_UTILITY
+        bool toolWindow = false;        // _NET_WM_WINDOW_TYPE_UTILITY
         unsigned long transientFor = 0; // WM_TRANSIENT_FOR
         bool overrideRedirect = false;
     };

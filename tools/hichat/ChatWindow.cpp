@@ -82,6 +82,7 @@ void CChatWindow::Send()
     if (text.isEmpty())
         return;
     m_input->clear();
-    m_history->appendPlainText(QStringLiteral("%1 %2:\n%3").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), m_sid, text));
+    m_history->appendPlainText(
+        QStringLiteral("%1 %2:\n%3").arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), m_sid, text));
     Q_EMIT MessageSent(m_sid, m_peer, text);
 }

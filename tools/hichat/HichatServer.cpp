@@ -67,8 +67,9 @@ bool CHichatServer::OpenLink(const QString& link)
     if (!window) {
         window = new CChatWindow(parsed.sid, parsed.id);
         m_windows.insert(parsed.id, window);
-        connect(window, &CChatWindow::MessageSent, this,
-                [this](const QString& sid, const QString& peer, const QString& text) { m_log.Append(sid, peer, text); });
+        connect(
+            window, &CChatWindow::MessageSent, this,
+            [this](const QString& sid, const QString& peer, const QString& text) { m_log.Append(sid, peer, text); });
         const QString peer = parsed.id;
         connect(window, &QObject::destroyed, this, [this, peer] {
             if (!m_windows.value(peer))

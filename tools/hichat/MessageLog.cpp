@@ -8,9 +8,7 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 
-CMessageLog::CMessageLog(const QString& path) : m_path(path)
-{
-}
+CMessageLog::CMessageLog(const QString& path) : m_path(path) {}
 
 bool CMessageLog::Append(const QString& sid, const QString& id, const QString& text)
 {
