@@ -2,14 +2,12 @@
 
 #include <QAbstractTableModel>
 #include <QCollator>
-#include <QCollatorSortKey>
 #include <QCoreApplication>
 #include <QItemSelectionModel>
 #include <QSettings>
 
 #include <algorithm>
 #include <limits>
-#include <optional>
 #include <vector>
 
 namespace {
@@ -65,15 +63,16 @@ qint64 DateKey(const QString& text)
     return year * 10000 + month * 100 + day;
 }
 
-// What a sort needs of one cell, computed once per sort instead of once per
-// comparison; CompareKeys gives exactly CompareFunction's answer.
+// What a sort needs of one cell, read once per sort instead of once per
+// comparison; CompareKeys gives exactly CompareFunction's answer. Text goes
+// through the same collator call (its sort keys do not always agree with it).
 struct CSortKey
 {
     bool digits = false;
     bool date = false;
     qint64 number = 0;
     qint64 dateKey = 0;
-    std::optional<QCollatorSortKey> text;
+    const QString* text = nullptr;
 };
 
 CSortKey MakeKey(const QString& cell)
@@ -83,7 +82,7 @@ CSortKey MakeKey(const QString& cell)
     key.date = CSortListCtrl::IsDate(cell);
     key.number = LeadingNumber(cell);
     key.dateKey = DateKey(cell);
-    key.text = TextCollator().sortKey(cell);
+    key.text = &cell;
     return key;
 }
 
@@ -95,7 +94,7 @@ int CompareKeys(const CSortKey& a, const CSortKey& b, bool ascending)
         return first.number < second.number ? -1 : (first.number > second.number ? 1 : 0);
     if (a.date)
         return first.dateKey < second.dateKey ? -1 : (first.dateKey > second.dateKey ? 1 : 0);
-    const int result = first.text->compare(*second.text);
+    const int result = TextCollator().compare(*first.text, *second.text);
     return result < 0 ? -1 : (result > 0 ? 1 : 0);
 }
 
