@@ -20,20 +20,25 @@ constexpr int kWebIdColumn = 4;
 constexpr int kMessageColumn = 5;
 constexpr int kAutoSendColumn = 6;
 
-class CLiveCounter
-{
-public:
-    CLiveCounter() { g_liveCount.fetch_add(1); }
-    ~CLiveCounter() { g_liveCount.fetch_sub(1); }
-    CLiveCounter(const CLiveCounter&) = delete;
-    CLiveCounter& operator=(const CLiveCounter&) = delete;
-};
-
 } // namespace
 
-CMonitorClientThread::CMonitorClientThread(QObject* parent) : QThread(parent) {}
+// Counted from construction, so a thread created but not yet inside run()
+// already holds a restart back.
+CMonitorClientThread::CMonitorClientThread(QObject* parent) : QThread(parent)
+{
+    g_liveCount.fetch_add(1);
+}
 
-CMonitorClientThread::~CMonitorClientThread() = default;
+CMonitorClientThread::~CMonitorClientThread()
+{
+    ReleaseLiveCount();
+}
+
+void CMonitorClientThread::ReleaseLiveCount()
+{
+    if (m_counted.exchange(false))
+        g_liveCount.fetch_sub(1);
+}
 
 int CMonitorClientThread::LiveCount()
 {
@@ -89,7 +94,12 @@ void CMonitorClientThread::run()
 {
     CWorkerScope scope(this, &m_stop);
     CAbortScope abort(&m_stop);
-    CLiveCounter live;
+    // Released however run() ends, before finished() is emitted.
+    struct CRelease
+    {
+        CMonitorClientThread* thread;
+        ~CRelease() { thread->ReleaseLiveCount(); }
+    } release{this};
     try {
         SleepMs(1000);
         if (m_stop.load() != 0)

@@ -31,8 +31,10 @@ public:
     // Set to 1 by the owner to end the thread; read fresh at every check.
     std::atomic<int> m_stop{0};
 
-    // How many monitoring threads are inside run() right now. A restart waits
-    // (without blocking the window) until it is 0, so two polls never overlap.
+    // How many monitoring threads exist that have not yet ended their run()
+    // (a thread created but never started counts until it is destroyed). A
+    // restart waits, without blocking the window, until this is 0, so two
+    // polls never overlap.
     static int LiveCount();
 
     // The accounts of [user] in id order, rows whose fetches fail left out.
@@ -45,6 +47,8 @@ private:
     // True when the thread should end.
     bool PauseSeconds(int seconds);
     bool WaitInterval();
+    void ReleaseLiveCount();
 
     std::vector<_CUserInfo> m_accounts;
+    std::atomic<bool> m_counted{true};
 };

@@ -207,6 +207,23 @@ TEST_F(MonitorThreadTest, AccountsAreReadOnceInIdOrder)
     EXPECT_EQ(CMonitorClientThread::ReadAccounts().size(), 3u);
 }
 
+TEST(MonitorThreadLiveCount, CountsFromCreationUntilTheRunEnds)
+{
+    CFastClock clock(kT0);
+    ASSERT_EQ(CMonitorClientThread::LiveCount(), 0);
+    {
+        // Created but never started: it holds a restart back until it is gone.
+        CMonitorClientThread idle;
+        EXPECT_EQ(CMonitorClientThread::LiveCount(), 1);
+    }
+    EXPECT_EQ(CMonitorClientThread::LiveCount(), 0);
+    CMonitorClientThread thread;
+    thread.m_stop.store(1);
+    thread.start();
+    ASSERT_TRUE(thread.wait(20000));
+    EXPECT_EQ(CMonitorClientThread::LiveCount(), 0);
+}
+
 TEST(MonitorThreadAbort, AStopEndsAPollWaitingOnTheNetwork)
 {
     // A tracking service that answers nothing until released.
