@@ -4,8 +4,7 @@ namespace {
 thread_local const std::atomic<int>* t_stopFlag = nullptr;
 }
 
-CAbortScope::CAbortScope(const std::atomic<int>* stopFlag)
-    : m_previous(t_stopFlag)
+CAbortScope::CAbortScope(const std::atomic<int>* stopFlag) : m_previous(t_stopFlag)
 {
     t_stopFlag = stopFlag;
 }

@@ -59,8 +59,9 @@ bool GetWebID(const QString& name, const QString& pwd, QString& webId)
 
 bool SaveBaiduName(const QString& name, const QString& pwd, const QString& imName)
 {
-    const QString url = TrackingUrl(QStringLiteral("/rivuzovara/SaveBaiduName.asp?UserName=%1&UserPwd=%2&UserBaiduName=%3")
-                                        .arg(ToQueryValue(name), pwd, ToQueryValue(imName)));
+    const QString url =
+        TrackingUrl(QStringLiteral("/rivuzovara/SaveBaiduName.asp?UserName=%1&UserPwd=%2&UserBaiduName=%3")
+                        .arg(ToQueryValue(name), pwd, ToQueryValue(imName)));
     QString reply;
     return FetchText(url, reply) && reply.contains(QLatin1String("+OK"));
 }
@@ -90,8 +91,9 @@ void CheckAccountStates()
     const QString list = FindFrozenAccounts();
     if (list.isEmpty())
         return;
-    ShowMessageBox(QStringLiteral("您的账户 %1被冻结！\r\n系统将无法检测到 %1的访问客户！\r\n请联系供应商解决！").arg(list),
-                   AppTitle(), EMsgIcon::Exclamation);
+    ShowMessageBox(
+        QStringLiteral("您的账户 %1被冻结！\r\n系统将无法检测到 %1的访问客户！\r\n请联系供应商解决！").arg(list),
+        AppTitle(), EMsgIcon::Exclamation);
 }
 
 void GetInfo(const QString& webId, QString& ip, QString& itemUrl, QString& third)

@@ -206,8 +206,8 @@ bool CWinHttpEx::Get(const QString& url, QByteArray& body)
     SRequest request;
     request.easy = easy;
     request.body.reserve(1024);
-    const QByteArray target = QByteArray(secure ? "https://" : "http://") + host.toUtf8() + ':' +
-                              QByteArray::number(port) + WireTarget(path);
+    const QByteArray target =
+        QByteArray(secure ? "https://" : "http://") + host.toUtf8() + ':' + QByteArray::number(port) + WireTarget(path);
 
     curl_easy_setopt(easy, CURLOPT_URL, target.constData());
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);

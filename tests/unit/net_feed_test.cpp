@@ -47,19 +47,18 @@ INSTANTIATE_TEST_SUITE_P(
                   QStringLiteral("61.135.1.2"), QStringLiteral("http://item.example/i/1.html"),
                   QStringLiteral("2024-05-01")},
         SFeedCase{"no_record_end", QStringLiteral("61.135.1.2#||#http://a/b#||#c#||#"), {}, {}, {}},
-        SFeedCase{"third_without_closer", QStringLiteral("A#||#B#||#C|##|"), QStringLiteral("A"),
-                  QStringLiteral("B"), {}},
+        SFeedCase{
+            "third_without_closer", QStringLiteral("A#||#B#||#C|##|"), QStringLiteral("A"), QStringLiteral("B"), {}},
         SFeedCase{"one_field_closed", QStringLiteral("61.135.1.2#||#|##|"), QStringLiteral("61.135.1.2"), {}, {}},
         SFeedCase{"no_separator", QStringLiteral("61.135.1.2|##|"), {}, {}, {}},
-        SFeedCase{"empty_record", QStringLiteral("|##|"), {}, {}, {}},
-        SFeedCase{"empty_reply", QString(), {}, {}, {}},
-        SFeedCase{"nothing_trimmed", QStringLiteral(" 1.2.3.4 #||# u%20 #||#\r\n#||#|##|"),
-                  QStringLiteral(" 1.2.3.4 "), QStringLiteral(" u%20 "), QStringLiteral("\r\n")},
+        SFeedCase{"empty_record", QStringLiteral("|##|"), {}, {}, {}}, SFeedCase{"empty_reply", QString(), {}, {}, {}},
+        SFeedCase{"nothing_trimmed", QStringLiteral(" 1.2.3.4 #||# u%20 #||#\r\n#||#|##|"), QStringLiteral(" 1.2.3.4 "),
+                  QStringLiteral(" u%20 "), QStringLiteral("\r\n")},
         SFeedCase{"only_first_record", QStringLiteral("A#||#B#||#C#||#|##|D#||#E#||#F#||#|##|"), QStringLiteral("A"),
                   QStringLiteral("B"), QStringLiteral("C")},
         SFeedCase{"separator_after_record_ignored", QStringLiteral("A#||#B|##|#||#"), QStringLiteral("A"), {}, {}},
-        SFeedCase{"chinese_kept", QStringLiteral("1.1.1.1#||#http://h/宝贝#||#三#||#|##|"),
-                  QStringLiteral("1.1.1.1"), QStringLiteral("http://h/宝贝"), QStringLiteral("三")}),
+        SFeedCase{"chinese_kept", QStringLiteral("1.1.1.1#||#http://h/宝贝#||#三#||#|##|"), QStringLiteral("1.1.1.1"),
+                  QStringLiteral("http://h/宝贝"), QStringLiteral("三")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A tracking service that answers whatever the test sets, in GBK, and
@@ -153,8 +152,8 @@ TEST_F(CannedServiceTest, RequestsCarryEncodedNamesAndThePasswordAsIs)
 TEST_F(CannedServiceTest, SaveBaiduNameWantsTheMarkerAnywhere)
 {
     const std::pair<QString, bool> cases[] = {
-        {QStringLiteral("+OK"), true},        {QStringLiteral("+OK "), true}, {QStringLiteral("saved +OK!"), true},
-        {QStringLiteral("-ERR"), false},      {QStringLiteral(""), false},    {QStringLiteral("OK"), false},
+        {QStringLiteral("+OK"), true},   {QStringLiteral("+OK "), true}, {QStringLiteral("saved +OK!"), true},
+        {QStringLiteral("-ERR"), false}, {QStringLiteral(""), false},    {QStringLiteral("OK"), false},
     };
     for (const auto& [reply, ok] : cases) {
         Answer(reply);

@@ -32,9 +32,7 @@ namespace {
 class CRawServer
 {
 public:
-    explicit CRawServer(std::string response, bool silent = false)
-        : m_response(std::move(response))
-        , m_silent(silent)
+    explicit CRawServer(std::string response, bool silent = false) : m_response(std::move(response)), m_silent(silent)
     {
         m_listen = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in addr{};
@@ -164,21 +162,21 @@ TEST_P(CrackUrlTest, Splits)
 
 INSTANTIATE_TEST_SUITE_P(
     Urls, CrackUrlTest,
-    ::testing::Values(
-        SCrackCase{"capital_https", "HTTPS://Shop.Example/a?b=1", true, "Shop.Example", "/a?b=1", 443, true},
-        SCrackCase{"http_not_secure", "http://h/x", true, "h", "/x", 80, false},
-        SCrackCase{"explicit_port", "http://127.0.0.1:8780/rivuzovara/GetInfo.asp?userID=7", true, "127.0.0.1",
-                   "/rivuzovara/GetInfo.asp?userID=7", 8780, false},
-        SCrackCase{"user_info_dropped", "Http://user:pw@h:81/x", true, "h", "/x", 81, false},
-        SCrackCase{"query_without_path", "http://h?x=1", true, "h", "/?x=1", 80, false},
-        SCrackCase{"no_path", "https://h", true, "h", "", 443, true},
-        SCrackCase{"ipv6", "http://[::1]:8080/p", true, "[::1]", "/p", 8080, false},
-        SCrackCase{"other_scheme", "ftp://h/x", false, "", "", 0, false},
-        SCrackCase{"no_scheme", "h/x", false, "", "", 0, false},
-        SCrackCase{"empty_host", "http:///x", false, "", "", 0, false},
-        SCrackCase{"port_zero", "http://h:0/", false, "", "", 0, false},
-        SCrackCase{"port_too_big", "http://h:70000/", false, "", "", 0, false},
-        SCrackCase{"port_not_number", "https://h:abc/", false, "", "", 0, true}),
+    ::testing::Values(SCrackCase{"capital_https", "HTTPS://Shop.Example/a?b=1", true, "Shop.Example", "/a?b=1", 443,
+                                 true},
+                      SCrackCase{"http_not_secure", "http://h/x", true, "h", "/x", 80, false},
+                      SCrackCase{"explicit_port", "http://127.0.0.1:8780/rivuzovara/GetInfo.asp?userID=7", true,
+                                 "127.0.0.1", "/rivuzovara/GetInfo.asp?userID=7", 8780, false},
+                      SCrackCase{"user_info_dropped", "Http://user:pw@h:81/x", true, "h", "/x", 81, false},
+                      SCrackCase{"query_without_path", "http://h?x=1", true, "h", "/?x=1", 80, false},
+                      SCrackCase{"no_path", "https://h", true, "h", "", 443, true},
+                      SCrackCase{"ipv6", "http://[::1]:8080/p", true, "[::1]", "/p", 8080, false},
+                      SCrackCase{"other_scheme", "ftp://h/x", false, "", "", 0, false},
+                      SCrackCase{"no_scheme", "h/x", false, "", "", 0, false},
+                      SCrackCase{"empty_host", "http:///x", false, "", "", 0, false},
+                      SCrackCase{"port_zero", "http://h:0/", false, "", "", 0, false},
+                      SCrackCase{"port_too_big", "http://h:70000/", false, "", "", 0, false},
+                      SCrackCase{"port_not_number", "https://h:abc/", false, "", "", 0, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- status line -----------------------------------------------------------
@@ -216,16 +214,15 @@ TEST_P(StatusLineTest, AcceptsOnly200OkAsWritten)
 
 INSTANTIATE_TEST_SUITE_P(
     Responses, StatusLineTest,
-    ::testing::Values(
-        SStatusCase{"ok", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n+OK 7", true, "+OK 7"},
-        SStatusCase{"not_found", "HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\nno", false, ""},
-        SStatusCase{"reason_other_case", "HTTP/1.1 200 Ok\r\nContent-Length: 2\r\n\r\nok", false, ""},
-        SStatusCase{"created", "HTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\nok", false, ""},
-        SStatusCase{"empty_body", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true, ""},
-        SStatusCase{"until_close", "HTTP/1.0 200 OK\r\nConnection: close\r\n\r\nabc", true, "abc"},
-        // The test looks at the whole raw header text, as the client always did.
-        SStatusCase{"marker_in_a_header", "HTTP/1.1 500 Oops\r\nX-Note: 200 OK\r\nContent-Length: 1\r\n\r\nx", true,
-                    "x"}),
+    ::testing::Values(SStatusCase{"ok", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n+OK 7", true, "+OK 7"},
+                      SStatusCase{"not_found", "HTTP/1.1 404 Not Found\r\nContent-Length: 2\r\n\r\nno", false, ""},
+                      SStatusCase{"reason_other_case", "HTTP/1.1 200 Ok\r\nContent-Length: 2\r\n\r\nok", false, ""},
+                      SStatusCase{"created", "HTTP/1.1 201 Created\r\nContent-Length: 2\r\n\r\nok", false, ""},
+                      SStatusCase{"empty_body", "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n", true, ""},
+                      SStatusCase{"until_close", "HTTP/1.0 200 OK\r\nConnection: close\r\n\r\nabc", true, "abc"},
+                      // The test looks at the whole raw header text, as the client always did.
+                      SStatusCase{"marker_in_a_header",
+                                  "HTTP/1.1 500 Oops\r\nX-Note: 200 OK\r\nContent-Length: 1\r\n\r\nx", true, "x"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WinHttpExTest, EmptyBodyDecodesToEmptyText)
@@ -282,9 +279,8 @@ TEST(WinHttpExTest, FollowsRedirects)
 {
     CTestHttpServer server;
     server.Server().Get("/old", [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/new"); });
-    server.Server().Get("/new", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("moved", "text/plain");
-    });
+    server.Server().Get(
+        "/new", [](const httplib::Request&, httplib::Response& res) { res.set_content("moved", "text/plain"); });
     ASSERT_TRUE(server.Start());
     CWinHttpEx http;
     QByteArray body;

@@ -142,8 +142,9 @@ TEST_F(AccountStatesTest, TwoFrozenAccountsAreNamedInOneBox)
     CheckAccountStates();
     const auto shown = recorder.Shown();
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, QStringLiteral("您的账户 甲店 shop3 被冻结！\r\n系统将无法检测到 甲店 shop3 的访问客户！\r\n"
-                                            "请联系供应商解决！"));
+    EXPECT_EQ(shown[0].text,
+              QStringLiteral("您的账户 甲店 shop3 被冻结！\r\n系统将无法检测到 甲店 shop3 的访问客户！\r\n"
+                             "请联系供应商解决！"));
     EXPECT_EQ(shown[0].caption, AppTitle());
     EXPECT_EQ(shown[0].icon, EMsgIcon::Exclamation);
 }
@@ -194,13 +195,13 @@ TEST_F(TrackingServiceTest, PageViewThroughTheCountingImageComesBackThroughGetIn
     GetInfo(webId, ip, itemUrl, third);
     EXPECT_EQ(ip, QStringLiteral("61.135.1.2"));
     EXPECT_EQ(itemUrl, QString::fromStdString(item));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")).match(third).hasMatch())
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d$")).match(third).hasMatch())
         << third.toStdString();
 
     // The latest view wins; query overrides stand in for the headers.
-    const auto second = shopper.Get(("/rivuzovara/shop.asp?id=" + webId +
-                                     "&ip=202.96.1.1&url=http%3A%2F%2Fitem.example%2Fb.html")
-                                        .toStdString());
+    const auto second = shopper.Get(
+        ("/rivuzovara/shop.asp?id=" + webId + "&ip=202.96.1.1&url=http%3A%2F%2Fitem.example%2Fb.html").toStdString());
     ASSERT_TRUE(second);
     GetInfo(webId, ip, itemUrl, third);
     EXPECT_EQ(ip, QStringLiteral("202.96.1.1"));

@@ -98,8 +98,7 @@ int main(int argc, char** argv)
     std::error_code ec;
     std::filesystem::create_directories(options.dataDir, ec);
     if (ec) {
-        std::fprintf(stderr, "rivuzovara-local: cannot create %s: %s\n", options.dataDir.c_str(),
-                     ec.message().c_str());
+        std::fprintf(stderr, "rivuzovara-local: cannot create %s: %s\n", options.dataDir.c_str(), ec.message().c_str());
         return 1;
     }
 

@@ -31,7 +31,8 @@ std::string HelpPageHtml(const std::string& base)
 <h3>二、把统计代码放到商品描述里</h3>
 <p>在账户列表中选中账户，按“生成代码”，把得到的一行代码复制到要监视的商品的宝贝描述中。
 代码是一个看不见的图片，地址类似：</p>
-<pre>&lt;img height="0" src=")" + b + R"(/rivuzovara/shop.asp?id=10001" width="0" /&gt;</pre>
+<pre>&lt;img height="0" src=")" +
+                    b + R"(/rivuzovara/shop.asp?id=10001" width="0" /&gt;</pre>
 <p>每当有人打开这个商品页，服务就记下一次访问。</p>
 
 <h3>三、访客提醒与自动打招呼</h3>
@@ -79,8 +80,10 @@ std::string HomePageHtml(const std::string& base)
                 R"(<h2>RivuZovara</h2>
 <p>Lumo助手 - Vexa来客提醒 v1.1</p>
 <ul>
-<li><a href=")" + b + R"(/rivuzovara/rivuzovara_help.asp">使用帮助</a></li>
-<li><a href=")" + b + R"(/ad.asp">推荐网店</a></li>
+<li><a href=")" + b +
+                    R"(/rivuzovara/rivuzovara_help.asp">使用帮助</a></li>
+<li><a href=")" + b +
+                    R"(/ad.asp">推荐网店</a></li>
 </ul>
 )");
 }

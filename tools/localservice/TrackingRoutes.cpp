@@ -138,10 +138,7 @@ std::string PageViewJson(const SPageView& v)
 class CTrackingRoutes
 {
 public:
-    explicit CTrackingRoutes(CTrackingStore& store)
-        : m_store(store)
-    {
-    }
+    explicit CTrackingRoutes(CTrackingStore& store) : m_store(store) {}
 
     void Dispatch(const httplib::Request& req, httplib::Response& res)
     {
@@ -182,9 +179,8 @@ public:
         Add("/admin/clientip", [this](auto& req, auto& res) { AdminClientIp(req, res); });
         Add("/admin/accounts", [this](auto& req, auto& res) { AdminAccounts(req, res); });
         Add("/admin/pageviews", [this](auto& req, auto& res) { AdminPageViews(req, res); });
-        Add("/admin/reset", [this](auto&, auto& res) {
-            ReplyUtf8(res, m_store.Clear() ? "+OK\n" : "-ERR store failed\n");
-        });
+        Add("/admin/reset",
+            [this](auto&, auto& res) { ReplyUtf8(res, m_store.Clear() ? "+OK\n" : "-ERR store failed\n"); });
     }
 
 private:
@@ -270,8 +266,8 @@ private:
     {
         const long long webId = ParseId(RawParam(req, "id"));
         if (webId > 0) {
-            std::string url = HasParam(req, "url") ? AdminText(req, "url")
-                                                    : gbk::FromUtf8OrGbk(req.get_header_value("Referer"));
+            std::string url =
+                HasParam(req, "url") ? AdminText(req, "url") : gbk::FromUtf8OrGbk(req.get_header_value("Referer"));
             m_store.AddPageView(webId, ClientIp(req), Cut(url, kMaxUrlLength), NowText());
         }
         // The image always loads, whatever the query held.

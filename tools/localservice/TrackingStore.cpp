@@ -64,9 +64,8 @@ SPageView ReadPageView(const CStatement& st)
     return v;
 }
 
-const char* const kAccountColumns =
-    "select name, password, webid, im_name, frozen, created,"
-    " (select count(*) from pageviews p where p.webid = a.webid) from accounts a ";
+const char* const kAccountColumns = "select name, password, webid, im_name, frozen, created,"
+                                    " (select count(*) from pageviews p where p.webid = a.webid) from accounts a ";
 
 } // namespace
 
