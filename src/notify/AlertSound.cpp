@@ -131,6 +131,18 @@ int CAlertSound::FailedCount() const
     return m_failed;
 }
 
+int CAlertSound::CutCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cut;
+}
+
+void CAlertSound::SetChunkHook(std::function<void()> hook)
+{
+    std::lock_guard lock(m_mutex);
+    m_chunkHook = std::move(hook);
+}
+
 bool CAlertSound::Cancelled(quint64 generation) const
 {
     std::lock_guard lock(m_mutex);
@@ -189,11 +201,21 @@ bool CAlertSound::PlayOne(const CRequest& request, quint64 generation)
             return false;
         }
         done += static_cast<snd_pcm_uframes_t>(written);
+        std::function<void()> hook;
+        {
+            std::lock_guard lock(m_mutex);
+            hook = m_chunkHook;
+        }
+        if (hook)
+            hook();
     }
-    if (cut)
+    if (cut) {
         snd_pcm_drop(pcm);
-    else
+        std::lock_guard lock(m_mutex);
+        ++m_cut;
+    } else {
         snd_pcm_drain(pcm);
+    }
     snd_pcm_close(pcm);
     return true;
 }

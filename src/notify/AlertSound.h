@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -41,6 +42,10 @@ public:
     // Sounds that reached the device / that could not be played (no device...).
     int PlayedCount() const;
     int FailedCount() const;
+    // Sounds cut off by a newer one (or by Stop) before their end.
+    int CutCount() const;
+    // Called on the player thread after each chunk written (tests hold playback there).
+    void SetChunkHook(std::function<void()> hook);
 
 private:
     struct CRequest
@@ -65,4 +70,6 @@ private:
     quint64 m_generation = 0;
     int m_played = 0;
     int m_failed = 0;
+    int m_cut = 0;
+    std::function<void()> m_chunkHook;
 };
