@@ -30,7 +30,7 @@ public:
 private:
     QString m_name;
     std::shared_ptr<CState> m_state;
-    int m_reserved = 0;
+    [[maybe_unused]] int m_reserved = 0; // kept from the Windows event, read by nothing
 };
 
 // Holds the event as the list's lock: waits at most the event's time (and goes on
