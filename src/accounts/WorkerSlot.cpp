@@ -58,7 +58,7 @@ void CWorkerSlot::TryStart()
         return;
     }
     m_ending.removeIf([](const CTracked& worker) { return Ended(worker); });
-    if (!m_ending.isEmpty()) {
+    if (!m_ending.isEmpty() || (m_ready && !m_ready())) {
         if (!m_pollTimer.isActive())
             m_pollTimer.start();
         return;

@@ -38,6 +38,9 @@ public:
 
     void Start();
     void Stop();
+    // A further condition a start waits for (threads of the same kind that
+    // this slot did not start, for instance).
+    void SetReadyCheck(std::function<bool()> ready) { m_ready = std::move(ready); }
 
     // How often a pending start looks at the previous set (ms).
     static constexpr int kPollMs = 50;
@@ -56,6 +59,7 @@ private:
     static bool Ended(const CTracked& worker);
 
     Factory m_factory;
+    std::function<bool()> m_ready;
     bool m_running = false;
     QList<CTracked> m_current;
     QList<CTracked> m_ending;

@@ -6,3 +6,6 @@ list(APPEND MIREL_CORE_accounts
     ${CMAKE_CURRENT_LIST_DIR}/Autorun.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SystemSettings.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WorkerSlot.cpp)
+list(APPEND MIREL_UI_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/ui/ConfigDlg.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ui/UpDownCtrl.cpp)

@@ -33,9 +33,3 @@ void RefreshUserListPage(QWidget* page)
     if (page)
         page->update();
 }
-
-// ---- accounts and settings page (CConfigDlg): delete when src/accounts/ui provides it
-QWidget* CreateConfigPage(QWidget* parent)
-{
-    return MakePlaceholder(parent, "CConfigDlg", "信息配置");
-}

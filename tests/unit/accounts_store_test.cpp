@@ -27,14 +27,14 @@ TEST_P(WebIdToIntTest, ReadsTheLeadingNumber)
     EXPECT_EQ(WebIdToInt(QString::fromLatin1(GetParam().text)), GetParam().value) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, WebIdToIntTest,
-    ::testing::Values(CWebIdCase{"12345", 12345}, CWebIdCase{"007", 7}, CWebIdCase{"abc", 0}, CWebIdCase{"", 0},
-                      CWebIdCase{" 42x", 42}, CWebIdCase{"\t9", 9}, CWebIdCase{"-5", -5}, CWebIdCase{"+8", 8},
-                      CWebIdCase{"1 2", 1}, CWebIdCase{"x1", 0}, CWebIdCase{"0", 0}, CWebIdCase{"- 3", 0},
-                      CWebIdCase{"2147483647", std::numeric_limits<int>::max()},
-                      CWebIdCase{"99999999999", std::numeric_limits<int>::max()},
-                      CWebIdCase{"-99999999999", std::numeric_limits<int>::min()}));
+INSTANTIATE_TEST_SUITE_P(Texts, WebIdToIntTest,
+                         ::testing::Values(CWebIdCase{"12345", 12345}, CWebIdCase{"007", 7}, CWebIdCase{"abc", 0},
+                                           CWebIdCase{"", 0}, CWebIdCase{" 42x", 42}, CWebIdCase{"\t9", 9},
+                                           CWebIdCase{"-5", -5}, CWebIdCase{"+8", 8}, CWebIdCase{"1 2", 1},
+                                           CWebIdCase{"x1", 0}, CWebIdCase{"0", 0}, CWebIdCase{"- 3", 0},
+                                           CWebIdCase{"2147483647", std::numeric_limits<int>::max()},
+                                           CWebIdCase{"99999999999", std::numeric_limits<int>::max()},
+                                           CWebIdCase{"-99999999999", std::numeric_limits<int>::min()}));
 
 TEST(RemoveBlanks, TakesOutSpacesOnly)
 {
@@ -45,23 +45,25 @@ TEST(RemoveBlanks, TakesOutSpacesOnly)
 
 TEST(AccountSql, StatementsKeepTheirTemplates)
 {
-    CAccountRecord account{QStringLiteral("shop"), QStringLiteral("im"), QStringLiteral("pw"), QStringLiteral("77"),
-                           QStringLiteral("hi"), true};
+    CAccountRecord account{QStringLiteral("shop"), QStringLiteral("im"), QStringLiteral("pw"),
+                           QStringLiteral("77"),   QStringLiteral("hi"), true};
     EXPECT_EQ(InsertAccountSql(account),
               QStringLiteral("insert into [user] ([username],[usersmailname],[password],[webid],[messageinfo],"
                              "[autosend]) values ('shop','im','pw','77','hi',1)"));
     account.autoSend = false;
-    EXPECT_EQ(UpdateAccountSql(account), QStringLiteral("update [user] set [password] = 'pw',[usersmailname] = 'im',"
-                                                        "[messageinfo] = 'hi',[autosend] = 0 where [username] = 'shop';"));
-    EXPECT_EQ(DeleteAccountSql(QStringLiteral("shop")), QStringLiteral("delete from [user] where [username] = 'shop';"));
+    EXPECT_EQ(UpdateAccountSql(account),
+              QStringLiteral("update [user] set [password] = 'pw',[usersmailname] = 'im',"
+                             "[messageinfo] = 'hi',[autosend] = 0 where [username] = 'shop';"));
+    EXPECT_EQ(DeleteAccountSql(QStringLiteral("shop")),
+              QStringLiteral("delete from [user] where [username] = 'shop';"));
     EXPECT_EQ(SaveAccountGreetingSql(QStringLiteral("shop"), QStringLiteral("hi"), true),
               QStringLiteral("update [user] set [messageinfo] = 'hi',[autosend] = 1 where [username] = 'shop'"));
 }
 
 TEST(AccountSql, ValuesWithQuotesAndPlaceholdersStayWhole)
 {
-    CAccountRecord account{QStringLiteral("%2'x"), QStringLiteral("%1"), QStringLiteral("p'w"), QStringLiteral("%6"),
-                           QStringLiteral("100%"), false};
+    CAccountRecord account{QStringLiteral("%2'x"), QStringLiteral("%1"),   QStringLiteral("p'w"),
+                           QStringLiteral("%6"),   QStringLiteral("100%"), false};
     EXPECT_EQ(InsertAccountSql(account),
               QStringLiteral("insert into [user] ([username],[usersmailname],[password],[webid],[messageinfo],"
                              "[autosend]) values ('%2''x','%1','p''w','%6','100%',0)"));
@@ -84,8 +86,12 @@ protected:
 TEST_F(AccountStoreTest, RoundTripOfAnAccount)
 {
     EXPECT_EQ(LookupAccount(QStringLiteral("o'shop")), EAccountLookup::Missing);
-    CAccountRecord account{QStringLiteral("o'shop"), QStringLiteral("it's"), QStringLiteral("p'w"),
-                           QStringLiteral("0042"), QStringLiteral("亲爱的 [username]"), false};
+    CAccountRecord account{QStringLiteral("o'shop"),
+                           QStringLiteral("it's"),
+                           QStringLiteral("p'w"),
+                           QStringLiteral("0042"),
+                           QStringLiteral("亲爱的 [username]"),
+                           false};
     ASSERT_TRUE(InsertAccount(account));
     ASSERT_TRUE(InsertAccount({QStringLiteral("second"), {}, {}, QStringLiteral("x9"), {}, true}));
     EXPECT_EQ(LookupAccount(QStringLiteral("o'shop")), EAccountLookup::Exists);

@@ -153,3 +153,19 @@ TEST_F(WorkerSlotTest, FinishedThreadsDeleteThemselves)
     }
     EXPECT_TRUE(QTest::qWaitFor([&first] { return first.isNull(); }, 5000));
 }
+
+TEST_F(WorkerSlotTest, StartAlsoWaitsForTheReadyCheck)
+{
+    std::atomic<bool> ready{false};
+    CWorkerSlot slot(Factory(1));
+    slot.SetReadyCheck([&ready] { return ready.load(); });
+    QSignalSpy started(&slot, &CWorkerSlot::Started);
+    slot.Start();
+    EXPECT_TRUE(slot.IsStartPending());
+    QTest::qWait(3 * CWorkerSlot::kPollMs);
+    EXPECT_EQ(g_created.load(), 0);
+    ready = true;
+    EXPECT_TRUE(QTest::qWaitFor([&started] { return started.count() == 1; }, 5000));
+    EXPECT_EQ(g_created.load(), 1);
+    slot.Stop();
+}
