@@ -28,12 +28,12 @@ TEST_P(AutostartExecTest, ExecNamesTheProgram)
         << qPrintable(text);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, AutostartExecTest,
-    ::testing::Values(CExecCase{"/usr/bin/mirelhelper", "/usr/bin/mirelhelper"},
-                      CExecCase{"/opt/my apps/mirelhelper", "\"/opt/my apps/mirelhelper\""},
-                      CExecCase{"/opt/a$b/m", "\"/opt/a\\\\$b/m\""}, CExecCase{"/opt/100%/m", "/opt/100%%/m"},
-                      CExecCase{"/home/用户/mirelhelper", "/home/用户/mirelhelper"}));
+INSTANTIATE_TEST_SUITE_P(Paths, AutostartExecTest,
+                         ::testing::Values(CExecCase{"/usr/bin/mirelhelper", "/usr/bin/mirelhelper"},
+                                           CExecCase{"/opt/my apps/mirelhelper", "\"/opt/my apps/mirelhelper\""},
+                                           CExecCase{"/opt/a$b/m", "\"/opt/a\\\\$b/m\""},
+                                           CExecCase{"/opt/100%/m", "/opt/100%%/m"},
+                                           CExecCase{"/home/用户/mirelhelper", "/home/用户/mirelhelper"}));
 
 TEST(AutostartEntry, UnusablePathGivesNoEntry)
 {

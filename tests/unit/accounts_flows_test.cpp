@@ -84,14 +84,14 @@ TEST_F(AccountFlowsTest, AddRunsItsStepsInOrder)
 {
     const QString webId = s_service->RegisterAccount(QStringLiteral("flowshop"), QStringLiteral("pw"));
     ASSERT_FALSE(webId.isEmpty());
-    RunAddAccount({QStringLiteral(" flow shop"), QStringLiteral("im"), QStringLiteral("pw"), QStringLiteral("hi"), false},
-                  m_page);
-    EXPECT_EQ(m_log.Events(),
-              QStringList({Page(QStringLiteral("stop")), Page(QStringLiteral("name=flowshop")),
-                           Status(AccountTexts::GettingWebId()), Page(QStringLiteral("webid=") + webId),
-                           Page(QStringLiteral("list")), Status(AccountTexts::UpdatingImName()),
-                           Box(QStringLiteral("账户[flowshop]，添加成功！")), Page(QStringLiteral("start")),
-                           Page(QStringLiteral("enable add"))}));
+    RunAddAccount(
+        {QStringLiteral(" flow shop"), QStringLiteral("im"), QStringLiteral("pw"), QStringLiteral("hi"), false},
+        m_page);
+    EXPECT_EQ(m_log.Events(), QStringList({Page(QStringLiteral("stop")), Page(QStringLiteral("name=flowshop")),
+                                           Status(AccountTexts::GettingWebId()), Page(QStringLiteral("webid=") + webId),
+                                           Page(QStringLiteral("list")), Status(AccountTexts::UpdatingImName()),
+                                           Box(QStringLiteral("账户[flowshop]，添加成功！")),
+                                           Page(QStringLiteral("start")), Page(QStringLiteral("enable add"))}));
     // The web-ID request comes before the stored row, the IM name after it.
     EXPECT_EQ(m_proxy.Count(QStringLiteral("GetWebID.asp")), 1);
     EXPECT_EQ(m_proxy.Count(QStringLiteral("SaveBaiduName.asp")), 1);
@@ -128,9 +128,8 @@ TEST_F(AccountFlowsTest, AddWhoseImNameIsNotTakenKeepsTheAccount)
 TEST_F(AccountFlowsTest, EmptyWebIdStoresNothing)
 {
     CTestHttpServer empty;
-    empty.Server().Get(".*", [](const httplib::Request&, httplib::Response& response) {
-        response.set_content("+OK ", "text/plain");
-    });
+    empty.Server().Get(
+        ".*", [](const httplib::Request&, httplib::Response& response) { response.set_content("+OK ", "text/plain"); });
     ASSERT_TRUE(empty.Start());
     CEndpoints endpoints = s_service->MakeEndpoints();
     endpoints.trackingBase = empty.Base();
@@ -147,8 +146,8 @@ TEST_F(AccountFlowsTest, AddWhoseInsertFailsSaysSoAndSkipsTheImName)
 {
     s_service->RegisterAccount(QStringLiteral("nostore"), QStringLiteral("pw"));
     // [user] readable but no longer writable.
-    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral(
-        "create trigger [refuse] before insert on [user] begin select raise(abort, 'refused'); end")));
+    ASSERT_TRUE(g_pConnection->Execute(
+        QStringLiteral("create trigger [refuse] before insert on [user] begin select raise(abort, 'refused'); end")));
     RunAddAccount({QStringLiteral("nostore"), QStringLiteral("im"), QStringLiteral("pw"), QStringLiteral("hi"), true},
                   m_page);
     EXPECT_EQ(m_log.Boxes(), QStringList({AccountTexts::AddNotStored(QStringLiteral("nostore"))}));
@@ -162,8 +161,9 @@ TEST_F(AccountFlowsTest, ModifyRunsItsStepsInOrder)
     s_service->RegisterAccount(QStringLiteral("modshop"), QStringLiteral("pw"));
     ASSERT_TRUE(InsertAccount({QStringLiteral("modshop"), QStringLiteral("old"), QStringLiteral("pw"),
                                QStringLiteral("5"), QStringLiteral("old text"), true}));
-    RunModifyAccount({QStringLiteral("mod shop"), QStringLiteral("new"), QStringLiteral("pw"), QStringLiteral("text"), false},
-                     m_page);
+    RunModifyAccount(
+        {QStringLiteral("mod shop"), QStringLiteral("new"), QStringLiteral("pw"), QStringLiteral("text"), false},
+        m_page);
     EXPECT_EQ(m_log.Events(),
               QStringList({Page(QStringLiteral("stop")), Page(QStringLiteral("name=modshop")),
                            Status(AccountTexts::TestingAccount()), Status(AccountTexts::UpdatingImName()),
