@@ -156,7 +156,7 @@ TEST_P(GreetDesktopTest, DeliversTheExactTextOnceAndPutsTheCursorBack)
 
 TEST_P(GreetDesktopTest, MinimisedChatWindowIsRestoredAndGreeted)
 {
-    ASSERT_TRUE(m_hichat.OpenLink(ChatLink(kAccount, kVisitor)));
+    ASSERT_EQ(m_hichat.OpenLink(ChatLink(kAccount, kVisitor)), 0);
     const unsigned long chat = WaitForChatWindow(kVisitor);
     ASSERT_NE(chat, 0u);
     MinimiseWindow(chat);
@@ -230,7 +230,7 @@ TEST_P(GreetBareDesktopTest, WithoutDisplayNothingIsTriedAndZeroComesBack)
 
 TEST_P(GreetBareDesktopTest, ClipboardFailureGivesZeroAndTypesNothing)
 {
-    ASSERT_TRUE(m_hichat.OpenLink(ChatLink(kAccount, kVisitor)));
+    ASSERT_EQ(m_hichat.OpenLink(ChatLink(kAccount, kVisitor)), 0);
     const unsigned long chat = WaitForChatWindow(kVisitor);
     ASSERT_NE(chat, 0u);
 

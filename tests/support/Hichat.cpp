@@ -112,24 +112,30 @@ bool CHichatSession::Start()
 
 void CHichatSession::Stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    QProcess::execute(ProgramPath(), {QStringLiteral("--quit"), QStringLiteral("--instance"), m_instance});
-    if (!m_process.waitForFinished(5000)) {
+    if (IsRunning()) {
+        QProcess::execute(ProgramPath(), {QStringLiteral("--quit"), QStringLiteral("--instance"), m_instance});
+        WaitUntil([&] { return !IsRunning(); }, 5000);
+    }
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(5000)) {
         m_process.kill();
         m_process.waitForFinished(5000);
     }
 }
 
-bool CHichatSession::IsRunning()
+void CHichatSession::Kill()
 {
-    return m_process.state() != QProcess::NotRunning &&
-           QProcess::execute(ProgramPath(), {QStringLiteral("--ping"), QStringLiteral("--instance"), m_instance}) == 0;
+    m_process.kill();
+    m_process.waitForFinished(5000);
 }
 
-bool CHichatSession::OpenLink(const QString& link)
+bool CHichatSession::IsRunning() const
 {
-    return QProcess::execute(ProgramPath(), {QStringLiteral("--instance"), m_instance, link}) == 0;
+    return QProcess::execute(ProgramPath(), {QStringLiteral("--ping"), QStringLiteral("--instance"), m_instance}) == 0;
+}
+
+int CHichatSession::OpenLink(const QString& link) const
+{
+    return QProcess::execute(ProgramPath(), {QStringLiteral("--instance"), m_instance, link});
 }
 
 QList<QJsonObject> CHichatSession::Messages() const

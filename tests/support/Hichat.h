@@ -23,12 +23,16 @@ public:
     bool Register();
     // Starts the instance and waits until it listens.
     bool Start();
-    // Asks it to quit, then ends it if it does not.
+    // Asks the instance to quit (also one the desktop started for us), then
+    // ends our own process if it does not.
     void Stop();
-    bool IsRunning();
+    // An instance answers on our socket name.
+    bool IsRunning() const;
+    // Ends our instance at once, leaving its socket behind.
+    void Kill();
 
-    // Hands a link over the way the desktop does: "hichat LINK".
-    bool OpenLink(const QString& link);
+    // Hands a link over the way the desktop does: "hichat LINK"; its exit code.
+    int OpenLink(const QString& link) const;
 
     QList<QJsonObject> Messages() const;
     bool WaitForMessages(int count, int timeoutMs) const;

@@ -178,6 +178,44 @@ void MinimiseWindow(unsigned long window)
     XSync(d, False);
 }
 
+void FocusWindow(unsigned long window)
+{
+    CXConnection x;
+    if (!x)
+        return;
+    XRaiseWindow(x.get(), window);
+    XSetInputFocus(x.get(), window, RevertToParent, CurrentTime);
+    XSync(x.get(), False);
+}
+
+void ClickAt(const QPoint& where)
+{
+    CXConnection x;
+    if (!x)
+        return;
+    XTestFakeMotionEvent(x.get(), DefaultScreen(x.get()), where.x(), where.y(), CurrentTime);
+    XTestFakeButtonEvent(x.get(), 1, True, CurrentTime);
+    XTestFakeButtonEvent(x.get(), 1, False, CurrentTime);
+    XSync(x.get(), False);
+}
+
+void RequestClose(unsigned long window)
+{
+    CXConnection x;
+    if (!x)
+        return;
+    Display* d = x.get();
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(d, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = long(XInternAtom(d, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(d, window, False, NoEventMask, &event);
+    XSync(d, False);
+}
+
 bool WindowFrame(unsigned long window, int& left, int& top, int& right, int& bottom)
 {
     CXConnection x;

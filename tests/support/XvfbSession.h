@@ -59,6 +59,12 @@ bool IsWindowMinimised(unsigned long window);
 // manager nobody would answer, so this does what one would: unmap the window
 // and mark it iconic.
 void MinimiseWindow(unsigned long window);
+// Raises the window and gives it the keyboard focus (for a display without a window manager).
+void FocusWindow(unsigned long window);
+// A left click at a point of the screen through XTest.
+void ClickAt(const QPoint& where);
+// Sends WM_DELETE_WINDOW, as a window manager's close button does.
+void RequestClose(unsigned long window);
 // The window's frame rectangle on the screen (its own without a frame).
 bool WindowFrame(unsigned long window, int& left, int& top, int& right, int& bottom);
 

@@ -22,10 +22,13 @@ CHichatServer::CHichatServer(const QString& logPath, QObject* parent)
 
 bool CHichatServer::Listen(const QString& name)
 {
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    // An instance that answers keeps its name.
+    if (SendCommand(name, QStringLiteral("ping"), 2000) != EReply::NoInstance)
+        return false;
     if (m_server->listen(name))
         return true;
-    if (SendCommand(name, QStringLiteral("ping"), 2000))
+    // Lost a start race to an instance that now answers?
+    if (SendCommand(name, QStringLiteral("ping"), 2000) != EReply::NoInstance)
         return false;
     // A socket left behind by an instance that was killed.
     QLocalServer::removeServer(name);
@@ -91,17 +94,19 @@ QString CHichatServer::DefaultInstanceName()
     return QStringLiteral("hichat-%1-%2").arg(::getuid()).arg(display);
 }
 
-bool CHichatServer::SendCommand(const QString& name, const QString& command, int timeoutMs)
+CHichatServer::EReply CHichatServer::SendCommand(const QString& name, const QString& command, int timeoutMs)
 {
     QLocalSocket socket;
     socket.connectToServer(name);
     if (!socket.waitForConnected(qMin(timeoutMs, 2000)))
-        return false;
+        return EReply::NoInstance;
     socket.write(command.toUtf8() + '\n');
     if (!socket.waitForBytesWritten(timeoutMs))
-        return false;
+        return EReply::NoInstance;
     QByteArray reply;
     while (!reply.contains('\n') && socket.waitForReadyRead(timeoutMs))
         reply += socket.readAll();
-    return reply.startsWith("ok");
+    if (reply.isEmpty())
+        return EReply::NoInstance;
+    return reply.startsWith("ok") ? EReply::Ok : EReply::Error;
 }

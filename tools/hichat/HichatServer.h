@@ -25,8 +25,14 @@ public:
 
     // The socket name of an instance: HICHAT_INSTANCE, else one per user and display.
     static QString DefaultInstanceName();
-    // Sends one command to a running instance; true when it answered "ok".
-    static bool SendCommand(const QString& name, const QString& command, int timeoutMs = 5000);
+    enum class EReply
+    {
+        NoInstance,
+        Error,
+        Ok
+    };
+    // Sends one command to a running instance.
+    static EReply SendCommand(const QString& name, const QString& command, int timeoutMs = 5000);
 
 private:
     void Serve(QLocalSocket* socket);

@@ -68,12 +68,19 @@ int main(int argc, char** argv)
     if (parser.isSet(quitOption) || parser.isSet(pingOption)) {
         QCoreApplication app(argc, argv);
         const QString command = parser.isSet(quitOption) ? QStringLiteral("quit") : QStringLiteral("ping");
-        return CHichatServer::SendCommand(instance, command) ? 0 : 1;
+        return CHichatServer::SendCommand(instance, command) == CHichatServer::EReply::Ok ? 0 : 1;
     }
     if (!link.isEmpty() && !parser.isSet(foregroundOption)) {
         QCoreApplication app(argc, argv);
-        if (CHichatServer::SendCommand(instance, QStringLiteral("open ") + link))
+        switch (CHichatServer::SendCommand(instance, QStringLiteral("open ") + link)) {
+        case CHichatServer::EReply::Ok:
             return 0;
+        case CHichatServer::EReply::Error:
+            std::fprintf(stderr, "hichat: not a chat link: %s\n", qPrintable(link));
+            return 1;
+        case CHichatServer::EReply::NoInstance:
+            break;
+        }
         return StartInstance(instance, parser.value(logOption), link) ? 0 : 1;
     }
 
@@ -85,7 +92,9 @@ int main(int argc, char** argv)
     if (!server.Listen(instance)) {
         // Lost a start race: the other instance takes the link.
         if (!link.isEmpty())
-            return CHichatServer::SendCommand(instance, QStringLiteral("open ") + link) ? 0 : 1;
+            return CHichatServer::SendCommand(instance, QStringLiteral("open ") + link) == CHichatServer::EReply::Ok
+                       ? 0
+                       : 1;
         std::fprintf(stderr, "hichat: an instance already runs as %s\n", qPrintable(instance));
         return 1;
     }
