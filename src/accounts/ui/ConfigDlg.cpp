@@ -289,7 +289,7 @@ void CConfigDlg::BuildControls()
                            QLineEdit*& edit, CUpDownCtrl*& spin) {
         edit = MakeEdit(editName, systemGroup);
         edit->setValidator(digits);
-        edit->setMaxLength(9);
+        edit->setMaxLength(10);
         edit->setMaximumWidth(80);
         spin = new CUpDownCtrl(systemGroup);
         spin->setObjectName(spinName);
