@@ -272,6 +272,29 @@ TEST_P(GreetBareDesktopTest, ClipboardServesLargeTextsWhole)
     EXPECT_TRUE(offered->hasText());
 }
 
+TEST_P(GreetBareDesktopTest, ClipboardAnswersTheTextTargets)
+{
+    ASSERT_TRUE(SetClipboardText(QStringLiteral("café 咖啡 <&>'")));
+    QByteArray data;
+    QString type;
+    ASSERT_TRUE(ConvertClipboard(QStringLiteral("TARGETS"), data, type));
+    EXPECT_EQ(type, QStringLiteral("ATOM"));
+    const QList<QByteArray> targets = data.trimmed().split('\n');
+    for (const char* expected : {"TARGETS", "UTF8_STRING", "text/plain;charset=utf-8", "STRING"})
+        EXPECT_TRUE(targets.contains(expected)) << expected << " not in " << data.constData();
+
+    ASSERT_TRUE(ConvertClipboard(QStringLiteral("UTF8_STRING"), data, type));
+    EXPECT_EQ(type, QStringLiteral("UTF8_STRING"));
+    EXPECT_EQ(QString::fromUtf8(data), QStringLiteral("café 咖啡 <&>'"));
+    ASSERT_TRUE(ConvertClipboard(QStringLiteral("text/plain;charset=utf-8"), data, type));
+    EXPECT_EQ(QString::fromUtf8(data), QStringLiteral("café 咖啡 <&>'"));
+    // The legacy target is Latin-1: what it cannot carry becomes '?'.
+    ASSERT_TRUE(ConvertClipboard(QStringLiteral("STRING"), data, type));
+    EXPECT_EQ(type, QStringLiteral("STRING"));
+    EXPECT_EQ(data, QByteArray("caf\xe9 ?? <&>'"));
+    EXPECT_FALSE(ConvertClipboard(QStringLiteral("image/png"), data, type)) << "an unknown target is refused";
+}
+
 INSTANTIATE_TEST_SUITE_P(Bare, GreetBareDesktopTest, ::testing::Values(EDesktop::Bare), DesktopName);
 
 class GreetWindowSearchTest : public ::testing::Test

@@ -246,6 +246,56 @@ bool WindowFrame(unsigned long window, int& left, int& top, int& right, int& bot
     return true;
 }
 
+bool ConvertClipboard(const QString& target, QByteArray& data, QString& type, int timeoutMs)
+{
+    data.clear();
+    type.clear();
+    CXConnection x;
+    if (!x)
+        return false;
+    Display* d = x.get();
+    const Window requestor = XCreateSimpleWindow(d, DefaultRootWindow(d), 0, 0, 1, 1, 0, 0, 0);
+    const Atom targetAtom = XInternAtom(d, target.toUtf8().constData(), False);
+    const Atom property = XInternAtom(d, "_MIREL_TEST_PASTE", False);
+    XConvertSelection(d, XInternAtom(d, "CLIPBOARD", False), targetAtom, property, requestor, CurrentTime);
+    XFlush(d);
+    XEvent event{};
+    const bool answered =
+        WaitUntil([&] { return XCheckTypedWindowEvent(d, requestor, SelectionNotify, &event) == True; }, timeoutMs, 5);
+    bool ok = false;
+    if (answered && event.xselection.property != 0) {
+        Atom actualType = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long after = 0;
+        unsigned char* bytes = nullptr;
+        if (XGetWindowProperty(d, requestor, property, 0, 1 << 24, True, AnyPropertyType, &actualType, &format, &count,
+                               &after, &bytes) == Success) {
+            char* typeName = XGetAtomName(d, actualType);
+            type = QString::fromUtf8(typeName ? typeName : "");
+            if (typeName)
+                XFree(typeName);
+            if (format == 32 && actualType == XA_ATOM) {
+                const auto* atoms = reinterpret_cast<const unsigned long*>(bytes);
+                for (unsigned long i = 0; i < count; ++i) {
+                    char* name = XGetAtomName(d, Atom(atoms[i]));
+                    data += QByteArray(name ? name : "") + '\n';
+                    if (name)
+                        XFree(name);
+                }
+            } else if (format == 8 && bytes) {
+                data = QByteArray(reinterpret_cast<const char*>(bytes), qsizetype(count));
+            }
+            ok = true;
+        }
+        if (bytes)
+            XFree(bytes);
+    }
+    XDestroyWindow(d, requestor);
+    XSync(d, False);
+    return ok;
+}
+
 CTestWindow::CTestWindow(const QString& title, const QString& className, const COptions& options)
 {
     Display* d = m_connection.get();

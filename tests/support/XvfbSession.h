@@ -68,6 +68,11 @@ void RequestClose(unsigned long window);
 // The window's frame rectangle on the screen (its own without a frame).
 bool WindowFrame(unsigned long window, int& left, int& top, int& right, int& bottom);
 
+// Asks the CLIPBOARD owner for a target, as a pasting program does, and
+// waits (bounded) for the answer. False when refused or unanswered. For
+// TARGETS the atoms come back as their names, one per line.
+bool ConvertClipboard(const QString& target, QByteArray& data, QString& type, int timeoutMs = 5000);
+
 // A bare top-level window with the title and class given, for the window
 // search's filters. Destroyed with the object.
 class CTestWindow
