@@ -80,7 +80,9 @@ int GuiMessageBox(const QString& text, const QString& caption, EMsgIcon icon, EM
 void InstallGuiMessageBoxHandler(QWidget* owner)
 {
     g_owner = owner;
-    SetMessageBoxHandler(&GuiMessageBox);
+    // A handler already in place (ours, or a test's recorder) stays.
+    if (MessageBoxHandler previous = SetMessageBoxHandler(&GuiMessageBox))
+        SetMessageBoxHandler(std::move(previous));
 }
 
 void SuppressGuiMessageBoxes(bool suppress)

@@ -4,7 +4,8 @@
 // for the answer; the window's thread itself never waits for a worker.
 class QWidget;
 
-// Installs the handler; boxes are owned by owner (may be null).
+// Installs the handler unless one is installed already (tests install a
+// recorder first); boxes are owned by owner (may be null) from now on.
 void InstallGuiMessageBoxHandler(QWidget* owner);
 // While exiting, boxes are not shown: every call answers OK / No at once.
 void SuppressGuiMessageBoxes(bool suppress);

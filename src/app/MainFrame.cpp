@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMetaMethod>
 #include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -207,8 +208,12 @@ void CMainFrame::WatchTrayHost()
     // The X11 platform reports a (re)started notification area, the way the
     // Windows shell broadcasts "TaskbarCreated".
     QObject* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface());
-    if (native && native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0)
-        connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(OnTaskbarCreated()));
+    if (!native)
+        return;
+    const int signal = native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)");
+    const int slot = metaObject()->indexOfSlot("OnTaskbarCreated()");
+    if (signal >= 0 && slot >= 0)
+        connect(native, native->metaObject()->method(signal), this, metaObject()->method(slot));
 }
 
 void CMainFrame::UpdateRefreshCommand()
@@ -299,7 +304,7 @@ void CMainFrame::OnTaskbarCreated()
         m_tray.RemoveIcon();
         m_iconShown = false;
         m_iconShown = m_tray.Create(AppIcon(), this, false);
-    } else if (!m_closing && QSystemTrayIcon::isSystemTrayAvailable() && !m_tray.IsAdded()) {
+    } else if (!m_closing && m_tray.TrayAvailable() && !m_tray.IsAdded()) {
         // Started where no notification area existed: now that one is there, use it.
         m_iconShown = m_tray.Create(AppIcon(), this, false);
     }

@@ -10,9 +10,22 @@
 
 namespace {
 const QString kWelcome = QStringLiteral("欢迎使用!");
+CTrayIcon::DesktopSender g_defaultSender;
+CTrayIcon::TrayProbe g_defaultProbe;
+} // namespace
+
+void CTrayIcon::SetDefaultDesktopSender(DesktopSender sender)
+{
+    g_defaultSender = std::move(sender);
 }
 
-CTrayIcon::CTrayIcon(QObject* parent) : QObject(parent), m_tray(new QSystemTrayIcon(this))
+void CTrayIcon::SetDefaultTrayProbe(TrayProbe probe)
+{
+    g_defaultProbe = std::move(probe);
+}
+
+CTrayIcon::CTrayIcon(QObject* parent)
+    : QObject(parent), m_tray(new QSystemTrayIcon(this)), m_desktopSender(g_defaultSender), m_trayProbe(g_defaultProbe)
 {
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         int message = kMouseMove;
@@ -110,6 +123,7 @@ bool CTrayIcon::Create(const QIcon& icon, QWidget* window, bool balloon)
 
 bool CTrayIcon::Send()
 {
+    ++m_sendCount;
     if (m_flags & kFlagTip)
         m_tray->setToolTip(m_tip);
     if (m_flags & kFlagInfo)

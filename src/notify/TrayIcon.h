@@ -74,6 +74,12 @@ public:
     // Whether a notification area exists (tests force an answer).
     using TrayProbe = std::function<bool()>;
     void SetTrayProbe(TrayProbe probe);
+    // What icons made from now on start with (tests).
+    static void SetDefaultDesktopSender(DesktopSender sender);
+    static void SetDefaultTrayProbe(TrayProbe probe);
+    bool TrayAvailable() const;
+    // Requests sent to the notification area so far (add and modify).
+    int SendCount() const { return m_sendCount; }
 
 Q_SIGNALS:
     // A mouse message of the icon, for the owner to dispatch.
@@ -84,7 +90,6 @@ Q_SIGNALS:
 private:
     // Shows the stored data: balloon or tooltip after the flags.
     bool Send();
-    bool TrayAvailable() const;
     bool SendDesktop(const QString& title, const QString& body);
 
     QSystemTrayIcon* m_tray = nullptr;
@@ -95,6 +100,7 @@ private:
     bool m_balloon = false;
     bool m_desktopFallback = false;
     unsigned m_flags = 0;
+    int m_sendCount = 0;
     QString m_tip;
     QString m_balloonText;
     QString m_balloonTitle;
