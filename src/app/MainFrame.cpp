@@ -331,7 +331,8 @@ void CMainFrame::AlertOwner(const QString& text)
     if (QThread::currentThread() == thread())
         ShowAlertText(text);
     else
-        QMetaObject::invokeMethod(this, [this, text] { ShowAlertText(text); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, text] { ShowAlertText(text); }, Qt::QueuedConnection);
 }
 
 void CMainFrame::ShowAlertText(const QString& text)

@@ -48,8 +48,8 @@ void CWebPageDlg::OnAnchorClicked(const QUrl& link)
 }
 
 CHtmlHelpDlg::CHtmlHelpDlg(QWidget* parent)
-    : CWebPageDlg(QStringLiteral("CHtmlHelpDlg"), Endpoints().trackingBase + QStringLiteral("/rivuzovara/rivuzovara_help.asp"),
-                  parent)
+    : CWebPageDlg(QStringLiteral("CHtmlHelpDlg"),
+                  Endpoints().trackingBase + QStringLiteral("/rivuzovara/rivuzovara_help.asp"), parent)
 {
 }
 

@@ -101,8 +101,7 @@ int CompareKeys(const CSortKey& a, const CSortKey& b, bool ascending)
 // Stable bottom-up merge sort that stays within bounds whatever the
 // comparison answers: the mixed rules (only the first value decides) do not
 // make a strict weak order, which std::sort is allowed to run off the end with.
-template <typename Less>
-void MergeSort(std::vector<int>& order, Less lessOrEqual)
+template <typename Less> void MergeSort(std::vector<int>& order, Less lessOrEqual)
 {
     const size_t n = order.size();
     std::vector<int> buffer(n);

@@ -52,8 +52,8 @@ bool ParseWave(const QByteArray& wav, CWaveFormat& format, QByteArray& pcm)
             if (!haveFormat)
                 return false;
             pcm = wav.mid(body, std::min<qsizetype>(size, available));
-            const bool supported = (format.bitsPerSample == 16 || format.bitsPerSample == 8) &&
-                                   format.channels >= 1 && format.channels <= 8 && format.sampleRate > 0;
+            const bool supported = (format.bitsPerSample == 16 || format.bitsPerSample == 8) && format.channels >= 1 &&
+                                   format.channels <= 8 && format.sampleRate > 0;
             return supported;
         }
         // Chunks are padded to an even size.
@@ -192,8 +192,7 @@ bool CAlertSound::PlayOne(const CRequest& request, quint64 generation)
             break;
         }
         const snd_pcm_uframes_t count = std::min(kChunkFrames, totalFrames - done);
-        snd_pcm_sframes_t written =
-            snd_pcm_writei(pcm, request.pcm.constData() + done * frameBytes, count);
+        snd_pcm_sframes_t written = snd_pcm_writei(pcm, request.pcm.constData() + done * frameBytes, count);
         if (written < 0)
             written = snd_pcm_recover(pcm, static_cast<int>(written), 1);
         if (written < 0) {

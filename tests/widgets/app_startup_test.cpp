@@ -4,11 +4,11 @@
 #include "support/TestMain.h"
 
 #include "accounts/LiveSettings.h"
+#include "app/GuiMessageBox.h"
 #include "app/MainFrame.h"
 #include "app/MirelHelperApp.h"
 #include "app/MirelHelperView.h"
 #include "app/PageFactory.h"
-#include "app/GuiMessageBox.h"
 #include "controls/TrueColorToolBar.h"
 #include "notify/AlertSound.h"
 #include "notify/OwnerNotifier.h"
@@ -83,7 +83,8 @@ protected:
         while (!m_stop.load() || m_ignoreStop.load()) {
             // Like a refill request: waits for the window's thread.
             if (m_callWindowThread.load())
-                QMetaObject::invokeMethod(qApp, [] {}, Qt::BlockingQueuedConnection);
+                QMetaObject::invokeMethod(
+                    qApp, [] {}, Qt::BlockingQueuedConnection);
             QThread::msleep(5);
         }
     }
@@ -279,7 +280,8 @@ TEST_F(AppTest, ToolbarHasEightLargeButtons)
     CMainFrame* frame = StartApp();
     CTrueColorToolBar* bar = frame->ToolBar();
     ASSERT_NE(bar, nullptr);
-    const QStringList expected{"刷新列表", "用户列表", "配置信息", "最后提醒", "历史记录", "帮助信息", "关于软件", "精品店铺"};
+    const QStringList expected{"刷新列表", "用户列表", "配置信息", "最后提醒",
+                               "历史记录", "帮助信息", "关于软件", "精品店铺"};
     const QList<QAction*> actions = bar->actions();
     ASSERT_EQ(actions.size(), 8);
     for (int i = 0; i < 8; ++i) {
@@ -315,8 +317,9 @@ TEST_F(AppTest, StatusBarHasFivePanes)
         QLabel* pane = frame->Pane(i);
         ASSERT_NE(pane, nullptr);
         EXPECT_EQ(pane->text(), QString()) << i;
-        if (widths[i] > 0)
+        if (widths[i] > 0) {
             EXPECT_EQ(pane->width(), widths[i]) << i;
+        }
     }
     EXPECT_GT(frame->Pane(0)->width(), 100) << "the message pane stretches";
     frame->Action(CMainFrame::kCmdStatusBar)->trigger();
@@ -592,9 +595,9 @@ TEST(GuiMessageBox, WorkerBoxIsShownOnTheWindowThreadAndAnswered)
     // While exiting nothing is shown; the default answer comes at once.
     SuppressGuiMessageBoxes(true);
     std::atomic<int> answer{-1};
-    std::thread([&] { answer = ShowMessageBox(QStringLiteral("x"), QStringLiteral("y"), EMsgIcon::None,
-                                              EMsgButtons::YesNo); })
-        .join();
+    std::thread([&] {
+        answer = ShowMessageBox(QStringLiteral("x"), QStringLiteral("y"), EMsgIcon::None, EMsgButtons::YesNo);
+    }).join();
     EXPECT_EQ(answer.load(), kIdNo);
     SuppressGuiMessageBoxes(false);
     SetMessageBoxHandler(previous);

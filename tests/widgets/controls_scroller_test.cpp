@@ -44,8 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WrapCase{"piece before a space at n keeps its own", {"ab  cd"}, 3, {"ab ", "cd"}},
                       WrapCase{"one per line", {"a b c"}, 1, {"a", "b", "c"}},
                       WrapCase{"several texts in order", {"one", "", "two three"}, 5, {"one", "two", "three"}},
-                      WrapCase{"nothing", {}, 5, {}},
-                      WrapCase{"width below one character", {"ab"}, 0, {"a", "b"}}));
+                      WrapCase{"nothing", {}, 5, {}}, WrapCase{"width below one character", {"ab"}, 0, {"a", "b"}}));
 
 TEST(TextScroller, AddLinesWrapsToTheControlWidth)
 {

@@ -61,16 +61,16 @@ TEST_P(HeadingsTest, ColumnsFromNameWidthPairs)
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, HeadingsTest,
-    ::testing::Values(
-        HeadingsCase{"no comma at all", {}, {}}, HeadingsCase{"", {}, {}}, HeadingsCase{"A,30", {"A"}, {30}},
-        HeadingsCase{"A,30;", {"A"}, {30}}, HeadingsCase{"A,30;B,45", {"A", "B"}, {30, 45}},
-        HeadingsCase{"A,30;tail without comma", {"A"}, {30}},
-        HeadingsCase{"访客,100;IP,100;店铺,110;最后访问时间,120;次数,40;所属地区,100;商品地址,270",
-                     {"访客", "IP", "店铺", "最后访问时间", "次数", "所属地区", "商品地址"},
-                     {100, 100, 110, 120, 40, 100, 270}},
-        HeadingsCase{"编号,50;访客,100;IP,70;店铺,130;最后访问时间,120;次数,40;所属地区,100;商品地址,100",
-                     {"编号", "访客", "IP", "店铺", "最后访问时间", "次数", "所属地区", "商品地址"},
-                     {50, 100, 70, 130, 120, 40, 100, 100}}));
+    ::testing::Values(HeadingsCase{"no comma at all", {}, {}}, HeadingsCase{"", {}, {}},
+                      HeadingsCase{"A,30", {"A"}, {30}}, HeadingsCase{"A,30;", {"A"}, {30}},
+                      HeadingsCase{"A,30;B,45", {"A", "B"}, {30, 45}},
+                      HeadingsCase{"A,30;tail without comma", {"A"}, {30}},
+                      HeadingsCase{"访客,100;IP,100;店铺,110;最后访问时间,120;次数,40;所属地区,100;商品地址,270",
+                                   {"访客", "IP", "店铺", "最后访问时间", "次数", "所属地区", "商品地址"},
+                                   {100, 100, 110, 120, 40, 100, 270}},
+                      HeadingsCase{"编号,50;访客,100;IP,70;店铺,130;最后访问时间,120;次数,40;所属地区,100;商品地址,100",
+                                   {"编号", "访客", "IP", "店铺", "最后访问时间", "次数", "所属地区", "商品地址"},
+                                   {50, 100, 70, 130, 120, 40, 100, 100}}));
 
 TEST(SortListHeadings, SecondCallAppendsColumns)
 {
@@ -121,8 +121,8 @@ INSTANTIATE_TEST_SUITE_P(
         CompareCase{"15/06/2024", "15/06/2024", true, 0}, CompareCase{"02/03/2024", "01/03/2024", false, -1},
         // Visit times are text, which orders them in time.
         CompareCase{"2024-01-05 09:00:00", "2024-01-05 10:00:00", true, -1},
-        CompareCase{"2023-12-31 23:59:59", "2024-01-01 00:00:00", true, -1},
-        CompareCase{"apple", "banana", true, -1}, CompareCase{"apple", "banana", false, 1}));
+        CompareCase{"2023-12-31 23:59:59", "2024-01-01 00:00:00", true, -1}, CompareCase{"apple", "banana", true, -1},
+        CompareCase{"apple", "banana", false, 1}));
 
 TEST(SortListCompare, TextIsCaseSensitive)
 {

@@ -103,8 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WaveCase{"8-bit mono", MakeWave(1, 8000, 8, QByteArray(10, '\1')), true},
                       WaveCase{"odd chunk before data", MakeWave(2, 44100, 16, QByteArray(8, '\1'), true), true},
                       WaveCase{"24-bit", MakeWave(2, 44100, 24, QByteArray(12, '\1')), false},
-                      WaveCase{"not RIFF", QByteArray("RIFX0000WAVE"), false},
-                      WaveCase{"empty", QByteArray(), false},
+                      WaveCase{"not RIFF", QByteArray("RIFX0000WAVE"), false}, WaveCase{"empty", QByteArray(), false},
                       WaveCase{"truncated header", MakeWave(2, 44100, 16, QByteArray(4, '\1')).left(30), false}));
 
 TEST(AlertSound, PlaysEverySampleToTheDevice)

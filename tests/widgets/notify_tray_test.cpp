@@ -113,15 +113,15 @@ TEST_P(CutTest, WholeCharacters)
     EXPECT_EQ(CTrayIcon::CutToCapacity(GetParam().text, GetParam().capacity), GetParam().expected) << GetParam().name;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CutTest,
-    ::testing::Values(CutCase{"fits", QStringLiteral("abc"), 4, QStringLiteral("abc")},
-                      CutCase{"one too many", QStringLiteral("abcd"), 4, QStringLiteral("abc")},
-                      CutCase{"no room", QStringLiteral("abc"), 1, QString()},
-                      // A character outside the basic plane is never split.
-                      CutCase{"surrogate pair at the cut", QStringLiteral("ab\U0001F600"), 4, QStringLiteral("ab")},
-                      CutCase{"surrogate pair that fits", QStringLiteral("a\U0001F600"), 4,
-                              QStringLiteral("a\U0001F600")}));
+INSTANTIATE_TEST_SUITE_P(Cases, CutTest,
+                         ::testing::Values(CutCase{"fits", QStringLiteral("abc"), 4, QStringLiteral("abc")},
+                                           CutCase{"one too many", QStringLiteral("abcd"), 4, QStringLiteral("abc")},
+                                           CutCase{"no room", QStringLiteral("abc"), 1, QString()},
+                                           // A character outside the basic plane is never split.
+                                           CutCase{"surrogate pair at the cut", QStringLiteral("ab\U0001F600"), 4,
+                                                   QStringLiteral("ab")},
+                                           CutCase{"surrogate pair that fits", QStringLiteral("a\U0001F600"), 4,
+                                                   QStringLiteral("a\U0001F600")}));
 
 TEST_F(TrayTest, WithoutAnIconTextsGoNowhere)
 {
