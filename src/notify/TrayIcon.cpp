@@ -134,9 +134,12 @@ bool CTrayIcon::Send()
 bool CTrayIcon::SetTooltipText(const QString& text)
 {
     if (!m_added) {
-        if (m_desktopFallback && m_balloon) {
-            m_balloonText = CutToCapacity(text, kBalloonTextCapacity);
-            return SendDesktop(m_balloonTitle, m_balloonText);
+        // No notification area to hold a balloon or a tooltip: whatever the
+        // mode, the owner still sees the alert as a desktop notification.
+        if (m_desktopFallback) {
+            const QString title =
+                m_balloon || !m_window ? m_balloonTitle : CutToCapacity(m_window->windowTitle(), kBalloonTitleCapacity);
+            return SendDesktop(title, CutToCapacity(text, kBalloonTextCapacity));
         }
         return false;
     }

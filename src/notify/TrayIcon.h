@@ -2,8 +2,8 @@
 // The program's icon in the notification area. In balloon mode texts appear
 // as balloons (title = the window's caption at creation); in tip mode they
 // become the icon's tooltip. Texts are cut to what the balloon and tip hold.
-// Without any notification area, balloon texts go out as desktop
-// notifications. The owner (main window) forwards the icon's mouse messages
+// Without any notification area, alert texts (and the welcome balloon) go out
+// as desktop notifications. The owner (main window) forwards the icon's mouse messages
 // and carries out the menu's commands. Window's thread only.
 #include <QIcon>
 #include <QMenu>

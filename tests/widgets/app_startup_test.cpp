@@ -506,6 +506,13 @@ TEST_F(AppTest, WithoutATrayAlertsBecomeDesktopNotifications)
     frame->OnTaskbarCreated();
     EXPECT_TRUE(frame->IconShown());
     EXPECT_FALSE(frame->TrayIcon().IsBalloonMode());
+
+    // It goes away again: the alerts fall back to notifications once more.
+    m_trayExists = false;
+    frame->OnTaskbarCreated();
+    EXPECT_FALSE(frame->IconShown());
+    frame->AlertOwner(QStringLiteral("访客: 己"));
+    EXPECT_EQ(m_notified.last(), QStringLiteral("访客: 己"));
 }
 
 TEST_F(AppTest, TrayCommandsHideAndShowTheWindow)

@@ -150,14 +150,24 @@ TEST_F(TrayTest, NoNotificationAreaUsesDesktopNotifications)
     EXPECT_EQ(m_sent[1].body.size(), 255);
     EXPECT_FALSE(m_tray.SystemTrayIcon()->isVisible());
 
-    // Tip mode has nothing to notify.
+    // Tip mode has no welcome balloon, but its alerts still reach the owner.
     CTrayIcon tip;
-    int tipSent = 0;
+    std::vector<Sent> tipSent;
     tip.SetTrayProbe([] { return false; });
-    tip.SetDesktopSender([&](const QString&, const QString&) { return ++tipSent > 0; });
+    tip.SetDesktopSender([&](const QString& title, const QString& body) {
+        tipSent.push_back({title, body});
+        return true;
+    });
     EXPECT_FALSE(tip.Create(QIcon(), &m_window, false));
+    EXPECT_TRUE(tipSent.empty());
+    EXPECT_TRUE(tip.SetTooltipText(QStringLiteral("访客: 戊")));
+    ASSERT_EQ(tipSent.size(), 1u);
+    EXPECT_EQ(tipSent[0].title, m_window.windowTitle());
+    EXPECT_EQ(tipSent[0].body, QStringLiteral("访客: 戊"));
+    // Removing the icon also ends the fallback.
+    tip.RemoveIcon();
     EXPECT_FALSE(tip.SetTooltipText(QStringLiteral("x")));
-    EXPECT_EQ(tipSent, 0);
+    EXPECT_EQ(tipSent.size(), 1u);
 }
 
 TEST_F(TrayTest, MenuHasHideShowExitWithHideBold)
