@@ -20,7 +20,12 @@
 
 namespace {
 
-constexpr int kVisits = 100000;
+// 100,000 unless MIREL_HISTORY_VISITS says otherwise (scripts/bench history N).
+const int kVisits = [] {
+    bool ok = false;
+    const int n = qEnvironmentVariableIntValue("MIREL_HISTORY_VISITS", &ok);
+    return ok && n > 0 ? n : 100000;
+}();
 
 double PeakMemoryMiB()
 {
