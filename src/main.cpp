@@ -1,12 +1,39 @@
 #include "app/MirelHelperApp.h"
+#include "platform/DataDirectory.h"
+#include "store/StoreStartup.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// "--init-store": creates (or opens and checks) Info.mdb in the data
+// directory and ends, without a display. Scripts use it to prepare a data
+// directory before the first real start.
+int InitStoreOnly(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString dir = DataDirectory();
+    const bool opened = OpenStore(dir);
+    CloseStore();
+    if (!opened) {
+        std::fprintf(stderr, "mirelhelper: cannot open %s/Info.mdb\n", qPrintable(dir));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--init-store") == 0)
+        return InitStoreOnly(argc, argv);
+
     QApplication app(argc, argv);
     int code = 0;
     bool clean = true;

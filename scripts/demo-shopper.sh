@@ -1,0 +1,67 @@
+# Sourced by scripts/run --demo (and scripts/readme-shots): a demo shop account
+# and a shopper who keeps looking at it.
+# Uses: $build $data $tracking $im (set by the caller).
+
+demo_account=demo_shop
+demo_password=demo123
+demo_im_name=demo_hi
+demo_webid=
+demo_names=(小雨 阿杰 晨曦 木子李 星河 半夏 青柠 北辰 若水 听风 南乔 一一)
+# Addresses of several Chinese provinces.
+demo_ips=(61.135.169.121 202.96.209.133 218.30.64.194 221.7.34.10 113.108.81.189 58.19.24.5
+    123.125.114.144 119.29.29.29 183.60.92.7 222.73.44.16)
+
+demo_urlencode() {
+    python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$1"
+}
+
+demo_prepare() {
+    local reply
+    # Registering again keeps the web ID the service gave the account before.
+    reply=$(curl -fsS "$tracking/admin/register?name=$demo_account&pwd=$demo_password")
+    demo_webid=${reply#+OK }
+    curl -fsS "$tracking/rivuzovara/SaveBaiduName.asp?UserName=$demo_account&UserPwd=$demo_password&UserBaiduName=$demo_im_name" >/dev/null
+    local i=1 title
+    for title in "首页-夏季纯棉T恤 男款 - Lumo网" "手工陶瓷茶杯套装 -Lumo网" "Lumo网 - 复古帆布双肩包" "首页-蓝牙降噪耳机"; do
+        curl -fsS "$im/admin/im/item?n=$i&title=$(demo_urlencode "$title")" >/dev/null
+        i=$((i + 1))
+    done
+    # The program creates its store; the demo shop goes in as the configuration
+    # page's add button would put it, with the shortest polling interval. Guest
+    # alerts stay off so every balloon names a visitor.
+    MIRELHELP_HOME="$data" "$build/mirelhelper" --init-store
+    sqlite3 "$data/Info.mdb" <<SQL
+insert into [user] ([username],[usersmailname],[password],[webid],[messageinfo],[autosend])
+    select '$demo_account','$demo_im_name','$demo_password','$demo_webid',
+           '亲爱的 [username],欢迎光临！随便看看哦，有什么需要帮忙的随时招呼我！[randomcode]',1
+    where not exists (select 1 from [user] where [username] = '$demo_account');
+update [user] set [webid] = '$demo_webid' where [username] = '$demo_account';
+update [sysseting] set [reflashtime] = 20, [clienttip] = 1, [guesttip] = 0 where [id] = 1;
+SQL
+    echo "scripts/run: demo shop '$demo_account' (web ID $demo_webid, IM name $demo_im_name) is monitored and greets its visitors."
+}
+
+# One shopper: opens an item page, whose tracking snippet calls shop.asp, and
+# shows up on the shop's IM profile page. Names never repeat in a data directory.
+demo_shopper_visit() {
+    local counter="$data/demo-shopper.count" n name ip item imid
+    n=$(($(cat "$counter" 2>/dev/null || echo 0) + 1))
+    echo "$n" > "$counter"
+    name="${demo_names[RANDOM % ${#demo_names[@]}]}$n"
+    ip="${demo_ips[RANDOM % ${#demo_ips[@]}]}"
+    item=$((RANDOM % 4 + 1))
+    imid=$(printf '%08x' $((RANDOM * 32768 + RANDOM)))
+    # The page view first: a poll in between sees no new name yet, never a name with an old address.
+    curl -fsS -o /dev/null -e "$im/item/$item" "$tracking/rivuzovara/shop.asp?id=$demo_webid&ip=$ip" || return 0
+    curl -fsS "$im/admin/im/visit?imname=$demo_im_name&name=$(demo_urlencode "$name")&imid=$imid" >/dev/null || return 0
+    curl -fsS "$im/admin/im/presence?imid=$imid&online=$((RANDOM % 2))" >/dev/null || true
+    echo "scripts/run: shopper $name from $ip looked at item $item"
+}
+
+demo_shop_forever() {
+    local app=$1
+    while kill -0 "$app" 2>/dev/null; do
+        sleep $((20 + RANDOM % 21))
+        demo_shopper_visit
+    done
+}
