@@ -11,8 +11,18 @@ demo_names=(小雨 阿杰 晨曦 木子李 星河 半夏 青柠 北辰 若水 �
 demo_ips=(61.135.169.121 202.96.209.133 218.30.64.194 221.7.34.10 113.108.81.189 58.19.24.5
     123.125.114.144 119.29.29.29 183.60.92.7 222.73.44.16)
 
+# Percent-encodes the UTF-8 bytes of a query value.
 demo_urlencode() {
-    python3 -c 'import sys, urllib.parse; print(urllib.parse.quote(sys.argv[1], safe=""))' "$1"
+    local LC_ALL=C
+    local s=$1 out='' c i
+    for ((i = 0; i < ${#s}; i++)); do
+        c=${s:i:1}
+        case $c in
+            [A-Za-z0-9._~-]) out+=$c ;;
+            *) printf -v c '%%%02X' "'$c"; out+=${c: -3} ;;
+        esac
+    done
+    printf '%s\n' "$out"
 }
 
 demo_prepare() {
