@@ -325,7 +325,11 @@ CSortListCtrl::CSortListCtrl(QWidget* parent)
     });
 }
 
-CSortListCtrl::~CSortListCtrl() = default;
+CSortListCtrl::~CSortListCtrl()
+{
+    if (m_keepsColumnInfo)
+        SaveColumnInfo();
+}
 
 bool CSortListCtrl::SetHeadings(const QString& headings)
 {
@@ -436,6 +440,7 @@ static QString ColumnInfoKey(const QObject* list)
 
 void CSortListCtrl::LoadColumnInfo()
 {
+    m_keepsColumnInfo = true;
     QSettings settings;
     const QStringList widths = settings.value(ColumnInfoKey(this)).toStringList();
     if (widths.size() != GetColumnCount())

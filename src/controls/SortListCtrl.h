@@ -62,7 +62,8 @@ public:
     QList<int> GetSelectedRows() const;
 
     // Column widths kept per user (QSettings, organisation "MirelHelp - ZorIrevov"),
-    // under the list's objectName().
+    // under the list's objectName(). A list that loaded them saves them again
+    // when it is destroyed.
     void LoadColumnInfo();
     void SaveColumnInfo();
 
@@ -90,4 +91,5 @@ private:
     CSortHeaderCtrl* m_header;
     int m_sortColumn = -1;
     bool m_ascending = true;
+    bool m_keepsColumnInfo = false;
 };

@@ -413,3 +413,27 @@ TEST_F(SortListTest, ColumnWidthsRoundTripThroughSettings)
     EXPECT_EQ(settings.organizationName(), QStringLiteral("MirelHelp - ZorIrevov"));
     EXPECT_TRUE(settings.contains(QStringLiteral("ColumnInfo/visitorList/widths")));
 }
+
+TEST_F(SortListTest, ListThatLoadedItsWidthsSavesThemOnTheWayOut)
+{
+    {
+        CSortListCtrl list;
+        list.setObjectName(QStringLiteral("pageList"));
+        list.SetHeadings(QStringLiteral("A,50;B,60"));
+        list.LoadColumnInfo();
+        list.horizontalHeader()->resizeSection(0, 77);
+    }
+    {
+        // Never loaded: leaves the stored widths alone.
+        CSortListCtrl passerBy;
+        passerBy.setObjectName(QStringLiteral("pageList"));
+        passerBy.SetHeadings(QStringLiteral("A,50;B,60"));
+        passerBy.horizontalHeader()->resizeSection(0, 10);
+    }
+    CSortListCtrl again;
+    again.setObjectName(QStringLiteral("pageList"));
+    again.SetHeadings(QStringLiteral("A,50;B,60"));
+    again.LoadColumnInfo();
+    EXPECT_EQ(again.horizontalHeader()->sectionSize(0), 77);
+    EXPECT_EQ(again.horizontalHeader()->sectionSize(1), 60);
+}
