@@ -8,7 +8,7 @@
 
 namespace {
 
-QWidget* MakePlaceholder(QWidget* parent, const char* objectName, const char* title)
+[[maybe_unused]] QWidget* MakePlaceholder(QWidget* parent, const char* objectName, const char* title)
 {
     auto* page = new QWidget(parent);
     page->setObjectName(QLatin1String(objectName));
@@ -21,15 +21,3 @@ QWidget* MakePlaceholder(QWidget* parent, const char* objectName, const char* ti
 }
 
 } // namespace
-
-// ---- visitor list page (CUserListDlg): delete when src/monitor/ui provides it
-QWidget* CreateUserListPage(QWidget* parent)
-{
-    return MakePlaceholder(parent, "CUserListDlg", "访客列表");
-}
-
-void RefreshUserListPage(QWidget* page)
-{
-    if (page)
-        page->update();
-}

@@ -1,0 +1,295 @@
+#include "monitor/ui/UserListDlg.h"
+
+#include "app/PageFactory.h"
+#include "app/Resources.h"
+#include "controls/SortListCtrl.h"
+#include "greet/ImClient.h"
+#include "monitor/SessionMan.h"
+#include "monitor/ui/ChatLaunchThread.h"
+#include "monitor/ui/Explorer_showuserinfo.h"
+#include "monitor/ui/ProfileCard.h"
+#include "platform/DataDirectory.h"
+#include "platform/Endpoints.h"
+#include "platform/Launcher.h"
+#include "platform/MessageBox.h"
+#include "store/AdoConnection.h"
+#include "store/AdoRecordSet.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QThread>
+
+#include <mutex>
+
+CUserListDlg* g_pUserListDlg = nullptr;
+
+namespace {
+
+const QString kVisitsQuery = QStringLiteral("select * from [client] order by [lasttime] desc");
+const QString kChatFailedText = QStringLiteral("调用出错,请确认已经安装了IE!");
+
+// Positions of [client].
+constexpr int kGuestNamePos = 1;
+constexpr int kImIdPos = 8;
+
+// The page's own layout in dialog units of the classic 9-point font (x 1.75, y 2).
+QRect DialogRect(int x, int y, int width, int height)
+{
+    return QRect(x * 7 / 4, y * 2, width * 7 / 4, height * 2);
+}
+
+} // namespace
+
+CUserListDlg::CUserListDlg(QWidget* parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("CUserListDlg"));
+    InitMirelResources();
+    g_pUserListDlg = this;
+    m_ipReader.Open(IpDataFilePath());
+
+    // Pane and button first: the list, covering the page, lies above them.
+    m_browser = new CExplorer_showuserinfo(this);
+    m_browser->setObjectName(QStringLiteral("visitorCardBrowser"));
+    m_browser->setGeometry(DialogRect(249, 7, 60, 139));
+    m_sendMessageButton = new QPushButton(QStringLiteral("发送消息"), this);
+    m_sendMessageButton->setObjectName(QStringLiteral("sendMessageButton"));
+    m_sendMessageButton->setGeometry(DialogRect(251, 154, 55, 19));
+    m_sendMessageButton->setAutoDefault(false);
+    m_list = new CSortListCtrl(this);
+    m_list->setObjectName(QStringLiteral("visitorList"));
+    m_list->setGeometry(DialogRect(7, 7, 239, 166));
+    m_list->raise();
+
+    m_list->SetImageList(
+        {QIcon(QStringLiteral(":/icons/visitor-online.png")), QIcon(QStringLiteral(":/icons/visitor-offline.png"))});
+    m_list->setShowGrid(true);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->SetHeadings(QString::fromUtf8(kUserListHeadings));
+    m_list->LoadColumnInfo();
+
+    connect(m_list, &CSortListCtrl::ItemClicked, this, &CUserListDlg::OnClickList);
+    connect(m_list, &CSortListCtrl::ItemDoubleClicked, this, &CUserListDlg::OnDblClkList);
+    connect(m_sendMessageButton, &QPushButton::clicked, this, &CUserListDlg::ShowProfileCard);
+
+    m_browser->Navigate(QStringLiteral("about:blank"));
+    FillVisitorList();
+    StartSessionManager();
+    SetVisitorListBridge(this);
+}
+
+CUserListDlg::~CUserListDlg()
+{
+    // Workers must not reach the page any more before it goes.
+    if (VisitorListBridge() == this)
+        SetVisitorListBridge(nullptr);
+    if (g_pUserListDlg == this)
+        g_pUserListDlg = nullptr;
+    if (m_sessionThread)
+        m_sessionThread->m_stop.store(1);
+}
+
+void CUserListDlg::StartSessionManager()
+{
+    auto* thread = new CSessionManageThread;
+    theSessionMan.SetRetention(CSessionMan::kPageRetentionSeconds);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    m_sessionThread = thread;
+    thread->start();
+}
+
+void CUserListDlg::RequestRefill()
+{
+    // The window's own thread must not queue to itself and wait: that never returns.
+    if (QThread::currentThread() == thread()) {
+        FillVisitorList();
+        return;
+    }
+    QMetaObject::invokeMethod(this, &CUserListDlg::FillVisitorList, Qt::BlockingQueuedConnection);
+}
+
+void CUserListDlg::RequestMarkOnline()
+{
+    if (QThread::currentThread() == thread()) {
+        MarkOnlineVisitors();
+        return;
+    }
+    QMetaObject::invokeMethod(this, &CUserListDlg::MarkOnlineVisitors, Qt::BlockingQueuedConnection);
+}
+
+bool CUserListDlg::IsOnline(const QString& name)
+{
+    std::lock_guard lock(m_presence.lock);
+    return m_presence.onlineNames.contains(name, Qt::CaseSensitive);
+}
+
+void CUserListDlg::FillVisitorList()
+{
+    m_list->DeleteAllItems();
+    QStringList names;
+    QStringList imIds;
+    if (g_pConnection) {
+        CAdoRecordSet recordSet(g_pConnection);
+        if (recordSet.Open(kVisitsQuery)) {
+            m_list->setUpdatesEnabled(false);
+            for (int read = 0; read < kMaxRows && !recordSet.IsEOF(); ++read) {
+                // [guestname], [ip], [shopname], [lasttime], [count], [city], [shopurl]
+                QStringList texts;
+                for (int position = kGuestNamePos; position < kGuestNamePos + 7; ++position) {
+                    QString text;
+                    recordSet.GetCollect(position, text);
+                    texts << text;
+                }
+                QString imId;
+                recordSet.GetCollect(kImIdPos, imId);
+                const QString& guest = texts.at(kVisitorColumn);
+                m_list->AddItemWithImage(IsOnline(guest) ? kOnlineImage : kOfflineImage, texts);
+                names << guest;
+                imIds << imId;
+                recordSet.MoveNext();
+            }
+            m_list->setUpdatesEnabled(true);
+            recordSet.Close();
+        }
+    }
+    if (m_list->GetItemCount() > 0)
+        m_list->SetSelectionMark(0);
+
+    // A visitor listed for several shops is asked about once, with the IM ID of its first row.
+    {
+        std::lock_guard lock(m_presence.lock);
+        m_presence.names.clear();
+        m_presence.imIds.clear();
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            if (m_presence.names.contains(names.at(i), Qt::CaseSensitive))
+                continue;
+            m_presence.names.append(names.at(i));
+            m_presence.imIds.append(imIds.at(i));
+        }
+    }
+    Q_EMIT VisitorListFilled();
+}
+
+void CUserListDlg::MarkOnlineVisitors()
+{
+    for (int row = 0; row < m_list->GetItemCount(); ++row)
+        m_list->SetItemImage(row, IsOnline(m_list->GetItemText(row, kVisitorColumn)) ? kOnlineImage : kOfflineImage);
+    Q_EMIT OnlineMarked();
+}
+
+void CUserListDlg::OnClickList(int row, int /*column*/)
+{
+    const int mark = m_list->GetSelectionMark();
+    if (row >= 0 && mark != m_lastSelection)
+        m_lastSelection = mark;
+}
+
+void CUserListDlg::OnDblClkList(int row, int column)
+{
+    if (row < 0 || row >= m_list->GetItemCount())
+        return;
+    // The press of a double-click puts the mark on the row; the row named stands in when it did not.
+    int mark = m_list->GetSelectionMark();
+    if (mark < 0)
+        mark = row;
+    if (column == kItemAddressColumn)
+        OpenItemPage(m_list->GetItemText(mark, kItemAddressColumn));
+    else
+        OpenVisitorChat(m_list->GetItemText(mark, kShopColumn), m_list->GetItemText(mark, kVisitorColumn));
+}
+
+void CUserListDlg::OpenVisitorChat(const QString& account, const QString& visitor)
+{
+    CLaunchRequest request;
+    request.program = QStringLiteral("xdg-open");
+    request.arguments = QStringList{ChatLink(account, visitor)};
+    request.hidden = true;
+    request.waitMs = kChatWaitMs;
+    // The handler may run for up to 10 s; the window does not wait for it.
+    auto* launch = new CChatLaunchThread(request);
+    connect(launch, &CChatLaunchThread::LaunchFinished, this, &CUserListDlg::OnChatLaunchFinished,
+            Qt::QueuedConnection);
+    connect(launch, &QThread::finished, launch, &QObject::deleteLater);
+    launch->start();
+}
+
+void CUserListDlg::OnChatLaunchFinished(bool started)
+{
+    if (!started)
+        ShowMessageBox(kChatFailedText, AppTitle(), EMsgIcon::Exclamation, EMsgButtons::Ok);
+    Q_EMIT ChatLaunchFinished(started);
+}
+
+void CUserListDlg::OpenItemPage(const QString& address)
+{
+    if (!address.contains(QLatin1String("http://")))
+        return;
+    // A failed start is not reported.
+    OpenWithDesktop(address, false, 0);
+}
+
+QString CUserListDlg::PresenceImId(const QString& name)
+{
+    std::lock_guard lock(m_presence.lock);
+    const qsizetype index = m_presence.names.indexOf(name);
+    return index >= 0 ? m_presence.imIds.value(index) : QString();
+}
+
+void CUserListDlg::ShowProfileCard()
+{
+    const int mark = m_list->GetSelectionMark();
+    const QString name = mark >= 0 ? m_list->GetItemText(mark, kVisitorColumn) : QString();
+    m_browser->Navigate(QStringLiteral("about:blank"));
+    m_browser->LoadHtml(ProfileCardHtml(SampleProfileCard(name, PresenceImId(name)), Endpoints()));
+}
+
+void CUserListDlg::keyPressEvent(QKeyEvent* event)
+{
+    // Enter and Esc do not close the page.
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void CUserListDlg::closeEvent(QCloseEvent* event)
+{
+    event->ignore();
+}
+
+void CUserListDlg::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_list->setGeometry(rect());
+}
+
+void CUserListDlg::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+// ---- the main window's seam
+
+QWidget* CreateUserListPage(QWidget* parent)
+{
+    return new CUserListDlg(parent);
+}
+
+void RefreshUserListPage(QWidget* page)
+{
+    auto* list = qobject_cast<CUserListDlg*>(page);
+    if (!list) {
+        if (page)
+            page->update();
+        return;
+    }
+    list->update();
+    list->FillVisitorList();
+}
