@@ -65,16 +65,18 @@ QString ProfileCardHtml(const CProfileCard& card, const CEndpoints& endpoints)
     html += QStringLiteral("<nobr><b>%1</b></nobr><br>").arg(Escaped(card.userName));
     html += QStringLiteral("<nobr>%1,%2%3岁</nobr><br>").arg(Escaped(card.sex), nbsp, Escaped(card.age));
     html += QStringLiteral("<nobr>%1%2%3</nobr><br>").arg(Escaped(card.province), nbsp, Escaped(card.district));
-    html += QStringLiteral("<nobr>上次登录：%1</nobr>").arg(Escaped(card.lastLogin));
+    html += QStringLiteral("<nobr>上次登录：%1</nobr><br>").arg(Escaped(card.lastLogin));
+    html +=
+        QStringLiteral("<a class=\"btfan\" href=\"#\"><img src=\"%1\" alt=\"\" width=\"16\" height=\"16\">加为好友</a>")
+            .arg(Escaped(IconUrl(endpoints, "add_friend.gif")));
     html += QStringLiteral("</div>");
-    html += QStringLiteral("<a class=\"btfan\" href=\"#\"><img src=\"%1\" alt=\"\">加为好友</a>")
-                .arg(Escaped(IconUrl(endpoints, "add_friend.gif")));
     html += QStringLiteral("<div class=\"line\" style=\"margin-top:5px;line-height:5px\">&nbsp;</div>");
     html += QStringLiteral("<div class=\"act\">");
+    // Hidden until the IM page script shows it; the zero size hides it where display:none is not honoured.
     html += QStringLiteral("<a id=\"im-status-icon-container\" href=\"#\" style=\"display:none\"><img src=\"%1\" "
-                           "alt=\"\"></a>")
+                           "alt=\"\" width=\"0\" height=\"0\"></a>")
                 .arg(Escaped(IconUrl(endpoints, "im_status.gif")));
-    html += QStringLiteral("<a href=\"#\"><img src=\"%1\" alt=\"\">送他礼物</a> ")
+    html += QStringLiteral("<a href=\"#\"><img src=\"%1\" alt=\"\" width=\"16\" height=\"16\">送他礼物</a> ")
                 .arg(Escaped(IconUrl(endpoints, "gift.gif")));
     html += QStringLiteral("<a id=\"send-message-link\" href=\"%1\">发送消息</a> ")
                 .arg(Escaped(ProfileCardMessageUrl(card, endpoints)));
