@@ -316,40 +316,4 @@ TEST_F(UserListPage, WorkersRequestsRunOnTheWindowsThreadAndReturn)
     EXPECT_EQ(page.List()->GetItemCount(), 3);
 }
 
-TEST_F(UserListPage, ConcurrentPresenceUpdatesNeverTearTheLists)
-{
-    for (int i = 0; i < 30; ++i)
-        ASSERT_TRUE(AddVisit(QStringLiteral("v%1").arg(i), QStringLiteral("s"), T(i), QStringLiteral("id%1").arg(i)));
-    CUserListDlg& page = Page();
-    // A presence thread that copies the lists and replaces the online names as fast as it can,
-    // while the window refills and re-marks.
-    std::atomic<bool> stop{false};
-    std::atomic<int> torn{0};
-    std::atomic<int> cycles{0};
-    std::thread presence([&] {
-        while (!stop.load()) {
-            IVisitorListBridge* bridge = VisitorListBridge();
-            if (!bridge)
-                break;
-            {
-                std::lock_guard lock(bridge->PresenceLists().lock);
-                CPresenceLists& lists = bridge->PresenceLists();
-                if (lists.names.size() != lists.imIds.size())
-                    torn.fetch_add(1);
-                lists.onlineNames = cycles.load() % 2 ? QStringList{} : lists.names;
-            }
-            cycles.fetch_add(1);
-        }
-    });
-    for (int i = 0; i < 50; ++i) {
-        page.FillVisitorList();
-        page.MarkOnlineVisitors();
-    }
-    stop.store(true);
-    presence.join();
-    EXPECT_EQ(torn.load(), 0);
-    EXPECT_GT(cycles.load(), 0);
-    EXPECT_EQ(PresenceNames().size(), 30);
-}
-
 } // namespace
