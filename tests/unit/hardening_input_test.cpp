@@ -206,4 +206,28 @@ TEST_P(TypedInputTest, QueryValuesAreCutAtAWholeCharacter)
 
 INSTANTIATE_TEST_SUITE_P(Typed, TypedInputTest, ::testing::Range<size_t>(0, Texts().size()), CaseName);
 
+// Statements whose values hold what looks like a date literal: the translation
+// touches only #...# outside quotes and brackets. The last one is the input that
+// once tripped the statement fuzzer's own scanner (a date literal holding a quote).
+struct Translation
+{
+    const char* sql;
+    const char* expected;
+};
+
+TEST(TypedStatementTest, DateLookAlikesInValuesStayAsTyped)
+{
+    const Translation cases[] = {
+        {"select * from [client] where [guestname] = '#6/1/2024#'",
+         "select * from [client] where [guestname] = '#6/1/2024#'"},
+        {"select * from [client] where [guestname] = 'a''#b#'", "select * from [client] where [guestname] = 'a''#b#'"},
+        {"select * from [#x#] where [lasttime] >= #2024-06-01#",
+         "select * from [#x#] where [lasttime] >= '2024-06-01 00:00:00'"},
+        {"insert into [AutoSend] valuesom'a''#b#', ]#x3\", [#y#])",
+         "insert into [AutoSend] valuesom'a''#b#', ]'x3\", ['y#])"},
+    };
+    for (const Translation& t : cases)
+        EXPECT_EQ(TranslateStatement(QString::fromUtf8(t.sql)), QString::fromUtf8(t.expected)) << t.sql;
+}
+
 } // namespace
