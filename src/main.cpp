@@ -35,16 +35,13 @@ int main(int argc, char** argv)
         return InitStoreOnly(argc, argv);
 
     QApplication app(argc, argv);
-    int code = 0;
-    bool clean = true;
-    {
-        CMirelHelperApp theApp;
-        code = theApp.Run();
-        clean = theApp.WorkersStopped();
-    }
-    // A worker that ignored its stop flag must not meet objects being torn
-    // down by the process's own exit: end here, everything saved is saved.
-    if (!clean) {
+    CMirelHelperApp theApp;
+    const int code = theApp.Run();
+    // A worker that ignored its stop flag still holds the window and the
+    // store, which exit then left alone; it must not meet them being torn
+    // down by the process's own end either. Every statement is complete on
+    // its own, so ending here leaves nothing half-written.
+    if (!theApp.WorkersStopped()) {
         std::fflush(nullptr);
         std::_Exit(code);
     }

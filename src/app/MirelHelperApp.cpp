@@ -26,7 +26,18 @@ CMirelHelperApp::CMirelHelperApp()
 
 CMirelHelperApp::~CMirelHelperApp()
 {
+    // Exit left the window and the store to a worker that would not stop; if
+    // it has ended by now, finish the teardown.
+    if (!m_tornDown && CWorkerRegistry::StopAll(m_exitWaitMs))
+        TearDown();
+}
+
+void CMirelHelperApp::TearDown()
+{
+    // The pages go with the window; the store closes after them.
     delete m_frame;
+    CloseStore();
+    m_tornDown = true;
 }
 
 QRect CMirelHelperApp::MainWindowRect(const QRect& desktop)
@@ -107,8 +118,10 @@ int CMirelHelperApp::ExitInstance(int exitCode)
     const int remaining =
         m_exiting ? std::max<qint64>(0, m_exitDeadline - QDeadlineTimer::current().deadline()) : m_exitWaitMs;
     m_workersStopped = CWorkerRegistry::StopAll(static_cast<int>(remaining));
-    delete m_frame;
-    CloseStore();
+    // A worker still running may be inside the store or calling a page:
+    // closing either under it could crash it mid-statement, so both stay.
+    if (m_workersStopped)
+        TearDown();
     return exitCode;
 }
 

@@ -30,8 +30,10 @@ public:
     int Run();
 
     CMainFrame* MainFrame() const { return m_frame; }
-    // After exit: whether every worker ended within the wait.
+    // After exit: whether every worker ended within the wait. When one did
+    // not, the window and the store were left as they were.
     bool WorkersStopped() const { return m_workersStopped; }
+    bool TornDown() const { return m_tornDown; }
     void SetExitWaitMs(int ms) { m_exitWaitMs = ms; }
     bool Exiting() const { return m_exiting; }
 
@@ -42,6 +44,7 @@ private:
     void OnExitRequested();
     void PollWorkers();
     void FinishExit();
+    void TearDown();
 
     QPointer<CMainFrame> m_frame;
     QTimer m_exitPoll;
@@ -49,4 +52,5 @@ private:
     int m_exitWaitMs = kExitWaitMs;
     bool m_exiting = false;
     bool m_workersStopped = true;
+    bool m_tornDown = false;
 };

@@ -406,6 +406,8 @@ TEST_F(AppTest, TrayExitEndsTheProgramAndStopsTheWorkers)
     EXPECT_TRUE(m_app->WorkersStopped());
     Exit();
     EXPECT_TRUE(m_app->WorkersStopped());
+    EXPECT_TRUE(m_app->TornDown());
+    EXPECT_EQ(m_app->MainFrame(), nullptr);
     EXPECT_FALSE(g_pConnection && g_pConnection->IsOpen());
 }
 
@@ -424,8 +426,17 @@ TEST_F(AppTest, ExitDoesNotHangOnAWorkerThatIgnoresItsFlag)
     m_exited = true;
     m_app->ExitInstance(0);
     EXPECT_FALSE(m_app->WorkersStopped());
+    // The window and the store stay for the worker still using them.
+    EXPECT_FALSE(m_app->TornDown());
+    EXPECT_NE(m_app->MainFrame(), nullptr);
+    EXPECT_TRUE(g_pConnection && g_pConnection->IsOpen());
+
     stubborn.m_ignoreStop = false;
     EXPECT_TRUE(stubborn.wait(2000));
+    // Once it has gone, the application object finishes the teardown.
+    m_app->SetExitWaitMs(5000);
+    m_app.reset();
+    EXPECT_FALSE(g_pConnection && g_pConnection->IsOpen());
 }
 
 // ---- services for worker threads
