@@ -1,0 +1,668 @@
+// The whole road of one page view, on real processes over loopback under
+// Xvfb: rivuzovara-local, hichat as the desktop's "baidu://" handler, a
+// window manager and a tray host. A shop account is added through the
+// configuration page, a shopper opens an item page (the tracking snippet's
+// shop.asp) and shows up on the shop's IM profile page; one polling cycle
+// later there is a visit, an alert balloon, a status text, a list row, a
+// queued greeting and the greeting in the chat client. Then monitoring
+// stops, the tray menu ends the program and the store is intact.
+// The second half runs the built program itself, prepared the way
+// scripts/run --demo prepares it.
+#include "support/TestMain.h"
+
+#include "accounts/Autorun.h"
+#include "accounts/LiveSettings.h"
+#include "accounts/ui/ConfigDlg.h"
+#include "app/MainFrame.h"
+#include "app/MirelHelperApp.h"
+#include "app/MirelHelperView.h"
+#include "controls/SortListCtrl.h"
+#include "iploc/QQwry.h"
+#include "monitor/MonitorClientThread.h"
+#include "monitor/ui/UserListDlg.h"
+#include "notify/OwnerNotifier.h"
+#include "platform/DataDirectory.h"
+#include "platform/Workers.h"
+#include "store/AdoConnection.h"
+#include "support/Hichat.h"
+#include "support/LocalService.h"
+#include "support/StoreTestSupport.h"
+#include "support/XvfbSession.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+
+#include <ostream>
+
+// Last: it brings in Xlib, whose macros would clash with Qt's headers.
+#include "road_support.h"
+
+// Failure messages show texts as texts.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+const QString kAccount = QStringLiteral("road_shop");
+const QString kPassword = QStringLiteral("road-pw");
+const QString kImName = QStringLiteral("road_hi");
+const QString kVisitor = QStringLiteral("买家张三");
+const QString kVisitorImId = QStringLiteral("7a3f09");
+const QString kShopperIp = QStringLiteral("61.135.169.121");
+const QString kItemTitle = QStringLiteral("首页-手工陶瓷茶杯套装 - Lumo网");
+// What the alert shows of that title.
+const QString kItemTitleShown = QStringLiteral("手工陶瓷茶杯套装");
+const QString kGreeting = QStringLiteral("您好 [username]，欢迎光临本店！[randomcode]");
+
+// Sees every status text and alert on its way to the main window.
+class CRoadObserver : public IOwnerNotifier
+{
+public:
+    void Install()
+    {
+        m_next = OwnerNotifier();
+        SetOwnerNotifier(this);
+    }
+    void ShowStatusMessage(const QString& text) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_statuses.append(text);
+        }
+        if (m_next)
+            m_next->ShowStatusMessage(text);
+    }
+    void AlertOwner(const QString& text) override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_alerts.append(text);
+        }
+        if (m_next)
+            m_next->AlertOwner(text);
+    }
+    QStringList Alerts() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_alerts;
+    }
+    QStringList Statuses() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_statuses;
+    }
+
+private:
+    IOwnerNotifier* m_next = nullptr;
+    mutable std::mutex m_mutex;
+    QStringList m_alerts;
+    QStringList m_statuses;
+};
+
+// The texts of the balloons on the screen (Qt draws its own next to the tray icon).
+QStringList BalloonTexts()
+{
+    QStringList texts;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QBalloonTip") && widget->isVisible()) {
+            for (const QLabel* label : widget->findChildren<QLabel*>())
+                texts.append(label->text());
+        }
+    }
+    return texts;
+}
+
+// Where the windows of a process are, for failure messages.
+QString WindowsOf(qint64 pid);
+
+bool HasShownMessage(const CMessageRecorder& boxes, const QString& text)
+{
+    for (const CShownMessage& shown : boxes.Shown()) {
+        if (shown.text == text)
+            return true;
+    }
+    return false;
+}
+
+QString Dump(const QStringList& texts)
+{
+    return texts.join(QStringLiteral(" | "));
+}
+
+class RoadTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "runs on an X display (ctest uses xvfb-run)";
+        ASSERT_TRUE(m_home.isValid());
+        ASSERT_TRUE(m_windowManager.Start()) << "matchbox-window-manager";
+        ASSERT_TRUE(m_trayHost.Start()) << "trayer did not take the notification area";
+        ASSERT_TRUE(m_service.Start()) << qPrintable(m_service.Error());
+        ASSERT_TRUE(m_hichat.Register()) << qPrintable(m_hichat.Error());
+        ASSERT_TRUE(m_hichat.Start()) << qPrintable(m_hichat.Error());
+        ASSERT_TRUE(m_reader.Open(QStringLiteral(MIREL_QQWRY_FILE)));
+        WriteSettingsFile();
+    }
+
+    void TearDown() override
+    {
+        m_hichat.Stop();
+        m_service.Stop();
+        m_trayHost.Stop();
+        m_windowManager.Stop();
+    }
+
+    // mirelhelper.ini pointing at this test's service; the alert sound goes nowhere.
+    void WriteSettingsFile()
+    {
+        const CEndpoints e = m_service.MakeEndpoints();
+        QFile ini(m_home.filePath(QStringLiteral("mirelhelper.ini")));
+        ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Text));
+        ini.write(QStringLiteral("[endpoints]\ntracking_base=%1\nim_profile_base=%2\nim_portrait_base=%3\n"
+                                 "im_presence_base=%4\nim_message_page=%5\nim_image_base=%6\nmaker_site=%7\n"
+                                 "[sound]\ndevice=null\n")
+                      .arg(e.trackingBase, e.imProfileBase, e.imPortraitBase, e.imPresenceBase, e.imMessagePage,
+                           e.imImageBase, e.makerSite)
+                      .toUtf8());
+    }
+
+    QString DatabasePath() const { return m_home.filePath(QStringLiteral("Info.mdb")); }
+    QString ItemUrl() const { return m_service.ImBase() + QStringLiteral("/item/7"); }
+
+    // A shopper opens the item page, whose tracking snippet asks shop.asp for
+    // its image; then the shopper shows up on the shop's IM profile page.
+    // (In this order a poll in between never pairs the name with an older page view.)
+    void ShopperVisits(const QString& webId, const QString& visitor, const QString& imId)
+    {
+        ASSERT_EQ(m_service.GetTracking(QStringLiteral("/rivuzovara/shop.asp?id=%1&ip=%2&url=%3")
+                                            .arg(QueryValue(webId), QueryValue(kShopperIp), QueryValue(ItemUrl()))),
+                  200);
+        ASSERT_EQ(m_service.GetIm(QStringLiteral("/admin/im/visit?imname=%1&name=%2&imid=%3")
+                                      .arg(QueryValue(kImName), QueryValue(visitor), QueryValue(imId))),
+                  200);
+    }
+
+    QList<QStringList> VisitsOf(const QString& visitor) const
+    {
+        return road::QueryFile(DatabasePath(),
+                               QStringLiteral("select [guestname],[ip],[shopname],[lasttime],[count],[city],[shopurl],"
+                                              "[biaduid] from [client] where [guestname] = '%1'")
+                                   .arg(visitor));
+    }
+
+    QTemporaryDir m_home;
+    CWindowManager m_windowManager;
+    road::CTrayHost m_trayHost;
+    CLocalService m_service;
+    CHichatSession m_hichat;
+    SEU_QQwry m_reader;
+};
+
+// ---- the program in this process, driven through its windows
+
+struct CRoadRun
+{
+    CMirelHelperApp* app = nullptr;
+    std::unique_ptr<CMessageRecorder> boxes;
+    CRoadObserver observer;
+    QString webId;
+    QString region;
+    bool exitClicked = false;
+    QElapsedTimer exitClock;
+};
+
+class InProcessRoadTest : public RoadTest
+{
+protected:
+    void Drive(CRoadRun& run);
+    void AddAccountThroughConfigurationPage(CRoadRun& run, CMainFrame* frame);
+    void ExitThroughTrayMenu(CRoadRun& run, CMainFrame* frame);
+};
+
+void InProcessRoadTest::AddAccountThroughConfigurationPage(CRoadRun& run, CMainFrame* frame)
+{
+    frame->Action(CMainFrame::kCmdConfig)->trigger();
+    CConfigDlg* page = g_pConfigDlg;
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(WaitUntil([page] { return page->isVisible(); }, 5000));
+    auto edit = [page](const char* name) { return page->findChild<QLineEdit*>(QLatin1String(name)); };
+    auto button = [page](const char* name) { return page->findChild<QPushButton*>(QLatin1String(name)); };
+    for (const char* name : {"refreshIntervalEdit", "accountNameEdit", "greetingAccountEdit", "passwordEdit"})
+        ASSERT_NE(edit(name), nullptr) << name;
+    for (const char* name : {"saveSettingsButton", "addAccountButton", "monitorToggleButton"})
+        ASSERT_NE(button(name), nullptr) << name;
+
+    // The shortest polling interval.
+    edit("refreshIntervalEdit")->clear();
+    QTest::keyClicks(edit("refreshIntervalEdit"), QStringLiteral("20"));
+    QTest::mouseClick(button("saveSettingsButton"), Qt::LeftButton);
+    ASSERT_TRUE(HasShownMessage(*run.boxes, QStringLiteral("系统设置保存成功！")));
+    EXPECT_EQ(LiveSettings().reflashtime.load(), 20);
+    EXPECT_EQ(road::QueryFile(DatabasePath(), QStringLiteral("select [reflashtime],[clienttip] from [sysseting]")),
+              (QList<QStringList>{{QStringLiteral("20"), QStringLiteral("1")}}));
+
+    QTest::keyClicks(edit("accountNameEdit"), kAccount);
+    QTest::keyClicks(edit("greetingAccountEdit"), kImName);
+    QTest::keyClicks(edit("passwordEdit"), kPassword);
+    auto* greeting = page->findChild<QPlainTextEdit*>(QStringLiteral("greetingTextEdit"));
+    ASSERT_NE(greeting, nullptr);
+    greeting->setPlainText(kGreeting);
+    auto* autoGreet = page->findChild<QCheckBox*>(QStringLiteral("greetingSwitchCheck"));
+    ASSERT_NE(autoGreet, nullptr);
+    ASSERT_TRUE(autoGreet->isChecked());
+
+    QPushButton* add = button("addAccountButton");
+    QTest::mouseClick(add, Qt::LeftButton);
+    const QString added = QStringLiteral("账户[%1]，添加成功！").arg(kAccount);
+    ASSERT_TRUE(WaitUntil([&] { return add->isEnabled() && HasShownMessage(*run.boxes, added); }, 30000))
+        << "boxes: " << run.boxes->Count();
+
+    // Stored with the web ID the service issued, the IM name known to the service.
+    EXPECT_EQ(road::QueryFile(DatabasePath(), QStringLiteral("select [username],[usersmailname],[password],[webid],"
+                                                             "[messageinfo],[autosend] from [user]")),
+              (QList<QStringList>{{kAccount, kImName, kPassword, run.webId, kGreeting, QStringLiteral("1")}}));
+    EXPECT_TRUE(m_service.AccountsJson().contains(QStringLiteral("\"imName\":\"%1\"").arg(kImName).toUtf8()))
+        << m_service.AccountsJson().constData();
+    auto* list = page->findChild<QListWidget*>(QStringLiteral("accountList"));
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), kAccount);
+    // The flow started monitoring again.
+    ASSERT_TRUE(WaitUntil([page] { return page->IsMonitoring() && CMonitorClientThread::LiveCount() == 1; }, 15000));
+    ASSERT_TRUE(page->IsGreetingRunning());
+}
+
+void InProcessRoadTest::ExitThroughTrayMenu(CRoadRun& run, CMainFrame* frame)
+{
+    QSystemTrayIcon* icon = frame->TrayIcon().SystemTrayIcon();
+    ASSERT_NE(icon, nullptr);
+    ASSERT_TRUE(icon->isVisible());
+    const QRect where = icon->geometry();
+    ASSERT_TRUE(where.isValid()) << "the tray icon has no place on the screen";
+    road::FakeClick(where.center(), 3);
+    ASSERT_TRUE(WaitUntil([frame] { return frame->TrayIcon().Menu() && frame->TrayIcon().Menu()->isVisible(); }, 10000))
+        << "no menu after a right click on the tray icon";
+    QMenu* menu = frame->TrayIcon().Menu();
+    QStringList items;
+    for (const QAction* action : menu->actions())
+        items.append(action->text());
+    EXPECT_EQ(items, (QStringList{QStringLiteral("隐藏"), QStringLiteral("显示"), QStringLiteral("退出")}));
+    QAction* exitAction = menu->findChild<QAction*>(QStringLiteral("trayExitAction"));
+    ASSERT_NE(exitAction, nullptr);
+    const QPoint at = menu->mapToGlobal(menu->actionGeometry(exitAction).center());
+    run.exitClock.start();
+    road::FakeClick(at, 1);
+    run.exitClicked = true;
+    ASSERT_TRUE(WaitUntil([&run] { return run.app->Exiting(); }, 5000)) << "the menu's 退出 did not start the exit";
+}
+
+void InProcessRoadTest::Drive(CRoadRun& run)
+{
+    // Boxes are recorded from here on; the alert and status texts are seen on their way.
+    run.boxes = std::make_unique<CMessageRecorder>();
+    run.observer.Install();
+    CMainFrame* frame = run.app->MainFrame();
+    ASSERT_NE(frame, nullptr);
+    ASSERT_TRUE(WaitUntil([frame] { return frame->isVisible(); }, 10000));
+    // A tray host ran before the start: the icon is there, in balloon mode.
+    ASSERT_TRUE(frame->IconShown());
+    ASSERT_TRUE(frame->TrayIcon().IsBalloonMode());
+    ASSERT_NE(g_pUserListDlg, nullptr);
+
+    AddAccountThroughConfigurationPage(run, frame);
+    if (HasFatalFailure())
+        return;
+
+    // Every greeting queued is kept aside for the test, whatever the sender does with the queue.
+    ASSERT_TRUE(g_pConnection->Execute(
+        QStringLiteral("create table [road_queued] ([ClientName] Text, [UserName] Text, [Message] Text)")));
+    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral(
+        "create trigger [road_queue_seen] after insert on [AutoSend] begin insert into [road_queued] values "
+        "(new.[ClientName], new.[UserName], new.[Message]); end")));
+
+    ShopperVisits(run.webId, kVisitor, kVisitorImId);
+    if (HasFatalFailure())
+        return;
+
+    // One polling cycle: the visit is recorded, tied to the page view.
+    ASSERT_TRUE(WaitUntil([&] { return !VisitsOf(kVisitor).isEmpty(); }, 45000))
+        << "no visit; statuses: " << qPrintable(Dump(run.observer.Statuses()));
+    const QList<QStringList> visits = VisitsOf(kVisitor);
+    ASSERT_EQ(visits.size(), 1);
+    const QStringList visit = visits.first();
+    const QString time = visit.value(3);
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$")).match(time).hasMatch())
+        << qPrintable(time);
+    EXPECT_EQ(visit, (QStringList{kVisitor, kShopperIp, kAccount, time, QStringLiteral("1"), run.region, ItemUrl(),
+                                  kVisitorImId}));
+
+    // The alert names visitor, address, region, shop and the item's title, in a balloon by the tray icon.
+    const QString alert = QStringLiteral("新客户[%1]\r\nIP:%2\r\n来自:%3\r\n访问[%4]的网店\r\n商品:%5")
+                              .arg(kVisitor, kShopperIp, run.region, kAccount, kItemTitleShown);
+    ASSERT_TRUE(WaitUntil([&] { return run.observer.Alerts().contains(alert); }, 10000))
+        << "alerts: " << qPrintable(Dump(run.observer.Alerts()));
+    EXPECT_EQ(run.observer.Alerts().size(), 1) << qPrintable(Dump(run.observer.Alerts()));
+    EXPECT_TRUE(WaitUntil([&] { return BalloonTexts().contains(alert); }, 5000))
+        << "balloons: " << qPrintable(Dump(BalloonTexts()));
+    EXPECT_EQ(frame->TrayIcon().BalloonText(), alert);
+
+    // The poll's progress and outcome in the status bar's information pane.
+    const QString outcome = QStringLiteral("顾客[%1]在 %2 访问了[%3]的网店!").arg(kVisitor, time, kAccount);
+    QLabel* pane = frame->Pane(CMainFrame::kInfoPane);
+    ASSERT_NE(pane, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return pane->text() == outcome; }, 5000)) << qPrintable(pane->text());
+    EXPECT_TRUE(run.observer.Statuses().contains(QStringLiteral("正在刷新[%1]的店铺......").arg(kAccount)))
+        << qPrintable(Dump(run.observer.Statuses()));
+
+    // The visitor list was refilled before that status.
+    CSortListCtrl* rows = g_pUserListDlg->List();
+    ASSERT_NE(rows, nullptr);
+    ASSERT_EQ(rows->GetItemCount(), 1);
+    QStringList row;
+    for (int column = 0; column < 7; ++column)
+        row.append(rows->GetItemText(0, column));
+    EXPECT_EQ(row, (QStringList{kVisitor, kShopperIp, kAccount, time, QStringLiteral("1"), run.region, ItemUrl()}));
+
+    // One greeting was queued, unexpanded, and then arrived in the chat client expanded.
+    EXPECT_EQ(road::QueryFile(DatabasePath(), QStringLiteral("select * from [road_queued]")),
+              (QList<QStringList>{{kVisitor, kAccount, kGreeting}}));
+    ASSERT_TRUE(m_hichat.WaitForMessages(1, 30000)) << "nothing reached hichat";
+    const QList<QJsonObject> messages = m_hichat.Messages();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0].value(QStringLiteral("id")).toString(), kVisitor);
+    EXPECT_EQ(messages[0].value(QStringLiteral("sid")).toString(), kAccount);
+    const QString sent = messages[0].value(QStringLiteral("text")).toString();
+    EXPECT_TRUE(
+        QRegularExpression(QStringLiteral("^您好 买家张三，欢迎光临本店！[0-9A-F]{32}$")).match(sent).hasMatch())
+        << qPrintable(sent);
+    // The sender emptied the queue after its pass.
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return road::QueryFile(DatabasePath(), QStringLiteral("select count(*) from [AutoSend]")) ==
+                   QList<QStringList>{{QStringLiteral("0")}};
+        },
+        10000));
+    EXPECT_TRUE(run.boxes->Shown().size() == 2) << "unexpected boxes: " << run.boxes->Count();
+
+    // Monitoring stops at the page's switch, and its thread ends.
+    CConfigDlg* page = g_pConfigDlg;
+    QPushButton* monitor = page->findChild<QPushButton*>(QStringLiteral("monitorToggleButton"));
+    QTest::mouseClick(monitor, Qt::LeftButton);
+    EXPECT_TRUE(WaitUntil([&] { return !page->IsMonitoring() && CMonitorClientThread::LiveCount() == 0; }, 15000));
+    EXPECT_EQ(monitor->text(), QStringLiteral("开始监视"));
+
+    ExitThroughTrayMenu(run, frame);
+}
+
+TEST_F(InProcessRoadTest, PageViewBecomesVisitAlertListRowAndGreetingThenTheTrayMenuEndsTheProgram)
+{
+    // The data directory holds the IP data, as an installed program's does after its first start.
+    ASSERT_TRUE(QFile::copy(QStringLiteral(MIREL_QQWRY_FILE), m_home.filePath(QStringLiteral("QQWry.Dat"))));
+    qputenv("MIRELHELP_HOME", m_home.path().toUtf8());
+    SetDataDirectory(m_home.path());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home.filePath(QStringLiteral("settings")));
+    SetAutostartDirectory(m_home.filePath(QStringLiteral("autostart")));
+
+    CRoadRun run;
+    run.webId = m_service.RegisterAccount(kAccount, kPassword);
+    ASSERT_FALSE(run.webId.isEmpty());
+    ASSERT_EQ(m_service.GetIm(QStringLiteral("/admin/im/item?n=7&title=") + QueryValue(kItemTitle)), 200);
+    // The region the shipped data gives, read apart from the program.
+    run.region = m_reader.Lookup(kShopperIp);
+    ASSERT_TRUE(run.region.startsWith(QStringLiteral("北京"))) << qPrintable(run.region);
+
+    CMirelHelperApp app;
+    run.app = &app;
+    QTimer::singleShot(0, qApp, [&] {
+        Drive(run);
+        // A failed step still ends the program, through the same command.
+        if (!run.exitClicked && app.MainFrame())
+            app.MainFrame()->OnAppExit();
+    });
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    guard.start(240000);
+    const int code = app.Run();
+    const qint64 exitMs = run.exitClock.isValid() ? run.exitClock.elapsed() : -1;
+    guard.stop();
+    run.boxes.reset();
+
+    EXPECT_EQ(code, 0);
+    ASSERT_TRUE(run.exitClicked);
+    EXPECT_TRUE(app.WorkersStopped());
+    EXPECT_EQ(CWorkerRegistry::RunningCount(), 0);
+    EXPECT_GE(exitMs, 0);
+    EXPECT_LT(exitMs, CMirelHelperApp::kExitWaitMs + 3000) << "the program took " << exitMs << " ms to end";
+    EXPECT_EQ(road::IntegrityCheck(DatabasePath()), QStringLiteral("ok"));
+    EXPECT_EQ(VisitsOf(kVisitor).size(), 1);
+}
+
+// ---- the built program, prepared the way scripts/run --demo prepares it
+
+class BuiltProgramRoadTest : public RoadTest
+{
+protected:
+    static QString Program() { return QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"); }
+
+    // Runs functions of scripts/demo-shopper.sh against this test's service and data directory.
+    bool RunDemoScript(const QString& functions, QString* output)
+    {
+        QProcess bash;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("build"), QStringLiteral(MIREL_BINARY_DIR));
+        environment.insert(QStringLiteral("data"), m_home.path());
+        environment.insert(QStringLiteral("tracking"), m_service.TrackingBase());
+        environment.insert(QStringLiteral("im"), m_service.ImBase());
+        bash.setProcessEnvironment(environment);
+        bash.setProcessChannelMode(QProcess::MergedChannels);
+        bash.start(
+            QStringLiteral("bash"),
+            {QStringLiteral("-c"),
+             QStringLiteral("set -eu; build=$build data=$data tracking=$tracking im=$im; . \"$0\"; ") + functions,
+             QStringLiteral(MIREL_SOURCE_DIR "/scripts/demo-shopper.sh")});
+        const bool ended = bash.waitForFinished(60000);
+        *output = QString::fromUtf8(bash.readAll());
+        return ended && bash.exitStatus() == QProcess::NormalExit && bash.exitCode() == 0;
+    }
+};
+
+TEST_F(BuiltProgramRoadTest, DemoPreparedStoreGreetsTheShopperAndTheTrayMenuEndsTheProgram)
+{
+    QString output;
+    ASSERT_TRUE(RunDemoScript(QStringLiteral("demo_prepare; demo_shopper_visit"), &output)) << qPrintable(output);
+    // --init-store made the store; the script put the demo shop in.
+    EXPECT_EQ(road::IntegrityCheck(DatabasePath()), QStringLiteral("ok"));
+    const QList<QStringList> accounts =
+        road::QueryFile(DatabasePath(), QStringLiteral("select [username],[usersmailname],[autosend] from [user]"));
+    ASSERT_EQ(accounts,
+              (QList<QStringList>{{QStringLiteral("demo_shop"), QStringLiteral("demo_hi"), QStringLiteral("1")}}));
+    // Who the shopper was, as the service saw it.
+    QByteArray listed;
+    ASSERT_EQ(m_service.GetIm(QStringLiteral("/admin/im/visitors?imname=demo_hi"), &listed), 200);
+    const QStringList fields = QString::fromUtf8(listed).split(u'\n').value(0).split(u'\t');
+    ASSERT_GE(fields.size(), 2) << listed.constData();
+    const QString visitor = fields[0];
+    const QString imId = fields[1];
+    QByteArray views;
+    ASSERT_EQ(m_service.GetTracking(QStringLiteral("/admin/pageviews?limit=1"), &views), 200);
+    const QRegularExpressionMatch view =
+        QRegularExpression(QStringLiteral("\"ip\":\"([0-9.]+)\".*\"url\":\"([^\"]+)\""))
+            .match(QString::fromUtf8(views));
+    ASSERT_TRUE(view.hasMatch()) << views.constData();
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The rest of the environment (XDG folders, hichat's instance and log) is the hichat session's.
+    environment.insert(QStringLiteral("MIRELHELP_HOME"), m_home.path());
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(Program(), {});
+    ASSERT_TRUE(program.waitForStarted(10000));
+
+    ASSERT_TRUE(WaitUntil([&] { return !VisitsOf(visitor).isEmpty(); }, 45000))
+        << "no visit of " << qPrintable(visitor);
+    const QStringList visit = VisitsOf(visitor).value(0);
+    // The program found QQWry.Dat beside itself and took a copy into its data directory.
+    EXPECT_TRUE(QFile::exists(m_home.filePath(QStringLiteral("QQWry.Dat"))));
+    EXPECT_EQ(visit.value(1), view.captured(1));
+    EXPECT_EQ(visit.value(2), QStringLiteral("demo_shop"));
+    EXPECT_EQ(visit.value(5), m_reader.Lookup(view.captured(1)));
+    EXPECT_EQ(visit.value(6), view.captured(2));
+    EXPECT_EQ(visit.value(7), imId);
+
+    ASSERT_TRUE(m_hichat.WaitForMessages(1, 30000)) << "nothing reached hichat";
+    const QJsonObject message = m_hichat.Messages().value(0);
+    EXPECT_EQ(message.value(QStringLiteral("id")).toString(), visitor);
+    EXPECT_TRUE(message.value(QStringLiteral("text"))
+                    .toString()
+                    .startsWith(QStringLiteral("亲爱的 %1,欢迎光临！").arg(visitor)))
+        << qPrintable(message.value(QStringLiteral("text")).toString());
+
+    // The sender empties the queue after its pass (and its pause).
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return road::QueryFile(DatabasePath(), QStringLiteral("select count(*) from [AutoSend]")) ==
+                   QList<QStringList>{{QStringLiteral("0")}};
+        },
+        20000));
+
+    // The tray menu of the other process: a right click on its icon (the
+    // program's only window that is narrow in one direction: the window
+    // manager may stretch the tray host along a screen edge), then the last
+    // item by keyboard once the menu is up (it takes the keyboard).
+    const qint64 pid = program.processId();
+    QRect icon;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const road::CXWindowInfo& window : road::WindowsOfProcess(pid)) {
+                if (std::min(window.rect.width(), window.rect.height()) <= 48)
+                    icon = window.rect;
+            }
+            return icon.isValid();
+        },
+        10000))
+        << "the program's tray icon is not on the screen; its windows: " << qPrintable(WindowsOf(pid));
+    QList<unsigned long> before;
+    for (const road::CXWindowInfo& window : road::WindowsOfProcess(pid))
+        before.append(window.id);
+    road::FakeClick(icon.center(), 3);
+    // The menu is the window that comes up at the pointer.
+    const QRect nearPointer(icon.center() - QPoint(4, 4), QSize(9, 9));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            for (const road::CXWindowInfo& window : road::WindowsOfProcess(pid)) {
+                if (!before.contains(window.id) && window.rect.adjusted(-24, -24, 24, 24).intersects(nearPointer))
+                    return true;
+            }
+            return false;
+        },
+        10000))
+        << "no menu after a right click on the tray icon at " << icon.center().x() << "," << icon.center().y()
+        << "; its windows: " << qPrintable(WindowsOf(pid));
+    QTest::qWait(200);
+    road::FakeKey("Up");
+    QElapsedTimer exitClock;
+    exitClock.start();
+    road::FakeKey("Return");
+    ASSERT_TRUE(program.waitForFinished(CMirelHelperApp::kExitWaitMs + 3000)) << "the program did not end";
+    EXPECT_LT(exitClock.elapsed(), CMirelHelperApp::kExitWaitMs + 3000);
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(road::IntegrityCheck(DatabasePath()), QStringLiteral("ok"));
+}
+
+// ---- preparing a data directory without a display
+
+struct CInitStoreCase
+{
+    const char* name;
+    QByteArray existing; // Info.mdb before, empty for none
+    int exitCode;
+};
+
+class InitStoreTest : public ::testing::TestWithParam<CInitStoreCase>
+{
+};
+
+TEST_P(InitStoreTest, CreatesTheStoreOrLeavesAnUnreadableFileAlone)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QString path = home.filePath(QStringLiteral("Info.mdb"));
+    if (!GetParam().existing.isEmpty()) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(GetParam().existing);
+    }
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("MIRELHELP_HOME"), home.path());
+    environment.remove(QStringLiteral("DISPLAY"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {QStringLiteral("--init-store")});
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), GetParam().exitCode) << program.readAllStandardError().constData();
+    if (GetParam().existing.isEmpty()) {
+        EXPECT_EQ(road::QueryFile(path, QStringLiteral("select name from sqlite_master where type = 'table' "
+                                                       "and name not like 'sqlite%' order by name")),
+                  (QList<QStringList>{{QStringLiteral("AutoSend")},
+                                      {QStringLiteral("client")},
+                                      {QStringLiteral("sysseting")},
+                                      {QStringLiteral("user")}}));
+        EXPECT_EQ(road::QueryFile(path, QStringLiteral("select count(*) from [sysseting]")),
+                  (QList<QStringList>{{QStringLiteral("1")}}));
+    } else {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), GetParam().existing);
+    }
+}
+
+QString WindowsOf(qint64 pid)
+{
+    QStringList windows;
+    for (const road::CXWindowInfo& w : road::WindowsOfProcess(pid)) {
+        windows.append(QStringLiteral("%1x%2+%3+%4 %5")
+                           .arg(w.rect.width())
+                           .arg(w.rect.height())
+                           .arg(w.rect.x())
+                           .arg(w.rect.y())
+                           .arg(w.type));
+    }
+    return windows.join(QStringLiteral(", "));
+}
+
+INSTANTIATE_TEST_SUITE_P(DataDirectories, InitStoreTest,
+                         ::testing::Values(CInitStoreCase{"fresh", QByteArray(), 0},
+                                           CInitStoreCase{"notADatabase", QByteArray(4096, 'J'), 1}),
+                         [](const ::testing::TestParamInfo<CInitStoreCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+} // namespace
