@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QScreen>
+#include <QThread>
 
 #include <algorithm>
 
@@ -28,7 +29,7 @@ CMirelHelperApp::~CMirelHelperApp()
 {
     // Exit left the window and the store to a worker that would not stop; if
     // it has ended by now, finish the teardown.
-    if (!m_tornDown && CWorkerRegistry::StopAll(m_exitWaitMs))
+    if (!m_tornDown && StopWorkers(QDeadlineTimer(m_exitWaitMs).deadline()))
         TearDown();
 }
 
@@ -96,6 +97,9 @@ void CMirelHelperApp::OnExitRequested()
 
 void CMirelHelperApp::PollWorkers()
 {
+    // A page may still start a worker (a restart that was waiting for the
+    // previous thread to end); it is stopped as soon as it registers.
+    CWorkerRegistry::StopAll(0);
     const bool allEnded = CWorkerRegistry::RunningCount() == 0;
     if (!allEnded && QDeadlineTimer::current().deadline() < m_exitDeadline)
         return;
@@ -117,12 +121,25 @@ int CMirelHelperApp::ExitInstance(int exitCode)
     // Normally the workers have ended already; if the loop ended some other way, stop them now.
     const int remaining =
         m_exiting ? std::max<qint64>(0, m_exitDeadline - QDeadlineTimer::current().deadline()) : m_exitWaitMs;
-    m_workersStopped = CWorkerRegistry::StopAll(static_cast<int>(remaining));
+    m_workersStopped = StopWorkers(QDeadlineTimer::current().deadline() + remaining);
     // A worker still running may be inside the store or calling a page:
     // closing either under it could crash it mid-statement, so both stay.
     if (m_workersStopped)
         TearDown();
     return exitCode;
+}
+
+bool CMirelHelperApp::StopWorkers(qint64 deadline)
+{
+    CWorkerRegistry::StopAll(0);
+    // Events keep flowing while we wait: a worker blocked on a call to the
+    // window's thread (a refill, a box) gets its answer and can end.
+    while (CWorkerRegistry::RunningCount() > 0 && QDeadlineTimer::current().deadline() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+        CWorkerRegistry::StopAll(0);
+    }
+    return CWorkerRegistry::RunningCount() == 0;
 }
 
 int CMirelHelperApp::Run()

@@ -45,6 +45,9 @@ private:
     void PollWorkers();
     void FinishExit();
     void TearDown();
+    // Raises every stop flag and waits until the deadline (ms since the
+    // epoch of QDeadlineTimer) for the workers to end; true when all did.
+    bool StopWorkers(qint64 deadline);
 
     QPointer<CMainFrame> m_frame;
     QTimer m_exitPoll;

@@ -1,9 +1,8 @@
 #pragma once
 // The pages other folders own, reached only through these functions so the
 // shell never includes their headers. Each owning folder defines its
-// function(s) next to its page; until it does, PlaceholderPages.cpp supplies
-// a plain page with the right object name (delete that entry when the real
-// page lands).
+// function(s) next to its page (monitor/ui/UserListDlg.cpp,
+// accounts/ui/ConfigDlg.cpp, history/HistoryDlg.cpp).
 #include <functional>
 
 class QWidget;

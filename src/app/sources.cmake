@@ -2,7 +2,6 @@ list(APPEND MIREL_UI_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/Resources.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PageFactory.h
     ${CMAKE_CURRENT_LIST_DIR}/PageFactory.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/PlaceholderPages.cpp
     ${CMAKE_CURRENT_LIST_DIR}/GuiMessageBox.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PageFetchThread.h
     ${CMAKE_CURRENT_LIST_DIR}/PageFetchThread.cpp

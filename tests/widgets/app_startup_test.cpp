@@ -116,6 +116,8 @@ protected:
         if (m_app && !m_exited)
             m_app->ExitInstance(0);
         m_app.reset();
+        // Nothing a test started may outlive it.
+        EXPECT_EQ(CWorkerRegistry::RunningCount(), 0);
         PageFactory() = CPageFactory{};
         CTrayIcon::SetDefaultTrayProbe({});
         CTrayIcon::SetDefaultDesktopSender({});
@@ -399,10 +401,17 @@ TEST_F(AppTest, TrayExitEndsTheProgramAndStopsTheWorkers)
     QTRY_VERIFY(polite.m_running && calling.m_running);
     ASSERT_GE(CWorkerRegistry::RunningCount(), 2);
 
+    // A page that starts a worker once exit has begun (a restart that was
+    // waiting for its predecessor): it is stopped too.
+    CTestWorker late;
+    QObject::connect(frame, &CMainFrame::ExitRequested, frame, [&] { late.start(); });
+
     const int code = RunEventLoop([&] { frame->OnCommand(CTrayIcon::kCmdExit); });
     EXPECT_EQ(code, 0);
     EXPECT_TRUE(polite.wait(2000));
     EXPECT_TRUE(calling.wait(2000));
+    EXPECT_TRUE(late.wait(2000));
+    EXPECT_TRUE(late.m_running);
     EXPECT_TRUE(m_app->WorkersStopped());
     Exit();
     EXPECT_TRUE(m_app->WorkersStopped());
