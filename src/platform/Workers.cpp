@@ -8,39 +8,49 @@
 
 namespace {
 
-std::mutex g_workersMutex;
-std::condition_variable g_workersChanged;
-std::map<QThread*, std::atomic<int>*> g_workers;
+// Never destroyed: a worker may still be leaving run() (and unregistering) while
+// the process's static objects are torn down at exit.
+struct CRegistryState
+{
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<QThread*, std::atomic<int>*> workers;
+};
+CRegistryState& State()
+{
+    static CRegistryState* state = new CRegistryState;
+    return *state;
+}
 
 } // namespace
 
 void CWorkerRegistry::Register(QThread* thread, std::atomic<int>* stopFlag)
 {
-    std::lock_guard lock(g_workersMutex);
-    g_workers[thread] = stopFlag;
+    std::lock_guard lock(State().mutex);
+    State().workers[thread] = stopFlag;
 }
 
 void CWorkerRegistry::Unregister(QThread* thread)
 {
     {
-        std::lock_guard lock(g_workersMutex);
-        g_workers.erase(thread);
+        std::lock_guard lock(State().mutex);
+        State().workers.erase(thread);
     }
-    g_workersChanged.notify_all();
+    State().changed.notify_all();
 }
 
 bool CWorkerRegistry::StopAll(int timeoutMs)
 {
-    std::unique_lock lock(g_workersMutex);
-    for (auto& [thread, flag] : g_workers) {
+    std::unique_lock lock(State().mutex);
+    for (auto& [thread, flag] : State().workers) {
         if (flag)
             flag->store(1);
     }
-    return g_workersChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return g_workers.empty(); });
+    return State().changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [] { return State().workers.empty(); });
 }
 
 int CWorkerRegistry::RunningCount()
 {
-    std::lock_guard lock(g_workersMutex);
-    return static_cast<int>(g_workers.size());
+    std::lock_guard lock(State().mutex);
+    return static_cast<int>(State().workers.size());
 }
