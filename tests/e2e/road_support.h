@@ -37,6 +37,10 @@ public:
     ~CTrayHost() { Stop(); }
     bool Start()
     {
+        // A tray host that just ended may still own the selection for a moment;
+        // a new one started meanwhile would give up.
+        if (!WaitUntil([] { return !TrayHostRuns(); }, 5000))
+            return false;
         m_process.setProgram(QStringLiteral("trayer"));
         m_process.setArguments({QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
                                 QStringLiteral("right"), QStringLiteral("--widthtype"), QStringLiteral("request"),
@@ -44,8 +48,10 @@ public:
                                 QStringLiteral("true"), QStringLiteral("--transparent"), QStringLiteral("false")});
         m_process.setProcessChannelMode(QProcess::MergedChannels);
         m_process.start();
-        return m_process.waitForStarted(5000) && WaitUntil([] { return TrayHostRuns(); }, 10000);
+        return m_process.waitForStarted(5000) && WaitUntil([] { return TrayHostRuns(); }, 10000) &&
+               m_process.state() == QProcess::Running;
     }
+    // Ends it and waits until the notification area is free again.
     void Stop()
     {
         if (m_process.state() == QProcess::NotRunning)
@@ -55,6 +61,7 @@ public:
             m_process.kill();
             m_process.waitForFinished(5000);
         }
+        WaitUntil([] { return !TrayHostRuns(); }, 5000);
     }
 
 private:
