@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # Sourced by scripts/run --demo (and scripts/readme-shots): a demo shop account
 # and a shopper who keeps looking at it.
 # Uses: $build $data $tracking $im (set by the caller).
