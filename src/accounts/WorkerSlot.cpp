@@ -1,4 +1,5 @@
 #include "accounts/WorkerSlot.h"
+#include "platform/Workers.h"
 
 CWorkerSlot::CWorkerSlot(Factory factory, QObject* parent) : QObject(parent), m_factory(std::move(factory))
 {
@@ -72,6 +73,6 @@ void CWorkerSlot::TryStart()
         m_current.append({QPointer<QThread>(worker.thread), worker.stopFlag});
     }
     for (const CTracked& worker : std::as_const(m_current))
-        worker.thread->start();
+        StartWorker(worker.thread, worker.stopFlag);
     Q_EMIT Started();
 }

@@ -1,4 +1,5 @@
 #include "app/WebPageDlg.h"
+#include "platform/Workers.h"
 
 #include "app/PageFetchThread.h"
 #include "platform/Endpoints.h"
@@ -26,7 +27,7 @@ void CWebPageDlg::Navigate()
     auto* thread = new CPageFetchThread(m_address);
     connect(thread, &CPageFetchThread::Fetched, this, &CWebPageDlg::OnFetched, Qt::QueuedConnection);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
+    StartWorker(thread, &thread->m_stop);
 }
 
 void CWebPageDlg::OnFetched(bool ok, const QString& text)

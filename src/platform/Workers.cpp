@@ -54,3 +54,11 @@ int CWorkerRegistry::RunningCount()
     std::lock_guard lock(State().mutex);
     return static_cast<int>(State().workers.size());
 }
+
+void StartWorker(QThread* thread, std::atomic<int>* stopFlag)
+{
+    CWorkerRegistry::Register(thread, stopFlag);
+    QObject::connect(
+        thread, &QThread::finished, thread, [thread] { CWorkerRegistry::Unregister(thread); }, Qt::DirectConnection);
+    thread->start();
+}

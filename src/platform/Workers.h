@@ -17,6 +17,11 @@ public:
     static int RunningCount();
 };
 
+// Registers the worker, then starts it. Registering before start() means an
+// exit that begins a moment later still sees, and waits for, a thread that has
+// not reached run() yet. The entry goes when the thread finishes.
+void StartWorker(QThread* thread, std::atomic<int>* stopFlag);
+
 // Registers for the lifetime of a worker's run().
 class CWorkerScope
 {

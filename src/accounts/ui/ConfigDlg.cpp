@@ -1,4 +1,5 @@
 #include "accounts/ui/ConfigDlg.h"
+#include "platform/Workers.h"
 
 #include "accounts/AccountFlows.h"
 #include "accounts/AccountStateCheck.h"
@@ -347,7 +348,7 @@ void CConfigDlg::InitDialog()
     auto* check = new CAccountStateCheckThread();
     connect(check, &QThread::finished, check, &QObject::deleteLater);
     m_stateCheck = check;
-    check->start();
+    StartWorker(check, &check->m_stop);
 
     ListAccounts();
     LoadSettings();
@@ -506,7 +507,7 @@ bool StartFlow(CConfigDlg* page, void (*flow)(CAccountValues, IAccountPage&))
     const CAccountValues values = CaptureValues(*page);
     auto* thread = new CAccountFlowThread([host, values, flow] { flow(values, *host); });
     QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
+    StartWorker(thread, &thread->m_stop);
     return thread->isRunning() || thread->isFinished();
 }
 

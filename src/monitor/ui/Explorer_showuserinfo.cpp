@@ -1,4 +1,5 @@
 #include "monitor/ui/Explorer_showuserinfo.h"
+#include "platform/Workers.h"
 
 #include "monitor/ui/CardImageFetchThread.h"
 #include "platform/Launcher.h"
@@ -61,7 +62,7 @@ void CExplorer_showuserinfo::StartPendingFetches()
     connect(thread, &CCardImageFetchThread::ImageFetched, this, &CExplorer_showuserinfo::OnImageFetched,
             Qt::QueuedConnection);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    thread->start();
+    StartWorker(thread, &thread->m_stop);
 }
 
 void CExplorer_showuserinfo::OnImageFetched(const QString& url, const QByteArray& bytes, bool ok)

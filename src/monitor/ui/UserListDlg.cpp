@@ -1,4 +1,5 @@
 #include "monitor/ui/UserListDlg.h"
+#include "platform/Workers.h"
 
 #include "app/PageFactory.h"
 #include "app/Resources.h"
@@ -96,7 +97,7 @@ void CUserListDlg::StartSessionManager()
     theSessionMan.SetRetention(CSessionMan::kPageRetentionSeconds);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     m_sessionThread = thread;
-    thread->start();
+    StartWorker(thread, &thread->m_stop);
 }
 
 void CUserListDlg::RequestRefill()
@@ -211,7 +212,7 @@ void CUserListDlg::OpenVisitorChat(const QString& account, const QString& visito
     connect(launch, &CChatLaunchThread::LaunchFinished, this, &CUserListDlg::OnChatLaunchFinished,
             Qt::QueuedConnection);
     connect(launch, &QThread::finished, launch, &QObject::deleteLater);
-    launch->start();
+    StartWorker(launch, &launch->m_stop);
 }
 
 void CUserListDlg::OnChatLaunchFinished(bool started)
