@@ -1,4 +1,5 @@
 list(APPEND MIREL_UI_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/DialogKeys.h
     ${CMAKE_CURRENT_LIST_DIR}/SortListCtrl.h
     ${CMAKE_CURRENT_LIST_DIR}/SortListCtrl.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TextScroller.h

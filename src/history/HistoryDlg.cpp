@@ -1,4 +1,5 @@
 #include "history/HistoryDlg.h"
+#include "controls/DialogKeys.h"
 
 #include "controls/SortListCtrl.h"
 #include "history/HistoryStatements.h"
@@ -329,15 +330,8 @@ void CHistoryDlg::OnClose()
 void CHistoryDlg::keyPressEvent(QKeyEvent* event)
 {
     // Enter and Esc do nothing here; the page ends by "关闭" or its close box.
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
-        return;
-    default:
+    if (!SwallowEnterAndEscape(event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 void OpenHistoryDialog(QWidget* parent)

@@ -1,4 +1,5 @@
 #include "monitor/ui/UserListDlg.h"
+#include "controls/DialogKeys.h"
 #include "platform/Workers.h"
 
 #include "app/PageFactory.h"
@@ -248,15 +249,8 @@ void CUserListDlg::ShowProfileCard()
 void CUserListDlg::keyPressEvent(QKeyEvent* event)
 {
     // Enter and Esc do not close the page.
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
-        return;
-    default:
+    if (!SwallowEnterAndEscape(event))
         QWidget::keyPressEvent(event);
-    }
 }
 
 void CUserListDlg::closeEvent(QCloseEvent* event)
