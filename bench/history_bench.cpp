@@ -60,7 +60,7 @@ public:
             const QStringList t = VisitTexts(n);
             const QString sql =
                 QStringLiteral("insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] "
-                               ", [shopurl] , [biaduid]) values ('%1','%2','%3','%4',1,'%5','%6','%7')")
+                               ", [shopurl] , [imuid]) values ('%1','%2','%3','%4',1,'%5','%6','%7')")
                     .arg(SqlText(t[1]), t[2], SqlText(t[3]), t[4], SqlText(t[6]), SqlText(t[7]),
                          QString::number(n * 7919, 16));
             if (!g_pConnection->Execute(sql))

@@ -12,7 +12,7 @@
 namespace {
 
 const char kInsertVisit[] = "insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] , "
-                            "[shopurl] , [biaduid]) values ('%s','%s','%s','%s',%d,'%s','%s','%s')";
+                            "[shopurl] , [imuid]) values ('%s','%s','%s','%s',%d,'%s','%s','%s')";
 
 QString VisitInsert(int n)
 {

@@ -31,7 +31,7 @@ demo_prepare() {
     # Registering again keeps the web ID the service gave the account before.
     reply=$(curl -fsS "$tracking/admin/register?name=$demo_account&pwd=$demo_password")
     demo_webid=${reply#+OK }
-    curl -fsS "$tracking/rivuzovara/SaveBaiduName.asp?UserName=$demo_account&UserPwd=$demo_password&UserBaiduName=$demo_im_name" >/dev/null
+    curl -fsS "$tracking/rivuzovara/SaveImName.asp?UserName=$demo_account&UserPwd=$demo_password&UserImName=$demo_im_name" >/dev/null
     local i=1 title
     for title in "首页-夏季纯棉T恤 男款 - Lumo网" "手工陶瓷茶杯套装 -Lumo网" "Lumo网 - 复古帆布双肩包" "首页-蓝牙降噪耳机"; do
         curl -fsS "$im/admin/im/item?n=$i&title=$(demo_urlencode "$title")" >/dev/null

@@ -39,7 +39,7 @@ QString AccountExists()
 }
 QString UpdatingImName()
 {
-    return QStringLiteral("正在更新您的百度用户名......");
+    return QStringLiteral("正在更新您的Lumo用户名......");
 }
 QString AddSucceeded(const QString& userName)
 {
@@ -138,7 +138,7 @@ void RunAddAccount(CAccountValues values, IAccountPage& page)
         } else {
             page.ListAccounts();
             ShowStatusMessage(AccountTexts::UpdatingImName());
-            if (SaveBaiduName(values.userName, values.password, values.greetingAccount))
+            if (SaveImName(values.userName, values.password, values.greetingAccount))
                 Tell(AccountTexts::AddSucceeded(values.userName));
             else
                 Tell(AccountTexts::AddNotSynchronised(values.userName));
@@ -157,7 +157,7 @@ void RunModifyAccount(CAccountValues values, IAccountPage& page)
     ShowStatusMessage(AccountTexts::TestingAccount());
     ShowStatusMessage(AccountTexts::UpdatingImName());
 
-    if (!SaveBaiduName(values.userName, values.password, values.greetingAccount)) {
+    if (!SaveImName(values.userName, values.password, values.greetingAccount)) {
         Tell(AccountTexts::ModifyNotSynchronised(values.userName));
         page.EnableModifyButton();
         return;

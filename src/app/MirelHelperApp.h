@@ -16,7 +16,7 @@ class CMirelHelperApp : public QObject
 public:
     static constexpr int kWindowWidth = 800;
     static constexpr int kWindowHeight = 580;
-    static inline const QString kCaption = QStringLiteral("百度Lumo网店助手-Vexa来客提醒 V1.1");
+    static inline const QString kCaption = QStringLiteral("Lumo网店助手-Vexa来客提醒 V1.1");
     // How long exit waits for the worker threads to end.
     static constexpr int kExitWaitMs = 5000;
 

@@ -8,6 +8,8 @@
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 
+#include <QDateTime>
+
 #include <vector>
 
 namespace {
@@ -20,6 +22,17 @@ struct CQueuedGreeting
     QString account;
     QString tmpl;
 };
+
+void LogAttempt(const CQueuedGreeting& greeting, bool sent)
+{
+    if (!g_pConnection)
+        return;
+    const QString now =
+        QDateTime::fromMSecsSinceEpoch(Clock().NowMs()).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    g_pConnection->Execute(
+        QStringLiteral("insert into [greetlog] ([shopname], [guestname], [senttime], [ok]) values ('%1','%2','%3',%4)")
+            .arg(SqlText(greeting.account), SqlText(greeting.visitor), now, sent ? QStringLiteral("1") : QStringLiteral("0")));
+}
 
 } // namespace
 
@@ -71,8 +84,11 @@ bool CAutoSendMsgThread::SendPass()
         return false;
 
     for (const CQueuedGreeting& greeting : greetings) {
-        if (!greeting.visitor.isEmpty() && !greeting.account.isEmpty() && !greeting.tmpl.isEmpty())
-            SendGreeting(greeting.account, greeting.visitor, ExpandGreeting(greeting.tmpl, greeting.visitor));
+        if (!greeting.visitor.isEmpty() && !greeting.account.isEmpty() && !greeting.tmpl.isEmpty()) {
+            const int result =
+                SendGreeting(greeting.account, greeting.visitor, ExpandGreeting(greeting.tmpl, greeting.visitor));
+            LogAttempt(greeting, result != 0);
+        }
         // A row that was not sent costs its pause all the same.
         if (!PauseStepTime())
             return false;

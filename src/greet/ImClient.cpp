@@ -408,7 +408,7 @@ void InstallXErrorHandler()
 
 QString ChatLink(const QString& account, const QString& visitor)
 {
-    return QStringLiteral("baidu://message/?sid=%1&id=%2&clk=icon&src=space&browser=IE").arg(account, visitor);
+    return QStringLiteral("lumochat://message/?sid=%1&id=%2&clk=icon&src=space&browser=IE").arg(account, visitor);
 }
 
 CImClientTiming ImClientTiming()

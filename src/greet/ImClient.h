@@ -1,6 +1,6 @@
 #pragma once
 // Sends one greeting by driving the IM desktop client on the X11 desktop: the
-// chat link is handed to the desktop's "baidu" link handler, the chat window
+// chat link is handed to the desktop's "lumochat" link handler, the chat window
 // (class "BaseGui", title naming the visitor) is looked for among the
 // top-level windows, then clicked, pasted into, sent and closed. Used by the
 // greeting thread, one greeting at a time; each call opens its own display
@@ -47,7 +47,7 @@ int SendGreetingThroughClient(const QString& account, const QString& visitor, co
 CImClientTiming ImClientTiming();
 CImClientTiming SetImClientTiming(const CImClientTiming& timing);
 
-// "baidu://message/?sid=<account>&id=<visitor>&clk=icon&src=space&browser=IE", values as they are.
+// "lumochat://message/?sid=<account>&id=<visitor>&clk=icon&src=space&browser=IE", values as they are.
 QString ChatLink(const QString& account, const QString& visitor);
 
 // Takes the CLIPBOARD selection and serves text from it. True on success and

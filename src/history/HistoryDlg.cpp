@@ -25,7 +25,7 @@
 namespace {
 
 constexpr int kListColumns = 8;
-constexpr int kImIdPosition = 8; // [biaduid]
+constexpr int kImIdPosition = 8; // [imuid]
 const char* const kDeleteQuestion = "删除的信息将无法恢复,您确定删除吗?";
 
 VisitorCardOpener g_cardOpener;

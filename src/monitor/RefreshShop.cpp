@@ -134,7 +134,7 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
             const bool tiedToFeed = i == 0;
             const QString insert =
                 QStringLiteral("insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] "
-                               ", [shopurl] , [biaduid]) values ('%1','%2','%3','%4',%5,'%6','%7','%8')")
+                               ", [shopurl] , [imuid]) values ('%1','%2','%3','%4',%5,'%6','%7','%8')")
                     .arg(sqlName, SqlText(tiedToFeed ? ip : kOtherEntryIp), sqlAccount, SqlText(pollTime),
                          QStringLiteral("1"), SqlText(tiedToFeed ? region : kUnknownRegion),
                          SqlText(tiedToFeed ? itemUrl : kUnknownLink), SqlText(imIds[i]));

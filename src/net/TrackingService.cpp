@@ -57,10 +57,10 @@ bool GetWebID(const QString& name, const QString& pwd, QString& webId)
     return true;
 }
 
-bool SaveBaiduName(const QString& name, const QString& pwd, const QString& imName)
+bool SaveImName(const QString& name, const QString& pwd, const QString& imName)
 {
     const QString url =
-        TrackingUrl(QStringLiteral("/rivuzovara/SaveBaiduName.asp?UserName=%1&UserPwd=%2&UserBaiduName=%3")
+        TrackingUrl(QStringLiteral("/rivuzovara/SaveImName.asp?UserName=%1&UserPwd=%2&UserImName=%3")
                         .arg(ToQueryValue(name), pwd, ToQueryValue(imName)));
     QString reply;
     return FetchText(url, reply) && reply.contains(QLatin1String("+OK"));

@@ -7,8 +7,8 @@
 
 // "/rivuzovara/GetWebID.asp": true and the text after the first "+OK " (may be empty).
 bool GetWebID(const QString& name, const QString& pwd, QString& webId);
-// "/rivuzovara/SaveBaiduName.asp": true when the reply contains "+OK".
-bool SaveBaiduName(const QString& name, const QString& pwd, const QString& imName);
+// "/rivuzovara/SaveImName.asp": true when the reply contains "+OK".
+bool SaveImName(const QString& name, const QString& pwd, const QString& imName);
 // "/rivuzovara/GetUserState.asp": true and the whole reply.
 bool GetUserState(const QString& name, QString& reply);
 // Names of the accounts of [user] whose state contains "-ERR", in row order,

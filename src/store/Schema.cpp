@@ -14,10 +14,25 @@ bool HasColumn(CAdoRecordSet& recordSet, const char* name)
     return false;
 }
 
-void UpgradeSchema(CAdoConnection* connection)
+namespace {
+
+// Earlier versions gave the ninth [client] column, the visitor's IM ID, another
+// name; it is renamed in place so every stored visit keeps its IM ID.
+void RenameImIdColumn(CAdoConnection* connection)
 {
-    if (!connection)
+    constexpr int kImIdPosition = 8;
+    CAdoRecordSet recordSet(connection);
+    if (!recordSet.Open(QStringLiteral("select * from [client] where 0")))
         return;
+    if (HasColumn(recordSet, "imuid") || recordSet.GetFieldsCount() <= kImIdPosition)
+        return;
+    const QString earlier = recordSet.GetFieldName(kImIdPosition);
+    recordSet.Close();
+    connection->Execute(QStringLiteral("alter table [client] rename column [%1] to [imuid]").arg(earlier));
+}
+
+void AddRandomColumn(CAdoConnection* connection)
+{
     CAdoRecordSet recordSet(connection);
     if (!recordSet.Open(QStringLiteral("select * from [sysseting] where [id] = 1")))
         return;
@@ -28,6 +43,23 @@ void UpgradeSchema(CAdoConnection* connection)
     // Nothing reads the column yet; adding it keeps older files in the shape new ones have.
     connection->Execute(QStringLiteral("alter table [sysseting] add column [%1] %2")
                             .arg(QStringLiteral("AddRandom"), QStringLiteral("YesNo default 0")));
+}
+
+} // namespace
+
+QString GreetLogStatement()
+{
+    return QStringLiteral("create table if not exists [greetlog] ([id] integer primary key autoincrement, "
+                          "[shopname] Text, [guestname] Text, [senttime] DateTime, [ok] YesNo default 0)");
+}
+
+void UpgradeSchema(CAdoConnection* connection)
+{
+    if (!connection)
+        return;
+    AddRandomColumn(connection);
+    RenameImIdColumn(connection);
+    connection->Execute(GreetLogStatement());
 }
 
 QStringList NewStoreStatements()
@@ -46,11 +78,12 @@ QStringList NewStoreStatements()
                        "[autosendname],[hiedition],[guesttip],[playsound]) values (1,0,1,30,6,'NULL',0,1,1)"),
         QStringLiteral("create table [client] ([id] integer primary key autoincrement, [guestname] Text, [ip] Text, "
                        "[shopname] Text, [lasttime] DateTime, [count] Long, [city] Text, [shopurl] Text, "
-                       "[biaduid] Text)"),
+                       "[imuid] Text)"),
         // Every poll asks whether a visitor is already recorded for a shop; the visitor
         // list reads the latest visits first.
         QStringLiteral("create index [client_guest_shop] on [client] ([guestname], [shopname])"),
         QStringLiteral("create index [client_lasttime] on [client] ([lasttime])"),
         QStringLiteral("create table [AutoSend] ([ClientName] Text, [UserName] Text, [Message] Text)"),
+        GreetLogStatement(),
     };
 }

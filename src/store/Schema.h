@@ -7,9 +7,12 @@ class CAdoConnection;
 
 // True when the record set has a column of that name (case-insensitive).
 bool HasColumn(CAdoRecordSet& recordSet, const char* name);
-// Looks for [sysseting].[AddRandom]; adds the Yes/No column when it is missing.
+// Brings a store made by an earlier version into today's shape: adds [sysseting].[AddRandom]
+// when it is missing, adds the greeting log [greetlog] and gives the IM-ID column of [client] its name [imuid], keeping every row.
 void UpgradeSchema(CAdoConnection* connection);
 
 // The statements that build a new Info.mdb: the four tables in the column order every
 // reader relies on (columns are fetched by position) and the one [sysseting] row.
 QStringList NewStoreStatements();
+// [greetlog]: one row per greeting the greeting thread tried to send, [ok] whether it went out.
+QString GreetLogStatement();

@@ -1,5 +1,5 @@
 // hichat, the local chat client the greeting sender drives: registration as
-// the baidu link handler, one instance, one window per peer, the send keys,
+// the lumochat link handler, one instance, one window per peer, the send keys,
 // the close request and the message log.
 #include "support/TestMain.h"
 
@@ -53,18 +53,18 @@ protected:
     CXConnection m_x;
 };
 
-TEST_F(HichatTest, RegistrationMakesItTheBaiduLinkHandler)
+TEST_F(HichatTest, RegistrationMakesItTheLumoChatLinkHandler)
 {
     QFile desktop(m_hichat.DataHome() + QStringLiteral("/applications/hichat.desktop"));
     ASSERT_TRUE(desktop.open(QIODevice::ReadOnly));
     const QString entry = QString::fromUtf8(desktop.readAll());
     EXPECT_TRUE(entry.contains(QStringLiteral("\nExec=") + CHichatSession::ProgramPath() + QStringLiteral(" %u\n")))
         << qPrintable(entry);
-    EXPECT_TRUE(entry.contains(QStringLiteral("\nMimeType=x-scheme-handler/baidu;")));
+    EXPECT_TRUE(entry.contains(QStringLiteral("\nMimeType=x-scheme-handler/lumochat;")));
 
     QProcess query;
     query.start(QStringLiteral("xdg-mime"),
-                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/baidu")});
+                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("x-scheme-handler/lumochat")});
     ASSERT_TRUE(query.waitForFinished(10000));
     EXPECT_EQ(QString::fromUtf8(query.readAllStandardOutput()).trimmed(), QStringLiteral("hichat.desktop"));
     EXPECT_TRUE(QFile::exists(m_hichat.ConfigHome() + QStringLiteral("/mimeapps.list")));
@@ -89,7 +89,7 @@ TEST_F(HichatTest, OneWindowPerPeerAndLaterLinksRaiseIt)
     ASSERT_NE(WaitForChatWindow(QStringLiteral("赵六")), 0u);
     ASSERT_EQ(m_hichat.OpenLink(ChatLink(QStringLiteral("店主"), QStringLiteral("赵六"))), 0);
     // Escaped values are decoded: %E6%9D%8E%E5%9B%9B is 李四.
-    ASSERT_EQ(m_hichat.OpenLink(QStringLiteral("baidu://message/?sid=s&id=%E6%9D%8E%E5%9B%9B&clk=icon")), 0);
+    ASSERT_EQ(m_hichat.OpenLink(QStringLiteral("lumochat://message/?sid=s&id=%E6%9D%8E%E5%9B%9B&clk=icon")), 0);
     ASSERT_NE(WaitForChatWindow(QStringLiteral("李四")), 0u);
     EXPECT_EQ(CountChatWindows(m_x.get(), QStringLiteral("赵六")), 1);
     EXPECT_EQ(CountChatWindows(m_x.get(), QStringLiteral("李四")), 1);
@@ -148,8 +148,8 @@ TEST_F(HichatTest, CloseRequestClosesTheChatButNotTheClient)
 TEST_F(HichatTest, LinksWithoutAPeerAreRefused)
 {
     ASSERT_TRUE(m_hichat.Start()) << qPrintable(m_hichat.Error());
-    for (const QString& link : {QStringLiteral("baidu://message/?sid=店主"), QStringLiteral("baidu://message/"),
-                                QStringLiteral("http://127.0.0.1/?id=吴九"), QStringLiteral("baidu://message/?id=")}) {
+    for (const QString& link : {QStringLiteral("lumochat://message/?sid=店主"), QStringLiteral("lumochat://message/"),
+                                QStringLiteral("http://127.0.0.1/?id=吴九"), QStringLiteral("lumochat://message/?id=")}) {
         EXPECT_NE(m_hichat.OpenLink(link), 0) << qPrintable(link);
     }
     EXPECT_EQ(CountChatWindows(m_x.get(), QString()), 0);

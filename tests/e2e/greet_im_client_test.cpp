@@ -365,5 +365,5 @@ TEST_F(GreetWindowSearchTest, TheTopmostMatchingWindowWins)
 TEST(GreetChatLink, CarriesAccountAndVisitorUnencoded)
 {
     EXPECT_EQ(ChatLink(QStringLiteral("店主"), QStringLiteral("a&b %2")),
-              QStringLiteral("baidu://message/?sid=店主&id=a&b %2&clk=icon&src=space&browser=IE"));
+              QStringLiteral("lumochat://message/?sid=店主&id=a&b %2&clk=icon&src=space&browser=IE"));
 }

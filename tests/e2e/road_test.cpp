@@ -1,5 +1,5 @@
 // The whole road of one page view, on real processes over loopback under
-// Xvfb: rivuzovara-local, hichat as the desktop's "baidu://" handler, a
+// Xvfb: rivuzovara-local, hichat as the desktop's "lumochat://" handler, a
 // window manager and a tray host. A shop account is added through the
 // configuration page, a shopper opens an item page (the tracking snippet's
 // shop.asp) and shows up on the shop's IM profile page; one polling cycle
@@ -209,7 +209,7 @@ protected:
     {
         return road::QueryFile(DatabasePath(),
                                QStringLiteral("select [guestname],[ip],[shopname],[lasttime],[count],[city],[shopurl],"
-                                              "[biaduid] from [client] where [guestname] = '%1'")
+                                              "[imuid] from [client] where [guestname] = '%1'")
                                    .arg(visitor));
     }
 

@@ -40,7 +40,7 @@ constexpr qint64 kPollBoundMs = 7LL * kRequestMs + 4000;
 const QString kFeedIp = QStringLiteral("61.135.169.125");
 const QString kGhostIp = QStringLiteral("6.6.6.6");
 const QString kClientColumns =
-    QStringLiteral("select [guestname], [ip], [city], [shopurl], [biaduid] from [client] order by [id]");
+    QStringLiteral("select [guestname], [ip], [city], [shopurl], [imuid] from [client] order by [id]");
 
 enum class EFault { Down, Slow, Garbage, Http500, HugeBody, CutBody };
 enum class ESide { Tracking, Profile };
@@ -330,7 +330,7 @@ TEST_P(ServiceFaultTest, PollEndsInventsNothingAndTheNextGoodPollRecords)
     ASSERT_TRUE(AddImVisitor(*s_service, im, QStringLiteral("after"), QStringLiteral("af01")));
     m_notifier.Clear();
     PollOffThread(webId, account, im, nullptr);
-    const auto after = ReadRows(QStringLiteral("select [guestname], [ip], [city], [shopurl], [biaduid] from [client] "
+    const auto after = ReadRows(QStringLiteral("select [guestname], [ip], [city], [shopurl], [imuid] from [client] "
                                                "where [guestname] = 'after'"));
     ASSERT_EQ(after.size(), 1u);
     EXPECT_EQ(after[0], (QStringList{QStringLiteral("after"), kFeedIp, s_reader->Lookup(kFeedIp), ItemUrl(4),

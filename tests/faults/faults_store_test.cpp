@@ -49,7 +49,7 @@ void PrintLine(const QString& line)
 QString ClientInsert(const QString& name)
 {
     return QStringLiteral("insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] , "
-                          "[shopurl] , [biaduid]) values ('%1','1.2.3.4','killShop','2024-06-01 12:00:00',1,"
+                          "[shopurl] , [imuid]) values ('%1','1.2.3.4','killShop','2024-06-01 12:00:00',1,"
                           "'未知区域','未知链接','x')")
         .arg(SqlText(name));
 }

@@ -1,5 +1,5 @@
 #pragma once
-// hichat for end-to-end tests: registers it as the "baidu" link handler in
+// hichat for end-to-end tests: registers it as the "lumochat" link handler in
 // temporary XDG folders (the test's environment points XDG_DATA_HOME and
 // XDG_CONFIG_HOME there, so every xdg-open the program starts finds it),
 // runs one instance of its own with its own socket name and message log, and

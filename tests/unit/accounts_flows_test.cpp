@@ -94,7 +94,7 @@ TEST_F(AccountFlowsTest, AddRunsItsStepsInOrder)
                                            Page(QStringLiteral("start")), Page(QStringLiteral("enable add"))}));
     // The web-ID request comes before the stored row, the IM name after it.
     EXPECT_EQ(m_proxy.Count(QStringLiteral("GetWebID.asp")), 1);
-    EXPECT_EQ(m_proxy.Count(QStringLiteral("SaveBaiduName.asp")), 1);
+    EXPECT_EQ(m_proxy.Count(QStringLiteral("SaveImName.asp")), 1);
     CAccountRecord stored;
     ASSERT_TRUE(ReadAccount(QStringLiteral("flowshop"), stored));
     EXPECT_EQ(stored.webId, webId);
@@ -151,7 +151,7 @@ TEST_F(AccountFlowsTest, AddWhoseInsertFailsSaysSoAndSkipsTheImName)
     RunAddAccount({QStringLiteral("nostore"), QStringLiteral("im"), QStringLiteral("pw"), QStringLiteral("hi"), true},
                   m_page);
     EXPECT_EQ(m_log.Boxes(), QStringList({AccountTexts::AddNotStored(QStringLiteral("nostore"))}));
-    EXPECT_EQ(m_proxy.Count(QStringLiteral("SaveBaiduName.asp")), 0);
+    EXPECT_EQ(m_proxy.Count(QStringLiteral("SaveImName.asp")), 0);
     EXPECT_FALSE(m_log.Events().contains(Page(QStringLiteral("list"))));
     EXPECT_TRUE(m_log.Events().contains(Page(QStringLiteral("start"))));
 }

@@ -93,7 +93,7 @@ protected:
                 }
                 if (onSend)
                     onSend(index);
-                return 1;
+                return visitor == m_failFor ? 0 : 1;
             });
     }
 
@@ -173,6 +173,7 @@ protected:
     std::vector<CSent> m_sent;
     QStringList m_statements;
     std::function<void(int)> m_onSend; // called with the number of greetings sent so far
+    QString m_failFor;                  // the stand-in client fails for this visitor
 
 private:
     CAdoConnection* m_previousConnection = nullptr;
@@ -184,8 +185,9 @@ const QRegularExpression kExpanded(QStringLiteral("^你好 (.+)，[0-9A-F]{32}$"
 
 } // namespace
 
-TEST_F(GreetSenderThread, StepTimeSixSpacesTwoGreetingsAndEmptiesTheQueueAfterTheLastPause)
+TEST_F(GreetSenderThread, StepTimeSixSpacesTwoGreetingsLogsEachAndEmptiesTheQueueAfterTheLastPause)
 {
+    m_failFor = QStringLiteral("O'Brien");
     Queue(QStringLiteral("张三"), QStringLiteral("店铺A"), QStringLiteral("你好 [username]，[randomcode]"));
     Queue(QStringLiteral("O'Brien"), QStringLiteral("店铺B"), QStringLiteral("你好 [username]，[randomcode]"));
     Start();
@@ -206,6 +208,9 @@ TEST_F(GreetSenderThread, StepTimeSixSpacesTwoGreetingsAndEmptiesTheQueueAfterTh
     EXPECT_EQ(sent[1].at - sent[0].at, 6000);
     EXPECT_EQ(sent[1].queuedThen, 2) << "nothing is deleted before the pass ends";
     EXPECT_EQ(Statements(QStringLiteral("delete")).size(), 1);
+    // Every attempt is in the greeting log, a failed one too.
+    EXPECT_EQ(ReadRows(m_connection, QStringLiteral("select * from [greetlog] order by [id]"), {1, 2, 4}),
+              (QList<QStringList>{{"店铺A", "张三", "TRUE"}, {"店铺B", "O'Brien", "FALSE"}}));
 }
 
 TEST_F(GreetSenderThread, StepTimeIsReadEverySecond)
@@ -234,6 +239,8 @@ TEST_F(GreetSenderThread, IncompleteRowsCostOnePauseEachAndAreDeleted)
     const std::vector<CSent> sent = Sent();
     EXPECT_EQ(sent[0].visitor, QStringLiteral("丁"));
     EXPECT_EQ(sent[0].at, 3 * 6000) << "one step pause for each of the three rows before it";
+    EXPECT_EQ(ReadRows(m_connection, QStringLiteral("select * from [greetlog]"), {2}), QList<QStringList>{{"丁"}})
+        << "rows that were never tried are not logged";
 }
 
 TEST_F(GreetSenderThread, StopDuringAPauseEndsWithinASecondAndLeavesThePassRows)

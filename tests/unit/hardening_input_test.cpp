@@ -129,7 +129,7 @@ TEST_P(TypedInputTest, VisitsAreFoundByTheHistoryFilters)
     // The visit insert and look-up of a poll, with the typed text as visitor and shop.
     const QString insert =
         QStringLiteral("insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] , "
-                       "[shopurl] , [biaduid]) values ('%1','%2','%3','%4',%5,'%6','%7','%8')")
+                       "[shopurl] , [imuid]) values ('%1','%2','%3','%4',%5,'%6','%7','%8')")
             .arg(SqlText(m_text), SqlText(QStringLiteral("1.2.3.4")), SqlText(m_text),
                  SqlText(QStringLiteral("2024-06-01 12:00:00")), QStringLiteral("1"), SqlText(m_text),
                  SqlText(m_text), SqlText(m_text));

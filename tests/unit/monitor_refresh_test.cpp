@@ -19,7 +19,7 @@ namespace {
 
 const QString kFeedIp = QStringLiteral("61.135.169.125");
 const QString kClientColumns =
-    QStringLiteral("select [guestname], [ip], [shopname], [count], [city], [shopurl], [biaduid] from [client] "
+    QStringLiteral("select [guestname], [ip], [shopname], [count], [city], [shopurl], [imuid] from [client] "
                    "order by [id]");
 
 class RefreshShopTest : public ::testing::Test

@@ -135,21 +135,21 @@ TEST_F(CannedServiceTest, RequestsCarryEncodedNamesAndThePasswordAsIs)
     Answer(QStringLiteral("+OK 1"));
     QString webId;
     ASSERT_TRUE(GetWebID(QStringLiteral("a&b 店"), QStringLiteral("p&w=1"), webId));
-    ASSERT_TRUE(SaveBaiduName(QStringLiteral("a&b 店"), QStringLiteral("pw"), QStringLiteral("hi名")));
+    ASSERT_TRUE(SaveImName(QStringLiteral("a&b 店"), QStringLiteral("pw"), QStringLiteral("hi名")));
     QString state;
     ASSERT_TRUE(GetUserState(QStringLiteral("x/y"), state));
     QString ip, itemUrl, third;
     GetInfo(QStringLiteral("10001"), ip, itemUrl, third);
     const std::vector<std::string> expected = {
         "/rivuzovara/GetWebID.asp?UserName=a%26b%20%B5%EA&UserPwd=p&w=1",
-        "/rivuzovara/SaveBaiduName.asp?UserName=a%26b%20%B5%EA&UserPwd=pw&UserBaiduName=hi%C3%FB",
+        "/rivuzovara/SaveImName.asp?UserName=a%26b%20%B5%EA&UserPwd=pw&UserImName=hi%C3%FB",
         "/rivuzovara/GetUserState.asp?UserName=x%2Fy",
         "/rivuzovara/GetInfo.asp?userID=10001",
     };
     EXPECT_EQ(Targets(), expected);
 }
 
-TEST_F(CannedServiceTest, SaveBaiduNameWantsTheMarkerAnywhere)
+TEST_F(CannedServiceTest, SaveImNameWantsTheMarkerAnywhere)
 {
     const std::pair<QString, bool> cases[] = {
         {QStringLiteral("+OK"), true},   {QStringLiteral("+OK "), true}, {QStringLiteral("saved +OK!"), true},
@@ -157,7 +157,7 @@ TEST_F(CannedServiceTest, SaveBaiduNameWantsTheMarkerAnywhere)
     };
     for (const auto& [reply, ok] : cases) {
         Answer(reply);
-        EXPECT_EQ(SaveBaiduName(QStringLiteral("s"), QStringLiteral("p"), QStringLiteral("i")), ok)
+        EXPECT_EQ(SaveImName(QStringLiteral("s"), QStringLiteral("p"), QStringLiteral("i")), ok)
             << reply.toStdString();
     }
 }
@@ -176,7 +176,7 @@ TEST_F(CannedServiceTest, FailedFetchesGiveFalseOrUntouchedFields)
     QString webId = QStringLiteral("stale");
     EXPECT_FALSE(GetWebID(QStringLiteral("s"), QStringLiteral("p"), webId));
     EXPECT_TRUE(webId.isEmpty());
-    EXPECT_FALSE(SaveBaiduName(QStringLiteral("s"), QStringLiteral("p"), QStringLiteral("i")));
+    EXPECT_FALSE(SaveImName(QStringLiteral("s"), QStringLiteral("p"), QStringLiteral("i")));
     QString state = QStringLiteral("stale");
     EXPECT_FALSE(GetUserState(QStringLiteral("s"), state));
     EXPECT_TRUE(state.isEmpty());

@@ -80,13 +80,13 @@ TEST_F(TrackingServiceTest, NamesTravelAsGbkAndReservedCharactersSurvive)
     EXPECT_EQ(got, webId);
 }
 
-TEST_F(TrackingServiceTest, SaveBaiduNameStoresTheImName)
+TEST_F(TrackingServiceTest, SaveImNameStoresTheImName)
 {
     ASSERT_FALSE(s_service->RegisterAccount(QStringLiteral("shop1"), QStringLiteral("secret")).isEmpty());
-    EXPECT_TRUE(SaveBaiduName(QStringLiteral("shop1"), QStringLiteral("secret"), QStringLiteral("掌柜小王")));
+    EXPECT_TRUE(SaveImName(QStringLiteral("shop1"), QStringLiteral("secret"), QStringLiteral("掌柜小王")));
     EXPECT_EQ(Account(QStringLiteral("shop1")).value(QStringLiteral("imName")).toString(), QStringLiteral("掌柜小王"));
 
-    EXPECT_FALSE(SaveBaiduName(QStringLiteral("shop1"), QStringLiteral("wrong"), QStringLiteral("other")));
+    EXPECT_FALSE(SaveImName(QStringLiteral("shop1"), QStringLiteral("wrong"), QStringLiteral("other")));
     EXPECT_EQ(Account(QStringLiteral("shop1")).value(QStringLiteral("imName")).toString(), QStringLiteral("掌柜小王"));
 }
 
@@ -246,7 +246,7 @@ TEST_F(TrackingServiceTest, MalformedRequestsNeverBringItDown)
     const QString targets[] = {
         QStringLiteral("/rivuzovara/GetWebID.asp?UserName=%zz&UserPwd=%"),
         QStringLiteral("/rivuzovara/GetWebID.asp?&&&==&UserName"),
-        QStringLiteral("/rivuzovara/SaveBaiduName.asp?UserName=%FF%FE%FD&UserPwd=%C0%80"),
+        QStringLiteral("/rivuzovara/SaveImName.asp?UserName=%FF%FE%FD&UserPwd=%C0%80"),
         QStringLiteral("/rivuzovara/GetInfo.asp?userID=99999999999999999999999"),
         QStringLiteral("/rivuzovara/GetInfo.asp?userID=-1"),
         QStringLiteral("/rivuzovara/GetInfo.asp"),

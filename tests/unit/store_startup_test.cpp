@@ -40,7 +40,8 @@ QStringList ColumnsOf(const QString& table)
     return names;
 }
 
-// A store file as an older version left it: no AddRandom, a queued greeting.
+// A store file as an older version left it: no AddRandom, the IM-ID column under
+// its earlier name, two visits, a queued greeting.
 void WriteOldStore(const QString& path)
 {
     sqlite3* db = nullptr;
@@ -52,7 +53,9 @@ void WriteOldStore(const QString& path)
         "[sendsteptime] Long, [autosendname] Text, [hiedition] Long, [guesttip] YesNo, [playsound] YesNo);"
         "insert into [sysseting] values (1,1,0,99,7,'NULL',0,0,0);"
         "create table [client] ([id] integer primary key autoincrement, [guestname] Text, [ip] Text, "
-        "[shopname] Text, [lasttime] DateTime, [count] Long, [city] Text, [shopurl] Text, [biaduid] Text);"
+        "[shopname] Text, [lasttime] DateTime, [count] Long, [city] Text, [shopurl] Text, [earlier_im] Text);"
+        "insert into [client] values (1,'甲','1.2.3.4','s','2024-01-02 03:04:05',1,'北京','http://a/1','u1');"
+        "insert into [client] values (2,'O''Brien','0.0.0.0','s','2024-01-02 03:04:06',1,'未知区域','未知链接','u2');"
         "create table [AutoSend] ([ClientName] Text, [UserName] Text, [Message] Text);"
         "insert into [AutoSend] values ('left','over','greeting');";
     EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
@@ -84,7 +87,7 @@ TEST_F(StoreStartupTest, AMissingFileIsCreatedWithTheFourTablesAndTheSettingsRow
     EXPECT_EQ(ColumnsOf("sysseting"), (QStringList{"id", "autorun", "clienttip", "reflashtime", "sendsteptime",
                                                    "autosendname", "hiedition", "guesttip", "playsound", "AddRandom"}));
     EXPECT_EQ(ColumnsOf("client"),
-              (QStringList{"id", "guestname", "ip", "shopname", "lasttime", "count", "city", "shopurl", "biaduid"}));
+              (QStringList{"id", "guestname", "ip", "shopname", "lasttime", "count", "city", "shopurl", "imuid"}));
     EXPECT_EQ(ColumnsOf("AutoSend"), (QStringList{"ClientName", "UserName", "Message"}));
     EXPECT_EQ(ReadRows(*g_pConnection, "select * from [sysseting]", {0, 1, 2, 3, 4, 5, 6, 7, 8}),
               (QList<QStringList>{{"1", "FALSE", "TRUE", "30", "6", "NULL", "0", "TRUE", "TRUE"}}));
@@ -111,7 +114,7 @@ TEST_F(StoreStartupTest, AMissingDataDirectoryAndAnEmptyFileAreMadeIntoStores)
     EXPECT_EQ(m_messages.Count(), 0u);
 }
 
-TEST_F(StoreStartupTest, StartEmptiesTheQueueAndAddsTheMissingColumn)
+TEST_F(StoreStartupTest, StartEmptiesTheQueueAddsTheMissingColumnAndNamesTheImIdColumn)
 {
     WriteOldStore(Path());
     ASSERT_TRUE(OpenStore(m_dir.path()));
@@ -121,10 +124,17 @@ TEST_F(StoreStartupTest, StartEmptiesTheQueueAndAddsTheMissingColumn)
     // The row itself is kept; the new column reads as a Yes/No.
     EXPECT_EQ(ReadRows(*g_pConnection, "select * from [sysseting] where [id] = 1", {1, 3, 4, 9}),
               (QList<QStringList>{{"TRUE", "99", "7", "FALSE"}}));
+    const QList<QStringList> visits{{"1", "甲", "北京", "http://a/1", "u1"}, {"2", "O'Brien", "未知区域", "未知链接", "u2"}};
+    EXPECT_EQ(ColumnsOf("client").value(8), "imuid");
+    EXPECT_EQ(ReadRows(*g_pConnection, "select [id],[guestname],[city],[shopurl],[imuid] from [client] order by [id]",
+                       {0, 1, 2, 3, 4}),
+              visits);
     CloseStore();
-    // A second start finds the column and adds no other.
+    // A second start finds both columns and changes nothing more.
     ASSERT_TRUE(OpenStore(m_dir.path()));
     EXPECT_EQ(ColumnsOf("sysseting").size(), 10);
+    EXPECT_EQ(ColumnsOf("client").size(), 9);
+    EXPECT_EQ(ReadRows(*g_pConnection, "select * from [client] order by [id]", {0, 1, 6, 7, 8}), visits);
     EXPECT_EQ(m_messages.Count(), 0u);
 }
 

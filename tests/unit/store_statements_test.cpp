@@ -20,7 +20,7 @@ const char kInsertUser[] =
     "insert into [user] ([username],[usersmailname],[password],[webid],[messageinfo],[autosend]) "
     "values ('%s','%s','%s','%s','%s',%d)";
 const char kInsertVisit[] = "insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] , "
-                            "[shopurl] , [biaduid]) values ('%s','%s','%s','%s',%d,'%s','%s','%s')";
+                            "[shopurl] , [imuid]) values ('%s','%s','%s','%s',%d,'%s','%s','%s')";
 const char kInsertGreeting[] =
     "insert into [AutoSend] ([ClientName] , [UserName] , [Message]) values ('%s' , '%s' , '%s')";
 const char kVisitExists[] = "select * from [client] where [guestname] = '%s'and [shopname] = '%s'";

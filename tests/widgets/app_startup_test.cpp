@@ -232,7 +232,7 @@ TEST_F(AppTest, StartUpRunsInItsFixedOrder)
         EXPECT_EQ(page->geometry(), view->rect());
     }
 
-    EXPECT_EQ(frame->windowTitle(), QStringLiteral("百度Lumo网店助手-Vexa来客提醒 V1.1"));
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Lumo网店助手-Vexa来客提醒 V1.1"));
     EXPECT_TRUE(frame->isVisible());
     const QRect expected = CMirelHelperApp::MainWindowRect(QGuiApplication::primaryScreen()->geometry());
     EXPECT_EQ(frame->geometry().size(), QSize(800, 580));

@@ -108,7 +108,7 @@ TEST_F(ConfigPageTest, ExistingAccountIsRefusedAfterTheWebIdRequest)
     EXPECT_EQ(m_log.Events(), QStringList({QStringLiteral("status:") + AccountTexts::GettingWebId(),
                                            QStringLiteral("box:") + AccountTexts::AccountExists()}));
     EXPECT_EQ(m_proxy.Count(QStringLiteral("GetWebID.asp")), 1);
-    EXPECT_EQ(m_proxy.Count(QStringLiteral("SaveBaiduName.asp")), 0);
+    EXPECT_EQ(m_proxy.Count(QStringLiteral("SaveImName.asp")), 0);
     EXPECT_EQ(Rows(QStringLiteral("select * from [user]"), {1, 2}),
               QList<QStringList>({{QStringLiteral("shopdup"), QStringLiteral("im")}}));
     EXPECT_TRUE(MonitoringRuns());

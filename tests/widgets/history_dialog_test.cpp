@@ -99,7 +99,7 @@ TEST_F(HistoryDialog, OpensWithEveryControlAllRowsAndSortedShops)
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_TRUE(list->showGrid());
 
-    // Newest first, every column as the store gives it, [biaduid] not shown.
+    // Newest first, every column as the store gives it, [imuid] not shown.
     EXPECT_EQ(ListIds(), (QList<int>{second, first}));
     EXPECT_EQ(list->GetItemText(0, 1), QStringLiteral("v2"));
     EXPECT_EQ(list->GetItemText(0, 2), QStringLiteral("10.0.0.1"));

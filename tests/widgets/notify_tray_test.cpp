@@ -27,7 +27,7 @@ class TrayTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_window.setWindowTitle(QStringLiteral("百度Lumo网店助手-Vexa来客提醒 V1.1"));
+        m_window.setWindowTitle(QStringLiteral("Lumo网店助手-Vexa来客提醒 V1.1"));
         m_tray.SetTrayProbe([this] { return m_trayExists; });
         m_tray.SetDesktopSender([this](const QString& title, const QString& body) {
             m_sent.push_back({title, body});

@@ -112,7 +112,7 @@ protected:
     {
         return g_pConnection->Execute(
             QStringLiteral("insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] , "
-                           "[shopurl] , [biaduid]) values ('%1','%2','%3','%4',%5,'%6','%7','%8')")
+                           "[shopurl] , [imuid]) values ('%1','%2','%3','%4',%5,'%6','%7','%8')")
                 .arg(SqlText(visit.guest), SqlText(visit.ip), SqlText(visit.shop),
                      visit.time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")), QStringLiteral("1"),
                      SqlText(visit.city), SqlText(visit.url), SqlText(visit.imId)));

@@ -16,7 +16,7 @@
 
 namespace {
 
-const QString kChatLinkForm = QStringLiteral("baidu://message/?sid=%1&id=%2&clk=icon&src=space&browser=IE");
+const QString kChatLinkForm = QStringLiteral("lumochat://message/?sid=%1&id=%2&clk=icon&src=space&browser=IE");
 
 class UserListLaunch : public CUserListTest
 {
@@ -93,10 +93,10 @@ INSTANTIATE_TEST_SUITE_P(
         CDoubleClickCase{0, 6, "http://127.0.0.1:8781/item/7", false}, CDoubleClickCase{1, 6, "", false},
         CDoubleClickCase{2, 6, "", false},
         // Every other column asks for a chat with that row's visitor for that row's shop, unencoded.
-        CDoubleClickCase{0, 0, "baidu://message/?sid=shop-a&id=alice&clk=icon&src=space&browser=IE", true},
-        CDoubleClickCase{1, 2, "baidu://message/?sid=店铺b&id=bob&co&clk=icon&src=space&browser=IE", true},
-        CDoubleClickCase{1, 5, "baidu://message/?sid=店铺b&id=bob&co&clk=icon&src=space&browser=IE", true},
-        CDoubleClickCase{2, 3, "baidu://message/?sid=shop-c&id=carol&clk=icon&src=space&browser=IE", true}));
+        CDoubleClickCase{0, 0, "lumochat://message/?sid=shop-a&id=alice&clk=icon&src=space&browser=IE", true},
+        CDoubleClickCase{1, 2, "lumochat://message/?sid=店铺b&id=bob&co&clk=icon&src=space&browser=IE", true},
+        CDoubleClickCase{1, 5, "lumochat://message/?sid=店铺b&id=bob&co&clk=icon&src=space&browser=IE", true},
+        CDoubleClickCase{2, 3, "lumochat://message/?sid=shop-c&id=carol&clk=icon&src=space&browser=IE", true}));
 
 TEST_F(UserListLaunch, BelowTheLastRowNothingHappens)
 {

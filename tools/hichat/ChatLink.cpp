@@ -4,7 +4,7 @@
 
 bool ParseChatLink(const QString& link, CChatLink& out)
 {
-    static const QString kScheme = QStringLiteral("baidu://");
+    static const QString kScheme = QStringLiteral("lumochat://");
     if (!link.startsWith(kScheme, Qt::CaseInsensitive))
         return false;
     const qsizetype query = link.indexOf(QLatin1Char('?'));

@@ -1,5 +1,5 @@
 #pragma once
-// The "baidu://message/?sid=<account>&id=<peer>&..." links that the desktop
+// The "lumochat://message/?sid=<account>&id=<peer>&..." links that the desktop
 // hands to us. Values arrive as the sender wrote them (usually not encoded);
 // valid %XX escapes are decoded all the same.
 #include <QString>
@@ -10,5 +10,5 @@ struct CChatLink
     QString id;  // the peer
 };
 
-// False when the text is not a baidu message link naming a peer.
+// False when the text is not a lumochat message link naming a peer.
 bool ParseChatLink(const QString& link, CChatLink& out);

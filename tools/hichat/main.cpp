@@ -1,4 +1,4 @@
-// hichat: a small local chat client that takes the IM service's "baidu://"
+// hichat: a small local chat client that takes the IM service's "lumochat://"
 // links. One instance runs; later invocations hand their link to it and end.
 //
 //   hichat [--log FILE] [--instance NAME] [LINK]   open LINK (starting the instance if needed)
@@ -42,7 +42,7 @@ int main(int argc, char** argv)
         arguments << QString::fromUtf8(argv[i]);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Local chat client for baidu:// links"));
+    parser.setApplicationDescription(QStringLiteral("Local chat client for lumochat:// links"));
     const QCommandLineOption logOption(QStringLiteral("log"), QStringLiteral("Append sent messages to FILE."),
                                        QStringLiteral("FILE"));
     const QCommandLineOption instanceOption(QStringLiteral("instance"), QStringLiteral("Socket name of the instance."),
@@ -52,7 +52,7 @@ int main(int argc, char** argv)
     const QCommandLineOption pingOption(QStringLiteral("ping"), QStringLiteral("Exit 0 when an instance runs."));
     parser.addOptions({logOption, instanceOption, foregroundOption, quitOption, pingOption});
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("link"), QStringLiteral("baidu://message/?sid=...&id=..."));
+    parser.addPositionalArgument(QStringLiteral("link"), QStringLiteral("lumochat://message/?sid=...&id=..."));
     if (!parser.parse(arguments)) {
         std::fprintf(stderr, "hichat: %s\n", qPrintable(parser.errorText()));
         return 2;

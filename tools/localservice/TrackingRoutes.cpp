@@ -159,7 +159,7 @@ public:
     void Build()
     {
         Add("/rivuzovara/getwebid.asp", [this](auto& req, auto& res) { GetWebId(req, res); });
-        Add("/rivuzovara/savebaiduname.asp", [this](auto& req, auto& res) { SaveBaiduName(req, res); });
+        Add("/rivuzovara/saveimname.asp", [this](auto& req, auto& res) { SaveImName(req, res); });
         Add("/rivuzovara/getuserstate.asp", [this](auto& req, auto& res) { GetUserState(req, res); });
         Add("/rivuzovara/getinfo.asp", [this](auto& req, auto& res) { GetInfo(req, res); });
         Add("/rivuzovara/shop.asp", [this](auto& req, auto& res) { Shop(req, res); });
@@ -210,14 +210,14 @@ private:
         ReplyGbk(res, "+OK " + std::to_string(account->webId));
     }
 
-    void SaveBaiduName(const httplib::Request& req, httplib::Response& res)
+    void SaveImName(const httplib::Request& req, httplib::Response& res)
     {
         const auto account = Authorised(req);
         if (!account) {
             ReplyGbk(res, "-ERR 用户名或防监视密码错误");
             return;
         }
-        if (!m_store.SetImName(account->name, ProgramText(req, "UserBaiduName"))) {
+        if (!m_store.SetImName(account->name, ProgramText(req, "UserImName"))) {
             ReplyGbk(res, "-ERR 保存失败");
             return;
         }

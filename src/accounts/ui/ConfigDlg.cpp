@@ -211,7 +211,7 @@ void CConfigDlg::BuildControls()
     accountLayout->addWidget(
         MakeLabel(QStringLiteral("(您的Lumo账号,区分大小写)"), accountGroup, QStringLiteral("accountNameHintLabel")), 0,
         2);
-    accountLayout->addWidget(MakeLabel(QStringLiteral("百度小号:"), accountGroup), 1, 0);
+    accountLayout->addWidget(MakeLabel(QStringLiteral("Lumo小号:"), accountGroup), 1, 0);
     accountLayout->addWidget(m_userSmallNameEdit, 1, 1);
     accountLayout->addWidget(
         MakeLabel(QStringLiteral("(此账号只保存在本地)"), accountGroup, QStringLiteral("greetingAccountHintLabel")), 1,
