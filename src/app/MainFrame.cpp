@@ -1,11 +1,13 @@
 #include "app/MainFrame.h"
 
 #include "accounts/LiveSettings.h"
+#include "accounts/ui/AdvancedSettingDlg.h"
 #include "app/AboutDlg.h"
 #include "app/GuiMessageBox.h"
 #include "app/MirelHelperView.h"
 #include "app/Resources.h"
 #include "controls/TrueColorToolBar.h"
+#include "monitor/ui/UserListDlg.h"
 #include "platform/Endpoints.h"
 
 #include <QAction>
@@ -49,6 +51,8 @@ const CCommandInfo kCommands[] = {
     {CMainFrame::kCmdToolBar, "toolBarAction", "工具栏(&T)", "", "显示或隐藏工具栏\n切换工具栏"},
     {CMainFrame::kCmdStatusBar, "statusBarAction", "状态栏(&S)", "", "显示或隐藏状态栏\n切换状态栏"},
     {CMainFrame::kCmdExit, "exitAction", "退出(&X)", "", "退出应用程序\n退出"},
+    {CMainFrame::kCmdAdvancedSettings, "advancedSettingsAction", "高级设置...", "",
+     "安静时段、提醒合并、打招呼限额和关注客户\n高级设置"},
 };
 
 // Lock states of the keyboard as X reports them in every key event's state.
@@ -72,6 +76,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent), m_view(new CMirel
 
     connect(&m_tray, &CTrayIcon::Notification, this, &CMainFrame::OnTrayNotification);
     connect(&m_tray, &CTrayIcon::Command, this, &CMainFrame::OnCommand);
+    connect(&m_tray, &CTrayIcon::AlertActivated, this, &CMainFrame::OnAlertActivated);
     connect(m_view, &CMirelHelperView::PageChanged, this, [this] { UpdateRefreshCommand(); });
 
     InstallGuiMessageBoxHandler(this);
@@ -136,6 +141,8 @@ void CMainFrame::CreateMenus()
     bar->setObjectName(QStringLiteral("mainMenu"));
     QMenu* file = bar->addMenu(QStringLiteral("文件(&F)"));
     file->setObjectName(QStringLiteral("fileMenu"));
+    file->addAction(m_actions[kCmdAdvancedSettings]);
+    file->addSeparator();
     file->addAction(m_actions[kCmdExit]);
     QMenu* view = bar->addMenu(QStringLiteral("视图(&V)"));
     view->setObjectName(QStringLiteral("viewMenu"));
@@ -250,6 +257,9 @@ void CMainFrame::OnCommand(int commandId)
     case kCmdAbout:
         RunAboutDialog(this);
         break;
+    case kCmdAdvancedSettings:
+        RunAdvancedSettingDialog(this);
+        break;
     case kCmdExit:
     case CTrayIcon::kCmdExit:
         OnAppExit();
@@ -326,18 +336,34 @@ void CMainFrame::ShowStatusMessage(const QString& text)
 
 void CMainFrame::AlertOwner(const QString& text)
 {
+    AlertOwnerAbout(text, QString(), QString());
+}
+
+void CMainFrame::AlertOwnerAbout(const QString& text, const QString& shop, const QString& visitor)
+{
     if (LiveSettings().playsound.load() && !m_chime.isEmpty())
         m_sound.Play(m_chime, Endpoints().soundDevice);
     if (QThread::currentThread() == thread())
-        ShowAlertText(text);
+        ShowAlertText(text, shop, visitor);
     else
         QMetaObject::invokeMethod(
-            this, [this, text] { ShowAlertText(text); }, Qt::QueuedConnection);
+            this, [this, text, shop, visitor] { ShowAlertText(text, shop, visitor); }, Qt::QueuedConnection);
 }
 
-void CMainFrame::ShowAlertText(const QString& text)
+void CMainFrame::ShowAlertText(const QString& text, const QString& shop, const QString& visitor)
 {
-    m_tray.SetTooltipText(text);
+    m_alertShop = shop;
+    m_alertVisitor = visitor;
+    m_tray.SetTooltipText(text, !visitor.isEmpty());
+}
+
+void CMainFrame::OnAlertActivated(bool openChat)
+{
+    if (openChat && !m_alertVisitor.isEmpty() && g_pUserListDlg) {
+        g_pUserListDlg->OpenVisitorChat(m_alertShop, m_alertVisitor);
+        return;
+    }
+    OnTrayShow();
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

@@ -28,7 +28,7 @@ public:
     // Command ids of the menu, toolbar and tray menu.
     static constexpr int kCmdRefreshList = 32779, kCmdUserList = 32771, kCmdConfig = 32772, kCmdLastAlert = 32784,
                          kCmdHistory = 32783, kCmdHelp = 32780, kCmdAbout = 57664, kCmdFeaturedShops = 32789,
-                         kCmdToolBar = 59392, kCmdStatusBar = 59393, kCmdExit = 57665;
+                         kCmdToolBar = 59392, kCmdStatusBar = 59393, kCmdExit = 57665, kCmdAdvancedSettings = 32795;
     static constexpr std::array<int, 8> kToolBarCommands{kCmdRefreshList, kCmdUserList, kCmdConfig, kCmdLastAlert,
                                                          kCmdHistory,     kCmdHelp,     kCmdAbout,  kCmdFeaturedShops};
     static constexpr int kPaneCount = 5;
@@ -47,6 +47,7 @@ public:
     // IOwnerNotifier: any thread.
     void ShowStatusMessage(const QString& text) override;
     void AlertOwner(const QString& text) override;
+    void AlertOwnerAbout(const QString& text, const QString& shop, const QString& visitor) override;
 
     // Commands.
     QAction* Action(int commandId) const { return m_actions.value(commandId); }
@@ -56,6 +57,9 @@ public:
     void OnTrayShow();
     void OnLastAlert();
     void OnTrayNotification(int iconId, int mouseMessage);
+    // The owner acted on the last alert: its visitor's chat (as the visitor
+    // list's double-click opens it) or, without a visitor, the main window.
+    void OnAlertActivated(bool openChat);
     // Closes for good (the exit path); a plain close only hides.
     void CloseFrame();
 
@@ -87,7 +91,7 @@ private:
     bool CreateStatusBar();
     void WatchTrayHost();
     void UpdateRefreshCommand();
-    void ShowAlertText(const QString& text);
+    void ShowAlertText(const QString& text, const QString& shop, const QString& visitor);
 
     CMirelHelperView* m_view;
     CTrueColorToolBar* m_toolBar = nullptr;
@@ -99,6 +103,9 @@ private:
     CStatusMessage m_status;
     CAlertSound m_sound;
     QByteArray m_chime;
+    // Whom the alert on the screen is about; empty visitor: nobody in particular.
+    QString m_alertShop;
+    QString m_alertVisitor;
 };
 
 extern CMainFrame* g_pMainFrame;

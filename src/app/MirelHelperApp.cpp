@@ -1,5 +1,6 @@
 #include "app/MirelHelperApp.h"
 
+#include "accounts/AdvancedSettings.h"
 #include "app/GuiMessageBox.h"
 #include "app/MainFrame.h"
 #include "app/MirelHelperView.h"
@@ -57,6 +58,7 @@ bool CMirelHelperApp::InitInstance()
     const QString dataDir = DataDirectory();
     LoadEndpoints(dataDir);
     OpenStore(dataDir);
+    LoadAdvancedSettings();
 
     auto* frame = new CMainFrame;
     m_frame = frame;

@@ -1,7 +1,10 @@
 #include "monitor/RefreshShop.h"
 
+#include "accounts/AdvancedSettings.h"
 #include "accounts/LiveSettings.h"
+#include "greet/GreetingPolicy.h"
 #include "iploc/QQwry.h"
+#include "monitor/AlertPolicy.h"
 #include "monitor/ItemTitle.h"
 #include "monitor/SessionMan.h"
 #include "monitor/VisitorListBridge.h"
@@ -100,6 +103,11 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
                  bool autoGreet)
 {
     ShowStatusMessage(QStringLiteral("正在刷新[%1]的店铺......").arg(account));
+    // One copy for the whole poll, so a change in the dialog never splits a poll's decisions.
+    const CAdvancedSettings advanced = CurrentAdvancedSettings();
+    const QString quietSummary = AlertPolicy().TakeQuietSummary(advanced, Clock().NowMs());
+    if (!quietSummary.isEmpty())
+        AlertOwner(quietSummary);
 
     QStringList names;
     QStringList imIds;
@@ -123,6 +131,8 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
 
     const QString sqlAccount = SqlText(account);
     bool foundNew = false;
+    QStringList newNames;
+    QString budgetNotice;
     // Last to first; only the first entry of the page belongs to the feed's page view.
     for (qsizetype i = names.size() - 1; i >= 0; --i) {
         const QString sqlName = SqlText(names[i]);
@@ -142,25 +152,38 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
                 g_pConnection->Execute(insert);
             // Read now, not at the start of the poll: the greeting thread may have stopped meanwhile.
             if (autoGreet && LiveSettings().greetingRunning.load() != 0 && g_pConnection) {
-                g_pConnection->Execute(
-                    QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , [Message]) values ('%1' , "
-                                   "'%2' , '%3')")
-                        .arg(sqlName, sqlAccount, SqlText(greeting)));
+                const EGreetVerdict verdict = GreetingPolicy().Judge(advanced, Clock().NowMs(), account, names[i]);
+                if (verdict == EGreetVerdict::Queue) {
+                    g_pConnection->Execute(
+                        QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , [Message]) values ('%1' "
+                                       ", '%2' , '%3')")
+                            .arg(sqlName, sqlAccount, SqlText(greeting)));
+                } else if (verdict == EGreetVerdict::OverBudget && budgetNotice.isEmpty()) {
+                    budgetNotice = GreetingPolicy().TakeBudgetNotice(advanced, Clock().NowMs(), account);
+                }
             }
             foundNew = true;
+            newNames.prepend(names[i]);
         }
         recordSet.Close();
     }
 
     if (foundNew) {
+        QString ordinary;
         if (LiveSettings().clienttip.load() != 0) {
             const QString title = LookupItemTitle(itemUrl);
-            AlertOwner(QStringLiteral("新客户[%1]\r\nIP:%2\r\n来自:%3\r\n访问[%4]的网店\r\n商品:%5")
-                           .arg(names[0], ip, region, account, title));
+            ordinary = QStringLiteral("新客户[%1]\r\nIP:%2\r\n来自:%3\r\n访问[%4]的网店\r\n商品:%5")
+                           .arg(names[0], ip, region, account, title);
         }
+        for (const COwnerAlert& alert :
+             AlertPolicy().ForNewVisitors(advanced, Clock().NowMs(), account, newNames, names[0], ordinary))
+            AlertOwnerAbout(alert.text, alert.shop, alert.visitor);
         if (IVisitorListBridge* bridge = VisitorListBridge())
             bridge->RequestRefill();
         ShowStatusMessage(QStringLiteral("顾客[%1]在 %2 访问了[%3]的网店!").arg(names[0], pollTime, account));
+        // After the poll's own text, so it stays up until the next poll.
+        if (!budgetNotice.isEmpty())
+            ShowStatusMessage(budgetNotice);
         return;
     }
 
@@ -168,9 +191,12 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
         // A hit refreshes the address's time, so a visitor who keeps coming back stays quiet.
         if (!theSessionMan.Lookup(ip)) {
             theSessionMan.Add(ip, QString());
-            const QString title = LookupItemTitle(itemUrl);
-            AlertOwner(QStringLiteral("有游客访问[%1]的网店!\r\nIP:%2\r\n来自:%3\r\n查看了您的:%4")
-                           .arg(account, ip, region, title));
+            // Quiet hours count the guest once, as the alert would have.
+            if (AlertPolicy().AllowGuestAlert(advanced, Clock().NowMs())) {
+                const QString title = LookupItemTitle(itemUrl);
+                AlertOwner(QStringLiteral("有游客访问[%1]的网店!\r\nIP:%2\r\n来自:%3\r\n查看了您的:%4")
+                               .arg(account, ip, region, title));
+            }
         }
     }
     ShowStatusMessage(QStringLiteral("%1 [%2]的网店无新登陆客户!").arg(pollTime, account));

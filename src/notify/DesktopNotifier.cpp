@@ -20,6 +20,8 @@ CDesktopNotifier::CDesktopNotifier(QObject* parent) : QObject(parent)
 {
     if (!BusAvailable())
         return;
+    QDBusConnection::sessionBus().connect(QLatin1String(kService), QLatin1String(kPath), QLatin1String(kInterface),
+                                          QStringLiteral("ActionInvoked"), this, SLOT(OnActionInvoked(uint, QString)));
     // Servers that read markup would swallow '<' and '&' in visitor texts.
     QDBusMessage ask = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
                                                       QLatin1String(kInterface), QStringLiteral("GetCapabilities"));
@@ -37,14 +39,21 @@ bool CDesktopNotifier::BusAvailable()
     return QDBusConnection::sessionBus().isConnected();
 }
 
-bool CDesktopNotifier::Notify(const QString& title, const QString& body, int timeoutMs)
+void CDesktopNotifier::OnActionInvoked(uint id, const QString& key)
+{
+    // Other programs' notifications report on the same bus.
+    if (id != 0 && id == m_lastId)
+        Q_EMIT ActionInvoked(key);
+}
+
+bool CDesktopNotifier::Notify(const QString& title, const QString& body, int timeoutMs, const QStringList& actions)
 {
     if (!BusAvailable())
         return false;
     QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
                                                        QLatin1String(kInterface), QStringLiteral("Notify"));
-    call << AppTitle() << m_lastId << QString() << title << (m_bodyMarkup ? body.toHtmlEscaped() : body)
-         << QStringList() << QVariantMap() << timeoutMs;
+    call << AppTitle() << m_lastId << QString() << title << (m_bodyMarkup ? body.toHtmlEscaped() : body) << actions
+         << QVariantMap() << timeoutMs;
     auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* pending) {
         QDBusPendingReply<uint> reply = *pending;

@@ -6,6 +6,7 @@
 // Window's thread.
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QDBusPendingCallWatcher;
 
@@ -15,11 +16,18 @@ class CDesktopNotifier : public QObject
 public:
     explicit CDesktopNotifier(QObject* parent = nullptr);
 
-    // True when the request went out on the bus.
-    bool Notify(const QString& title, const QString& body, int timeoutMs);
+    // True when the request went out on the bus. actions: key, label, key, label...
+    bool Notify(const QString& title, const QString& body, int timeoutMs, const QStringList& actions = {});
     static bool BusAvailable();
     // Id the daemon gave the last notification; 0 before the first answer.
     uint LastId() const { return m_lastId; }
+
+Q_SIGNALS:
+    // The owner chose an action of our latest notification.
+    void ActionInvoked(const QString& key);
+
+private Q_SLOTS:
+    void OnActionInvoked(uint id, const QString& key);
 
 private:
     uint m_lastId = 0;

@@ -27,3 +27,9 @@ void AlertOwner(const QString& text)
     if (IOwnerNotifier* notifier = g_notifier.load())
         notifier->AlertOwner(text);
 }
+
+void AlertOwnerAbout(const QString& text, const QString& shop, const QString& visitor)
+{
+    if (IOwnerNotifier* notifier = g_notifier.load())
+        notifier->AlertOwnerAbout(text, shop, visitor);
+}

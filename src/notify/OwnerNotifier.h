@@ -11,6 +11,14 @@ public:
     virtual ~IOwnerNotifier() = default;
     virtual void ShowStatusMessage(const QString& text) = 0;
     virtual void AlertOwner(const QString& text) = 0;
+    // An alert about one visitor of a shop: a click on it opens the chat with
+    // them. Notifiers that do not offer that show the text alone.
+    virtual void AlertOwnerAbout(const QString& text, const QString& shop, const QString& visitor)
+    {
+        Q_UNUSED(shop);
+        Q_UNUSED(visitor);
+        AlertOwner(text);
+    }
 };
 
 void SetOwnerNotifier(IOwnerNotifier* notifier);
@@ -18,3 +26,4 @@ IOwnerNotifier* OwnerNotifier();
 
 void ShowStatusMessage(const QString& text);
 void AlertOwner(const QString& text);
+void AlertOwnerAbout(const QString& text, const QString& shop, const QString& visitor);

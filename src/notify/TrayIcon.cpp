@@ -47,6 +47,7 @@ CTrayIcon::CTrayIcon(QObject* parent)
         }
         Q_EMIT Notification(kIconId, message);
     });
+    connect(m_tray, &QSystemTrayIcon::messageClicked, this, [this] { Q_EMIT AlertActivated(true); });
 }
 
 CTrayIcon::~CTrayIcon()
@@ -81,13 +82,16 @@ bool CTrayIcon::TrayAvailable() const
     return m_trayProbe ? m_trayProbe() : QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-bool CTrayIcon::SendDesktop(const QString& title, const QString& body)
+bool CTrayIcon::SendDesktop(const QString& title, const QString& body, const QStringList& actions)
 {
     if (m_desktopSender)
         return m_desktopSender(title, body);
-    if (!m_notifier)
+    if (!m_notifier) {
         m_notifier = new CDesktopNotifier(this);
-    return m_notifier->Notify(title, body, kBalloonMs);
+        connect(m_notifier, &CDesktopNotifier::ActionInvoked, this,
+                [this](const QString& key) { Q_EMIT AlertActivated(key == kActionOpenChat); });
+    }
+    return m_notifier->Notify(title, body, kBalloonMs, actions);
 }
 
 bool CTrayIcon::Create(const QIcon& icon, QWidget* window, bool balloon)
@@ -131,7 +135,7 @@ bool CTrayIcon::Send()
     return true;
 }
 
-bool CTrayIcon::SetTooltipText(const QString& text)
+bool CTrayIcon::SetTooltipText(const QString& text, bool offerChat)
 {
     if (!m_added) {
         // No notification area to hold a balloon or a tooltip: whatever the
@@ -139,7 +143,11 @@ bool CTrayIcon::SetTooltipText(const QString& text)
         if (m_desktopFallback) {
             const QString title =
                 m_balloon || !m_window ? m_balloonTitle : CutToCapacity(m_window->windowTitle(), kBalloonTitleCapacity);
-            return SendDesktop(title, CutToCapacity(text, kBalloonTextCapacity));
+            QStringList actions;
+            if (offerChat)
+                actions << kActionOpenChat << QStringLiteral("打开对话");
+            actions << kActionShow << QStringLiteral("查看");
+            return SendDesktop(title, CutToCapacity(text, kBalloonTextCapacity), actions);
         }
         return false;
     }

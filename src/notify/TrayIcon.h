@@ -31,6 +31,9 @@ public:
     static constexpr int kBalloonMs = 10000;
     // Fields of the icon data that a request updates.
     static constexpr unsigned kFlagMessage = 0x1, kFlagIcon = 0x2, kFlagTip = 0x4, kFlagInfo = 0x10;
+    // Keys of the desktop notification's actions.
+    static inline const QString kActionOpenChat = QStringLiteral("open-chat");
+    static inline const QString kActionShow = QStringLiteral("show");
     // Mouse messages the icon reports.
     static constexpr int kMouseMove = 0x200, kLButtonDown = 0x201, kLButtonUp = 0x202, kLButtonDblClk = 0x203,
                          kRButtonDown = 0x204, kRButtonUp = 0x205, kMButtonUp = 0x208;
@@ -46,7 +49,8 @@ public:
     bool Create(const QIcon& icon, QWidget* window, bool balloon);
     // The alert text: the balloon's text (balloon mode) or the tooltip (tip mode).
     // False when there is no icon (and no desktop notification went out).
-    bool SetTooltipText(const QString& text);
+    // offerChat: a desktop notification offers "打开对话" besides "查看".
+    bool SetTooltipText(const QString& text, bool offerChat = false);
     bool RemoveIcon();
     // Sends the stored icon data again: the last balloon reappears.
     bool ShowLastBalloon();
@@ -86,11 +90,14 @@ Q_SIGNALS:
     void Notification(int iconId, int mouseMessage);
     // A command from the icon's menu (or its default on double-click).
     void Command(int commandId);
+    // The owner acted on an alert: a click on the balloon or the notification's
+    // "打开对话" (openChat), or its "查看".
+    void AlertActivated(bool openChat);
 
 private:
     // Shows the stored data: balloon or tooltip after the flags.
     bool Send();
-    bool SendDesktop(const QString& title, const QString& body);
+    bool SendDesktop(const QString& title, const QString& body, const QStringList& actions = {});
 
     QSystemTrayIcon* m_tray = nullptr;
     CDesktopNotifier* m_notifier = nullptr;

@@ -53,6 +53,21 @@ QString GreetLogStatement()
                           "[shopname] Text, [guestname] Text, [senttime] DateTime, [ok] YesNo default 0)");
 }
 
+QString AdvSettingTableStatement()
+{
+    // Every switch starts off, so a store upgraded or made today behaves as before until the owner opts in.
+    return QStringLiteral("create table if not exists [advsetting] ([id] Long primary key, [quieton] YesNo default 0, "
+                          "[quietfrom] Long default 1380, [quietto] Long default 480, [burston] YesNo default 0, "
+                          "[budgeton] YesNo default 0, [budget] Long default 50, [onceon] YesNo default 0, "
+                          "[oncedays] Long default 7, [watchlist] Text default '')");
+}
+
+QString AdvSettingRowStatement()
+{
+    return QStringLiteral("insert into [advsetting] ([id]) select 1 where not exists "
+                          "(select 1 from [advsetting] where [id] = 1)");
+}
+
 void UpgradeSchema(CAdoConnection* connection)
 {
     if (!connection)
@@ -60,6 +75,8 @@ void UpgradeSchema(CAdoConnection* connection)
     AddRandomColumn(connection);
     RenameImIdColumn(connection);
     connection->Execute(GreetLogStatement());
+    connection->Execute(AdvSettingTableStatement());
+    connection->Execute(AdvSettingRowStatement());
 }
 
 QStringList NewStoreStatements()
@@ -85,5 +102,7 @@ QStringList NewStoreStatements()
         QStringLiteral("create index [client_lasttime] on [client] ([lasttime])"),
         QStringLiteral("create table [AutoSend] ([ClientName] Text, [UserName] Text, [Message] Text)"),
         GreetLogStatement(),
+        AdvSettingTableStatement(),
+        AdvSettingRowStatement(),
     };
 }

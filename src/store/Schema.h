@@ -8,11 +8,17 @@ class CAdoConnection;
 // True when the record set has a column of that name (case-insensitive).
 bool HasColumn(CAdoRecordSet& recordSet, const char* name);
 // Brings a store made by an earlier version into today's shape: adds [sysseting].[AddRandom]
-// when it is missing, adds the greeting log [greetlog] and gives the IM-ID column of [client] its name [imuid], keeping every row.
+// when it is missing, adds the greeting log [greetlog] and
+// the advanced settings [advsetting] (with its row), gives the IM-ID column of [client] its name [imuid], keeping every
+// row.
 void UpgradeSchema(CAdoConnection* connection);
 
 // The statements that build a new Info.mdb: the four tables in the column order every
 // reader relies on (columns are fetched by position) and the one [sysseting] row.
 QStringList NewStoreStatements();
+// [advsetting]: the one row (id 1) of the owner's advanced alert and greeting settings; the row
+// statement adds it only when it is missing.
+QString AdvSettingTableStatement();
+QString AdvSettingRowStatement();
 // [greetlog]: one row per greeting the greeting thread tried to send, [ok] whether it went out.
 QString GreetLogStatement();
