@@ -17,6 +17,7 @@
 #include "app/MirelHelperApp.h"
 #include "app/MirelHelperView.h"
 #include "controls/SortListCtrl.h"
+#include "greet/ImClient.h"
 #include "iploc/QQwry.h"
 #include "monitor/MonitorClientThread.h"
 #include "monitor/ui/UserListDlg.h"
@@ -94,14 +95,15 @@ public:
         if (m_next)
             m_next->ShowStatusMessage(text);
     }
-    void AlertOwner(const QString& text) override
+    void AlertOwner(const QString& text) override { AlertOwnerAbout(text, QString(), QString()); }
+    void AlertOwnerAbout(const QString& text, const QString& shop, const QString& visitor) override
     {
         {
             std::lock_guard lock(m_mutex);
             m_alerts.append(text);
         }
         if (m_next)
-            m_next->AlertOwner(text);
+            m_next->AlertOwnerAbout(text, shop, visitor);
     }
     QStringList Alerts() const
     {
@@ -132,6 +134,16 @@ QStringList BalloonTexts()
         }
     }
     return texts;
+}
+
+// Qt's own balloon by the tray icon, when one is up.
+QWidget* VisibleBalloon()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->inherits("QBalloonTip") && widget->isVisible())
+            return widget;
+    }
+    return nullptr;
 }
 
 // Where the windows of a process are, for failure messages.
@@ -406,6 +418,23 @@ void InProcessRoadTest::Drive(CRoadRun& run)
                    QList<QStringList>{{QStringLiteral("0")}};
         },
         10000));
+    // The greeting's chat has been closed; a click on the alert's balloon opens the visitor's chat again.
+    CXConnection x;
+    ASSERT_TRUE(x);
+    ASSERT_TRUE(WaitUntil([&] { return FindChatWindow(x.get(), kVisitor) == 0; }, 15000));
+    frame->Action(CMainFrame::kCmdLastAlert)->trigger();
+    QWidget* balloon = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (balloon = VisibleBalloon()) != nullptr; }, 5000));
+    ASSERT_TRUE(BalloonTexts().contains(alert)) << qPrintable(Dump(BalloonTexts()));
+    road::FakeClick(balloon->frameGeometry().center(), 1);
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const unsigned long chat = FindChatWindow(x.get(), kVisitor);
+            return chat != 0 && IsWindowViewable(chat);
+        },
+        15000))
+        << "no chat with " << qPrintable(kVisitor) << " after a click on the balloon";
+
     // Only the two the owner's own steps asked for: settings saved, account added.
     QStringList boxTexts;
     for (const CShownMessage& shown : run.boxes->Shown())
@@ -640,7 +669,9 @@ TEST_P(InitStoreTest, CreatesTheStoreOrLeavesAnUnreadableFileAlone)
         EXPECT_EQ(road::QueryFile(path, QStringLiteral("select name from sqlite_master where type = 'table' "
                                                        "and name not like 'sqlite%' order by name")),
                   (QList<QStringList>{{QStringLiteral("AutoSend")},
+                                      {QStringLiteral("advsetting")},
                                       {QStringLiteral("client")},
+                                      {QStringLiteral("greetlog")},
                                       {QStringLiteral("sysseting")},
                                       {QStringLiteral("user")}}));
         EXPECT_EQ(road::QueryFile(path, QStringLiteral("select count(*) from [sysseting]")),
