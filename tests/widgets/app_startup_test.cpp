@@ -3,7 +3,9 @@
 // worker threads use (status message, alert, message boxes) and the tray.
 #include "support/TestMain.h"
 
+#include "accounts/AdvancedSettings.h"
 #include "accounts/LiveSettings.h"
+#include "accounts/ui/AdvancedSettingDlg.h"
 #include "app/GuiMessageBox.h"
 #include "app/MainFrame.h"
 #include "app/MirelHelperApp.h"
@@ -22,10 +24,12 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -271,10 +275,36 @@ TEST_F(AppTest, MenuHasItsThreeDropDowns)
             list.append(a->text());
         return list;
     };
-    EXPECT_EQ(texts(top[0]), (QStringList{"退出(&X)"}));
+    EXPECT_EQ(texts(top[0]), (QStringList{"高级设置...", "", "退出(&X)"}));
     EXPECT_EQ(texts(top[1]), (QStringList{"工具栏(&T)", "状态栏(&S)", "刷新列表(&F)", "用户列表(&U)", "信息配置(&C)",
                                           "最后提示(&L)", "历史访问(&H)", "帮助信息(&H)", "精品网店(&V)"}));
     EXPECT_EQ(texts(top[2]), (QStringList{"关于 MirelHelper(&A)..."}));
+}
+
+TEST_F(AppTest, AdvancedSettingsDialogStoresItsValuesAndMakesThemLive)
+{
+    CMainFrame* frame = StartApp();
+    ASSERT_EQ(CurrentAdvancedSettings(), CAdvancedSettings());
+    bool wasModal = false;
+    QTimer::singleShot(0, qApp, [&] {
+        auto* dialog = qobject_cast<CAdvancedSettingDlg*>(QApplication::activeModalWidget());
+        wasModal = dialog != nullptr;
+        if (!dialog)
+            return;
+        dialog->findChild<QCheckBox*>(QStringLiteral("quietHoursCheck"))->setChecked(true);
+        dialog->findChild<QPlainTextEdit*>(QStringLiteral("watchListEdit"))->setPlainText(" 甲 \n\n<b>乙</b>\n甲");
+        dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    });
+    frame->Action(CMainFrame::kCmdAdvancedSettings)->trigger();
+    EXPECT_TRUE(wasModal);
+    CAdvancedSettings expected;
+    expected.quietHours = true;
+    expected.watchList = QStringList{"甲", "<b>乙</b>"};
+    CAdvancedSettings stored;
+    EXPECT_TRUE(ReadAdvancedSettings(stored));
+    EXPECT_EQ(stored, expected);
+    EXPECT_EQ(CurrentAdvancedSettings(), expected);
+    PublishAdvancedSettings(CAdvancedSettings());
 }
 
 TEST_F(AppTest, ToolbarHasEightLargeButtons)
