@@ -1,12 +1,10 @@
 #include "accounts/AccountFlows.h"
 
 #include "accounts/AccountStore.h"
-#include "net/AbortScope.h"
 #include "net/TrackingService.h"
 #include "notify/OwnerNotifier.h"
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
-#include "platform/Workers.h"
 
 namespace AccountTexts {
 QString EmptyUserName()
@@ -176,21 +174,4 @@ void RunModifyAccount(CAccountValues values, IAccountPage& page)
         Tell(AccountTexts::ModifyNotStored(values.userName));
     page.StartMonitoring();
     page.EnableModifyButton();
-}
-
-CAccountFlowThread::CAccountFlowThread(std::function<void()> flow, QObject* parent)
-    : QThread(parent), m_flow(std::move(flow))
-{
-}
-
-void CAccountFlowThread::run()
-{
-    CWorkerScope scope(this, &m_stop);
-    CAbortScope abort(&m_stop);
-    try {
-        if (m_flow)
-            m_flow();
-    } catch (...) {
-        // A flow that fails has nothing more to tell; the thread just ends.
-    }
 }

@@ -1,15 +1,11 @@
 #pragma once
 // The add and modify flows of the configuration page. Each runs on a worker
-// thread of its own (CAccountFlowThread) with the values the window's thread
+// thread of its own (RunThenCallback) with the values the window's thread
 // captured before starting it; what it does to the page goes through
 // IAccountPage, whose implementation carries each call to the window's
 // thread and returns when it is done. Message boxes go through ShowMessageBox
 // with the worker caption and wait for the owner's answer.
 #include <QString>
-#include <QThread>
-
-#include <atomic>
-#include <functional>
 
 class IAccountPage
 {
@@ -57,20 +53,3 @@ QString ModifySucceeded(const QString& userName);
 QString ModifyNotSynchronised(const QString& userName);
 QString ModifyNotStored(const QString& userName);
 } // namespace AccountTexts
-
-// A one-shot worker for one flow. The starter connects finished to
-// deleteLater; run() registers with the worker registry and lets a stop
-// abort the flow's requests.
-class CAccountFlowThread : public QThread
-{
-    Q_OBJECT
-public:
-    explicit CAccountFlowThread(std::function<void()> flow, QObject* parent = nullptr);
-    std::atomic<int> m_stop{0};
-
-protected:
-    void run() override;
-
-private:
-    std::function<void()> m_flow;
-};

@@ -3,7 +3,6 @@ list(APPEND MIREL_CORE_accounts
     ${CMAKE_CURRENT_LIST_DIR}/AdvancedSettings.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AccountStore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AccountFlows.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/AccountStateCheck.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Autorun.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SystemSettings.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WorkerSlot.cpp)

@@ -1,9 +1,9 @@
 #include "app/WebPageDlg.h"
-#include "platform/Workers.h"
 
-#include "app/PageFetchThread.h"
+#include "net/HttpText.h"
 #include "platform/Endpoints.h"
 #include "platform/Launcher.h"
+#include "platform/OneShot.h"
 
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -24,10 +24,14 @@ CWebPageDlg::CWebPageDlg(const QString& objectName, const QString& address, QWid
 
 void CWebPageDlg::Navigate()
 {
-    auto* thread = new CPageFetchThread(m_address);
-    connect(thread, &CPageFetchThread::Fetched, this, &CWebPageDlg::OnFetched, Qt::QueuedConnection);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    StartWorker(thread, &thread->m_stop);
+    RunThenCallback(
+        this,
+        [url = m_address] {
+            QString text;
+            const bool ok = FetchText(url, text);
+            return std::pair{ok, text};
+        },
+        [this](const std::pair<bool, QString>& page) { OnFetched(page.first, page.second); });
 }
 
 void CWebPageDlg::OnFetched(bool ok, const QString& text)

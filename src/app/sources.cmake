@@ -3,8 +3,6 @@ list(APPEND MIREL_UI_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/PageFactory.h
     ${CMAKE_CURRENT_LIST_DIR}/PageFactory.cpp
     ${CMAKE_CURRENT_LIST_DIR}/GuiMessageBox.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/PageFetchThread.h
-    ${CMAKE_CURRENT_LIST_DIR}/PageFetchThread.cpp
     ${CMAKE_CURRENT_LIST_DIR}/WebPageDlg.h
     ${CMAKE_CURRENT_LIST_DIR}/WebPageDlg.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AboutDlg.h

@@ -1,8 +1,8 @@
 #include "monitor/FlashOnlineClientThread.h"
 
 #include "monitor/VisitorListBridge.h"
-#include "net/AbortScope.h"
 #include "net/WinHttpEx.h"
+#include "platform/AbortScope.h"
 #include "platform/Clock.h"
 #include "platform/Endpoints.h"
 #include "platform/TextCodec.h"

@@ -2,7 +2,7 @@
 
 #include "accounts/LiveSettings.h"
 #include "monitor/RefreshShop.h"
-#include "net/AbortScope.h"
+#include "platform/AbortScope.h"
 #include "platform/Clock.h"
 #include "platform/Workers.h"
 #include "store/AdoRecordSet.h"

@@ -7,10 +7,6 @@ list(APPEND MIREL_CORE_monitor
     ${CMAKE_CURRENT_LIST_DIR}/MonitorClientThread.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FlashOnlineClientThread.cpp)
 list(APPEND MIREL_UI_SOURCES
-    ${CMAKE_CURRENT_LIST_DIR}/ui/CardImageFetchThread.h
-    ${CMAKE_CURRENT_LIST_DIR}/ui/CardImageFetchThread.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/ui/ChatLaunchThread.h
-    ${CMAKE_CURRENT_LIST_DIR}/ui/ChatLaunchThread.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ui/Explorer_showuserinfo.h
     ${CMAKE_CURRENT_LIST_DIR}/ui/Explorer_showuserinfo.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ui/ProfileCard.h

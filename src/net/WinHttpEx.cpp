@@ -1,6 +1,6 @@
 #include "net/WinHttpEx.h"
 
-#include "net/AbortScope.h"
+#include "platform/AbortScope.h"
 
 #include <curl/curl.h>
 

@@ -2,7 +2,7 @@
 // One HTTP session for one operation (up to three attempts of the same URL),
 // over libcurl. Created as a local object on the calling thread, never
 // shared between threads; every request is a synchronous GET that a stopping
-// worker can abort through CAbortScope (net/AbortScope.h).
+// worker can abort through CAbortScope (platform/AbortScope.h).
 #include <QByteArray>
 #include <QString>
 

@@ -4,9 +4,9 @@
 #include "support/LocalService.h"
 #include "support/TestMain.h"
 
-#include "net/AbortScope.h"
 #include "net/HttpText.h"
 #include "net/WinHttpEx.h"
+#include "platform/AbortScope.h"
 #include "platform/TextCodec.h"
 
 #include <QDeadlineTimer>

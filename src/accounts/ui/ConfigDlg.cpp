@@ -1,8 +1,6 @@
 #include "accounts/ui/ConfigDlg.h"
-#include "platform/Workers.h"
 
 #include "accounts/AccountFlows.h"
-#include "accounts/AccountStateCheck.h"
 #include "accounts/AccountStore.h"
 #include "accounts/Autorun.h"
 #include "accounts/LiveSettings.h"
@@ -13,7 +11,9 @@
 #include "greet/Greeting.h"
 #include "monitor/FlashOnlineClientThread.h"
 #include "monitor/MonitorClientThread.h"
+#include "net/TrackingService.h"
 #include "platform/MessageBox.h"
+#include "platform/OneShot.h"
 #include "trackcode/MakeCodeDlg.h"
 
 #include <QCheckBox>
@@ -191,8 +191,7 @@ CConfigDlg::~CConfigDlg()
     delete m_greeting;
     m_greeting = nullptr;
     LiveSettings().greetingRunning = 0;
-    if (m_stateCheck)
-        m_stateCheck->m_stop = 1;
+    m_stateCheck.Stop();
     if (g_pConfigDlg == this)
         g_pConfigDlg = nullptr;
 }
@@ -345,10 +344,7 @@ void CConfigDlg::InitDialog()
     UpdateData(false);
 
     // Off this thread: its warning comes when its requests end.
-    auto* check = new CAccountStateCheckThread();
-    connect(check, &QThread::finished, check, &QObject::deleteLater);
-    m_stateCheck = check;
-    StartWorker(check, &check->m_stop);
+    m_stateCheck = RunThenCallback(this, &CheckAccountStates, [] {});
 
     ListAccounts();
     LoadSettings();
@@ -469,7 +465,7 @@ void CConfigDlg::StopMonitoring()
 
 bool CConfigDlg::IsCheckingAccountStates() const
 {
-    return m_stateCheck && !m_stateCheck->isFinished();
+    return m_stateCheck.IsRunning();
 }
 
 int CConfigDlg::GetSelectionMark() const
@@ -501,14 +497,12 @@ CAccountValues CaptureValues(const CConfigDlg& page)
     return values;
 }
 
-bool StartFlow(CConfigDlg* page, void (*flow)(CAccountValues, IAccountPage&))
+void StartFlow(CConfigDlg* page, void (*flow)(CAccountValues, IAccountPage&))
 {
     auto host = std::make_shared<CPageHost>(page);
     const CAccountValues values = CaptureValues(*page);
-    auto* thread = new CAccountFlowThread([host, values, flow] { flow(values, *host); });
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    StartWorker(thread, &thread->m_stop);
-    return thread->isRunning() || thread->isFinished();
+    RunThenCallback(
+        page, [host, values, flow] { flow(values, *host); }, [] {});
 }
 
 } // namespace
@@ -516,15 +510,15 @@ bool StartFlow(CConfigDlg* page, void (*flow)(CAccountValues, IAccountPage&))
 void CConfigDlg::OnAddAccount()
 {
     UpdateData(true);
-    if (StartFlow(this, &RunAddAccount))
-        m_addButton->setEnabled(false);
+    StartFlow(this, &RunAddAccount);
+    m_addButton->setEnabled(false);
 }
 
 void CConfigDlg::OnModifyAccount()
 {
     UpdateData(true);
-    if (StartFlow(this, &RunModifyAccount))
-        m_modifyButton->setEnabled(false);
+    StartFlow(this, &RunModifyAccount);
+    m_modifyButton->setEnabled(false);
 }
 
 void CConfigDlg::ResetAccountFields()

@@ -6,6 +6,7 @@
 // The add and modify flows run on workers of their own and reach the page
 // through calls carried back to this thread.
 #include "accounts/SystemSettings.h"
+#include "platform/OneShot.h"
 
 #include <QPointer>
 #include <QString>
@@ -19,7 +20,6 @@ class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
-class CAccountStateCheckThread;
 class CUpDownCtrl;
 class CWorkerSlot;
 
@@ -124,7 +124,7 @@ private:
     int m_nLastRow = -1;
     CWorkerSlot* m_monitoring = nullptr;
     CWorkerSlot* m_greeting = nullptr;
-    QPointer<CAccountStateCheckThread> m_stateCheck;
+    COneShot m_stateCheck;
     QTimer m_restartTimer;
 };
 

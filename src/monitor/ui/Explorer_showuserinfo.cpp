@@ -1,8 +1,8 @@
 #include "monitor/ui/Explorer_showuserinfo.h"
-#include "platform/Workers.h"
 
-#include "monitor/ui/CardImageFetchThread.h"
+#include "net/WinHttpEx.h"
 #include "platform/Launcher.h"
+#include "platform/OneShot.h"
 
 #include <QTextDocument>
 
@@ -55,14 +55,23 @@ QVariant CExplorer_showuserinfo::loadResource(int type, const QUrl& name)
 void CExplorer_showuserinfo::StartPendingFetches()
 {
     m_fetchQueued = false;
-    if (m_pending.isEmpty())
+    if (m_fetching || m_pending.isEmpty())
         return;
-    auto* thread = new CCardImageFetchThread(m_pending);
-    m_pending.clear();
-    connect(thread, &CCardImageFetchThread::ImageFetched, this, &CExplorer_showuserinfo::OnImageFetched,
-            Qt::QueuedConnection);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    StartWorker(thread, &thread->m_stop);
+    // One picture at a time, in the order asked; each shows as it comes.
+    m_fetching = true;
+    const QString url = m_pending.takeFirst();
+    RunThenCallback(
+        this,
+        [url] {
+            QByteArray bytes;
+            const bool ok = CWinHttpEx().Get(url, bytes);
+            return std::pair{ok, ok ? bytes : QByteArray()};
+        },
+        [this, url](const std::pair<bool, QByteArray>& reply) {
+            m_fetching = false;
+            OnImageFetched(url, reply.second, reply.first);
+            StartPendingFetches();
+        });
 }
 
 void CExplorer_showuserinfo::OnImageFetched(const QString& url, const QByteArray& bytes, bool ok)

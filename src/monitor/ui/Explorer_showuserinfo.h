@@ -46,4 +46,5 @@ private:
     QSet<QString> m_requested;
     QStringList m_pending;
     bool m_fetchQueued = false;
+    bool m_fetching = false;
 };

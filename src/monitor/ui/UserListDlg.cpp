@@ -7,13 +7,13 @@
 #include "controls/SortListCtrl.h"
 #include "greet/ImClient.h"
 #include "monitor/SessionMan.h"
-#include "monitor/ui/ChatLaunchThread.h"
 #include "monitor/ui/Explorer_showuserinfo.h"
 #include "monitor/ui/ProfileCard.h"
 #include "platform/DataDirectory.h"
 #include "platform/Endpoints.h"
 #include "platform/Launcher.h"
 #include "platform/MessageBox.h"
+#include "platform/OneShot.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 
@@ -209,11 +209,8 @@ void CUserListDlg::OpenVisitorChat(const QString& account, const QString& visito
     request.hidden = true;
     request.waitMs = kChatWaitMs;
     // The handler may run for up to 10 s; the window does not wait for it.
-    auto* launch = new CChatLaunchThread(request);
-    connect(launch, &CChatLaunchThread::LaunchFinished, this, &CUserListDlg::OnChatLaunchFinished,
-            Qt::QueuedConnection);
-    connect(launch, &QThread::finished, launch, &QObject::deleteLater);
-    StartWorker(launch, &launch->m_stop);
+    RunThenCallback(
+        this, [request] { return Launch(request); }, [this](bool started) { OnChatLaunchFinished(started); });
 }
 
 void CUserListDlg::OnChatLaunchFinished(bool started)

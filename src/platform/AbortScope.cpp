@@ -1,4 +1,4 @@
-#include "net/AbortScope.h"
+#include "platform/AbortScope.h"
 
 namespace {
 thread_local const std::atomic<int>* t_stopFlag = nullptr;
