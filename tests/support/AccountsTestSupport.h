@@ -6,9 +6,9 @@
 #include "notify/OwnerNotifier.h"
 #include "platform/MessageBox.h"
 #include "support/LocalService.h"
+#include "support/WaitUntil.h"
 
 #include <QStringList>
-#include <QtTest/QTest>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,8 +22,8 @@ class CFlowLog : public IOwnerNotifier
 public:
     CFlowLog()
     {
-        m_previousHandler = SetMessageBoxHandler(
-            [this](const QString& text, const QString& caption, EMsgIcon, EMsgButtons buttons) {
+        m_previousHandler =
+            SetMessageBoxHandler([this](const QString& text, const QString& caption, EMsgIcon, EMsgButtons buttons) {
                 std::lock_guard lock(m_mutex);
                 m_events.append(QStringLiteral("box:") + text);
                 m_captions.append(caption);
@@ -172,10 +172,3 @@ private:
     int m_fd = -1;
     int m_port = 0;
 };
-
-// Waits with the event loop running (the workers' calls into the window need it).
-template <typename Predicate>
-bool WaitUntil(Predicate predicate, int timeoutMs = 15000)
-{
-    return QTest::qWaitFor(predicate, timeoutMs);
-}

@@ -1,9 +1,5 @@
 #include "support/XvfbSession.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
-
 #include <vector>
 
 #include <X11/Xatom.h>
@@ -38,19 +34,6 @@ int IgnoreErrors(Display*, XErrorEvent*)
 }
 
 } // namespace
-
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        if (condition())
-            return true;
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, stepMs);
-        QThread::msleep(static_cast<unsigned long>(stepMs));
-    }
-}
 
 CXConnection::CXConnection() : m_display(XOpenDisplay(nullptr))
 {

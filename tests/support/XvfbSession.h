@@ -3,6 +3,8 @@
 // them in xvfb-run): a small window manager that can come and go, the
 // pointer, window states, and bare X windows made to measure. Used from the
 // test's main thread; each helper opens its own display connection.
+#include "support/WaitUntil.h"
+
 #include <QPoint>
 #include <QProcess>
 #include <QString>
@@ -10,9 +12,6 @@
 #include <functional>
 
 struct _XDisplay;
-
-// Polls, letting Qt handle its events, until the condition holds or the time is up.
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs, int stepMs = 20);
 
 // An Xlib connection to $DISPLAY for the lifetime of the object.
 class CXConnection

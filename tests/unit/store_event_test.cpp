@@ -1,8 +1,8 @@
 #include "support/TestMain.h"
 
 #include "store/EventEx.h"
+#include "support/WaitUntil.h"
 
-#include <QDeadlineTimer>
 #include <QThread>
 
 #include <atomic>
@@ -10,18 +10,6 @@
 #include <vector>
 
 namespace {
-
-// Polls until the condition holds or a generous bound passes.
-template <typename Condition> bool WaitUntil(Condition condition, int boundMs = 5000)
-{
-    QDeadlineTimer deadline(boundMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 TEST(EventEx, IsNamedAndStartsSetSoTheFirstWaiterPasses)
 {

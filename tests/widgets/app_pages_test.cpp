@@ -1,6 +1,7 @@
 // The help and featured-shops pages (one fetch each, off the window's thread)
 // and the about box.
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 
 #include "app/AboutDlg.h"
 #include "app/WebPageDlg.h"
@@ -96,7 +97,8 @@ protected:
     {
         m_server.Release();
         // Every fetch thread has ended before the next test.
-        QTRY_COMPARE_WITH_TIMEOUT(CWorkerRegistry::RunningCount(), 0, 10000);
+        EXPECT_TRUE(WaitUntil([] { return CWorkerRegistry::RunningCount() == 0; }, 10000))
+            << CWorkerRegistry::RunningCount();
         SetLaunchHandler(m_previousLauncher);
         SetEndpoints(m_saved);
     }
@@ -116,15 +118,15 @@ TEST_F(PagesTest, HelpPageLoadsOnceWithoutBlockingTheWindow)
     // The constructor returned while the service still holds the answer.
     EXPECT_EQ(page.objectName(), QStringLiteral("CHtmlHelpDlg"));
     EXPECT_EQ(page.Address(), m_server.Base() + QStringLiteral("/rivuzovara/rivuzovara_help.asp"));
-    QTRY_COMPARE_WITH_TIMEOUT(m_server.m_helpHits.load(), 1, 5000);
+    ASSERT_TRUE(WaitUntil([this] { return m_server.m_helpHits.load() == 1; }, 5000)) << m_server.m_helpHits.load();
     EXPECT_EQ(page.LoadState(), 0);
     // The window's thread keeps serving events meanwhile.
     bool tick = false;
     QTimer::singleShot(10, &page, [&] { tick = true; });
-    QTRY_VERIFY_WITH_TIMEOUT(tick, 2000);
+    EXPECT_TRUE(WaitUntil([&tick] { return tick; }, 2000));
 
     m_server.Release();
-    QTRY_COMPARE_WITH_TIMEOUT(page.LoadState(), 1, 10000);
+    ASSERT_TRUE(WaitUntil([&page] { return page.LoadState() == 1; }, 10000)) << page.LoadState();
     EXPECT_TRUE(page.Browser()->toPlainText().contains(QStringLiteral("帮助内容")));
     QTest::qWait(200);
     EXPECT_EQ(m_server.m_helpHits.load(), 1) << "it navigates once";
@@ -136,7 +138,7 @@ TEST_F(PagesTest, FeaturedShopsPageShowsTheAdAddress)
     CMirelAdDlg page;
     EXPECT_EQ(page.objectName(), QStringLiteral("CMirelAdDlg"));
     EXPECT_EQ(page.Address(), m_server.Base() + QStringLiteral("/ad.asp"));
-    QTRY_COMPARE_WITH_TIMEOUT(page.LoadState(), 1, 10000);
+    ASSERT_TRUE(WaitUntil([&page] { return page.LoadState() == 1; }, 10000)) << page.LoadState();
     EXPECT_TRUE(page.Browser()->toPlainText().contains(QStringLiteral("精品网店推荐")));
     EXPECT_EQ(m_server.m_adHits.load(), 1);
 }
@@ -147,7 +149,7 @@ TEST_F(PagesTest, UnreachableServiceShowsAnErrorPage)
     e.trackingBase = QStringLiteral("http://127.0.0.1:1");
     SetEndpoints(e);
     CHtmlHelpDlg page;
-    QTRY_COMPARE_WITH_TIMEOUT(page.LoadState(), -1, 20000);
+    ASSERT_TRUE(WaitUntil([&page] { return page.LoadState() == -1; }, 20000)) << page.LoadState();
     EXPECT_TRUE(page.Browser()->toPlainText().contains(QStringLiteral("无法显示网页")));
 }
 
@@ -156,17 +158,17 @@ TEST_F(PagesTest, PageGoneBeforeTheAnswerIsHarmless)
     m_server.HoldHelp();
     {
         CHtmlHelpDlg page;
-        QTRY_COMPARE_WITH_TIMEOUT(m_server.m_helpHits.load(), 1, 5000);
+        EXPECT_TRUE(WaitUntil([this] { return m_server.m_helpHits.load() == 1; }, 5000));
     }
     m_server.Release();
-    QTRY_COMPARE_WITH_TIMEOUT(CWorkerRegistry::RunningCount(), 0, 10000);
+    EXPECT_TRUE(WaitUntil([] { return CWorkerRegistry::RunningCount() == 0; }, 10000));
     QTest::qWait(50);
 }
 
 TEST_F(PagesTest, LinksOpenInTheDesktopBrowser)
 {
     CHtmlHelpDlg page;
-    QTRY_COMPARE_WITH_TIMEOUT(page.LoadState(), 1, 10000);
+    ASSERT_TRUE(WaitUntil([&page] { return page.LoadState() == 1; }, 10000)) << page.LoadState();
     Q_EMIT page.Browser()->anchorClicked(QUrl(QStringLiteral("/faq.asp")));
     Q_EMIT page.Browser()->anchorClicked(QUrl(QStringLiteral("javascript:void(0)")));
     ASSERT_EQ(m_launched.size(), 1u);

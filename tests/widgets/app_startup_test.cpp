@@ -2,6 +2,7 @@
 // menu, toolbar and panes, page switching, close and exit, the services
 // worker threads use (status message, alert, message boxes) and the tray.
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 
 #include "accounts/AdvancedSettings.h"
 #include "accounts/LiveSettings.h"
@@ -428,7 +429,7 @@ TEST_F(AppTest, TrayExitEndsTheProgramAndStopsTheWorkers)
     calling.m_callWindowThread = true;
     polite.start();
     calling.start();
-    QTRY_VERIFY(polite.m_running && calling.m_running);
+    ASSERT_TRUE(WaitUntil([&] { return polite.m_running && calling.m_running; }, 5000));
     ASSERT_GE(CWorkerRegistry::RunningCount(), 2);
 
     // A page that starts a worker once exit has begun (a restart that was
@@ -457,7 +458,7 @@ TEST_F(AppTest, ExitDoesNotHangOnAWorkerThatIgnoresItsFlag)
     CTestWorker stubborn;
     stubborn.m_ignoreStop = true;
     stubborn.start();
-    QTRY_VERIFY(stubborn.m_running);
+    ASSERT_TRUE(WaitUntil([&stubborn] { return stubborn.m_running.load(); }, 5000));
 
     const int code = RunEventLoop([&] { frame->OnAppExit(); });
     EXPECT_EQ(code, 0);
@@ -487,9 +488,10 @@ TEST_F(AppTest, StatusMessageFromAWorkerReachesPaneFour)
     std::thread worker([] { ShowStatusMessage(QStringLiteral("正在刷新[店铺A]的店铺......")); });
     worker.join();
     EXPECT_EQ(frame->Pane(CMainFrame::kInfoPane)->text(), QString());
-    QTRY_COMPARE_WITH_TIMEOUT(frame->Pane(CMainFrame::kInfoPane)->text(), QStringLiteral("正在刷新[店铺A]的店铺......"),
-                              5000);
-    QTRY_COMPARE_WITH_TIMEOUT(frame->Pane(CMainFrame::kInfoPane)->text(), QString(), 5000);
+    QLabel* pane = frame->Pane(CMainFrame::kInfoPane);
+    EXPECT_TRUE(WaitUntil([pane] { return pane->text() == QStringLiteral("正在刷新[店铺A]的店铺......"); }, 5000))
+        << pane->text().toStdString();
+    EXPECT_TRUE(WaitUntil([pane] { return pane->text().isEmpty(); }, 5000)) << pane->text().toStdString();
     EXPECT_EQ(frame->StatusMessage().ShowTimer().interval(), 20);
 }
 
@@ -506,7 +508,8 @@ TEST_F(AppTest, AlertSoundsAndShowsTheBalloon)
     // Sound off: the text only.
     LiveSettings().playsound = 0;
     std::thread([] { AlertOwner(QStringLiteral("访客: 甲")); }).join();
-    QTRY_COMPARE(frame->TrayIcon().BalloonText(), QStringLiteral("访客: 甲"));
+    EXPECT_TRUE(WaitUntil([frame] { return frame->TrayIcon().BalloonText() == QStringLiteral("访客: 甲"); }, 5000))
+        << frame->TrayIcon().BalloonText().toStdString();
     EXPECT_TRUE(frame->Sound().WaitIdle(5000));
     EXPECT_FALSE(QFile::exists(out));
 
@@ -514,7 +517,8 @@ TEST_F(AppTest, AlertSoundsAndShowsTheBalloon)
     LiveSettings().playsound = 1;
     const QString longText = QStringLiteral("访客: 乙 ") + QString(400, QChar(u'x'));
     std::thread([&] { AlertOwner(longText); }).join();
-    QTRY_COMPARE(frame->TrayIcon().BalloonText(), longText.left(255));
+    EXPECT_TRUE(WaitUntil([&] { return frame->TrayIcon().BalloonText() == longText.left(255); }, 5000))
+        << frame->TrayIcon().BalloonText().toStdString();
     ASSERT_TRUE(frame->Sound().WaitIdle(10000));
     EXPECT_EQ(frame->Sound().PlayedCount(), 1);
     EXPECT_GT(QFile(out).size(), 100000);
@@ -593,7 +597,7 @@ TEST_F(AppTest, MinimiseHidesAndMakesAnIconWhenThereIsNone)
     ASSERT_FALSE(frame->IconShown());
     m_trayExists = true;
     frame->setWindowState(Qt::WindowMinimized);
-    QTRY_VERIFY(!frame->isVisible());
+    EXPECT_TRUE(WaitUntil([frame] { return !frame->isVisible(); }, 5000));
     EXPECT_TRUE(frame->IconShown());
     EXPECT_FALSE(frame->TrayIcon().IsBalloonMode());
     frame->OnCommand(CTrayIcon::kCmdShow);
@@ -640,7 +644,8 @@ TEST(GuiMessageBox, WorkerBoxIsShownOnTheWindowThreadAndAnswered)
             }
         });
         clicker.start(10);
-        QTRY_VERIFY_WITH_TIMEOUT(answer.load() != -1, 10000);
+        // No early return: the worker is joined either way.
+        EXPECT_TRUE(WaitUntil([&answer] { return answer.load() != -1; }, 10000)) << step.click;
         worker.join();
         EXPECT_TRUE(clicked) << step.click;
         EXPECT_TRUE(onWindowThread);

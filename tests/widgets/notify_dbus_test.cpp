@@ -1,6 +1,7 @@
 // Desktop notifications over a private session bus with a stand-in
 // notification daemon: the call, the replacing id, escaping for markup.
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 
 #include "notify/DesktopNotifier.h"
 #include "platform/MessageBox.h"
@@ -111,8 +112,8 @@ TEST_F(DesktopNotifierTest, NotificationsReplaceTheirPredecessor)
     ASSERT_TRUE(CDesktopNotifier::BusAvailable());
     CDesktopNotifier notifier;
     ASSERT_TRUE(notifier.Notify(QStringLiteral("标题"), QStringLiteral("欢迎使用!"), 10000));
-    QTRY_COMPARE_WITH_TIMEOUT(m_fake.calls.size(), 1, 5000);
-    QTRY_COMPARE_WITH_TIMEOUT(notifier.LastId(), 41u, 5000);
+    ASSERT_TRUE(WaitUntil([this] { return m_fake.calls.size() == 1; }, 5000)) << m_fake.calls.size();
+    EXPECT_TRUE(WaitUntil([&notifier] { return notifier.LastId() == 41u; }, 5000)) << notifier.LastId();
     EXPECT_EQ(m_fake.calls[0].app, AppTitle());
     EXPECT_EQ(m_fake.calls[0].replaces, 0u);
     EXPECT_EQ(m_fake.calls[0].summary, QStringLiteral("标题"));
@@ -121,7 +122,7 @@ TEST_F(DesktopNotifierTest, NotificationsReplaceTheirPredecessor)
 
     // The second alert takes the place of the first, as in one balloon.
     ASSERT_TRUE(notifier.Notify(QStringLiteral("标题"), QStringLiteral("访客: <a> & b"), 10000));
-    QTRY_COMPARE_WITH_TIMEOUT(m_fake.calls.size(), 2, 5000);
+    ASSERT_TRUE(WaitUntil([this] { return m_fake.calls.size() == 2; }, 5000)) << m_fake.calls.size();
     EXPECT_EQ(m_fake.calls[1].replaces, 41u);
     EXPECT_EQ(m_fake.calls[1].body, QStringLiteral("访客: <a> & b")) << "plain-text daemon: sent as it is";
 }
@@ -133,7 +134,7 @@ TEST_F(DesktopNotifierTest, MarkupDaemonGetsEscapedText)
     // Let the capability answer arrive first.
     QTest::qWait(200);
     ASSERT_TRUE(notifier.Notify(QStringLiteral("t"), QStringLiteral("访客: <a> & b"), 5000));
-    QTRY_COMPARE_WITH_TIMEOUT(m_fake.calls.size(), 1, 5000);
+    ASSERT_TRUE(WaitUntil([this] { return m_fake.calls.size() == 1; }, 5000)) << m_fake.calls.size();
     EXPECT_EQ(m_fake.calls[0].body, QStringLiteral("访客: &lt;a&gt; &amp; b"));
 }
 

@@ -1,6 +1,7 @@
 // The transient status message: shown 100 ms after it is posted, cleared
 // 10 s after it was shown, restarted by a newer text, safe from any thread.
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 
 #include "notify/StatusMessage.h"
 
@@ -63,10 +64,10 @@ TEST(StatusMessage, RunsOnRealTimersAndFromOtherThreads)
     worker.join();
     // The worker only stored the text; the window's thread arms the timer.
     EXPECT_EQ(status.Pending(), QStringLiteral("from a worker"));
-    QTRY_COMPARE_WITH_TIMEOUT(status.Shown(), QStringLiteral("from a worker"), 5000);
+    ASSERT_TRUE(WaitUntil([&status] { return status.Shown() == QStringLiteral("from a worker"); }, 5000));
     ASSERT_GE(display.size(), 1);
     EXPECT_EQ(display.first().first().toString(), QStringLiteral("from a worker"));
-    QTRY_COMPARE_WITH_TIMEOUT(status.Shown(), QString(), 5000);
+    EXPECT_TRUE(WaitUntil([&status] { return status.Shown().isEmpty(); }, 5000)) << status.Shown().toStdString();
     EXPECT_EQ(display.last().first().toString(), QString());
 }
 
@@ -85,6 +86,6 @@ TEST(StatusMessage, ManyThreadsLeaveOneOfTheirTexts)
     }
     for (auto& t : threads)
         t.join();
-    QTRY_VERIFY_WITH_TIMEOUT(!status.Shown().isEmpty(), 5000);
+    ASSERT_TRUE(WaitUntil([&status] { return !status.Shown().isEmpty(); }, 5000));
     EXPECT_TRUE(sent.contains(status.Shown())) << status.Shown().toStdString();
 }

@@ -1,6 +1,7 @@
 // The notification-area icon (modes, texts and their limits, menu, mouse
 // messages, no-tray fallback) and the visitor card.
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 
 #include "notify/ShowOneClientDlg.h"
 #include "notify/TrayIcon.h"
@@ -209,7 +210,7 @@ TEST_F(TrayTest, MouseMessages)
     m_tray.Menu()->hide();
     ASSERT_EQ(commands.size(), 1);
     EXPECT_EQ(commands[0][0].toInt(), CTrayIcon::kCmdShow);
-    QTRY_COMPARE_WITH_TIMEOUT(m_tray.Menu(), static_cast<QMenu*>(nullptr), 2000);
+    EXPECT_TRUE(WaitUntil([this] { return m_tray.Menu() == nullptr; }, 2000)) << "a hidden menu is deleted";
 
     // A double click passed on runs the default item.
     EXPECT_EQ(m_tray.OnTrayNotification(CTrayIcon::kIconId, CTrayIcon::kLButtonDblClk), 1);
