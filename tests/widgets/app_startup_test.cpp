@@ -80,6 +80,16 @@ public:
     std::atomic<bool> m_callWindowThread{false};
     std::atomic<bool> m_running{false};
 
+    // A check that gave up early still ends the thread before it is destroyed;
+    // events are served meanwhile, since it may be waiting for this thread.
+    ~CTestWorker() override
+    {
+        m_ignoreStop = false;
+        m_stop = 1;
+        while (!wait(10))
+            QCoreApplication::processEvents();
+    }
+
 protected:
     void run() override
     {
