@@ -19,8 +19,8 @@ void Check(bool condition)
 
 struct CScan
 {
-    bool endsQuoted = false;      // the text ends inside quotes or brackets
-    bool hasDatePair = false;     // a '#' outside them with another '#' after it
+    bool endsQuoted = false;  // the text ends inside quotes or brackets
+    bool hasDatePair = false; // a '#' outside them with another '#' after it
 };
 
 // The same reading of quotes and brackets the translation uses.

@@ -31,7 +31,8 @@ void LogAttempt(const CQueuedGreeting& greeting, bool sent)
         QDateTime::fromMSecsSinceEpoch(Clock().NowMs()).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     g_pConnection->Execute(
         QStringLiteral("insert into [greetlog] ([shopname], [guestname], [senttime], [ok]) values ('%1','%2','%3',%4)")
-            .arg(SqlText(greeting.account), SqlText(greeting.visitor), now, sent ? QStringLiteral("1") : QStringLiteral("0")));
+            .arg(SqlText(greeting.account), SqlText(greeting.visitor), now,
+                 sent ? QStringLiteral("1") : QStringLiteral("0")));
 }
 
 } // namespace

@@ -59,9 +59,8 @@ bool GetWebID(const QString& name, const QString& pwd, QString& webId)
 
 bool SaveImName(const QString& name, const QString& pwd, const QString& imName)
 {
-    const QString url =
-        TrackingUrl(QStringLiteral("/rivuzovara/SaveImName.asp?UserName=%1&UserPwd=%2&UserImName=%3")
-                        .arg(ToQueryValue(name), pwd, ToQueryValue(imName)));
+    const QString url = TrackingUrl(QStringLiteral("/rivuzovara/SaveImName.asp?UserName=%1&UserPwd=%2&UserImName=%3")
+                                        .arg(ToQueryValue(name), pwd, ToQueryValue(imName)));
     QString reply;
     return FetchText(url, reply) && reply.contains(QLatin1String("+OK"));
 }

@@ -78,7 +78,8 @@ QString IpDataFilePath()
     QStringList candidates;
     if (QCoreApplication::instance()) {
         const QString appDir = QCoreApplication::applicationDirPath();
-        candidates << appDir + QStringLiteral("/QQWry.Dat") << appDir + QStringLiteral("/../share/mirelhelper/QQWry.Dat");
+        candidates << appDir + QStringLiteral("/QQWry.Dat")
+                   << appDir + QStringLiteral("/../share/mirelhelper/QQWry.Dat");
     }
     candidates << QStringLiteral("/usr/local/share/mirelhelper/QQWry.Dat")
                << QStringLiteral("/usr/share/mirelhelper/QQWry.Dat");

@@ -148,8 +148,9 @@ TEST_F(HichatTest, CloseRequestClosesTheChatButNotTheClient)
 TEST_F(HichatTest, LinksWithoutAPeerAreRefused)
 {
     ASSERT_TRUE(m_hichat.Start()) << qPrintable(m_hichat.Error());
-    for (const QString& link : {QStringLiteral("lumochat://message/?sid=店主"), QStringLiteral("lumochat://message/"),
-                                QStringLiteral("http://127.0.0.1/?id=吴九"), QStringLiteral("lumochat://message/?id=")}) {
+    for (const QString& link :
+         {QStringLiteral("lumochat://message/?sid=店主"), QStringLiteral("lumochat://message/"),
+          QStringLiteral("http://127.0.0.1/?id=吴九"), QStringLiteral("lumochat://message/?id=")}) {
         EXPECT_NE(m_hichat.OpenLink(link), 0) << qPrintable(link);
     }
     EXPECT_EQ(CountChatWindows(m_x.get(), QString()), 0);

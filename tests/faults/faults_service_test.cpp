@@ -42,18 +42,36 @@ const QString kGhostIp = QStringLiteral("6.6.6.6");
 const QString kClientColumns =
     QStringLiteral("select [guestname], [ip], [city], [shopurl], [imuid] from [client] order by [id]");
 
-enum class EFault { Down, Slow, Garbage, Http500, HugeBody, CutBody };
-enum class ESide { Tracking, Profile };
+enum class EFault
+{
+    Down,
+    Slow,
+    Garbage,
+    Http500,
+    HugeBody,
+    CutBody
+};
+enum class ESide
+{
+    Tracking,
+    Profile
+};
 
 const char* FaultName(EFault fault)
 {
     switch (fault) {
-    case EFault::Down: return "Down";
-    case EFault::Slow: return "Slow";
-    case EFault::Garbage: return "Garbage";
-    case EFault::Http500: return "Http500";
-    case EFault::HugeBody: return "HugeBody";
-    case EFault::CutBody: return "CutBody";
+    case EFault::Down:
+        return "Down";
+    case EFault::Slow:
+        return "Slow";
+    case EFault::Garbage:
+        return "Garbage";
+    case EFault::Http500:
+        return "Http500";
+    case EFault::HugeBody:
+        return "HugeBody";
+    case EFault::CutBody:
+        return "CutBody";
     }
     return "?";
 }
@@ -461,7 +479,8 @@ TEST_F(ProfilePageTest, BrokenMarkupKeepsTheWellFormedEntriesAndNothingElse)
         {"portrait without a full stop", marker + "nodot\"><img src=\"" + prefix + "abc", {QStringLiteral("good")}},
         {"empty name", marker + "\"><img src=\"" + prefix + "e1.jpg\">", {QStringLiteral("good")}},
         {"empty IM ID", marker + "noid\"><img src=\"" + prefix + ".jpg\">", {QStringLiteral("good")}},
-        {"marker without quotes", "<td align=center valign=bottom>\r\n\t<a href=/x><img src=" + prefix + "x1.jpg>",
+        {"marker without quotes",
+         "<td align=center valign=bottom>\r\n\t<a href=/x><img src=" + prefix + "x1.jpg>",
          {QStringLiteral("good")}},
         {"markers only", marker + marker + marker + "\"" + marker, {QStringLiteral("good")}},
         {"NUL bytes and lone escapes", marker + "z%" + nul + "%zz%4\"><img src=\"" + prefix + "n%" + nul + ".jpg", {}},
@@ -495,7 +514,12 @@ TEST_F(ProfilePageTest, BrokenMarkupKeepsTheWellFormedEntriesAndNothingElse)
 
 // The IP data file broken in three ways: the poll still records the visit,
 // with whatever region the reader could tell, and never crashes.
-enum class EIpFile { Missing, Truncated, RandomBytes };
+enum class EIpFile
+{
+    Missing,
+    Truncated,
+    RandomBytes
+};
 
 class IpFileFaultTest : public ServiceFaultTestBase, public ::testing::TestWithParam<EIpFile>
 {
@@ -542,11 +566,8 @@ TEST_P(IpFileFaultTest, PollRecordsTheVisitAndLookupsStayBounded)
     std::mt19937 random(5);
     for (int i = 0; i < 2000; ++i) {
         const quint32 ip = random();
-        const QString text = QStringLiteral("%1.%2.%3.%4")
-                                 .arg(ip >> 24)
-                                 .arg((ip >> 16) & 0xFF)
-                                 .arg((ip >> 8) & 0xFF)
-                                 .arg(ip & 0xFF);
+        const QString text =
+            QStringLiteral("%1.%2.%3.%4").arg(ip >> 24).arg((ip >> 16) & 0xFF).arg((ip >> 8) & 0xFF).arg(ip & 0xFF);
         const QString region = reader.Lookup(text);
         ASSERT_LT(region.size(), 1000);
     }
@@ -556,9 +577,12 @@ INSTANTIATE_TEST_SUITE_P(Faults, IpFileFaultTest,
                          ::testing::Values(EIpFile::Missing, EIpFile::Truncated, EIpFile::RandomBytes),
                          [](const ::testing::TestParamInfo<EIpFile>& info) {
                              switch (info.param) {
-                             case EIpFile::Missing: return std::string("Missing");
-                             case EIpFile::Truncated: return std::string("Truncated");
-                             case EIpFile::RandomBytes: return std::string("RandomBytes");
+                             case EIpFile::Missing:
+                                 return std::string("Missing");
+                             case EIpFile::Truncated:
+                                 return std::string("Truncated");
+                             case EIpFile::RandomBytes:
+                                 return std::string("RandomBytes");
                              }
                              return std::string("Other");
                          });

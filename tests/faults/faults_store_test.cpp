@@ -319,8 +319,8 @@ TEST_F(StoreFaultTest, ReadOnlyFileIsReadAndNeverChanged)
     ASSERT_FALSE(lines.contains(QStringLiteral("NOUSER"))) << "cannot drop to an ordinary user";
 
     EXPECT_EQ(FileHash(m_path), before);
-    std::printf("read-only store: %s\n", qPrintable(lines.filter(QRegularExpression(QStringLiteral("^[A-Z]+ "))).join(
-                                               QStringLiteral("; "))));
+    std::printf("read-only store: %s\n",
+                qPrintable(lines.filter(QRegularExpression(QStringLiteral("^[A-Z]+ "))).join(QStringLiteral("; "))));
     if (lines.contains(QStringLiteral("OPENED 1"))) {
         // Opened read-only: what is there is shown, nothing is written, nobody is bothered.
         EXPECT_TRUE(lines.contains(QStringLiteral("ROWS 3"))) << lines.join(QLatin1Char('\n')).toStdString();
@@ -432,11 +432,11 @@ TEST_F(StoreFaultTest, KilledWhilePollingAndInsertingLosesNothingReported)
                 ++totalVisits;
             } else if (line.startsWith(QStringLiteral("REPORTED "))) {
                 const QString name = line.mid(9);
-                EXPECT_EQ(ReadColumn(connection,
-                                     QStringLiteral("select count(*) from [client] where [guestname] = '%1'")
-                                         .arg(SqlText(name)),
-                                     0),
-                          QStringList{QStringLiteral("1")})
+                EXPECT_EQ(
+                    ReadColumn(
+                        connection,
+                        QStringLiteral("select count(*) from [client] where [guestname] = '%1'").arg(SqlText(name)), 0),
+                    QStringList{QStringLiteral("1")})
                     << name.toStdString();
                 ++totalReported;
             }

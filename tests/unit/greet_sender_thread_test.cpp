@@ -173,7 +173,7 @@ protected:
     std::vector<CSent> m_sent;
     QStringList m_statements;
     std::function<void(int)> m_onSend; // called with the number of greetings sent so far
-    QString m_failFor;                  // the stand-in client fails for this visitor
+    QString m_failFor;                 // the stand-in client fails for this visitor
 
 private:
     CAdoConnection* m_previousConnection = nullptr;

@@ -76,10 +76,7 @@ protected:
     }
     void TearDown() override { CloseStore(); }
 
-    QStringList Column(const QString& sql, int position)
-    {
-        return ReadColumn(*g_pConnection, sql, position);
-    }
+    QStringList Column(const QString& sql, int position) { return ReadColumn(*g_pConnection, sql, position); }
 
     QTemporaryDir m_dir;
     CMessageRecorder m_messages;
@@ -131,8 +128,8 @@ TEST_P(TypedInputTest, VisitsAreFoundByTheHistoryFilters)
         QStringLiteral("insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] , "
                        "[shopurl] , [imuid]) values ('%1','%2','%3','%4',%5,'%6','%7','%8')")
             .arg(SqlText(m_text), SqlText(QStringLiteral("1.2.3.4")), SqlText(m_text),
-                 SqlText(QStringLiteral("2024-06-01 12:00:00")), QStringLiteral("1"), SqlText(m_text),
-                 SqlText(m_text), SqlText(m_text));
+                 SqlText(QStringLiteral("2024-06-01 12:00:00")), QStringLiteral("1"), SqlText(m_text), SqlText(m_text),
+                 SqlText(m_text));
     ASSERT_TRUE(g_pConnection->Execute(insert));
     ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [client] ([guestname], [shopname]) values "
                                                       "('plain', 'other')")));
@@ -148,9 +145,9 @@ TEST_P(TypedInputTest, VisitsAreFoundByTheHistoryFilters)
     EXPECT_TRUE(Column(HistoryVisitorSql(part), 1).contains(m_text));
     EXPECT_TRUE(Column(HistoryShopSql(part), 3).contains(m_text));
     // Every column read back as written.
-    const auto rows = ReadRows(*g_pConnection,
-                               QStringLiteral("select * from [client] where [shopname] = '%1'").arg(SqlText(m_text)),
-                               {1, 3, 6, 7, 8});
+    const auto rows =
+        ReadRows(*g_pConnection, QStringLiteral("select * from [client] where [shopname] = '%1'").arg(SqlText(m_text)),
+                 {1, 3, 6, 7, 8});
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0], (QStringList{m_text, m_text, m_text, m_text, m_text}));
 }
@@ -161,8 +158,8 @@ TEST_P(TypedInputTest, QueuedGreetingsKeepTheirTemplate)
     ASSERT_TRUE(g_pConnection->Execute(
         QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , [Message]) values ('%1' , '%2' , '%3')")
             .arg(SqlText(m_text), SqlText(m_text), SqlText(tmpl))));
-    const auto rows =
-        ReadRows(*g_pConnection, QStringLiteral("select [ClientName], [UserName], [Message] from [AutoSend]"), {0, 1, 2});
+    const auto rows = ReadRows(*g_pConnection,
+                               QStringLiteral("select [ClientName], [UserName], [Message] from [AutoSend]"), {0, 1, 2});
     ASSERT_EQ(rows.size(), 1);
     EXPECT_EQ(rows[0], (QStringList{m_text, m_text, tmpl}));
 
@@ -174,14 +171,14 @@ TEST_P(TypedInputTest, QueuedGreetingsKeepTheirTemplate)
     } else {
         // The code step runs after the name went in, so a name spelling the code's
         // placeholder gets a code there; everything else of it stays.
-        const QString pattern = QRegularExpression::escape(QStringLiteral("Hi ") + m_text + QStringLiteral("!"))
-                                    .replace(QRegularExpression::escape(QStringLiteral("[randomcode]")),
-                                             QStringLiteral("[0-9A-F]{32}"));
+        const QString pattern =
+            QRegularExpression::escape(QStringLiteral("Hi ") + m_text + QStringLiteral("!"))
+                .replace(QRegularExpression::escape(QStringLiteral("[randomcode]")), QStringLiteral("[0-9A-F]{32}"));
         EXPECT_TRUE(QRegularExpression(QLatin1Char('^') + pattern + QLatin1Char('$')).match(expanded).hasMatch())
             << expanded.toStdString();
     }
-    const QString plainTemplate = QString(m_text).remove(QStringLiteral("[username]")).remove(
-        QStringLiteral("[randomcode]"));
+    const QString plainTemplate =
+        QString(m_text).remove(QStringLiteral("[username]")).remove(QStringLiteral("[randomcode]"));
     EXPECT_EQ(ExpandGreeting(plainTemplate, QStringLiteral("visitor")), plainTemplate);
 }
 

@@ -157,8 +157,7 @@ TEST_F(CannedServiceTest, SaveImNameWantsTheMarkerAnywhere)
     };
     for (const auto& [reply, ok] : cases) {
         Answer(reply);
-        EXPECT_EQ(SaveImName(QStringLiteral("s"), QStringLiteral("p"), QStringLiteral("i")), ok)
-            << reply.toStdString();
+        EXPECT_EQ(SaveImName(QStringLiteral("s"), QStringLiteral("p"), QStringLiteral("i")), ok) << reply.toStdString();
     }
 }
 

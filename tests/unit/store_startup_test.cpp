@@ -124,7 +124,8 @@ TEST_F(StoreStartupTest, StartEmptiesTheQueueAddsTheMissingColumnAndNamesTheImId
     // The row itself is kept; the new column reads as a Yes/No.
     EXPECT_EQ(ReadRows(*g_pConnection, "select * from [sysseting] where [id] = 1", {1, 3, 4, 9}),
               (QList<QStringList>{{"TRUE", "99", "7", "FALSE"}}));
-    const QList<QStringList> visits{{"1", "甲", "北京", "http://a/1", "u1"}, {"2", "O'Brien", "未知区域", "未知链接", "u2"}};
+    const QList<QStringList> visits{{"1", "甲", "北京", "http://a/1", "u1"},
+                                    {"2", "O'Brien", "未知区域", "未知链接", "u2"}};
     EXPECT_EQ(ColumnsOf("client").value(8), "imuid");
     EXPECT_EQ(ReadRows(*g_pConnection, "select [id],[guestname],[city],[shopurl],[imuid] from [client] order by [id]",
                        {0, 1, 2, 3, 4}),
