@@ -5,7 +5,7 @@
 
 demo_account=demo_shop
 demo_password=demo123
-demo_im_name=demo_hi
+demo_im_name=demo_im
 demo_webid=
 demo_names=(小雨 阿杰 晨曦 木子李 星河 半夏 青柠 北辰 若水 听风 南乔 一一)
 # Addresses of several Chinese provinces.

@@ -68,7 +68,7 @@ namespace {
 
 const QString kAccount = QStringLiteral("road_shop");
 const QString kPassword = QStringLiteral("road-pw");
-const QString kImName = QStringLiteral("road_hi");
+const QString kImName = QStringLiteral("road_im");
 const QString kVisitor = QStringLiteral("买家张三");
 const QString kVisitorImId = QStringLiteral("7a3f09");
 const QString kShopperIp = QStringLiteral("61.135.169.121");
@@ -537,10 +537,10 @@ TEST_F(BuiltProgramRoadTest, DemoPreparedStoreGreetsTheShopperAndTheTrayMenuEnds
     const QList<QStringList> accounts =
         road::QueryFile(DatabasePath(), QStringLiteral("select [username],[usersmailname],[autosend] from [user]"));
     ASSERT_EQ(accounts,
-              (QList<QStringList>{{QStringLiteral("demo_shop"), QStringLiteral("demo_hi"), QStringLiteral("1")}}));
+              (QList<QStringList>{{QStringLiteral("demo_shop"), QStringLiteral("demo_im"), QStringLiteral("1")}}));
     // Who the shopper was, as the service saw it.
     QByteArray listed;
-    ASSERT_EQ(m_service.GetIm(QStringLiteral("/admin/im/visitors?imname=demo_hi"), &listed), 200);
+    ASSERT_EQ(m_service.GetIm(QStringLiteral("/admin/im/visitors?imname=demo_im"), &listed), 200);
     const QStringList fields = QString::fromUtf8(listed).split(u'\n').value(0).split(u'\t');
     ASSERT_GE(fields.size(), 2) << listed.constData();
     const QString visitor = fields[0];
