@@ -20,3 +20,4 @@ mirel_link(monitor mirel_platform mirel_store mirel_net mirel_iploc mirel_notify
 mirel_link(greet mirel_platform mirel_store mirel_accounts X11::X11 X11::Xtst)
 mirel_link(history mirel_platform mirel_store PkgConfig::XLSXWRITER)
 mirel_link(trackcode mirel_platform mirel_store)
+mirel_link(stats mirel_platform mirel_store)

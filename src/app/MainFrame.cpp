@@ -48,6 +48,7 @@ const CCommandInfo kCommands[] = {
     {CMainFrame::kCmdHelp, "helpAction", "帮助信息(&H)", "帮助信息", "帮助信息\n帮助信息"},
     {CMainFrame::kCmdAbout, "aboutAction", "关于 MirelHelper(&A)...", "关于软件", "显示程序信息、版本号和版权\n关于"},
     {CMainFrame::kCmdFeaturedShops, "featuredShopsAction", "精品网店(&V)", "精品店铺", "精品网店\n精品网店"},
+    {CMainFrame::kCmdStatistics, "statisticsAction", "访客统计(&J)", "访客统计", "访客统计图表\n访客统计"},
     {CMainFrame::kCmdToolBar, "toolBarAction", "工具栏(&T)", "", "显示或隐藏工具栏\n切换工具栏"},
     {CMainFrame::kCmdStatusBar, "statusBarAction", "状态栏(&S)", "", "显示或隐藏状态栏\n切换状态栏"},
     {CMainFrame::kCmdExit, "exitAction", "退出(&X)", "", "退出应用程序\n退出"},
@@ -147,7 +148,7 @@ void CMainFrame::CreateMenus()
     QMenu* view = bar->addMenu(QStringLiteral("视图(&V)"));
     view->setObjectName(QStringLiteral("viewMenu"));
     for (int id : {kCmdToolBar, kCmdStatusBar, kCmdRefreshList, kCmdUserList, kCmdConfig, kCmdLastAlert, kCmdHistory,
-                   kCmdHelp, kCmdFeaturedShops})
+                   kCmdStatistics, kCmdHelp, kCmdFeaturedShops})
         view->addAction(m_actions[id]);
     QMenu* help = bar->addMenu(QStringLiteral("帮助(&H)"));
     help->setObjectName(QStringLiteral("helpMenu"));
@@ -247,6 +248,9 @@ void CMainFrame::OnCommand(int commandId)
         break;
     case kCmdFeaturedShops:
         m_view->ShowPage(CMirelHelperView::kAdPage);
+        break;
+    case kCmdStatistics:
+        m_view->ShowPage(CMirelHelperView::kStatisticsPage);
         break;
     case kCmdHistory:
         m_view->OnHistory();

@@ -28,9 +28,11 @@ public:
     // Command ids of the menu, toolbar and tray menu.
     static constexpr int kCmdRefreshList = 32779, kCmdUserList = 32771, kCmdConfig = 32772, kCmdLastAlert = 32784,
                          kCmdHistory = 32783, kCmdHelp = 32780, kCmdAbout = 57664, kCmdFeaturedShops = 32789,
-                         kCmdToolBar = 59392, kCmdStatusBar = 59393, kCmdExit = 57665, kCmdAdvancedSettings = 32795;
-    static constexpr std::array<int, 8> kToolBarCommands{kCmdRefreshList, kCmdUserList, kCmdConfig, kCmdLastAlert,
-                                                         kCmdHistory,     kCmdHelp,     kCmdAbout,  kCmdFeaturedShops};
+                         kCmdStatistics = 32790, kCmdToolBar = 59392, kCmdStatusBar = 59393, kCmdExit = 57665,
+                         kCmdAdvancedSettings = 32795;
+    static constexpr std::array<int, 9> kToolBarCommands{kCmdRefreshList, kCmdUserList,      kCmdConfig,
+                                                         kCmdLastAlert,   kCmdHistory,       kCmdHelp,
+                                                         kCmdAbout,       kCmdFeaturedShops, kCmdStatistics};
     static constexpr int kPaneCount = 5;
     static constexpr int kInfoPane = 4;
     // The window's title while it is being created; the application sets the caption afterwards.

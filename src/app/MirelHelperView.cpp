@@ -26,6 +26,7 @@ void CMirelHelperView::OnInitialUpdate()
     m_pages[kConfigPage] = factory.createConfigPage(this);
     m_pages[kHelpPage] = new CHtmlHelpDlg(this);
     m_pages[kAdPage] = new CMirelAdDlg(this);
+    m_pages[kStatisticsPage] = factory.createStatisticsPage(this);
     for (QWidget* page : m_pages) {
         if (page)
             page->setGeometry(rect());

@@ -1,6 +1,6 @@
 #pragma once
-// The main window's client area: four pages created once, in order (visitor
-// list, accounts and settings, help, featured shops), all covering the view,
+// The main window's client area: five pages created once, in order (visitor
+// list, accounts and settings, help, featured shops, statistics), all covering the view,
 // exactly one of them shown. Window's thread only.
 #include <QWidget>
 
@@ -16,13 +16,14 @@ public:
         kConfigPage = 1,
         kHelpPage = 2,
         kAdPage = 3,
-        kPageCount = 4
+        kStatisticsPage = 4,
+        kPageCount = 5
     };
 
     explicit CMirelHelperView(QWidget* parent = nullptr);
     ~CMirelHelperView() override;
 
-    // Creates the four pages (each initialises itself as it is created) and shows the visitor list.
+    // Creates the five pages (each initialises itself as it is created) and shows the visitor list.
     void OnInitialUpdate();
     void ShowPage(int page);
     int CurrentPage() const { return m_current; }

@@ -2,7 +2,7 @@
 // The pages other folders own, reached only through these functions so the
 // shell never includes their headers. Each owning folder defines its
 // function(s) next to its page (monitor/ui/UserListDlg.cpp,
-// accounts/ui/ConfigDlg.cpp, history/HistoryDlg.cpp).
+// accounts/ui/ConfigDlg.cpp, history/HistoryDlg.cpp, stats/ui/StatisticsDlg.cpp).
 #include <functional>
 
 class QWidget;
@@ -15,6 +15,8 @@ void RefreshUserListPage(QWidget* page);
 QWidget* CreateConfigPage(QWidget* parent);
 // Runs the history dialog (CHistoryDlg) modally over parent.
 void OpenHistoryDialog(QWidget* parent);
+// The statistics page (CStatisticsDlg), a child of parent; created fifth.
+QWidget* CreateStatisticsPage(QWidget* parent);
 
 // What the view calls: the functions above unless a test replaced an entry.
 struct CPageFactory
@@ -23,6 +25,7 @@ struct CPageFactory
     std::function<void(QWidget*)> refreshUserListPage = &RefreshUserListPage;
     std::function<QWidget*(QWidget*)> createConfigPage = &CreateConfigPage;
     std::function<void(QWidget*)> openHistoryDialog = &OpenHistoryDialog;
+    std::function<QWidget*(QWidget*)> createStatisticsPage = &CreateStatisticsPage;
 };
 
 CPageFactory& PageFactory();

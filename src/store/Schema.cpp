@@ -77,13 +77,15 @@ void UpgradeSchema(CAdoConnection* connection)
     connection->Execute(GreetLogStatement());
     connection->Execute(AdvSettingTableStatement());
     connection->Execute(AdvSettingRowStatement());
+    for (const QString& statement : StatisticsIndexStatements())
+        connection->Execute(statement);
 }
 
 QStringList NewStoreStatements()
 {
     // Declared types name the store's value types (AutoNumber is SQLite's own
     // auto-incrementing key); the record set maps them back to the variant types.
-    return {
+    QStringList statements{
         QStringLiteral("create table [user] ([id] integer primary key autoincrement, [username] Text, "
                        "[usersmailname] Text, [password] Text, [webid] Text, [messageinfo] Text, "
                        "[autosend] YesNo default 0)"),
@@ -104,5 +106,25 @@ QStringList NewStoreStatements()
         GreetLogStatement(),
         AdvSettingTableStatement(),
         AdvSettingRowStatement(),
+    };
+    return statements + StatisticsIndexStatements();
+}
+
+QString CityCountrySql()
+{
+    return QStringLiteral("substr([city],1,instr([city]||' ',' ')-1)");
+}
+
+QStringList StatisticsIndexStatements()
+{
+    return {
+        QStringLiteral(
+            "create index if not exists [client_hour_shop] on [client] (substr([lasttime],1,13), [shopname])"),
+        QStringLiteral("create index if not exists [client_item_shop] on [client] ([shopurl], [shopname], [lasttime])"),
+        QStringLiteral("create index if not exists [client_region_shop] on [client] (%1, [shopname], [lasttime])")
+            .arg(CityCountrySql()),
+        QStringLiteral("create index if not exists [client_guest_shop_time] on [client] ([guestname], [shopname], "
+                       "[lasttime])"),
+        QStringLiteral("create index if not exists [greetlog_senttime] on [greetlog] ([senttime])"),
     };
 }

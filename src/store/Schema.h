@@ -22,3 +22,9 @@ QString AdvSettingTableStatement();
 QString AdvSettingRowStatement();
 // [greetlog]: one row per greeting the greeting thread tried to send, [ok] whether it went out.
 QString GreetLogStatement();
+// The country part of a visit's region (the text before the first blank of [city]),
+// as the statistics statements and the index on it write it.
+QString CityCountrySql();
+// Indexes the statistics page's grouped statements read instead of the table;
+// "if not exists", so every start may run them.
+QStringList StatisticsIndexStatements();

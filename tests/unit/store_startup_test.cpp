@@ -136,6 +136,12 @@ TEST_F(StoreStartupTest, StartEmptiesTheQueueAddsTheMissingColumnAndNamesTheImId
     EXPECT_EQ(ColumnsOf("sysseting").size(), 10);
     EXPECT_EQ(ColumnsOf("client").size(), 9);
     EXPECT_EQ(ReadRows(*g_pConnection, "select * from [client] order by [id]", {0, 1, 6, 7, 8}), visits);
+    // The greeting log and the statistics indexes came with the first start, once.
+    EXPECT_EQ(
+        ReadColumn(*g_pConnection,
+                   "select [name] from sqlite_master where [type] = 'index' or [name] = 'greetlog' order by [name]", 0),
+        (QStringList{"client_guest_shop_time", "client_hour_shop", "client_item_shop", "client_region_shop", "greetlog",
+                     "greetlog_senttime"}));
     EXPECT_EQ(m_messages.Count(), 0u);
 }
 

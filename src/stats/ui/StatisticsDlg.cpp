@@ -1,0 +1,470 @@
+#include "stats/ui/StatisticsDlg.h"
+
+#include "app/PageFactory.h"
+#include "platform/Clock.h"
+#include "platform/Launcher.h"
+#include "platform/Workers.h"
+#include "stats/ui/StatisticsChartView.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSeries>
+#include <QBarSet>
+#include <QComboBox>
+#include <QDateTime>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHorizontalBarSeries>
+#include <QLabel>
+#include <QLoggingCategory>
+#include <QScrollArea>
+#include <QStackedBarSeries>
+#include <QStackedWidget>
+#include <QThread>
+#include <QUrl>
+#include <QValueAxis>
+
+Q_DECLARE_LOGGING_CATEGORY(LogStats)
+
+// Reads the numbers of one query; a worker like the others (registered for
+// exit, deleted when finished). The statements cannot be cut short, so the
+// stop flag only drops the result.
+class CStatisticsLoadThread : public QThread
+{
+    Q_OBJECT
+public:
+    CStatisticsLoadThread(const CStatsQuery& query, const CStatsMarks& known) : m_query(query), m_known(known) {}
+
+    std::atomic<int> m_stop{0};
+
+Q_SIGNALS:
+    void Loaded(const CStatsQuery& query, const CVisitStats& stats, bool unchanged);
+
+protected:
+    void run() override
+    {
+        try {
+            CVisitStats stats;
+            CStatsMarks now;
+            // Nothing recorded since the numbers on screen: nothing to read again.
+            const bool unchanged = m_known.visit >= 0 && CVisitStatistics::ReadMarks(now) && now == m_known;
+            if (!unchanged)
+                stats = CVisitStatistics::Load(m_query);
+            if (!m_stop.load())
+                Q_EMIT Loaded(m_query, stats, unchanged);
+        } catch (...) {
+            qCWarning(LogStats) << "reading the statistics failed";
+        }
+    }
+
+private:
+    CStatsQuery m_query;
+    CStatsMarks m_known;
+};
+
+namespace {
+
+const char* const kChartNames[CStatisticsDlg::kChartCount] = {"dailyChartView",    "hourlyChartView",
+                                                              "itemsChartView",    "regionsChartView",
+                                                              "visitorsChartView", "greetingsChartView"};
+const char* const kChartFiles[CStatisticsDlg::kChartCount] = {"daily",   "hourly",   "items",
+                                                              "regions", "visitors", "greetings"};
+constexpr int kChartMinHeight = 260;
+constexpr int kItemLabelChars = 40;
+
+QFont AxisFont(int points)
+{
+    QFont font;
+    font.setPointSize(points);
+    return font;
+}
+
+QChart* NewChart(const QString& title, bool legend)
+{
+    auto* chart = new QChart;
+    chart->setTitle(title);
+    QFont font = chart->titleFont();
+    font.setPointSize(10);
+    font.setBold(true);
+    chart->setTitleFont(font);
+    chart->legend()->setVisible(legend);
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    chart->setMargins(QMargins(4, 4, 4, 4));
+    chart->setAnimationOptions(QChart::NoAnimation);
+    return chart;
+}
+
+QValueAxis* CountAxis(const QString& title, int max)
+{
+    auto* axis = new QValueAxis;
+    axis->setTitleText(title);
+    axis->setTitleFont(AxisFont(8));
+    axis->setLabelsFont(AxisFont(8));
+    axis->setLabelFormat(QStringLiteral("%d"));
+    // Whole numbers only: ticks at steps that divide the range.
+    int top = std::max(max, 1);
+    int ticks = std::min(top, 5);
+    while (top % ticks != 0)
+        ++top;
+    axis->setRange(0, top);
+    axis->setTickCount(ticks + 1);
+    return axis;
+}
+
+// Category labels are drawn as markup by the charts: texts from outside go
+// in escaped, numbered so that equal texts stay separate categories.
+QBarCategoryAxis* CategoryAxis(const QString& title, const QStringList& labels, int points, bool vertical)
+{
+    auto* axis = new QBarCategoryAxis;
+    axis->setTitleText(title);
+    axis->setTitleFont(AxisFont(8));
+    axis->setLabelsFont(AxisFont(points));
+    if (vertical)
+        axis->setLabelsAngle(-90);
+    axis->append(labels);
+    return axis;
+}
+
+QBarSet* NewSet(const QString& name, const QColor& colour)
+{
+    auto* set = new QBarSet(name);
+    set->setColor(colour);
+    set->setBorderColor(colour.darker(120));
+    return set;
+}
+
+void AddVertical(QChart* chart, QAbstractBarSeries* series, QBarCategoryAxis* categories, QValueAxis* values)
+{
+    chart->addSeries(series);
+    chart->addAxis(categories, Qt::AlignBottom);
+    chart->addAxis(values, Qt::AlignLeft);
+    series->attachAxis(categories);
+    series->attachAxis(values);
+}
+
+// The address as a short label: without its scheme, its end kept when long.
+QString ItemLabel(const QString& address)
+{
+    QString label = address;
+    for (const QLatin1String scheme : {QLatin1String("https://"), QLatin1String("http://")}) {
+        if (label.startsWith(scheme, Qt::CaseInsensitive)) {
+            label = label.mid(scheme.size());
+            break;
+        }
+    }
+    if (label.size() > kItemLabelChars)
+        label = QStringLiteral("…") + label.right(kItemLabelChars - 1);
+    return label;
+}
+
+QString BucketLabel(const QString& key, bool byMonth)
+{
+    return byMonth ? key : key.mid(5); // "yyyy-MM", or "MM-dd"
+}
+
+} // namespace
+
+CStatisticsDlg::CStatisticsDlg(QWidget* parent)
+    : QWidget(parent), m_shopCombo(new QComboBox(this)), m_periodCombo(new QComboBox(this)),
+      m_stack(new QStackedWidget(this)), m_emptyLabel(new QLabel(this))
+{
+    setObjectName(QStringLiteral("CStatisticsDlg"));
+    m_shopCombo->setObjectName(QStringLiteral("shopCombo"));
+    m_periodCombo->setObjectName(QStringLiteral("periodCombo"));
+    m_shopCombo->addItem(QStringLiteral("全部店铺"));
+    m_shopCombo->setMinimumContentsLength(12);
+    m_shopCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    const std::pair<const char*, EStatsPeriod> periods[] = {{"今天", EStatsPeriod::Today},
+                                                            {"最近7天", EStatsPeriod::Last7Days},
+                                                            {"最近30天", EStatsPeriod::Last30Days},
+                                                            {"全部", EStatsPeriod::All}};
+    for (const auto& [text, period] : periods)
+        m_periodCombo->addItem(QString::fromUtf8(text), int(period));
+    m_periodCombo->setCurrentIndex(1);
+
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(new QLabel(QStringLiteral("店铺:"), this));
+    controls->addWidget(m_shopCombo);
+    controls->addSpacing(16);
+    controls->addWidget(new QLabel(QStringLiteral("时段:"), this));
+    controls->addWidget(m_periodCombo);
+    controls->addStretch(1);
+
+    auto* charts = new QWidget;
+    auto* grid = new QGridLayout(charts);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(4);
+    for (int i = 0; i < kChartCount; ++i) {
+        m_views[i] = new CStatisticsChartView(QLatin1String(kChartFiles[i]), charts);
+        m_views[i]->setObjectName(QLatin1String(kChartNames[i]));
+        m_views[i]->setMinimumHeight(kChartMinHeight);
+    }
+    // Long labels (addresses, the greeting days) get the whole width.
+    grid->addWidget(m_views[kDailyChart], 0, 0);
+    grid->addWidget(m_views[kHourlyChart], 0, 1);
+    grid->addWidget(m_views[kItemsChart], 1, 0, 1, 2);
+    grid->addWidget(m_views[kRegionsChart], 2, 0);
+    grid->addWidget(m_views[kVisitorsChart], 2, 1);
+    grid->addWidget(m_views[kGreetingsChart], 3, 0, 1, 2);
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("chartsArea"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(charts);
+
+    m_emptyLabel->setObjectName(QStringLiteral("emptyLabel"));
+    m_emptyLabel->setAlignment(Qt::AlignCenter);
+    m_emptyLabel->setTextFormat(Qt::PlainText);
+    m_emptyLabel->setText(QStringLiteral("正在读取访问记录……"));
+    m_stack->addWidget(m_emptyLabel);
+    m_stack->addWidget(scroll);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addLayout(controls);
+    layout->addWidget(m_stack, 1);
+
+    connect(m_shopCombo, &QComboBox::currentIndexChanged, this, [this] { StartLoad(true); });
+    connect(m_periodCombo, &QComboBox::currentIndexChanged, this, [this] { StartLoad(true); });
+    m_watch.setInterval(kWatchIntervalMs);
+    connect(&m_watch, &QTimer::timeout, this, [this] { StartLoad(false); });
+}
+
+CStatisticsDlg::~CStatisticsDlg()
+{
+    if (m_loader)
+        m_loader->m_stop.store(1);
+}
+
+CStatisticsChartView* CStatisticsDlg::Chart(int chart) const
+{
+    return chart >= 0 && chart < kChartCount ? m_views[chart] : nullptr;
+}
+
+QStringList CStatisticsDlg::ItemAddresses() const
+{
+    QStringList addresses;
+    for (const CStatsCount& item : m_stats.topItems)
+        addresses << item.key;
+    return addresses;
+}
+
+void CStatisticsDlg::OpenItem(int index)
+{
+    const QString address = ItemAddresses().value(index);
+    const QString scheme = QUrl(address).scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return;
+    OpenWithDesktop(address, false, 0);
+}
+
+void CStatisticsDlg::Refresh()
+{
+    StartLoad(true);
+}
+
+void CStatisticsDlg::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    StartLoad(true);
+    m_watch.start();
+}
+
+void CStatisticsDlg::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_watch.stop();
+}
+
+CStatsQuery CStatisticsDlg::CurrentQuery() const
+{
+    CStatsQuery query;
+    if (m_shopCombo->currentIndex() > 0)
+        query.shop = m_shopCombo->currentText();
+    query.period = EStatsPeriod(m_periodCombo->currentData().toInt());
+    query.today = QDateTime::fromMSecsSinceEpoch(Clock().NowMs()).toLocalTime().date();
+    return query;
+}
+
+void CStatisticsDlg::StartLoad(bool force)
+{
+    // One reading at a time; a request meanwhile runs when it ends.
+    if (m_loader) {
+        m_pending = true;
+        m_pendingForce = m_pendingForce || force;
+        return;
+    }
+    auto* loader = new CStatisticsLoadThread(CurrentQuery(), force ? CStatsMarks{} : m_stats.marks);
+    connect(loader, &CStatisticsLoadThread::Loaded, this, &CStatisticsDlg::OnLoaded, Qt::QueuedConnection);
+    connect(loader, &QThread::finished, loader, &QObject::deleteLater);
+    connect(loader, &QThread::finished, this, [this] {
+        if (!m_pending)
+            return;
+        const bool force = m_pendingForce;
+        m_pending = m_pendingForce = false;
+        StartLoad(force);
+    });
+    m_loader = loader;
+    StartWorker(loader, &loader->m_stop);
+}
+
+void CStatisticsDlg::OnLoaded(const CStatsQuery& query, const CVisitStats& stats, bool unchanged)
+{
+    // A reading for a shop or period no longer selected is followed by one that is.
+    const CStatsQuery current = CurrentQuery();
+    if (unchanged || query.shop != current.shop || query.period != current.period)
+        return;
+    if (!stats.ok) {
+        m_stats.marks = {};
+        m_emptyLabel->setText(QStringLiteral("无法读取访问记录"));
+        m_stack->setCurrentWidget(m_emptyLabel);
+        Q_EMIT Refreshed();
+        return;
+    }
+    m_stats = stats;
+    UpdateShops(stats.shops);
+    ShowStats();
+    Q_EMIT Refreshed();
+}
+
+void CStatisticsDlg::UpdateShops(const QStringList& shops)
+{
+    QStringList shown;
+    for (int i = 1; i < m_shopCombo->count(); ++i)
+        shown << m_shopCombo->itemText(i);
+    if (shown == shops)
+        return;
+    const QString current = m_shopCombo->currentIndex() > 0 ? m_shopCombo->currentText() : QString();
+    const QSignalBlocker blocker(m_shopCombo);
+    while (m_shopCombo->count() > 1)
+        m_shopCombo->removeItem(1);
+    m_shopCombo->addItems(shops);
+    const int index = current.isEmpty() ? 0 : m_shopCombo->findText(current, Qt::MatchExactly);
+    m_shopCombo->setCurrentIndex(std::max(index, 0));
+    // The shown shop's account is gone: show every shop's numbers instead.
+    if (index < 0)
+        StartLoad(true);
+}
+
+void CStatisticsDlg::SetChart(int chart, QChart* newChart)
+{
+    // The view gives the previous chart back instead of deleting it.
+    QChart* old = m_views[chart]->chart();
+    m_views[chart]->setChart(newChart);
+    delete old;
+}
+
+void CStatisticsDlg::ShowStats()
+{
+    if (m_stats.totalVisits == 0) {
+        m_emptyLabel->setText(QStringLiteral("该时段没有访问记录"));
+        m_stack->setCurrentWidget(m_emptyLabel);
+        return;
+    }
+    const bool byMonth = m_stats.byMonth;
+    const QString timeTitle = byMonth ? QStringLiteral("月份") : QStringLiteral("日期");
+    QStringList bucketLabels;
+    int maxVisits = 0;
+    int maxGreetings = 0;
+    auto* visits = NewSet(QStringLiteral("访客"), QColor(52, 120, 198));
+    auto* newSet = NewSet(QStringLiteral("新访客"), QColor(52, 120, 198));
+    auto* returning = NewSet(QStringLiteral("回头客"), QColor(240, 150, 40));
+    auto* sent = NewSet(QStringLiteral("已发送"), QColor(60, 160, 80));
+    auto* failed = NewSet(QStringLiteral("未发出"), QColor(200, 70, 60));
+    for (const CStatsBucket& bucket : std::as_const(m_stats.buckets)) {
+        bucketLabels << BucketLabel(bucket.key, byMonth);
+        *visits << bucket.visits;
+        *newSet << bucket.newVisitors;
+        *returning << bucket.returning;
+        *sent << bucket.greetingsSent;
+        *failed << bucket.greetingsFailed;
+        maxVisits = std::max(maxVisits, bucket.visits);
+        maxGreetings = std::max(maxGreetings, bucket.greetingsSent + bucket.greetingsFailed);
+    }
+    // Many day labels only fit standing up.
+    const bool manyBuckets = bucketLabels.size() > 10;
+    const int bucketFont = manyBuckets ? 7 : 8;
+
+    QChart* daily = NewChart(byMonth ? QStringLiteral("每月访问量") : QStringLiteral("每日访问量"), false);
+    auto* dailySeries = new QBarSeries;
+    dailySeries->append(visits);
+    AddVertical(daily, dailySeries, CategoryAxis(timeTitle, bucketLabels, bucketFont, manyBuckets),
+                CountAxis(QStringLiteral("访问次数"), maxVisits));
+    SetChart(kDailyChart, daily);
+
+    QChart* hourly = NewChart(QStringLiteral("各时段访问量"), false);
+    auto* hours = NewSet(QStringLiteral("访客"), QColor(90, 90, 200));
+    QStringList hourLabels;
+    int maxHour = 0;
+    for (int h = 0; h < 24; ++h) {
+        hourLabels << QString::number(h);
+        *hours << m_stats.hours[h];
+        maxHour = std::max(maxHour, m_stats.hours[h]);
+    }
+    auto* hourSeries = new QBarSeries;
+    hourSeries->append(hours);
+    hourSeries->setBarWidth(0.8);
+    // 24 labels elide at the default size unless small and standing.
+    AddVertical(hourly, hourSeries, CategoryAxis(QStringLiteral("小时"), hourLabels, 7, true),
+                CountAxis(QStringLiteral("访问次数"), maxHour));
+    SetChart(kHourlyChart, hourly);
+
+    // Horizontal bars fill from the bottom: the first of the list goes last.
+    const auto topChart = [this](int chart, const QString& title, const QString& axisTitle,
+                                 const QList<CStatsCount>& top, bool items) {
+        QChart* c = NewChart(title, false);
+        auto* set = NewSet(QStringLiteral("访问次数"), items ? QColor(52, 150, 170) : QColor(150, 100, 190));
+        QStringList labels;
+        int max = 0;
+        for (qsizetype i = top.size() - 1; i >= 0; --i) {
+            const QString text = items ? ItemLabel(top[i].key) : top[i].key;
+            labels << QStringLiteral("%1. %2").arg(i + 1).arg(text.toHtmlEscaped());
+            *set << top[i].count;
+            max = std::max(max, top[i].count);
+        }
+        auto* series = new QHorizontalBarSeries;
+        series->append(set);
+        c->addSeries(series);
+        QBarCategoryAxis* names = CategoryAxis(axisTitle, labels, 8, false);
+        QValueAxis* counts = CountAxis(QStringLiteral("访问次数"), max);
+        c->addAxis(names, Qt::AlignLeft);
+        c->addAxis(counts, Qt::AlignBottom);
+        series->attachAxis(names);
+        series->attachAxis(counts);
+        if (items) {
+            const qsizetype count = top.size();
+            connect(series, &QAbstractBarSeries::doubleClicked, this,
+                    [this, count](int index, QBarSet*) { OpenItem(int(count - 1 - index)); });
+            connect(series, &QAbstractBarSeries::hovered, this, [this, count](bool on, int index, QBarSet*) {
+                const QString address = ItemAddresses().value(int(count - 1 - index));
+                m_views[kItemsChart]->setToolTip(on ? QStringLiteral("<qt>%1</qt>").arg(address.toHtmlEscaped())
+                                                    : QString());
+            });
+        }
+        SetChart(chart, c);
+    };
+    topChart(kItemsChart, QStringLiteral("访问最多的商品(双击打开)"), QStringLiteral("商品"), m_stats.topItems, true);
+    topChart(kRegionsChart, QStringLiteral("访客最多的地区"), QStringLiteral("地区"), m_stats.topRegions, false);
+
+    QChart* visitors = NewChart(QStringLiteral("新访客与回头客"), true);
+    auto* visitorSeries = new QStackedBarSeries;
+    visitorSeries->append({newSet, returning});
+    AddVertical(visitors, visitorSeries, CategoryAxis(timeTitle, bucketLabels, bucketFont, manyBuckets),
+                CountAxis(QStringLiteral("访客数"), maxVisits));
+    SetChart(kVisitorsChart, visitors);
+
+    QChart* greetings = NewChart(byMonth ? QStringLiteral("每月问候") : QStringLiteral("每日问候"), true);
+    auto* greetingSeries = new QStackedBarSeries;
+    greetingSeries->append({sent, failed});
+    AddVertical(greetings, greetingSeries, CategoryAxis(timeTitle, bucketLabels, bucketFont, manyBuckets),
+                CountAxis(QStringLiteral("问候条数"), maxGreetings));
+    SetChart(kGreetingsChart, greetings);
+
+    m_stack->setCurrentIndex(1);
+}
+
+QWidget* CreateStatisticsPage(QWidget* parent)
+{
+    return new CStatisticsDlg(parent);
+}
+
+#include "StatisticsDlg.moc"

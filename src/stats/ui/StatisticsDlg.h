@@ -1,0 +1,77 @@
+#pragma once
+// The statistics page (访客统计): charts of the visits of one shop or of all,
+// over a period. The numbers are read off the window's thread when the page
+// is shown, when the shop or period changes, and every 10 s while it shows
+// if visits or greetings were recorded meanwhile. Window's thread.
+#include "stats/VisitStatistics.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+
+class CStatisticsChartView;
+class CStatisticsLoadThread;
+class QComboBox;
+class QLabel;
+class QStackedWidget;
+
+class CStatisticsDlg : public QWidget
+{
+    Q_OBJECT
+public:
+    enum EChart
+    {
+        kDailyChart = 0,
+        kHourlyChart,
+        kItemsChart,
+        kRegionsChart,
+        kVisitorsChart,
+        kGreetingsChart,
+        kChartCount
+    };
+    static constexpr int kWatchIntervalMs = 10000;
+
+    explicit CStatisticsDlg(QWidget* parent = nullptr);
+    ~CStatisticsDlg() override;
+
+    // Reads the numbers again for the shop and period shown.
+    void Refresh();
+    const CVisitStats& Stats() const { return m_stats; }
+    CStatisticsChartView* Chart(int chart) const;
+    QComboBox* ShopCombo() const { return m_shopCombo; }
+    QComboBox* PeriodCombo() const { return m_periodCombo; }
+    QLabel* EmptyLabel() const { return m_emptyLabel; }
+    // The addresses of the item bars, most viewed first.
+    QStringList ItemAddresses() const;
+    // Opens the address of an item bar (index into ItemAddresses) in the browser, when it is http/https.
+    void OpenItem(int index);
+
+Q_SIGNALS:
+    // New numbers are on screen.
+    void Refreshed();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    CStatsQuery CurrentQuery() const;
+    void StartLoad(bool force);
+    void OnLoaded(const CStatsQuery& query, const CVisitStats& stats, bool unchanged);
+    void UpdateShops(const QStringList& shops);
+    void ShowStats();
+    void SetChart(int chart, class QChart* newChart);
+
+    QComboBox* m_shopCombo;
+    QComboBox* m_periodCombo;
+    QStackedWidget* m_stack;
+    QLabel* m_emptyLabel;
+    std::array<CStatisticsChartView*, kChartCount> m_views{};
+    QTimer m_watch;
+    QPointer<CStatisticsLoadThread> m_loader;
+    bool m_pending = false;
+    bool m_pendingForce = false;
+    CVisitStats m_stats;
+};
