@@ -296,7 +296,9 @@ void CStatisticsDlg::StartLoad(bool force)
     auto* loader = new CStatisticsLoadThread(CurrentQuery(), force ? CStatsMarks{} : m_stats.marks);
     connect(loader, &CStatisticsLoadThread::Loaded, this, &CStatisticsDlg::OnLoaded, Qt::QueuedConnection);
     connect(loader, &QThread::finished, loader, &QObject::deleteLater);
-    connect(loader, &QThread::finished, this, [this] {
+    connect(loader, &QThread::finished, this, [this, loader] {
+        if (m_loader == loader)
+            m_loader = nullptr;
         if (!m_pending)
             return;
         const bool force = m_pendingForce;
