@@ -232,11 +232,11 @@ TEST_F(AppTest, StartUpRunsInItsFixedOrder)
     EXPECT_TRUE(toolbarAtPages);
     EXPECT_EQ(captionDuringPages, CMainFrame::kInitialTitle) << "the caption comes after the pages";
 
-    // The four pages, created in this order, the visitor list showing.
+    // The five pages, created in this order, the visitor list showing.
     CMirelHelperView* view = frame->View();
-    const QStringList names{"CUserListDlg", "CConfigDlg", "CHtmlHelpDlg", "CMirelAdDlg"};
+    const QStringList names{"CUserListDlg", "CConfigDlg", "CHtmlHelpDlg", "CMirelAdDlg", "CStatisticsDlg"};
     int lastIndex = -1;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < CMirelHelperView::kPageCount; ++i) {
         QWidget* page = view->Page(i);
         ASSERT_NE(page, nullptr);
         EXPECT_EQ(page->objectName(), names[i]);
@@ -287,8 +287,9 @@ TEST_F(AppTest, MenuHasItsThreeDropDowns)
         return list;
     };
     EXPECT_EQ(texts(top[0]), (QStringList{"高级设置...", "", "退出(&X)"}));
-    EXPECT_EQ(texts(top[1]), (QStringList{"工具栏(&T)", "状态栏(&S)", "刷新列表(&F)", "用户列表(&U)", "信息配置(&C)",
-                                          "最后提示(&L)", "历史访问(&H)", "帮助信息(&H)", "精品网店(&V)"}));
+    EXPECT_EQ(texts(top[1]),
+              (QStringList{"工具栏(&T)", "状态栏(&S)", "刷新列表(&F)", "用户列表(&U)", "信息配置(&C)", "最后提示(&L)",
+                           "历史访问(&H)", "访客统计(&J)", "帮助信息(&H)", "精品网店(&V)"}));
     EXPECT_EQ(texts(top[2]), (QStringList{"关于 MirelHelper(&A)..."}));
 }
 
@@ -318,16 +319,16 @@ TEST_F(AppTest, AdvancedSettingsDialogStoresItsValuesAndMakesThemLive)
     PublishAdvancedSettings(CAdvancedSettings());
 }
 
-TEST_F(AppTest, ToolbarHasEightLargeButtons)
+TEST_F(AppTest, ToolbarHasNineLargeButtons)
 {
     CMainFrame* frame = StartApp();
     CTrueColorToolBar* bar = frame->ToolBar();
     ASSERT_NE(bar, nullptr);
-    const QStringList expected{"刷新列表", "用户列表", "配置信息", "最后提醒",
-                               "历史记录", "帮助信息", "关于软件", "精品店铺"};
+    const QStringList expected{"刷新列表", "用户列表", "配置信息", "最后提醒", "历史记录",
+                               "帮助信息", "关于软件", "精品店铺", "访客统计"};
     const QList<QAction*> actions = bar->actions();
-    ASSERT_EQ(actions.size(), 8);
-    for (int i = 0; i < 8; ++i) {
+    ASSERT_EQ(actions.size(), 9);
+    for (int i = 0; i < 9; ++i) {
         EXPECT_EQ(actions[i]->property("commandId").toInt(), CMainFrame::kToolBarCommands[i]);
         auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(actions[i]));
         ASSERT_NE(button, nullptr);
@@ -382,6 +383,7 @@ TEST_F(AppTest, RefreshOnlyWhileTheVisitorListShows)
     } const steps[] = {{CMainFrame::kCmdConfig, CMirelHelperView::kConfigPage},
                        {CMainFrame::kCmdHelp, CMirelHelperView::kHelpPage},
                        {CMainFrame::kCmdFeaturedShops, CMirelHelperView::kAdPage},
+                       {CMainFrame::kCmdStatistics, CMirelHelperView::kStatisticsPage},
                        {CMainFrame::kCmdUserList, CMirelHelperView::kUserListPage}};
     EXPECT_TRUE(refresh->isEnabled());
     for (const auto& step : steps) {
@@ -389,7 +391,7 @@ TEST_F(AppTest, RefreshOnlyWhileTheVisitorListShows)
         EXPECT_EQ(frame->View()->CurrentPage(), step.page);
         EXPECT_EQ(refresh->isEnabled(), step.page == CMirelHelperView::kUserListPage) << step.command;
         int visible = 0;
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < CMirelHelperView::kPageCount; ++i)
             visible += frame->View()->Page(i)->isVisible() ? 1 : 0;
         EXPECT_EQ(visible, 1);
         EXPECT_TRUE(frame->View()->Page(step.page)->isVisible());

@@ -149,22 +149,22 @@ TEST(TrueColorToolBar, ButtonFaceFirstPixelIsTransparentEverywhere)
     EXPECT_TRUE(Opaque(images[0], 24, 24));
 }
 
-TEST(TrueColorToolBar, ShippedStripsGiveEightImagesPerList)
+TEST(TrueColorToolBar, ShippedStripsGiveNineImagesPerList)
 {
     InitMirelResources();
     CTrueColorToolBar bar;
-    AddButtons(bar, 8);
+    AddButtons(bar, 9);
     ASSERT_TRUE(bar.LoadPlainImages(QStringLiteral(":/toolbar/toolbar_plain.bmp")));
     ASSERT_TRUE(bar.LoadTrueColorToolBar(QStringLiteral(":/toolbar/toolbar_normal.bmp"),
                                          QStringLiteral(":/toolbar/toolbar_disabled.bmp")));
     for (auto which : {EToolBarImageList::Normal, EToolBarImageList::Hot, EToolBarImageList::Disabled}) {
         EXPECT_TRUE(bar.HasImageList(which));
-        ASSERT_EQ(bar.Images(which).size(), 8);
+        ASSERT_EQ(bar.Images(which).size(), 9);
         for (const QPixmap& image : bar.Images(which))
             EXPECT_EQ(image.size(), QSize(48, 48));
     }
     EXPECT_EQ(bar.TransparentColor(EToolBarImageList::Normal), QColor(255, 0, 255));
-    EXPECT_EQ(bar.PlainImages().size(), 8);
+    EXPECT_EQ(bar.PlainImages().size(), 9);
     // The corners are background; every image has a drawing.
     for (const QPixmap& image : bar.Images(EToolBarImageList::Normal)) {
         EXPECT_FALSE(Opaque(image, 0, 0));
