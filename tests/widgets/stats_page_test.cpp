@@ -4,6 +4,7 @@
 #include "support/TestMain.h"
 
 #include "support/StoreTestSupport.h"
+#include "support/WaitUntil.h"
 
 #include "platform/Launcher.h"
 #include "stats/ui/StatisticsChartView.h"
@@ -19,7 +20,6 @@
 #include <QImage>
 #include <QLabel>
 #include <QSignalSpy>
-#include <QTest>
 
 namespace {
 
@@ -56,7 +56,7 @@ QStringList Categories(CStatisticsDlg& page, int chart)
 // The page may answer before a wait starts: count the answers instead.
 bool WaitForRefreshes(const QSignalSpy& spy, int count)
 {
-    return QTest::qWaitFor([&] { return spy.count() >= count; }, 10000);
+    return WaitUntil([&] { return spy.count() >= count; });
 }
 
 } // namespace

@@ -3,7 +3,7 @@
 #include "app/PageFactory.h"
 #include "platform/Clock.h"
 #include "platform/Launcher.h"
-#include "platform/Workers.h"
+#include "platform/OneShot.h"
 #include "stats/ui/StatisticsChartView.h"
 
 #include <QBarCategoryAxis>
@@ -19,49 +19,29 @@
 #include <QScrollArea>
 #include <QStackedBarSeries>
 #include <QStackedWidget>
-#include <QThread>
 #include <QUrl>
 #include <QValueAxis>
 
 Q_DECLARE_LOGGING_CATEGORY(LogStats)
 
-// Reads the numbers of one query; a worker like the others (registered for
-// exit, deleted when finished). The statements cannot be cut short, so the
-// stop flag only drops the result.
-class CStatisticsLoadThread : public QThread
+namespace {
+
+struct CLoadResult
 {
-    Q_OBJECT
-public:
-    CStatisticsLoadThread(const CStatsQuery& query, const CStatsMarks& known) : m_query(query), m_known(known) {}
-
-    std::atomic<int> m_stop{0};
-
-Q_SIGNALS:
-    void Loaded(const CStatsQuery& query, const CVisitStats& stats, bool unchanged);
-
-protected:
-    void run() override
-    {
-        try {
-            CVisitStats stats;
-            CStatsMarks now;
-            // Nothing recorded since the numbers on screen: nothing to read again.
-            const bool unchanged = m_known.visit >= 0 && CVisitStatistics::ReadMarks(now) && now == m_known;
-            if (!unchanged)
-                stats = CVisitStatistics::Load(m_query);
-            if (!m_stop.load())
-                Q_EMIT Loaded(m_query, stats, unchanged);
-        } catch (...) {
-            qCWarning(LogStats) << "reading the statistics failed";
-        }
-    }
-
-private:
-    CStatsQuery m_query;
-    CStatsMarks m_known;
+    CVisitStats stats;
+    bool unchanged = false;
 };
 
-namespace {
+// Worker thread. Nothing recorded since the numbers on screen: nothing to read again.
+CLoadResult LoadStatistics(const CStatsQuery& query, const CStatsMarks& known)
+{
+    CLoadResult result;
+    CStatsMarks now;
+    result.unchanged = known.visit >= 0 && CVisitStatistics::ReadMarks(now) && now == known;
+    if (!result.unchanged)
+        result.stats = CVisitStatistics::Load(query);
+    return result;
+}
 
 const char* const kChartNames[CStatisticsDlg::kChartCount] = {"dailyChartView",    "hourlyChartView",
                                                               "itemsChartView",    "regionsChartView",
@@ -231,8 +211,7 @@ CStatisticsDlg::CStatisticsDlg(QWidget* parent)
 
 CStatisticsDlg::~CStatisticsDlg()
 {
-    if (m_loader)
-        m_loader->m_stop.store(1);
+    m_loader.Stop();
 }
 
 CStatisticsChartView* CStatisticsDlg::Chart(int chart) const
@@ -288,25 +267,23 @@ CStatsQuery CStatisticsDlg::CurrentQuery() const
 void CStatisticsDlg::StartLoad(bool force)
 {
     // One reading at a time; a request meanwhile runs when it ends.
-    if (m_loader) {
+    if (m_loader.IsRunning()) {
         m_pending = true;
         m_pendingForce = m_pendingForce || force;
         return;
     }
-    auto* loader = new CStatisticsLoadThread(CurrentQuery(), force ? CStatsMarks{} : m_stats.marks);
-    connect(loader, &CStatisticsLoadThread::Loaded, this, &CStatisticsDlg::OnLoaded, Qt::QueuedConnection);
-    connect(loader, &QThread::finished, loader, &QObject::deleteLater);
-    connect(loader, &QThread::finished, this, [this, loader] {
-        if (m_loader == loader)
-            m_loader = nullptr;
-        if (!m_pending)
-            return;
-        const bool force = m_pendingForce;
-        m_pending = m_pendingForce = false;
-        StartLoad(force);
-    });
-    m_loader = loader;
-    StartWorker(loader, &loader->m_stop);
+    const CStatsQuery query = CurrentQuery();
+    const CStatsMarks known = force ? CStatsMarks{} : m_stats.marks;
+    m_loader = RunThenCallback(
+        this, [query, known] { return LoadStatistics(query, known); },
+        [this, query](const CLoadResult& result) {
+            OnLoaded(query, result.stats, result.unchanged);
+            if (!m_pending)
+                return;
+            const bool again = m_pendingForce;
+            m_pending = m_pendingForce = false;
+            StartLoad(again);
+        });
 }
 
 void CStatisticsDlg::OnLoaded(const CStatsQuery& query, const CVisitStats& stats, bool unchanged)
@@ -468,5 +445,3 @@ QWidget* CreateStatisticsPage(QWidget* parent)
 {
     return new CStatisticsDlg(parent);
 }
-
-#include "StatisticsDlg.moc"

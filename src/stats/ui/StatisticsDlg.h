@@ -3,16 +3,15 @@
 // over a period. The numbers are read off the window's thread when the page
 // is shown, when the shop or period changes, and every 10 s while it shows
 // if visits or greetings were recorded meanwhile. Window's thread.
+#include "platform/OneShot.h"
 #include "stats/VisitStatistics.h"
 
-#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
 #include <array>
 
 class CStatisticsChartView;
-class CStatisticsLoadThread;
 class QComboBox;
 class QLabel;
 class QStackedWidget;
@@ -70,7 +69,7 @@ private:
     QLabel* m_emptyLabel;
     std::array<CStatisticsChartView*, kChartCount> m_views{};
     QTimer m_watch;
-    QPointer<CStatisticsLoadThread> m_loader;
+    COneShot m_loader;
     bool m_pending = false;
     bool m_pendingForce = false;
     CVisitStats m_stats;
