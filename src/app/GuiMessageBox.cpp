@@ -38,6 +38,8 @@ int ShowHere(const QString& text, const QString& caption, EMsgIcon icon, EMsgBut
     QMessageBox box(ToQtIcon(icon), caption, QString(text).replace(QLatin1String("\r\n"), QLatin1String("\n")),
                     QMessageBox::NoButton, g_owner);
     box.setObjectName(QStringLiteral("messageBox"));
+    // Box texts carry shop names and service replies.
+    box.setTextFormat(Qt::PlainText);
     if (buttons == EMsgButtons::YesNo) {
         QPushButton* yes = box.addButton(QStringLiteral("是(&Y)"), QMessageBox::YesRole);
         QPushButton* no = box.addButton(QStringLiteral("否(&N)"), QMessageBox::NoRole);

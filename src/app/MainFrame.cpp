@@ -1,5 +1,7 @@
 #include "app/MainFrame.h"
 
+#include "controls/OutsideText.h"
+
 #include "accounts/LiveSettings.h"
 #include "accounts/ui/AdvancedSettingDlg.h"
 #include "app/AboutDlg.h"
@@ -192,6 +194,7 @@ bool CMainFrame::CreateStatusBar()
         auto* pane = new QLabel(bar);
         pane->setObjectName(QLatin1String(names[i]));
         pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        pane->setTextFormat(Qt::PlainText);
         if (i == 0) {
             bar->addWidget(pane, 1);
         } else {
@@ -201,7 +204,9 @@ bool CMainFrame::CreateStatusBar()
         }
         m_panes[i] = pane;
     }
-    connect(&m_status, &CStatusMessage::Display, m_panes[kInfoPane], &QLabel::setText);
+    // Status texts carry shop and visitor names.
+    connect(&m_status, &CStatusMessage::Display, m_panes[kInfoPane],
+            [pane = m_panes[kInfoPane]](const QString& text) { SetPlainText(pane, text); });
     connect(m_actions[kCmdStatusBar], &QAction::toggled, bar, &QWidget::setVisible);
     return true;
 }

@@ -7,6 +7,7 @@
 #include "platform/DataDirectory.h"
 #include "platform/Endpoints.h"
 #include "platform/MessageBox.h"
+#include "platform/TextCodec.h"
 #include "platform/Workers.h"
 #include "store/StoreStartup.h"
 
@@ -76,6 +77,9 @@ bool CMirelHelperApp::InitInstance()
     frame->resize(place.size());
     frame->showNormal();
     frame->repaint();
+    const QByteArray unknownCodePage = UnknownCodePage();
+    if (!unknownCodePage.isEmpty())
+        frame->ShowStatusMessage(CodePageFallbackText(unknownCodePage));
     return true;
 }
 

@@ -1,21 +1,23 @@
 #include "app/WebPageDlg.h"
 
+#include "controls/OutsideText.h"
+#include "monitor/ui/Explorer_showuserinfo.h"
 #include "net/HttpText.h"
 #include "platform/Endpoints.h"
-#include "platform/Launcher.h"
 #include "platform/OneShot.h"
 
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
 CWebPageDlg::CWebPageDlg(const QString& objectName, const QString& address, QWidget* parent)
-    : QWidget(parent), m_address(address), m_browser(new QTextBrowser(this))
+    : QWidget(parent), m_address(address), m_browser(new CExplorer_showuserinfo(this))
 {
     setObjectName(objectName);
     m_browser->setObjectName(QStringLiteral("browser"));
-    m_browser->setOpenLinks(false);
     m_browser->setFrameShape(QFrame::NoFrame);
-    connect(m_browser, &QTextBrowser::anchorClicked, this, &CWebPageDlg::OnAnchorClicked);
+    // Whoever is on the plain-http path writes these pages.
+    const QUrl origin(Endpoints().trackingBase);
+    m_browser->SetOrigin(QUrl(m_address), {origin.host().toLower()});
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_browser);
@@ -36,20 +38,12 @@ void CWebPageDlg::Navigate()
 
 void CWebPageDlg::OnFetched(bool ok, const QString& text)
 {
-    if (ok) {
-        m_browser->setHtml(text);
-    } else {
-        m_browser->setHtml(QStringLiteral("<h3>无法显示网页</h3><p>%1</p>").arg(m_address.toHtmlEscaped()));
-    }
+    if (ok)
+        m_browser->LoadHtml(text);
+    else
+        m_browser->LoadHtml(QStringLiteral("<h3>无法显示网页</h3><p>%1</p>").arg(TextAsMarkup(m_address)));
     m_loadState = ok ? 1 : -1;
     Q_EMIT PageLoaded(ok);
-}
-
-void CWebPageDlg::OnAnchorClicked(const QUrl& link)
-{
-    const QUrl target = QUrl(m_address).resolved(link);
-    if (target.scheme() == QLatin1String("http") || target.scheme() == QLatin1String("https"))
-        OpenWithDesktop(target.toString(), false, 0);
 }
 
 CHtmlHelpDlg::CHtmlHelpDlg(QWidget* parent)

@@ -2,12 +2,15 @@
 // A page whose only content is a browser pane showing one address of the
 // service. It navigates once, when created; the text is fetched off the
 // window's thread, so a slow or absent service never freezes the window.
-// Links open in the desktop's browser.
+// Pictures load only over http/https from the tracking service's host (or
+// from the program's own resources); links open in the desktop's browser
+// only when they are http/https.
+#include "monitor/ui/Explorer_showuserinfo.h"
+
 #include <QString>
 #include <QUrl>
 #include <QWidget>
 
-class QTextBrowser;
 
 class CWebPageDlg : public QWidget
 {
@@ -15,7 +18,7 @@ class CWebPageDlg : public QWidget
 public:
     CWebPageDlg(const QString& objectName, const QString& address, QWidget* parent);
 
-    QTextBrowser* Browser() const { return m_browser; }
+    CExplorer_showuserinfo* Browser() const { return m_browser; }
     QString Address() const { return m_address; }
     // 0 until the one fetch has answered, then 1 (shown) or -1 (unreachable).
     int LoadState() const { return m_loadState; }
@@ -26,10 +29,9 @@ Q_SIGNALS:
 private:
     void Navigate();
     void OnFetched(bool ok, const QString& text);
-    void OnAnchorClicked(const QUrl& link);
 
     QString m_address;
-    QTextBrowser* m_browser;
+    CExplorer_showuserinfo* m_browser;
     int m_loadState = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "controls/SortListCtrl.h"
 
+#include "controls/OutsideText.h"
+
 #include <QAbstractTableModel>
 #include <QCollator>
 #include <QCoreApplication>
@@ -151,8 +153,10 @@ public:
         const CRow& row = m_rows[index.row()];
         switch (role) {
         case Qt::DisplayRole:
-        case Qt::ToolTipRole:
             return index.column() < row.texts.size() ? row.texts[index.column()] : QString();
+        case Qt::ToolTipRole:
+            // Tooltips guess the format; cells hold visitor names and addresses.
+            return index.column() < row.texts.size() ? TextAsTooltip(row.texts[index.column()]) : QString();
         case Qt::DecorationRole:
             if (index.column() == 0 && row.image >= 0 && row.image < m_images.size())
                 return m_images[row.image];

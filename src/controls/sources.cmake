@@ -1,5 +1,7 @@
 list(APPEND MIREL_UI_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/DialogKeys.h
+    ${CMAKE_CURRENT_LIST_DIR}/OutsideText.h
+    ${CMAKE_CURRENT_LIST_DIR}/OutsideText.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SortListCtrl.h
     ${CMAKE_CURRENT_LIST_DIR}/SortListCtrl.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TextScroller.h

@@ -406,9 +406,30 @@ void InstallXErrorHandler()
     });
 }
 
+// A value of the chat link: only what would cut it short or change it
+// (% & # + = and blanks) is percent-encoded; the IM client decodes it.
+QString ChatLinkValue(const QString& value)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    QString out;
+    out.reserve(value.size());
+    for (const QChar c : value) {
+        const char16_t u = c.unicode();
+        if (u == '%' || u == '&' || u == '#' || u == '+' || u == '=' || u == ' ' || (u >= '\t' && u <= '\r')) {
+            out += QLatin1Char('%');
+            out += QLatin1Char(kHex[u >> 4]);
+            out += QLatin1Char(kHex[u & 0x0F]);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 QString ChatLink(const QString& account, const QString& visitor)
 {
-    return QStringLiteral("lumochat://message/?sid=%1&id=%2&clk=icon&src=space&browser=IE").arg(account, visitor);
+    return QStringLiteral("lumochat://message/?sid=%1&id=%2&clk=icon&src=space&browser=IE")
+        .arg(ChatLinkValue(account), ChatLinkValue(visitor));
 }
 
 CImClientTiming ImClientTiming()

@@ -47,7 +47,8 @@ int SendGreetingThroughClient(const QString& account, const QString& visitor, co
 CImClientTiming ImClientTiming();
 CImClientTiming SetImClientTiming(const CImClientTiming& timing);
 
-// "lumochat://message/?sid=<account>&id=<visitor>&clk=icon&src=space&browser=IE", values as they are.
+// "lumochat://message/?sid=<account>&id=<visitor>&clk=icon&src=space&browser=IE"; in the values
+// % & # + = and blanks are percent-encoded, nothing else.
 QString ChatLink(const QString& account, const QString& visitor);
 
 // Takes the CLIPBOARD selection and serves text from it. True on success and

@@ -1,6 +1,7 @@
 #include "monitor/FlashOnlineClientThread.h"
 
 #include "monitor/VisitorListBridge.h"
+#include "net/HttpText.h"
 #include "net/WinHttpEx.h"
 #include "platform/AbortScope.h"
 #include "platform/Clock.h"
@@ -22,7 +23,7 @@ const QString kValueEnd = QStringLiteral("\",");
 
 QString PresenceRequestUrl(const QString& idList)
 {
-    // The IDs go in as they are; the other values never change.
+    // The IDs come percent-encoded, comma after each; the other values never change.
     return Endpoints().imPresenceBase + QStringLiteral("/imstate/?callback=IM_STATUS_CALLBACK&type=json&uids=") +
            idList + QStringLiteral("&.tmp=0.14664018889353225");
 }
@@ -93,7 +94,7 @@ void CFlashOnlineClientThread::run()
             }
             QString idList;
             for (const QString& id : ids)
-                idList += id + QLatin1Char(',');
+                idList += ToPlainQueryValue(id) + QLatin1Char(',');
 
             const QStringList online = QueryOnlineUsers(idList, names);
             // An aborted request says nothing about who is online.

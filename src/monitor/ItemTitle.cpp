@@ -1,7 +1,10 @@
 #include "monitor/ItemTitle.h"
 
+#include "net/WebAddress.h"
 #include "net/WinHttpEx.h"
 #include "platform/TextCodec.h"
+
+#include <QUrl>
 
 namespace {
 
@@ -37,11 +40,19 @@ QString ExtractItemTitle(const QString& page)
 
 QString LookupItemTitle(const QString& url)
 {
-    if (!url.contains(QLatin1String("http://")))
+    if (!IsWebAddress(url))
         return QString::fromLatin1(kNoTitle);
+    // Anyone can put an address in the feed: it must not make the owner's
+    // machine ask its own network, except the configured services.
+    const QStringList hosts = ConfiguredHosts();
+    if (!MayFetchTitle(url, hosts)) {
+        qWarning("monitor: item title not fetched: the address names an internal host");
+        return QString::fromLatin1(kNoTitle);
+    }
     QByteArray body;
     {
         CWinHttpEx http;
+        http.RefuseInternalHosts(!hosts.contains(QUrl(url.trimmed(), QUrl::TolerantMode).host().toLower()));
         if (!http.Get(url, body))
             return QString::fromLatin1(kNoTitle);
     }

@@ -3,7 +3,8 @@
 // monitoring thread; each call uses its own HTTP session.
 #include <QString>
 
-// "<NULL>": the address is not "http://", the page cannot be fetched or has no usable title.
+// "<NULL>": the address is not http/https, names an internal host that is no
+// configured endpoint's, cannot be fetched or has no usable title.
 inline constexpr const char* kNoTitle = "<NULL>";
 
 // One GET of the address (no retry), then ExtractItemTitle of the page.

@@ -12,6 +12,7 @@
 #include "net/TrackingService.h"
 #include "net/UrlEncode.h"
 #include "notify/OwnerNotifier.h"
+#include "platform/AbortScope.h"
 #include "platform/Clock.h"
 #include "platform/Endpoints.h"
 #include "store/AdoConnection.h"
@@ -25,6 +26,8 @@ namespace {
 
 constexpr qsizetype kMaxNameChars = 50;
 constexpr qsizetype kMaxImIdChars = 99;
+// How many markers pass between two looks at the stop flag.
+constexpr qsizetype kAbortCheckMarkers = 1024;
 // Below these lengths the feed gave no usable address.
 constexpr qsizetype kUsableIpChars = 5;
 constexpr qsizetype kUsableItemUrlChars = 20;
@@ -53,38 +56,43 @@ QString LookupRegion(const QString& ip)
 
 void ParseProfileVisitors(const QString& page, const QString& portraitPrefix, QStringList& names, QStringList& ids)
 {
-    // Once a search fails from some position it fails from every later one,
-    // so a page full of markers without portraits stays linear.
-    bool prefixGone = portraitPrefix.isEmpty();
-    bool dotGone = false;
-    qsizetype marker = page.indexOf(kProfileEntryMarker);
-    while (marker >= 0) {
+    // Every search stays inside one entry (up to the next marker), so each
+    // character of the page is looked at a bounded number of times.
+    const QStringView text(page);
+    qsizetype marker = text.indexOf(kProfileEntryMarker);
+    qsizetype markersSeen = 0;
+    qsizetype taken = 0;
+    while (marker >= 0 && taken < kMaxProfileEntries) {
+        if (++markersSeen % kAbortCheckMarkers == 0 && AbortRequested())
+            break;
         const qsizetype nameStart = marker + kProfileEntryMarker.size();
-        const qsizetype quote = page.indexOf(QLatin1Char('"'), nameStart);
+        const qsizetype quote = text.indexOf(QLatin1Char('"'), nameStart);
         if (quote < 0)
             break;
+        const qsizetype next = text.indexOf(kProfileEntryMarker, quote);
+        const QStringView entry = text.sliced(quote, (next < 0 ? text.size() : next) - quote);
+
         QString name;
         if (quote - nameStart <= kMaxNameChars)
             name = CURLEncode::Decode(page.mid(nameStart, quote - nameStart));
 
         QString imId;
-        const qsizetype prefix = prefixGone ? -1 : page.indexOf(portraitPrefix, quote);
-        if (prefix < 0) {
-            prefixGone = true;
-        } else {
+        const qsizetype prefix = portraitPrefix.isEmpty() ? -1 : entry.indexOf(portraitPrefix);
+        if (prefix >= 0) {
             const qsizetype idStart = prefix + portraitPrefix.size();
-            const qsizetype dot = dotGone ? -1 : page.indexOf(QLatin1Char('.'), idStart);
-            if (dot < 0)
-                dotGone = true;
-            else if (dot - idStart <= kMaxImIdChars)
-                imId = CURLEncode::Decode(page.mid(idStart, dot - idStart));
+            // An ID of 100 characters or more is no ID: look no further for its end.
+            const QStringView rest = entry.sliced(idStart).left(kMaxImIdChars + 1);
+            const qsizetype dot = rest.indexOf(QLatin1Char('.'));
+            if (dot >= 0)
+                imId = CURLEncode::Decode(rest.left(dot).toString());
         }
 
         if (!name.isEmpty() && !imId.isEmpty()) {
             names.append(name);
             ids.append(imId);
+            ++taken;
         }
-        marker = page.indexOf(kProfileEntryMarker, quote);
+        marker = next;
     }
 }
 

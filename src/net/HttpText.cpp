@@ -18,10 +18,23 @@ bool FetchText(const QString& url, QString& text)
     return false;
 }
 
+namespace {
+
+// The value travels in a zero-terminated buffer: a zero character ends it.
+QString UpToZero(const QString& value)
+{
+    const qsizetype zero = value.indexOf(QChar(0));
+    return zero < 0 ? value : value.left(zero);
+}
+
+} // namespace
+
 QString ToQueryValue(const QString& value)
 {
-    // The value travels in a zero-terminated buffer: a zero character ends it.
-    const qsizetype zero = value.indexOf(QChar(0));
-    const QString text = zero < 0 ? value : value.left(zero);
-    return CURLEncode::Encode(UnicodeToOemLimited(text, kQueryValueBytes));
+    return CURLEncode::Encode(UnicodeToOemLimited(UpToZero(value), kQueryValueBytes));
+}
+
+QString ToPlainQueryValue(const QString& value)
+{
+    return QString::fromLatin1(UnicodeToOem(UpToZero(value)).toPercentEncoding());
 }

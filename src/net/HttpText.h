@@ -15,3 +15,8 @@ bool FetchText(const QString& url, QString& text);
 // OEM code-page bytes of the value (at most 99, whole characters),
 // percent-encoded with CURLEncode::Encode; ready to stand in a query string.
 QString ToQueryValue(const QString& value);
+
+// OEM code-page bytes of the whole value, every byte but letters, digits and
+// "-_.~" percent-encoded: a password or an IM ID keeps its meaning in a query,
+// and an ordinary one goes out as it is.
+QString ToPlainQueryValue(const QString& value);

@@ -44,8 +44,8 @@ QStringList AccountNames()
 bool GetWebID(const QString& name, const QString& pwd, QString& webId)
 {
     webId.clear();
-    const QString url =
-        TrackingUrl(QStringLiteral("/rivuzovara/GetWebID.asp?UserName=%1&UserPwd=%2").arg(ToQueryValue(name), pwd));
+    const QString url = TrackingUrl(QStringLiteral("/rivuzovara/GetWebID.asp?UserName=%1&UserPwd=%2")
+                                        .arg(ToQueryValue(name), ToPlainQueryValue(pwd)));
     QString reply;
     if (!FetchText(url, reply))
         return false;
@@ -60,7 +60,7 @@ bool GetWebID(const QString& name, const QString& pwd, QString& webId)
 bool SaveImName(const QString& name, const QString& pwd, const QString& imName)
 {
     const QString url = TrackingUrl(QStringLiteral("/rivuzovara/SaveImName.asp?UserName=%1&UserPwd=%2&UserImName=%3")
-                                        .arg(ToQueryValue(name), pwd, ToQueryValue(imName)));
+                                        .arg(ToQueryValue(name), ToPlainQueryValue(pwd), ToQueryValue(imName)));
     QString reply;
     return FetchText(url, reply) && reply.contains(QLatin1String("+OK"));
 }

@@ -1,6 +1,9 @@
 #include "net/WinHttpEx.h"
 
+#include "net/WebAddress.h"
 #include "platform/AbortScope.h"
+
+#include <QDebug>
 
 #include <curl/curl.h>
 
@@ -70,6 +73,19 @@ size_t OnBody(char* data, size_t size, size_t count, void* user)
     }
     request->body.append(data, static_cast<qsizetype>(length));
     return length;
+}
+
+// Asked for every connection; the one place that sees the address a name or a redirect really led to.
+curl_socket_t OpenCheckedSocket(void* user, curlsocktype purpose, curl_sockaddr* address)
+{
+    (void)purpose;
+    auto* request = static_cast<SRequest*>(user);
+    if (IsInternalHostAddress(&address->addr)) {
+        request->refused = true;
+        qWarning("http: connection to an internal address refused");
+        return CURL_SOCKET_BAD;
+    }
+    return socket(address->family, address->socktype, address->protocol);
 }
 
 // The request target as it goes on the wire: bytes the request line cannot
@@ -226,6 +242,10 @@ bool CWinHttpEx::Get(const QString& url, QByteArray& body)
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, &request);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &request);
+    if (m_refuseInternal) {
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &OpenCheckedSocket);
+        curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &request);
+    }
 
     bool done = false;
     CURLcode result = CURLE_FAILED_INIT;

@@ -34,8 +34,13 @@ public:
     // The user agent every request sends.
     static const char* UserAgent();
 
+    // From now on no connection of this session goes to an internal address
+    // (net/WebAddress.h), whatever name or redirect led there.
+    void RefuseInternalHosts(bool refuse) { m_refuseInternal = refuse; }
+
 private:
     void* m_session = nullptr; // CURLM*, keeps connections between attempts
+    bool m_refuseInternal = false;
 };
 
 // Tests shorten the time-outs so a silent server fails fast; values <= 0

@@ -1,5 +1,7 @@
 #include "notify/DesktopNotifier.h"
 
+#include "controls/OutsideText.h"
+
 #include "platform/MessageBox.h"
 
 #include <QDBusConnection>
@@ -52,7 +54,7 @@ bool CDesktopNotifier::Notify(const QString& title, const QString& body, int tim
         return false;
     QDBusMessage call = QDBusMessage::createMethodCall(QLatin1String(kService), QLatin1String(kPath),
                                                        QLatin1String(kInterface), QStringLiteral("Notify"));
-    call << AppTitle() << m_lastId << QString() << title << (m_bodyMarkup ? body.toHtmlEscaped() : body) << actions
+    call << AppTitle() << m_lastId << QString() << title << (m_bodyMarkup ? TextAsMarkup(body) : body) << actions
          << QVariantMap() << timeoutMs;
     auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* pending) {

@@ -1,5 +1,7 @@
 #include "notify/ShowOneClientDlg.h"
 
+#include "controls/OutsideText.h"
+
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -30,8 +32,8 @@ int CShowOneClientDlg::exec()
 
 void CShowOneClientDlg::ShowVisitorInfo(const QString& name)
 {
-    QString html = QStringLiteral("<p><b>访客:</b> %1</p>").arg(name.toHtmlEscaped());
+    QString html = QStringLiteral("<p><b>访客:</b> %1</p>").arg(TextAsMarkup(name));
     if (!m_visitorImId.isEmpty())
-        html += QStringLiteral("<p><b>ID:</b> %1</p>").arg(m_visitorImId.toHtmlEscaped());
+        html += QStringLiteral("<p><b>ID:</b> %1</p>").arg(TextAsMarkup(m_visitorImId));
     m_browser->setHtml(html);
 }

@@ -1,5 +1,6 @@
 #include "notify/TrayIcon.h"
 
+#include "controls/OutsideText.h"
 #include "notify/DesktopNotifier.h"
 
 #include <QAction>
@@ -129,7 +130,7 @@ bool CTrayIcon::Send()
 {
     ++m_sendCount;
     if (m_flags & kFlagTip)
-        m_tray->setToolTip(m_tip);
+        m_tray->setToolTip(TextAsTooltip(m_tip));
     if (m_flags & kFlagInfo)
         m_tray->showMessage(m_balloonTitle, m_balloonText, QSystemTrayIcon::Information, kBalloonMs);
     return true;

@@ -1,5 +1,7 @@
 #include "platform/TextCodec.h"
 
+#include <QDebug>
+
 #include <iconv.h>
 
 #include <cerrno>
@@ -8,7 +10,18 @@
 namespace {
 
 std::mutex g_codePageMutex;
-QByteArray g_codePage = "GBK";
+const QByteArray kDefaultCodePage = "GBK";
+QByteArray g_codePage = kDefaultCodePage;
+QByteArray g_unknownCodePage;
+
+bool Converts(const QByteArray& to, const QByteArray& from)
+{
+    iconv_t cd = iconv_open(to.constData(), from.constData());
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    iconv_close(cd);
+    return true;
+}
 
 // Converts all it can; invalid or unconvertible input is skipped one unit at a time.
 QByteArray Convert(const QByteArray& to, const QByteArray& from, const char* data, size_t size, size_t unit)
@@ -61,10 +74,27 @@ QByteArray Encode(const QString& text)
 
 } // namespace
 
-void SetCodePage(const QByteArray& name)
+bool SetCodePage(const QByteArray& name)
+{
+    const QByteArray wanted = name.trimmed().isEmpty() ? kDefaultCodePage : name.trimmed();
+    const bool known = Converts(wanted, "UTF-16LE") && Converts("UTF-16LE", wanted);
+    if (!known)
+        qWarning("text: code page \"%s\" is unknown, GBK is used", wanted.constData());
+    std::lock_guard lock(g_codePageMutex);
+    g_codePage = known ? wanted : kDefaultCodePage;
+    g_unknownCodePage = known ? QByteArray() : wanted;
+    return known;
+}
+
+QByteArray UnknownCodePage()
 {
     std::lock_guard lock(g_codePageMutex);
-    g_codePage = name.isEmpty() ? QByteArray("GBK") : name;
+    return g_unknownCodePage;
+}
+
+QString CodePageFallbackText(const QByteArray& unknown)
+{
+    return QStringLiteral("未知的代码页[%1]，已改用GBK").arg(QString::fromLatin1(unknown));
 }
 
 QByteArray CodePage()

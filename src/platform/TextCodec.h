@@ -6,9 +6,16 @@
 #include <QByteArray>
 #include <QString>
 
-// Code page name used for both conversions ("GBK" unless the settings file says otherwise).
-void SetCodePage(const QByteArray& name);
+// Code page name used for both conversions ("GBK" unless the settings file
+// says otherwise). A name iconv does not know gives GBK and false: without a
+// converter every reply and query value would come out empty.
+bool SetCodePage(const QByteArray& name);
 QByteArray CodePage();
+// The unknown name of the last SetCodePage that fell back to GBK, else empty.
+QByteArray UnknownCodePage();
+
+// The status text that says so.
+QString CodePageFallbackText(const QByteArray& unknown);
 
 // Decodes up to the first zero byte; invalid sequences are dropped, never fatal.
 QString AnsiToUnicode(const QByteArray& bytes);

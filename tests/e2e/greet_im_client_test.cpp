@@ -152,6 +152,22 @@ TEST_P(GreetDesktopTest, DeliversTheExactTextOnceAndPutsTheCursorBack)
     EXPECT_EQ(messages[0].value(QStringLiteral("id")).toString(), kVisitor);
     EXPECT_EQ(messages[0].value(QStringLiteral("sid")).toString(), kAccount);
     EXPECT_TRUE(m_hichat.IsRunning()) << "closing the chat window must not end the client";
+
+    // Names that would cut or change a link value each get the greeting in their own chat.
+    const QString account = QStringLiteral("王 & 店#1");
+    const QStringList names{QStringLiteral("a&b=c"), QStringLiteral("50%off"), QStringLiteral("x#y"),
+                            QStringLiteral("a+b")};
+    for (int i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(SendGreeting(account, names[i], TrickyGreeting(names[i])), 1) << qPrintable(names[i]);
+        ASSERT_TRUE(m_hichat.WaitForMessages(2 + i, 10000)) << qPrintable(names[i]);
+    }
+    const QList<QJsonObject> all = m_hichat.Messages();
+    ASSERT_EQ(all.size(), 1 + names.size());
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(all[i + 1].value(QStringLiteral("id")).toString(), names[i]);
+        EXPECT_EQ(all[i + 1].value(QStringLiteral("sid")).toString(), account);
+        EXPECT_EQ(all[i + 1].value(QStringLiteral("text")).toString(), TrickyGreeting(names[i]));
+    }
 }
 
 TEST_P(GreetDesktopTest, MinimisedChatWindowIsRestoredAndGreeted)
@@ -362,8 +378,10 @@ TEST_F(GreetWindowSearchTest, TheTopmostMatchingWindowWins)
     EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李四 (2)")), upper.id());
 }
 
-TEST(GreetChatLink, CarriesAccountAndVisitorUnencoded)
+TEST(GreetChatLink, EncodesOnlyWhatWouldCutOrChangeAValue)
 {
-    EXPECT_EQ(ChatLink(QStringLiteral("店主"), QStringLiteral("a&b %2")),
-              QStringLiteral("lumochat://message/?sid=店主&id=a&b %2&clk=icon&src=space&browser=IE"));
+    EXPECT_EQ(ChatLink(QStringLiteral("店 主"), QStringLiteral("a&b=c")),
+              QStringLiteral("lumochat://message/?sid=店%20主&id=a%26b%3Dc&clk=icon&src=space&browser=IE"));
+    const QString link = ChatLink(QStringLiteral("x#y"), QStringLiteral("50%off+a/b?<张>\t"));
+    EXPECT_EQ(link, QStringLiteral("lumochat://message/?sid=x%23y&id=50%25off%2Ba/b?<张>%09&clk=icon&src=space&browser=IE"));
 }

@@ -26,6 +26,7 @@
 #include "platform/Workers.h"
 #include "store/AdoConnection.h"
 #include "support/Hichat.h"
+#include "support/FileOpenWatch.h"
 #include "support/LocalService.h"
 #include "support/StoreTestSupport.h"
 #include "support/XvfbSession.h"
@@ -35,6 +36,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -46,6 +48,7 @@
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTest>
 #include <QTimer>
 
@@ -244,12 +247,18 @@ struct CRoadRun
     QString region;
     bool exitClicked = false;
     QElapsedTimer exitClock;
+    qint64 exitMs = -1;
+    bool workersStopped = false;
 };
 
 class InProcessRoadTest : public RoadTest
 {
 protected:
+    // The program in this process, its data directory this test's; drive runs
+    // once the event loop does. The program's exit code.
+    int RunProgram(CRoadRun& run, void (InProcessRoadTest::*drive)(CRoadRun&));
     void Drive(CRoadRun& run);
+    void DriveHostileNames(CRoadRun& run);
     void AddAccountThroughConfigurationPage(CRoadRun& run, CMainFrame* frame);
     void ExitThroughTrayMenu(CRoadRun& run, CMainFrame* frame);
 };
@@ -451,10 +460,10 @@ void InProcessRoadTest::Drive(CRoadRun& run)
     ExitThroughTrayMenu(run, frame);
 }
 
-TEST_F(InProcessRoadTest, PageViewBecomesVisitAlertListRowAndGreetingThenTheTrayMenuEndsTheProgram)
+int InProcessRoadTest::RunProgram(CRoadRun& run, void (InProcessRoadTest::*drive)(CRoadRun&))
 {
     // The data directory holds the IP data, as an installed program's does after its first start.
-    ASSERT_TRUE(QFile::copy(QStringLiteral(MIREL_QQWRY_FILE), m_home.filePath(QStringLiteral("QQWry.Dat"))));
+    EXPECT_TRUE(QFile::copy(QStringLiteral(MIREL_QQWRY_FILE), m_home.filePath(QStringLiteral("QQWry.Dat"))));
     qputenv("MIRELHELP_HOME", m_home.path().toUtf8());
     struct CUnsetHome
     {
@@ -464,18 +473,10 @@ TEST_F(InProcessRoadTest, PageViewBecomesVisitAlertListRowAndGreetingThenTheTray
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_home.filePath(QStringLiteral("settings")));
     SetAutostartDirectory(m_home.filePath(QStringLiteral("autostart")));
 
-    CRoadRun run;
-    run.webId = m_service.RegisterAccount(kAccount, kPassword);
-    ASSERT_FALSE(run.webId.isEmpty());
-    ASSERT_EQ(m_service.GetIm(QStringLiteral("/admin/im/item?n=7&title=") + QueryValue(kItemTitle)), 200);
-    // The region the shipped data gives, read apart from the program.
-    run.region = m_reader.Lookup(kShopperIp);
-    ASSERT_TRUE(run.region.startsWith(QStringLiteral("北京"))) << qPrintable(run.region);
-
     CMirelHelperApp app;
     run.app = &app;
     QTimer::singleShot(0, qApp, [&] {
-        Drive(run);
+        (this->*drive)(run);
         // A failed step still ends the program, through the same command.
         if (!run.exitClicked && app.MainFrame())
             app.MainFrame()->OnAppExit();
@@ -485,18 +486,183 @@ TEST_F(InProcessRoadTest, PageViewBecomesVisitAlertListRowAndGreetingThenTheTray
     QObject::connect(&guard, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
     guard.start(240000);
     const int code = app.Run();
-    const qint64 exitMs = run.exitClock.isValid() ? run.exitClock.elapsed() : -1;
+    run.exitMs = run.exitClock.isValid() ? run.exitClock.elapsed() : -1;
     guard.stop();
     run.boxes.reset();
+    run.workersStopped = app.WorkersStopped();
+    run.app = nullptr;
+    return code;
+}
+
+TEST_F(InProcessRoadTest, PageViewBecomesVisitAlertListRowAndGreetingThenTheTrayMenuEndsTheProgram)
+{
+    CRoadRun run;
+    run.webId = m_service.RegisterAccount(kAccount, kPassword);
+    ASSERT_FALSE(run.webId.isEmpty());
+    ASSERT_EQ(m_service.GetIm(QStringLiteral("/admin/im/item?n=7&title=") + QueryValue(kItemTitle)), 200);
+    // The region the shipped data gives, read apart from the program.
+    run.region = m_reader.Lookup(kShopperIp);
+    ASSERT_TRUE(run.region.startsWith(QStringLiteral("北京"))) << qPrintable(run.region);
+
+    const int code = RunProgram(run, &InProcessRoadTest::Drive);
+    const qint64 exitMs = run.exitMs;
 
     EXPECT_EQ(code, 0);
     ASSERT_TRUE(run.exitClicked);
-    EXPECT_TRUE(app.WorkersStopped());
+    EXPECT_TRUE(run.workersStopped);
     EXPECT_EQ(CWorkerRegistry::RunningCount(), 0);
     EXPECT_GE(exitMs, 0);
     EXPECT_LT(exitMs, CMirelHelperApp::kExitWaitMs + 3000) << "the program took " << exitMs << " ms to end";
     EXPECT_EQ(road::IntegrityCheck(DatabasePath()), QStringLiteral("ok"));
     EXPECT_EQ(VisitsOf(kVisitor).size(), 1);
+}
+
+// ---- visitors who choose hostile names
+
+// What a tooltip or another markup text shows, as plain text.
+QString ShownText(const QString& markup)
+{
+    QTextDocument document;
+    document.setHtml(markup);
+    return document.toPlainText();
+}
+
+// The texts of the visible tooltips.
+QStringList TooltipTexts()
+{
+    QStringList texts;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->inherits("QTipLabel") && widget->isVisible())
+            if (auto* label = qobject_cast<QLabel*>(widget))
+                texts.append(ShownText(label->text()));
+    return texts;
+}
+
+struct CHostileRun
+{
+    QTemporaryDir folder{QStringLiteral("/tmp/mh-XXXXXX")};
+    std::unique_ptr<CFileOpenWatch> watch;
+    QString file;
+};
+
+CHostileRun* g_hostile = nullptr;
+
+void InProcessRoadTest::DriveHostileNames(CRoadRun& run)
+{
+    run.boxes = std::make_unique<CMessageRecorder>();
+    run.observer.Install();
+    CMainFrame* frame = run.app->MainFrame();
+    ASSERT_NE(frame, nullptr);
+    ASSERT_TRUE(WaitUntil([frame] { return frame->isVisible(); }, 10000));
+    AddAccountThroughConfigurationPage(run, frame);
+    if (HasFatalFailure())
+        return;
+
+    // The names as the profile page writes them (raw), and as the program reads them.
+    const QString image = QStringLiteral("<img src=%1>").arg(g_hostile->file);
+    const QString bold = QStringLiteral("<b>粗体</b>");
+    const QString link = QStringLiteral("<a href=\"file:///etc/passwd\">x</a>");
+    const QString linkOnPage = QStringLiteral("<a href=%22file:///etc/passwd%22>x</a>");
+    auto visit = [&](const QString& onPage, const QString& imId, const QString& extra = QString()) {
+        ASSERT_EQ(m_service.GetTracking(QStringLiteral("/rivuzovara/shop.asp?id=%1&ip=%2&url=%3")
+                                            .arg(QueryValue(run.webId), QueryValue(kShopperIp), QueryValue(ItemUrl()))),
+                  200);
+        ASSERT_EQ(m_service.GetIm(QStringLiteral("/admin/im/visit?imname=%1&name=%2&imid=%3%4")
+                                      .arg(QueryValue(kImName), QueryValue(onPage), imId, extra)),
+                  200);
+    };
+    // A name of 10,000 characters: past the 50 a page entry may have, so nobody.
+    visit(QStringLiteral("W"), QStringLiteral("h0"), QStringLiteral("&repeat=10000"));
+    visit(bold, QStringLiteral("h1"), QStringLiteral("&raw=1"));
+    visit(image, QStringLiteral("h2"), QStringLiteral("&raw=1"));
+    if (HasFatalFailure())
+        return;
+
+    // One poll: both recorded, the newest entry alerted in a balloon and named in the status.
+    ASSERT_TRUE(WaitUntil([&] { return !VisitsOf(image).isEmpty() && !VisitsOf(bold).isEmpty(); }, 45000))
+        << "statuses: " << qPrintable(Dump(run.observer.Statuses()));
+    const QString time = VisitsOf(image).value(0).value(3);
+    const QString alert = QStringLiteral("新客户[%1]\r\nIP:%2\r\n来自:%3\r\n访问[%4]的网店\r\n商品:%5")
+                              .arg(image, kShopperIp, run.region, kAccount, QStringLiteral("商品7"));
+    EXPECT_TRUE(WaitUntil([&] { return BalloonTexts().contains(alert); }, 10000))
+        << "balloons: " << qPrintable(Dump(BalloonTexts()));
+    const QString outcome = QStringLiteral("顾客[%1]在 %2 访问了[%3]的网店!").arg(image, time, kAccount);
+    QLabel* pane = frame->Pane(CMainFrame::kInfoPane);
+    EXPECT_TRUE(WaitUntil([&] { return pane->text() == outcome; }, 5000)) << qPrintable(pane->text());
+    EXPECT_EQ(pane->textFormat(), Qt::PlainText);
+
+    // In tip mode the next alert is the icon's tooltip.
+    frame->OnTaskbarCreated();
+    ASSERT_FALSE(frame->TrayIcon().IsBalloonMode());
+    visit(linkOnPage, QStringLiteral("h3"), QStringLiteral("&raw=1"));
+    ASSERT_TRUE(WaitUntil([&] { return !VisitsOf(link).isEmpty(); }, 45000));
+    const QString tip = QStringLiteral("新客户[%1]\nIP:%2\n来自:%3\n访问[%4]的网店\n商品:%5")
+                            .arg(link, kShopperIp, run.region, kAccount, QStringLiteral("商品7"));
+    QSystemTrayIcon* icon = frame->TrayIcon().SystemTrayIcon();
+    ASSERT_TRUE(WaitUntil([&] { return ShownText(icon->toolTip()) == tip; }, 10000)) << qPrintable(icon->toolTip());
+    // Shown on the screen as the mouse rests on the icon.
+    CXConnection x;
+    ASSERT_TRUE(x);
+    XTestFakeMotionEvent(x.get(), DefaultScreen(x.get()), icon->geometry().center().x() - 2,
+                         icon->geometry().center().y(), CurrentTime);
+    XTestFakeMotionEvent(x.get(), DefaultScreen(x.get()), icon->geometry().center().x(),
+                         icon->geometry().center().y(), CurrentTime);
+    XSync(x.get(), False);
+    EXPECT_TRUE(WaitUntil([&] { return TooltipTexts().contains(tip); }, 10000))
+        << "tooltips: " << qPrintable(Dump(TooltipTexts()));
+
+    // The list and the card show each name as it is.
+    CSortListCtrl* rows = g_pUserListDlg->List();
+    ASSERT_TRUE(WaitUntil([&] { return rows->GetItemCount() == 3; }, 5000));
+    QStringList listed;
+    for (int row = 0; row < 3; ++row) {
+        listed.append(rows->GetItemText(row, 0));
+        const QModelIndex cell = rows->model()->index(row, 0);
+        EXPECT_EQ(ShownText(cell.data(Qt::ToolTipRole).toString()), rows->GetItemText(row, 0));
+        rows->SetSelectionMark(row);
+        g_pUserListDlg->ShowProfileCard();
+        g_pUserListDlg->Browser()->grab();
+        EXPECT_TRUE(g_pUserListDlg->Browser()->toPlainText().contains(rows->GetItemText(row, 0)))
+            << qPrintable(g_pUserListDlg->Browser()->toPlainText());
+    }
+    listed.sort();
+    QStringList expected{image, bold, link};
+    expected.sort();
+    EXPECT_EQ(listed, expected);
+    rows->grab();
+    frame->grab();
+
+    // FILE was never opened, by no widget, and the program is still at work.
+    EXPECT_EQ(g_hostile->watch->Events(), 0) << "something opened " << qPrintable(g_hostile->file);
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_TRUE(g_pConfigDlg->IsMonitoring());
+    EXPECT_EQ(CMonitorClientThread::LiveCount(), 1);
+    run.exitClicked = true;
+    frame->OnAppExit();
+}
+
+TEST_F(InProcessRoadTest, HostileNamesStayTextAndOpenNoFile)
+{
+    CHostileRun hostile;
+    ASSERT_TRUE(hostile.folder.isValid());
+    hostile.file = hostile.folder.filePath(QStringLiteral("f.png"));
+    QImage picture(4, 4, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(hostile.file));
+    hostile.watch = std::make_unique<CFileOpenWatch>(hostile.file);
+    ASSERT_TRUE(hostile.watch->IsWatching());
+    g_hostile = &hostile;
+
+    CRoadRun run;
+    run.webId = m_service.RegisterAccount(kAccount, kPassword);
+    ASSERT_FALSE(run.webId.isEmpty());
+    run.region = m_reader.Lookup(kShopperIp);
+    const int code = RunProgram(run, &InProcessRoadTest::DriveHostileNames);
+    g_hostile = nullptr;
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(run.exitClicked);
+    EXPECT_EQ(hostile.watch->Events(), 0);
+    EXPECT_TRUE(VisitsOf(QString(10000, QLatin1Char('W'))).isEmpty());
 }
 
 // ---- the built program, prepared the way scripts/run --demo prepares it

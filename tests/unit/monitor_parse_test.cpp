@@ -21,6 +21,22 @@ QString Cell(const QString& href, const QString& portraitId, const QString& pref
            QStringLiteral(".jpg\" border=\"0\"></a><br>\r\n</td>\r\n");
 }
 
+QString ManyCells(int count)
+{
+    QString cells;
+    for (int i = 0; i < count; ++i)
+        cells += Cell(QStringLiteral("n%1").arg(i), QStringLiteral("i%1").arg(i));
+    return cells;
+}
+
+QStringList ManyNames(int count, const char* prefix)
+{
+    QStringList names;
+    for (int i = 0; i < count; ++i)
+        names << QLatin1String(prefix) + QString::number(i);
+    return names;
+}
+
 QString Page(const QString& cells)
 {
     return QStringLiteral("<html><body><table><tr>\r\n") + cells + QStringLiteral("</tr></table></body></html>");
@@ -78,11 +94,12 @@ INSTANTIATE_TEST_SUITE_P(
                     Page(Cell("v", "z9", QStringLiteral("http://elsewhere/sys/portraitn/item/"))),
                     {},
                     {}},
-        ProfileCase{"an entry without portrait takes the next portrait on the page",
+        ProfileCase{"an entry without portrait never takes the next entry's",
                     Page(QStringLiteral("<td align=\"center\" valign=\"bottom\">\r\n\t<a href=\"/first\">x</a></td>") +
                          Cell("second", "s2")),
-                    {"first", "second"},
-                    {"s2", "s2"}},
+                    {"second"},
+                    {"s2"}},
+        ProfileCase{"at most 200 entries from one page", Page(ManyCells(250)), ManyNames(200, "n"), ManyNames(200, "i")},
         ProfileCase{"marker without the tab is no entry",
                     Page(QStringLiteral("<td align=\"center\" valign=\"bottom\">\r\n<a href=\"/ghost\"><img src=\"") +
                          kPrefix + QStringLiteral("g.jpg\"></a></td>")),

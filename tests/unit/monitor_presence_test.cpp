@@ -160,7 +160,8 @@ TEST(FlashOnlineThread, AFailedQueryEmptiesTheOnlineList)
     constexpr qint64 kT0 = 1717243200000;
     CFastClock clock(kT0);
     CRecordingBridge bridge;
-    bridge.SetVisitors({QStringLiteral("a")}, {QStringLiteral("id-a")});
+    // An IM ID keeps its meaning in the query.
+    bridge.SetVisitors({QStringLiteral("a")}, {QStringLiteral("id-a&b=c")});
     {
         std::lock_guard lock(bridge.PresenceLists().lock);
         bridge.PresenceLists().onlineNames = QStringList{QStringLiteral("a")};
@@ -176,7 +177,7 @@ TEST(FlashOnlineThread, AFailedQueryEmptiesTheOnlineList)
     EXPECT_EQ(bridge.MarkOnlineCount(), 1);
     ASSERT_EQ(presence.Targets().size(), 1u);
     EXPECT_EQ(presence.Targets()[0],
-              "/imstate/?callback=IM_STATUS_CALLBACK&type=json&uids=id-a,&.tmp=0.14664018889353225");
+              "/imstate/?callback=IM_STATUS_CALLBACK&type=json&uids=id-a%26b%3Dc,&.tmp=0.14664018889353225");
 }
 
 TEST(FlashOnlineThread, AStopDuringTheFirstDelayAsksNothing)

@@ -1,5 +1,8 @@
 // LookupItemTitle against item pages served on loopback.
 #include "monitor/ItemTitle.h"
+#include "net/WebAddress.h"
+#include "net/WinHttpEx.h"
+#include "platform/Endpoints.h"
 #include "platform/TextCodec.h"
 
 #include "support/LocalService.h"
@@ -51,13 +54,72 @@ TEST_F(ItemTitleTest, AFailedFetchIsTriedOnce)
     EXPECT_EQ(m_requests.load(), 1);
 }
 
-TEST_F(ItemTitleTest, AddressesWithoutHttpAreNotFetched)
+// Which item addresses may be opened (http/https by QUrl, any case) and which
+// the automatic title fetch may ask (no internal host but the configured ones).
+struct SAddressCase
 {
-    const QString secure = m_server.Base().replace(QStringLiteral("http://"), QStringLiteral("https://"));
-    for (const QString& address : {QStringLiteral("未知链接"), secure + QStringLiteral("/page/0"),
-                                   QStringLiteral("HTTP://127.0.0.1/page/0"), QString()})
-        EXPECT_EQ(LookupItemTitle(address), QStringLiteral("<NULL>")) << address.toStdString();
-    EXPECT_EQ(m_requests.load(), 0);
+    const char* address;
+    bool web;
+    bool fetchedWithLoopbackConfigured;
+    bool fetchedWithOtherHostConfigured;
+};
+
+const SAddressCase kAddressCases[] = {
+    {"http://shop.example/item/1", true, true, true},
+    {"HTTPS://Shop.Example/item/1", true, true, true},
+    {"file:///etc/passwd", false, false, false},
+    {"smb://host/x", false, false, false},
+    {"javascript:alert(1)", false, false, false},
+    {"smb://x#http://", false, false, false},
+    {"shop.example/item/1", false, false, false},
+    {"http://127.0.0.1:8780/admin/reset", true, true, false},
+    {"http://localhost:8780/admin/reset", true, false, false},
+    {"http://[::1]:8780/x", true, false, false},
+    {"http://[::ffff:127.0.0.1]/x", true, false, false},
+    {"http://169.254.169.254/latest/meta-data", true, false, false},
+    {"http://10.0.0.5/", true, false, false},
+    {"http://172.20.0.1/", true, false, false},
+    {"http://192.168.1.1/", true, false, false},
+    {"http://100.64.0.1/", true, false, false},
+    {"http://[fe80::1]/", true, false, false},
+    {"http://172.32.0.1/", true, true, true},
+};
+
+TEST(ItemAddressTest, FilterAndFetchGuard)
+{
+    const QStringList loopback{QStringLiteral("127.0.0.1")};
+    const QStringList other{QStringLiteral("shop-service.example")};
+    for (const SAddressCase& c : kAddressCases) {
+        const QString address = QString::fromLatin1(c.address);
+        EXPECT_EQ(IsWebAddress(address), c.web) << c.address;
+        EXPECT_EQ(MayFetchTitle(address, loopback), c.fetchedWithLoopbackConfigured) << c.address;
+        EXPECT_EQ(MayFetchTitle(address, other), c.fetchedWithOtherHostConfigured) << c.address;
+    }
+}
+
+TEST_F(ItemTitleTest, LoopbackIsAskedOnlyWhenItIsAConfiguredEndpointsHost)
+{
+    const CEndpoints saved = Endpoints();
+    // Configured on loopback (the local stand-in): the page is asked.
+    EXPECT_EQ(LookupItemTitle(m_server.Base() + QStringLiteral("/page/0")), QStringLiteral("ShopA"));
+    EXPECT_EQ(m_requests.load(), 1);
+
+    CEndpoints elsewhere = saved;
+    for (QString* base : {&elsewhere.trackingBase, &elsewhere.imProfileBase, &elsewhere.imPortraitBase,
+                          &elsewhere.imPresenceBase, &elsewhere.imMessagePage, &elsewhere.imImageBase,
+                          &elsewhere.makerSite})
+        *base = QStringLiteral("http://shop-service.example");
+    SetEndpoints(elsewhere);
+    EXPECT_EQ(LookupItemTitle(m_server.Base() + QStringLiteral("/page/0")), QStringLiteral("<NULL>"));
+    SetEndpoints(saved);
+    EXPECT_EQ(m_requests.load(), 1);
+
+    // Whatever name led there, the connection itself is refused.
+    CWinHttpEx http;
+    http.RefuseInternalHosts(true);
+    QByteArray body;
+    EXPECT_FALSE(http.Get(m_server.Base() + QStringLiteral("/page/0"), body));
+    EXPECT_EQ(m_requests.load(), 1);
 }
 
 } // namespace

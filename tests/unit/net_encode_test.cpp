@@ -52,6 +52,24 @@ bool PassesUnchanged(int b)
            b == ')' || b == '*' || b == '-' || b == '.' || b == '_';
 }
 
+// Passwords and IM IDs: letters, digits and -_.~ stay, every other code-page byte is encoded.
+TEST(ToPlainQueryValueTest, KeepsOnlyTheUnreservedCharacters)
+{
+    const struct
+    {
+        QString value;
+        QString expected;
+    } cases[] = {
+        {QStringLiteral("Pw-12_x.y~"), QStringLiteral("Pw-12_x.y~")},
+        {QStringLiteral("a b&c=d#e+f%g"), QStringLiteral("a%20b%26c%3Dd%23e%2Bf%25g")},
+        {QStringLiteral("'()*!/?@"), QStringLiteral("%27%28%29%2A%21%2F%3F%40")},
+        {QStringLiteral("密码"), QStringLiteral("%C3%DC%C2%EB")},
+        {QStringLiteral("ab") + QChar(0) + QStringLiteral("cd"), QStringLiteral("ab")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ToPlainQueryValue(c.value), c.expected) << qPrintable(c.value);
+}
+
 TEST(CURLEncodeTest, EveryByteFollowsTheTable)
 {
     int encoded = 0;

@@ -130,19 +130,19 @@ TEST_F(CannedServiceTest, GetWebIdTakesEverythingAfterTheMarker)
     }
 }
 
-TEST_F(CannedServiceTest, RequestsCarryEncodedNamesAndThePasswordAsIs)
+TEST_F(CannedServiceTest, RequestsCarryEncodedNamesAndPasswords)
 {
     Answer(QStringLiteral("+OK 1"));
     QString webId;
     ASSERT_TRUE(GetWebID(QStringLiteral("a&b 店"), QStringLiteral("p&w=1"), webId));
-    ASSERT_TRUE(SaveImName(QStringLiteral("a&b 店"), QStringLiteral("pw"), QStringLiteral("im名")));
+    ASSERT_TRUE(SaveImName(QStringLiteral("a&b 店"), QStringLiteral("密pw"), QStringLiteral("im名")));
     QString state;
     ASSERT_TRUE(GetUserState(QStringLiteral("x/y"), state));
     QString ip, itemUrl, third;
     GetInfo(QStringLiteral("10001"), ip, itemUrl, third);
     const std::vector<std::string> expected = {
-        "/rivuzovara/GetWebID.asp?UserName=a%26b%20%B5%EA&UserPwd=p&w=1",
-        "/rivuzovara/SaveImName.asp?UserName=a%26b%20%B5%EA&UserPwd=pw&UserImName=im%C3%FB",
+        "/rivuzovara/GetWebID.asp?UserName=a%26b%20%B5%EA&UserPwd=p%26w%3D1",
+        "/rivuzovara/SaveImName.asp?UserName=a%26b%20%B5%EA&UserPwd=%C3%DCpw&UserImName=im%C3%FB",
         "/rivuzovara/GetUserState.asp?UserName=x%2Fy",
         "/rivuzovara/GetInfo.asp?userID=10001",
     };

@@ -3,6 +3,9 @@
 #include "support/TestMain.h"
 #include "support/WaitUntil.h"
 
+#include "support/FileOpenWatch.h"
+#include "support/XvfbSession.h"
+
 #include "app/AboutDlg.h"
 #include "app/WebPageDlg.h"
 #include "controls/PictureEx.h"
@@ -14,7 +17,9 @@
 
 #include <httplib.h>
 
+#include <QFile>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBrowser>
@@ -36,15 +41,19 @@ public:
             ++m_helpHits;
             if (m_holdHelp)
                 m_release.wait();
-            res.set_content(UnicodeToAnsi(QStringLiteral("<html><body><h1>帮助内容</h1>"
-                                                         "<a href=\"/faq.asp\">问题</a></body></html>"))
-                                .toStdString(),
-                            "text/html; charset=gb2312");
+            const QString page = m_page.isEmpty() ? QStringLiteral("<html><body><h1>帮助内容</h1>"
+                                                                   "<a href=\"/faq.asp\">问题</a></body></html>")
+                                                  : m_page;
+            res.set_content(UnicodeToAnsi(page).toStdString(), "text/html; charset=gb2312");
         });
         m_server.Get("/ad.asp", [this](const httplib::Request&, httplib::Response& res) {
             ++m_adHits;
-            res.set_content(UnicodeToAnsi(QStringLiteral("<html><body>精品网店推荐</body></html>")).toStdString(),
-                            "text/html; charset=gb2312");
+            const QString page = m_page.isEmpty() ? QStringLiteral("<html><body>精品网店推荐</body></html>") : m_page;
+            res.set_content(UnicodeToAnsi(page).toStdString(), "text/html; charset=gb2312");
+        });
+        m_server.Get("/logo.png", [this](const httplib::Request&, httplib::Response& res) {
+            ++m_logoHits;
+            res.set_content("not a picture", "image/png");
         });
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
@@ -67,6 +76,9 @@ public:
 
     std::atomic<int> m_helpHits{0};
     std::atomic<int> m_adHits{0};
+    std::atomic<int> m_logoHits{0};
+    // Both pages' text when set (before the first request).
+    QString m_page;
 
 private:
     httplib::Server m_server;
@@ -174,6 +186,44 @@ TEST_F(PagesTest, LinksOpenInTheDesktopBrowser)
     ASSERT_EQ(m_launched.size(), 1u);
     EXPECT_EQ(m_launched[0].program, QStringLiteral("xdg-open"));
     EXPECT_EQ(m_launched[0].arguments, QStringList{m_server.Base() + QStringLiteral("/faq.asp")});
+}
+
+TEST_F(PagesTest, PagesReadNothingLocalAndOpenOnlyWebLinks)
+{
+    QTemporaryDir local;
+    const QString file = local.filePath(QStringLiteral("secret.png"));
+    QFile secret(file);
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly) && secret.write("x") == 1);
+    secret.close();
+    CFileOpenWatch watch(file);
+    ASSERT_TRUE(watch.IsWatching());
+    // Pictures by absolute path, file: address and another host; a style sheet
+    // and links to the file; one picture of the page's own host.
+    m_server.m_page =
+        QStringLiteral("<html><head><link rel=\"stylesheet\" href=\"file://%1\"></head><body><p>本地</p>"
+                       "<img src=\"%1\"><img src=\"file://%1\"><img src=\"http://localhost:%2/logo.png\">"
+                       "<img src=\"/logo.png\"><a href=\"file://%1\">f</a> <a href=\"%1\">p</a></body></html>")
+            .arg(file)
+            .arg(QUrl(m_server.Base()).port());
+    CHtmlHelpDlg help;
+    CMirelAdDlg featured;
+    for (CWebPageDlg* page : {static_cast<CWebPageDlg*>(&help), static_cast<CWebPageDlg*>(&featured)}) {
+        page->resize(400, 300);
+        ASSERT_TRUE(WaitUntil([page] { return page->LoadState() == 1; }, 10000));
+        page->grab();
+        Q_EMIT page->Browser()->anchorClicked(QUrl(QStringLiteral("file://") + file));
+        Q_EMIT page->Browser()->anchorClicked(QUrl(file));
+    }
+    // Only the page's own host is asked for pictures: once per page.
+    EXPECT_TRUE(WaitUntil([this] { return m_server.m_logoHits.load() == 2; }, 10000)) << m_server.m_logoHits.load();
+    help.grab();
+    featured.grab();
+    EXPECT_TRUE(help.Browser()->toPlainText().contains(QStringLiteral("本地")));
+    EXPECT_EQ(watch.Events(), 0) << "a page read the local file";
+    // The file: links open nothing; the bare path is a path of the service's host.
+    ASSERT_EQ(m_launched.size(), 2u);
+    for (const CLaunchRequest& request : m_launched)
+        EXPECT_EQ(request.arguments, QStringList{m_server.Base() + file});
 }
 
 // ---- about box

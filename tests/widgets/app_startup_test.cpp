@@ -17,11 +17,13 @@
 #include "notify/OwnerNotifier.h"
 #include "platform/DataDirectory.h"
 #include "platform/Endpoints.h"
+#include "platform/TextCodec.h"
 #include "platform/Workers.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/StoreStartup.h"
 #include "support/StoreTestSupport.h"
+#include "support/XvfbSession.h"
 
 #include <QAction>
 #include <QApplication>
@@ -492,6 +494,20 @@ TEST_F(AppTest, ExitDoesNotHangOnAWorkerThatIgnoresItsFlag)
 }
 
 // ---- services for worker threads
+
+TEST_F(AppTest, AnUnknownCodePageFallsBackToGbkAndSaysSoOnTheStatusBar)
+{
+    QSettings ini(m_dir.filePath(QStringLiteral("mirelhelper.ini")), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("text/codepage"), QStringLiteral("CP-NONE"));
+    ini.sync();
+    CMainFrame* frame = StartApp();
+    frame->StatusMessage().SetIntervals(20, 5000);
+    EXPECT_EQ(CodePage(), QByteArray("GBK"));
+    const QString said = QStringLiteral("未知的代码页[CP-NONE]，已改用GBK");
+    EXPECT_TRUE(WaitUntil([&] { return frame->Pane(CMainFrame::kInfoPane)->text() == said; }, 5000))
+        << qPrintable(frame->Pane(CMainFrame::kInfoPane)->text());
+    SetCodePage("GBK");
+}
 
 TEST_F(AppTest, StatusMessageFromAWorkerReachesPaneFour)
 {

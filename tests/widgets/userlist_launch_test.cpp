@@ -4,6 +4,7 @@
 
 #include "monitor/ui/Explorer_showuserinfo.h"
 #include "monitor/ui/ProfileCard.h"
+#include "net/HttpText.h"
 #include "platform/Endpoints.h"
 #include "platform/MessageBox.h"
 #include "support/LocalService.h"
@@ -89,13 +90,13 @@ TEST_P(UserListDoubleClick, StartsWhatTheCellCallsFor)
 INSTANTIATE_TEST_SUITE_P(
     Cells, UserListDoubleClick,
     ::testing::Values(
-        // The item address column opens the item page, when there is an "http://" one.
+        // The item address column opens the item page, when it is an http or https one.
         CDoubleClickCase{0, 6, "http://127.0.0.1:8781/item/7", false}, CDoubleClickCase{1, 6, "", false},
-        CDoubleClickCase{2, 6, "", false},
-        // Every other column asks for a chat with that row's visitor for that row's shop, unencoded.
+        CDoubleClickCase{2, 6, "https://secure.example/1", false},
+        // Every other column asks for a chat with that row's visitor for that row's shop ("&" encoded).
         CDoubleClickCase{0, 0, "lumochat://message/?sid=shop-a&id=alice&clk=icon&src=space&browser=IE", true},
-        CDoubleClickCase{1, 2, "lumochat://message/?sid=店铺b&id=bob&co&clk=icon&src=space&browser=IE", true},
-        CDoubleClickCase{1, 5, "lumochat://message/?sid=店铺b&id=bob&co&clk=icon&src=space&browser=IE", true},
+        CDoubleClickCase{1, 2, "lumochat://message/?sid=店铺b&id=bob%26co&clk=icon&src=space&browser=IE", true},
+        CDoubleClickCase{1, 5, "lumochat://message/?sid=店铺b&id=bob%26co&clk=icon&src=space&browser=IE", true},
         CDoubleClickCase{2, 3, "lumochat://message/?sid=shop-c&id=carol&clk=icon&src=space&browser=IE", true}));
 
 TEST_F(UserListLaunch, BelowTheLastRowNothingHappens)
@@ -209,7 +210,8 @@ TEST_F(UserListLaunch, TheCardShowsTheMarkedVisitorEvenWithMarkupInTheName)
     for (const char* label : {"加为好友", "送他礼物", "发送消息", "给他留言"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(label))) << label;
 
-    const QString encodedName = QString::fromLatin1(QUrl::toPercentEncoding(name));
+    // In the code page, like every request to the IM service: "李" is GBK C0 EE.
+    const QString encodedName = QStringLiteral("%3Cb%3Ex%3C%2Fb%3E%26%22q%22%20%C0%EE");
     EXPECT_EQ(AnchorHref(document, QStringLiteral("发送消息")),
               QStringLiteral("http://127.0.0.1:1/msg?ct=21&cm=1&tn=bmSendMessage&un=") + encodedName);
     EXPECT_EQ(AnchorHref(document, QStringLiteral("给他留言")),
@@ -227,8 +229,7 @@ TEST_F(UserListLaunch, TheCardShowsTheMarkedVisitorEvenWithMarkupInTheName)
     m_page->ShowProfileCard();
     const QString second = m_page->List()->GetItemText(2, 0);
     EXPECT_EQ(AnchorHref(m_page->Browser()->document(), QStringLiteral("给他留言")),
-              QStringLiteral("http://127.0.0.1:1/") + QString::fromLatin1(QUrl::toPercentEncoding(second)) +
-                  QStringLiteral("/board"));
+              QStringLiteral("http://127.0.0.1:1/") + ToQueryValue(second) + QStringLiteral("/board"));
     SetEndpoints(CEndpoints());
 }
 
@@ -239,6 +240,9 @@ TEST(UserListCard, SampleValuesAreNeutralAndTheAddressesFollowTheBases)
     endpoints.imMessagePage = QStringLiteral("http://m.test/page");
     endpoints.imProfileBase = QStringLiteral("http://b.test");
     const CProfileCard withId = SampleProfileCard(QStringLiteral("a b"), QStringLiteral("abc123"));
+    // "张三" in GBK, never UTF-8 (which the service would read as "寮犱笁").
+    EXPECT_EQ(ProfileCardBoardUrl(SampleProfileCard(QStringLiteral("张三"), QString()), endpoints),
+              QStringLiteral("http://b.test/%D5%C5%C8%FD/board"));
     EXPECT_EQ(ProfileCardPortraitUrl(withId, endpoints), QStringLiteral("http://p.test/sys/portrait/item/abc123.jpg"));
     EXPECT_EQ(ProfileCardMessageUrl(withId, endpoints),
               QStringLiteral("http://m.test/page?ct=21&cm=1&tn=bmSendMessage&un=a%20b"));

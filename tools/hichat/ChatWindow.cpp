@@ -33,6 +33,8 @@ CChatWindow::CChatWindow(const QString& sid, const QString& peer) : m_sid(sid), 
 
     auto* peerLabel = new QLabel(QStringLiteral("与 %1 聊天").arg(peer), this);
     peerLabel->setObjectName(QStringLiteral("peerLabel"));
+    // The peer is a visitor's own name: text, never markup.
+    peerLabel->setTextFormat(Qt::PlainText);
     m_history = new QPlainTextEdit(this);
     m_history->setObjectName(QStringLiteral("historyView"));
     m_history->setReadOnly(true);

@@ -171,6 +171,8 @@ public:
         sqlite3_busy_timeout(m_db, 5000);
         Exec("create table if not exists visitors (id integer primary key autoincrement, imname text not null, "
              "name text not null, imid text not null default '', ext text not null default 'jpg')");
+        // Older stores get the column; the statement fails harmlessly where it exists.
+        Exec("alter table visitors add column raw integer not null default 0");
         Exec("create table if not exists presence (imid text primary key, state text not null)");
         Exec("create table if not exists items (n integer primary key, title text not null)");
     }
@@ -187,6 +189,7 @@ public:
     struct Visitor
     {
         std::string name, imid, ext;
+        bool raw = false;
     };
 
     // Newest first.
@@ -194,13 +197,14 @@ public:
     {
         std::lock_guard lock(m_mutex);
         std::vector<Visitor> list;
-        sqlite3_stmt* stmt = Prepare("select name, imid, ext from visitors where imname = ? order by id desc limit ?");
+        sqlite3_stmt* stmt =
+            Prepare("select name, imid, ext, raw from visitors where imname = ? order by id desc limit ?");
         if (!stmt)
             return list;
         Bind(stmt, 1, imName);
         sqlite3_bind_int(stmt, 2, limit);
         while (sqlite3_step(stmt) == SQLITE_ROW)
-            list.push_back({Column(stmt, 0), Column(stmt, 1), Column(stmt, 2)});
+            list.push_back({Column(stmt, 0), Column(stmt, 1), Column(stmt, 2), sqlite3_column_int(stmt, 3) != 0});
         sqlite3_finalize(stmt);
         return list;
     }
@@ -218,11 +222,13 @@ public:
     }
 
     // A visitor seen again moves to the top of the account's list.
-    bool AddVisitor(const std::string& imName, const std::string& name, const std::string& imid, const std::string& ext)
+    bool AddVisitor(const std::string& imName, const std::string& name, const std::string& imid, const std::string& ext,
+                    bool raw)
     {
         std::lock_guard lock(m_mutex);
         return Run("delete from visitors where imname = ? and name = ?", {imName, name}) &&
-               Run("insert into visitors (imname, name, imid, ext) values (?, ?, ?, ?)", {imName, name, imid, ext});
+               Run("insert into visitors (imname, name, imid, ext, raw) values (?, ?, ?, ?, ?)",
+                   {imName, name, imid, ext, raw ? "1" : "0"});
     }
 
     // The IM ID of the most recent visitor of that name, any account.
@@ -352,7 +358,7 @@ std::string ProfilePage(const std::string& imName, const std::vector<CImState::V
     int column = 0;
     for (const CImState::Visitor& v : visitors) {
         // Still UTF-8 here: the whole page becomes GBK when it is sent.
-        const std::string href = PathEscape(v.name, false);
+        const std::string href = v.raw ? v.name : PathEscape(v.name, false);
         const std::string id = PathEscape(v.imid, true);
         const std::string ext = v.ext.empty() ? "jpg" : PathEscape(v.ext, true);
         html += "<td align=\"center\" valign=\"bottom\">\r\n\t<a href=\"/" + href + "\" target=\"_blank\">";
@@ -419,7 +425,21 @@ void RegisterImRoutes(httplib::Server& server, const std::string& dataDir)
     // ---- admin (tests and the demo) ----
     server.Get("/admin/im/visit", Guard([state](const httplib::Request& req, httplib::Response& res) {
                    const std::string imName = Param(req, "imname");
-                   const std::string name = Param(req, "name");
+                   std::string name = Param(req, "name");
+                   // A long name without a long request: the name said that many times.
+                   const std::string repeat = Param(req, "repeat");
+                   if (!repeat.empty()) {
+                       const long long times = std::stoll(repeat);
+                       if (times < 1 || times > 100000) {
+                           res.status = 400;
+                           SendText(res, "-ERR repeat must be 1 to 100000");
+                           return;
+                       }
+                       std::string repeated;
+                       for (long long i = 0; i < times; ++i)
+                           repeated += name;
+                       name = repeated;
+                   }
                    std::string ext = Param(req, "ext");
                    if (ext.empty())
                        ext = "jpg";
@@ -428,7 +448,7 @@ void RegisterImRoutes(httplib::Server& server, const std::string& dataDir)
                        SendText(res, "-ERR imname and name are required (UTF-8)");
                        return;
                    }
-                   if (!state->AddVisitor(imName, name, Param(req, "imid"), ext)) {
+                   if (!state->AddVisitor(imName, name, Param(req, "imid"), ext, Param(req, "raw") == "1")) {
                        res.status = 500;
                        SendText(res, "-ERR store");
                        return;

@@ -1,5 +1,6 @@
 #include "monitor/ui/Explorer_showuserinfo.h"
 
+#include "net/WebAddress.h"
 #include "net/WinHttpEx.h"
 #include "platform/Launcher.h"
 #include "platform/OneShot.h"
@@ -31,12 +32,49 @@ void CExplorer_showuserinfo::LoadHtml(const QString& html)
     document()->adjustSize();
 }
 
+void CExplorer_showuserinfo::SetOrigin(const QUrl& base, const QStringList& hosts)
+{
+    m_base = base;
+    m_hosts = hosts;
+}
+
+QUrl CExplorer_showuserinfo::Resolved(const QUrl& name) const
+{
+    return m_base.isValid() && name.isRelative() ? m_base.resolved(name) : name;
+}
+
+namespace {
+
+// What a refused or not yet fetched resource gets. It must not be empty: Qt
+// reads a picture it was given no data for straight from the file its
+// address names.
+QVariant EmptyResource(int type)
+{
+    if (type == QTextDocument::ImageResource) {
+        static const QImage blank = [] {
+            QImage image(1, 1, QImage::Format_ARGB32);
+            image.fill(Qt::transparent);
+            return image;
+        }();
+        return blank;
+    }
+    return QByteArray();
+}
+
+} // namespace
+
 QVariant CExplorer_showuserinfo::loadResource(int type, const QUrl& name)
 {
-    const QString scheme = name.scheme().toLower();
-    if (type != QTextDocument::ImageResource || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
-        return QTextBrowser::loadResource(type, name);
-    const QString url = name.toString();
+    const QUrl address = Resolved(name);
+    // The program's own resources.
+    if (address.scheme().compare(QLatin1String("qrc"), Qt::CaseInsensitive) == 0)
+        return QTextBrowser::loadResource(type, address);
+    const QString url = address.toString();
+    if (type != QTextDocument::ImageResource || !IsWebAddress(url) ||
+        (!m_hosts.isEmpty() && !m_hosts.contains(address.host().toLower()))) {
+        qWarning("browser: resource refused: only http/https pictures of the page's own host load");
+        return EmptyResource(type);
+    }
     const auto found = m_images.constFind(url);
     if (found != m_images.constEnd())
         return *found;
@@ -49,7 +87,7 @@ QVariant CExplorer_showuserinfo::loadResource(int type, const QUrl& name)
             QMetaObject::invokeMethod(this, &CExplorer_showuserinfo::StartPendingFetches, Qt::QueuedConnection);
         }
     }
-    return {};
+    return EmptyResource(type);
 }
 
 void CExplorer_showuserinfo::StartPendingFetches()
@@ -89,7 +127,9 @@ void CExplorer_showuserinfo::OnImageFetched(const QString& url, const QByteArray
 
 void CExplorer_showuserinfo::OnAnchorClicked(const QUrl& link)
 {
-    const QString scheme = link.scheme().toLower();
-    if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-        OpenWithDesktop(link.toString(QUrl::FullyEncoded), false, 0);
+    const QUrl target = Resolved(link);
+    if (IsWebAddress(target.toString()))
+        OpenWithDesktop(target.toString(QUrl::FullyEncoded), false, 0);
+    else
+        qWarning("browser: link not opened: not http/https");
 }

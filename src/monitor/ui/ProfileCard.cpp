@@ -1,5 +1,8 @@
 #include "monitor/ui/ProfileCard.h"
 
+#include "controls/OutsideText.h"
+#include "net/HttpText.h"
+
 #include <QUrl>
 
 namespace {
@@ -8,7 +11,7 @@ const QString kSamplePortraitId = QStringLiteral("0000000000");
 
 QString Escaped(const QString& text)
 {
-    return text.toHtmlEscaped();
+    return TextAsMarkup(text);
 }
 
 // One path segment or query value: UTF-8, percent-encoded.
@@ -43,14 +46,15 @@ QString ProfileCardPortraitUrl(const CProfileCard& card, const CEndpoints& endpo
     return endpoints.imPortraitBase + QStringLiteral("/sys/portrait/item/") + Encoded(id) + QStringLiteral(".jpg");
 }
 
+// The IM service reads names in the code page, like every other request to it.
 QString ProfileCardMessageUrl(const CProfileCard& card, const CEndpoints& endpoints)
 {
-    return endpoints.imMessagePage + QStringLiteral("?ct=21&cm=1&tn=bmSendMessage&un=") + Encoded(card.userName);
+    return endpoints.imMessagePage + QStringLiteral("?ct=21&cm=1&tn=bmSendMessage&un=") + ToQueryValue(card.userName);
 }
 
 QString ProfileCardBoardUrl(const CProfileCard& card, const CEndpoints& endpoints)
 {
-    return endpoints.imProfileBase + QLatin1Char('/') + Encoded(card.userName) + QStringLiteral("/board");
+    return endpoints.imProfileBase + QLatin1Char('/') + ToQueryValue(card.userName) + QStringLiteral("/board");
 }
 
 QString ProfileCardHtml(const CProfileCard& card, const CEndpoints& endpoints)

@@ -9,6 +9,7 @@
 #include "monitor/SessionMan.h"
 #include "monitor/ui/Explorer_showuserinfo.h"
 #include "monitor/ui/ProfileCard.h"
+#include "net/WebAddress.h"
 #include "platform/DataDirectory.h"
 #include "platform/Endpoints.h"
 #include "platform/Launcher.h"
@@ -222,8 +223,10 @@ void CUserListDlg::OnChatLaunchFinished(bool started)
 
 void CUserListDlg::OpenItemPage(const QString& address)
 {
-    if (!address.contains(QLatin1String("http://")))
+    if (!IsWebAddress(address)) {
+        qWarning("visitor list: item address not opened: not http/https");
         return;
+    }
     // A failed start is not reported.
     OpenWithDesktop(address, false, 0);
 }
