@@ -6,6 +6,7 @@
 #include "accounts/LiveSettings.h"
 #include "iploc/QQwry.h"
 #include "monitor/RefreshShop.h"
+#include "net/AbortScope.h"
 #include "store/AdoConnection.h"
 #include "store/StoreStartup.h"
 
@@ -18,8 +19,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -111,6 +116,74 @@ void BM_PollOneNewVisitor(benchmark::State& state)
     }
 }
 BENCHMARK(BM_PollOneNewVisitor)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A hostile profile page of 8 MiB: 170,000 bare entry markers; with names,
+// every entry without a portrait and one portrait at the very end (the case a
+// search past the entry's end would make quadratic).
+QString HostileProfilePage(bool withNames)
+{
+    const QString prefix = QStringLiteral("http://im.example/sys/portraitn/item/");
+    QString page;
+    page.reserve(9 * 1024 * 1024);
+    for (int i = 0; i < 170000; ++i) {
+        page += kProfileEntryMarker;
+        if (withNames)
+            page += QStringLiteral("n\"");
+    }
+    if (withNames)
+        page += prefix + QStringLiteral("id.jpg");
+    return page;
+}
+
+void BM_ParseProfilePage8MiB(benchmark::State& state)
+{
+    const QString page = HostileProfilePage(state.range(0) != 0);
+    const QString prefix = QStringLiteral("http://im.example/sys/portraitn/item/");
+    qsizetype found = 0;
+    for (auto _ : state) {
+        QStringList names;
+        QStringList ids;
+        ParseProfileVisitors(page, prefix, names, ids);
+        found = names.size();
+    }
+    state.counters["page_MiB"] = double(page.size()) / (1024 * 1024);
+    state.counters["entries"] = double(found);
+}
+BENCHMARK(BM_ParseProfilePage8MiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// From a stop of the worker to the end of its parse of the 8 MiB page.
+void BM_StopSeenWhileParsing(benchmark::State& state)
+{
+    const QString page = HostileProfilePage(true);
+    const QString prefix = QStringLiteral("http://im.example/sys/portraitn/item/");
+    double worstMs = 0;
+    for (auto _ : state) {
+        std::atomic<int> stop{0};
+        std::atomic<bool> parsing{false};
+        std::chrono::steady_clock::time_point ended;
+        std::thread worker([&] {
+            CAbortScope scope(&stop);
+            while (stop.load() == 0) {
+                QStringList names;
+                QStringList ids;
+                parsing = true;
+                ParseProfileVisitors(page, prefix, names, ids);
+            }
+            ended = std::chrono::steady_clock::now();
+        });
+        while (!parsing.load())
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        const auto raised = std::chrono::steady_clock::now();
+        stop = 1;
+        worker.join();
+        const double ms = std::chrono::duration<double, std::milli>(ended - raised).count();
+        state.SetIterationTime(ms / 1000.0);
+        worstMs = std::max(worstMs, ms);
+    }
+    state.counters["worst_ms"] = worstMs;
+}
+BENCHMARK(BM_StopSeenWhileParsing)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 
