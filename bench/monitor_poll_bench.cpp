@@ -6,7 +6,7 @@
 #include "accounts/LiveSettings.h"
 #include "iploc/QQwry.h"
 #include "monitor/RefreshShop.h"
-#include "net/AbortScope.h"
+#include "platform/AbortScope.h"
 #include "store/AdoConnection.h"
 #include "store/StoreStartup.h"
 
