@@ -20,6 +20,7 @@
 #include "greet/ImClient.h"
 #include "iploc/QQwry.h"
 #include "monitor/MonitorClientThread.h"
+#include "monitor/ui/Explorer_showuserinfo.h"
 #include "monitor/ui/UserListDlg.h"
 #include "notify/OwnerNotifier.h"
 #include "platform/DataDirectory.h"
@@ -36,6 +37,7 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHelpEvent>
 #include <QImage>
 #include <QJsonObject>
 #include <QLabel>
@@ -253,12 +255,14 @@ struct CRoadRun
 
 class InProcessRoadTest : public RoadTest
 {
-protected:
+public:
     // The program in this process, its data directory this test's; drive runs
     // once the event loop does. The program's exit code.
     int RunProgram(CRoadRun& run, void (InProcessRoadTest::*drive)(CRoadRun&));
     void Drive(CRoadRun& run);
     void DriveHostileNames(CRoadRun& run);
+
+protected:
     void AddAccountThroughConfigurationPage(CRoadRun& run, CMainFrame* frame);
     void ExitThroughTrayMenu(CRoadRun& run, CMainFrame* frame);
 };
@@ -600,14 +604,15 @@ void InProcessRoadTest::DriveHostileNames(CRoadRun& run)
                             .arg(link, kShopperIp, run.region, kAccount, QStringLiteral("商品7"));
     QSystemTrayIcon* icon = frame->TrayIcon().SystemTrayIcon();
     ASSERT_TRUE(WaitUntil([&] { return ShownText(icon->toolTip()) == tip; }, 10000)) << qPrintable(icon->toolTip());
-    // Shown on the screen as the mouse rests on the icon.
-    CXConnection x;
-    ASSERT_TRUE(x);
-    XTestFakeMotionEvent(x.get(), DefaultScreen(x.get()), icon->geometry().center().x() - 2,
-                         icon->geometry().center().y(), CurrentTime);
-    XTestFakeMotionEvent(x.get(), DefaultScreen(x.get()), icon->geometry().center().x(),
-                         icon->geometry().center().y(), CurrentTime);
-    XSync(x.get(), False);
+    // Shown on the screen as when the mouse rests on the icon.
+    QWidget* iconWindow = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->inherits("QSystemTrayIconSys") && widget->isVisible())
+            iconWindow = widget;
+    ASSERT_NE(iconWindow, nullptr);
+    const QPoint inside = iconWindow->rect().center();
+    QHelpEvent rest(QEvent::ToolTip, inside, iconWindow->mapToGlobal(inside));
+    QCoreApplication::sendEvent(iconWindow, &rest);
     EXPECT_TRUE(WaitUntil([&] { return TooltipTexts().contains(tip); }, 10000))
         << "tooltips: " << qPrintable(Dump(TooltipTexts()));
 
