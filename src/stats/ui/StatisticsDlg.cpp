@@ -1,6 +1,8 @@
 #include "stats/ui/StatisticsDlg.h"
 
 #include "app/PageFactory.h"
+#include "controls/OutsideText.h"
+#include "net/WebAddress.h"
 #include "platform/Clock.h"
 #include "platform/Launcher.h"
 #include "platform/OneShot.h"
@@ -230,8 +232,7 @@ QStringList CStatisticsDlg::ItemAddresses() const
 void CStatisticsDlg::OpenItem(int index)
 {
     const QString address = ItemAddresses().value(index);
-    const QString scheme = QUrl(address).scheme().toLower();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+    if (!IsWebAddress(address))
         return;
     OpenWithDesktop(address, false, 0);
 }
@@ -396,7 +397,7 @@ void CStatisticsDlg::ShowStats()
         int max = 0;
         for (qsizetype i = top.size() - 1; i >= 0; --i) {
             const QString text = items ? ItemLabel(top[i].key) : top[i].key;
-            labels << QStringLiteral("%1. %2").arg(i + 1).arg(text.toHtmlEscaped());
+            labels << QStringLiteral("%1. %2").arg(i + 1).arg(TextAsMarkup(text));
             *set << top[i].count;
             max = std::max(max, top[i].count);
         }
@@ -415,8 +416,7 @@ void CStatisticsDlg::ShowStats()
                     [this, count](int index, QBarSet*) { OpenItem(int(count - 1 - index)); });
             connect(series, &QAbstractBarSeries::hovered, this, [this, count](bool on, int index, QBarSet*) {
                 const QString address = ItemAddresses().value(int(count - 1 - index));
-                m_views[kItemsChart]->setToolTip(on ? QStringLiteral("<qt>%1</qt>").arg(address.toHtmlEscaped())
-                                                    : QString());
+                m_views[kItemsChart]->setToolTip(on ? TextAsTooltip(address) : QString());
             });
         }
         SetChart(chart, c);
