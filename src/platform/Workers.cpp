@@ -58,7 +58,11 @@ int CWorkerRegistry::RunningCount()
 void StartWorker(QThread* thread, std::atomic<int>* stopFlag)
 {
     CWorkerRegistry::Register(thread, stopFlag);
+    // Runs on the worker as it ends, so it names it with currentThread() and keeps nothing in the
+    // connection: the window's thread frees the connection when it deletes the thread object, after
+    // ~QThread has waited for the end, an order inside Qt that ThreadSanitizer cannot see.
     QObject::connect(
-        thread, &QThread::finished, thread, [thread] { CWorkerRegistry::Unregister(thread); }, Qt::DirectConnection);
+        thread, &QThread::finished, thread, [] { CWorkerRegistry::Unregister(QThread::currentThread()); },
+        Qt::DirectConnection);
     thread->start();
 }
