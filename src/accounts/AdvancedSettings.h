@@ -25,7 +25,7 @@ struct CAdvancedSettings
     bool oncePerPerson = false;
     int onceDays = 7;
     // Visitor names whose visits always alert; empty: none.
-    QStringList watchList;
+    QStringList watchList{};
 
     bool operator==(const CAdvancedSettings&) const = default;
 

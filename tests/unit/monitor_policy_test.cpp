@@ -13,18 +13,15 @@
 
 #include <QDateTime>
 
-#include <ostream>
-
-void PrintTo(const QString& text, std::ostream* out)
-{
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
 const QString kShop = QStringLiteral("店A");
+const QString kShopB = QStringLiteral("店B");
 const QString kOrdinary = QStringLiteral("新客户[甲]\r\nIP:1.2.3.4\r\n来自:北京\r\n访问[店A]的网店\r\n商品:杯");
+const QString kWatchedOrdinary = QStringLiteral("关注客户") + kOrdinary.mid(3);
+const QString kBurst = QStringLiteral("4位新客户访问[店A]的网店\r\n甲、乙、丙等");
 const QString kGuest = QStringLiteral("guest");
+const QStringList kFour{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙"), QStringLiteral("丁")};
 
 // Local time on the test's first day (day 0) or later.
 qint64 LocalMs(int day, int hour, int minute, int second = 0)
@@ -39,7 +36,7 @@ void MoveTo(CFastClock& clock, qint64 ms)
 
 enum class EStep
 {
-    Poll,   // new visitors (first listed is the page's first); the ordinary alert unless noTip
+    Poll,   // new visitors (the first is the page's first); the ordinary alert unless noTip
     Guest,  // an anonymous visitor: kGuest when its alert goes out
     Summary // the quiet hours' sum-up, if any
 };
@@ -60,24 +57,6 @@ struct CAlertCase
     std::vector<CAlertStep> steps;
 };
 
-CAdvancedSettings Quiet(QStringList watch = {})
-{
-    CAdvancedSettings s;
-    s.quietHours = true;
-    s.watchList = watch;
-    return s;
-}
-
-CAdvancedSettings Bursts(QStringList watch = {})
-{
-    CAdvancedSettings s;
-    s.bursts = true;
-    s.watchList = watch;
-    return s;
-}
-
-const QString kWatchedOrdinary = QStringLiteral("关注客户") + kOrdinary.mid(3);
-
 class AlertPolicyTest : public ::testing::TestWithParam<CAlertCase>
 {
 };
@@ -92,9 +71,9 @@ TEST_P(AlertPolicyTest, RaisesTheAlertsTheSettingsAllow)
         MoveTo(clock, LocalMs(step.day, step.hour, step.minute));
         QStringList texts;
         if (step.kind == EStep::Poll) {
-            const QString first = step.newNames.value(0);
-            for (const COwnerAlert& alert : policy.ForNewVisitors(settings, clock.NowMs(), kShop, step.newNames, first,
-                                                                  step.noTip ? QString() : kOrdinary)) {
+            for (const COwnerAlert& alert :
+                 policy.ForNewVisitors(settings, clock.NowMs(), kShop, step.newNames, step.newNames.value(0),
+                                       step.noTip ? QString() : kOrdinary)) {
                 texts.append(alert.text);
                 // A click opens the chat with the one the alert is about.
                 EXPECT_EQ(alert.shop, kShop);
@@ -103,61 +82,48 @@ TEST_P(AlertPolicyTest, RaisesTheAlertsTheSettingsAllow)
         } else if (step.kind == EStep::Guest) {
             if (policy.AllowGuestAlert(settings, clock.NowMs()))
                 texts.append(kGuest);
-        } else {
-            const QString summary = policy.TakeQuietSummary(settings, clock.NowMs());
-            if (!summary.isEmpty())
-                texts.append(summary);
+        } else if (const QString summary = policy.TakeQuietSummary(settings, clock.NowMs()); !summary.isEmpty()) {
+            texts.append(summary);
         }
-        EXPECT_EQ(texts, step.expected) << "step " << index << " at day " << step.day << " " << step.hour << ":"
-                                        << step.minute;
-        ++index;
+        EXPECT_EQ(texts, step.expected) << "step " << index++ << " " << texts.join(u'|').toStdString();
     }
 }
-
-const QStringList kFour{QStringLiteral("甲"), QStringLiteral("乙"), QStringLiteral("丙"), QStringLiteral("丁")};
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, AlertPolicyTest,
     ::testing::Values(
         // Everything off: the poll's own alert, every guest, no sum-up, at any hour.
         CAlertCase{"allOff",
-                   CAdvancedSettings(),
+                   {},
                    {{0, 2, 0, EStep::Poll, kFour, {kOrdinary}},
-                    {0, 2, 1, EStep::Poll, {QStringLiteral("甲")}, {}, true},
+                    {0, 2, 1, EStep::Poll, {"甲"}, {}, true},
                     {0, 2, 2, EStep::Guest, {}, {kGuest}},
                     {0, 9, 0, EStep::Summary, {}, {}}}},
         // 23:00-08:00 spans midnight: held back on both sides of it, summed up once at 08:00.
         CAlertCase{"quietAcrossMidnight",
-                   Quiet(),
-                   {{0, 22, 59, EStep::Poll, {QStringLiteral("甲")}, {kOrdinary}},
-                    {0, 23, 0, EStep::Poll, {QStringLiteral("甲"), QStringLiteral("乙")}, {}},
+                   {.quietHours = true},
+                   {{0, 22, 59, EStep::Poll, {"甲"}, {kOrdinary}},
+                    {0, 23, 0, EStep::Poll, {"甲", "乙"}, {}},
                     {1, 0, 30, EStep::Summary, {}, {}},
                     {1, 3, 0, EStep::Guest, {}, {}},
-                    {1, 7, 59, EStep::Poll, {QStringLiteral("甲")}, {}},
+                    {1, 7, 59, EStep::Poll, {"甲"}, {}},
                     {1, 8, 0, EStep::Summary, {}, {CAlertPolicy::QuietSummaryText(4)}},
                     {1, 8, 1, EStep::Summary, {}, {}},
                     {1, 8, 2, EStep::Guest, {}, {kGuest}}}},
         // A watched visitor alerts in quiet hours too; the others are counted.
         CAlertCase{"watchOverridesQuiet",
-                   Quiet({QStringLiteral("甲")}),
-                   {{1, 1, 0, EStep::Poll, {QStringLiteral("甲"), QStringLiteral("乙")}, {kWatchedOrdinary}},
-                    {1, 2, 0, EStep::Poll, {QStringLiteral("乙"), QStringLiteral("丙")}, {}},
+                   {.quietHours = true, .watchList = {"甲"}},
+                   {{1, 1, 0, EStep::Poll, {"甲", "乙"}, {kWatchedOrdinary}},
+                    {1, 2, 0, EStep::Poll, {"乙", "丙"}, {}},
                     {1, 8, 0, EStep::Summary, {}, {CAlertPolicy::QuietSummaryText(3)}}}},
         // Three new visitors are no burst; four are, named by the first three.
         CAlertCase{"burstThreshold",
-                   Bursts(),
-                   {{0, 12, 1, EStep::Poll, kFour.mid(0, 3), {kOrdinary}},
-                    {0, 12, 2, EStep::Poll, kFour, {QStringLiteral("4位新客户访问[店A]的网店\r\n甲、乙、丙等")}}}},
+                   {.bursts = true},
+                   {{0, 12, 1, EStep::Poll, kFour.mid(0, 3), {kOrdinary}}, {0, 12, 2, EStep::Poll, kFour, {kBurst}}}},
         // During a burst a watched visitor still gets an alert of their own, last.
         CAlertCase{"watchDuringBurst",
-                   Bursts({QStringLiteral("丁")}),
-                   {{0,
-                     12,
-                     1,
-                     EStep::Poll,
-                     kFour,
-                     {QStringLiteral("4位新客户访问[店A]的网店\r\n甲、乙、丙等"),
-                      QStringLiteral("关注客户[丁]\r\n访问[店A]的网店")}}}}),
+                   {.bursts = true, .watchList = {"丁"}},
+                   {{0, 12, 1, EStep::Poll, kFour, {kBurst, QStringLiteral("关注客户[丁]\r\n访问[店A]的网店")}}}}),
     [](const ::testing::TestParamInfo<CAlertCase>& info) { return std::string(info.param.name); });
 
 // ---- greetings, counted from the store
@@ -180,24 +146,6 @@ struct CGreetCase
     std::vector<CGreetStep> steps;
 };
 
-CAdvancedSettings Budget(int budget)
-{
-    CAdvancedSettings s;
-    s.dailyBudget = true;
-    s.budget = budget;
-    return s;
-}
-
-CAdvancedSettings OncePerPerson(int days)
-{
-    CAdvancedSettings s;
-    s.oncePerPerson = true;
-    s.onceDays = days;
-    return s;
-}
-
-const QString kShopB = QStringLiteral("店B");
-const QString kV = QStringLiteral("O'Brien");
 constexpr EGreetVerdict kQueue = EGreetVerdict::Queue;
 
 class PolicyStoreTest : public ::testing::Test
@@ -242,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(Rules, GreetingPolicyTest,
                          ::testing::Values(
                              // Two a day: yesterday's and failed attempts do not count; the day's turn starts afresh.
                              CGreetCase{"budgetAtTheDaysTurn",
-                                        Budget(2),
+                                        {.dailyBudget = true, .budget = 2},
                                         {{true, 0, 23, 59, 59, kShop, "a", true, kQueue},
                                          {true, 0, 23, 59, 59, kShop, "b", true, kQueue},
                                          {false, 1, 0, 0, 0, kShop, "c", false, kQueue},
@@ -256,60 +204,67 @@ INSTANTIATE_TEST_SUITE_P(Rules, GreetingPolicyTest,
                                          {false, 2, 0, 0, 0, kShop, "g", false, kQueue}}},
                              // Greeted by another shop within 7 days: not again; a failed attempt is no greeting.
                              CGreetCase{"crossShopWindow",
-                                        OncePerPerson(7),
-                                        {{true, 0, 10, 0, 0, kShopB, kV, true, kQueue},
+                                        {.oncePerPerson = true, .onceDays = 7},
+                                        {{true, 0, 10, 0, 0, kShopB, "O'Brien", true, kQueue},
                                          {true, 0, 10, 0, 0, kShopB, "x", false, kQueue},
-                                         {false, 7, 9, 59, 0, kShop, kV, false, EGreetVerdict::GreetedRecently},
+                                         {false, 7, 9, 59, 0, kShop, "O'Brien", false, EGreetVerdict::GreetedRecently},
                                          {false, 7, 9, 59, 0, kShop, "x", false, kQueue},
-                                         {false, 7, 10, 0, 1, kShop, kV, false, kQueue}}},
+                                         {false, 7, 10, 0, 1, kShop, "O'Brien", false, kQueue}}},
                              CGreetCase{"allOff",
-                                        CAdvancedSettings(),
-                                        {{true, 0, 10, 0, 0, kShop, kV, true, kQueue},
-                                         {false, 0, 10, 0, 1, kShop, kV, false, kQueue}}}),
+                                        {},
+                                        {{true, 0, 10, 0, 0, kShop, "a", true, kQueue},
+                                         {false, 0, 10, 0, 1, kShop, "a", false, kQueue}}}),
                          [](const ::testing::TestParamInfo<CGreetCase>& info) { return std::string(info.param.name); });
 
 TEST_F(PolicyStoreTest, QueuedGreetingsCountAndAStoreThatDoesNotAnswerQueuesNothing)
 {
     CFastClock clock(LocalMs(0, 9, 0));
     CGreetingPolicy policy;
-    CAdvancedSettings both = Budget(1);
-    both.oncePerPerson = true;
-    ASSERT_EQ(policy.Judge(both, clock.NowMs(), kShop, kV), kQueue);
-    // Queued in the same poll by another shop: greeted already, and the shop's budget is spent.
+    const CAdvancedSettings budget{.dailyBudget = true, .budget = 1};
+    const CAdvancedSettings both{.dailyBudget = true, .budget = 1, .oncePerPerson = true};
+    ASSERT_EQ(policy.Judge(both, clock.NowMs(), kShop, "v"), kQueue);
+    // Queued in the same poll by another shop: greeted already, and that shop's budget is spent.
+    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [AutoSend] values ('v','%1','hi')").arg(kShopB)));
+    EXPECT_EQ(policy.Judge({.oncePerPerson = true}, clock.NowMs(), kShop, "v"), EGreetVerdict::GreetedRecently);
+    EXPECT_EQ(policy.Judge(budget, clock.NowMs(), kShopB, "y"), EGreetVerdict::OverBudget);
+    // Once sent (and logged) while its pass still holds the row, it counts once.
     ASSERT_TRUE(g_pConnection->Execute(
-        QStringLiteral("insert into [AutoSend] values ('%1','%2','hi')").arg(SqlText(kV), kShopB)));
-    EXPECT_EQ(policy.Judge(OncePerPerson(7), clock.NowMs(), kShop, kV), EGreetVerdict::GreetedRecently);
-    EXPECT_EQ(policy.Judge(Budget(1), clock.NowMs(), kShopB, "y"), EGreetVerdict::OverBudget);
+        QStringLiteral("insert into [greetlog] ([shopname],[guestname],[senttime],"
+                       "[ok]) values ('%1','v','%2',1)")
+            .arg(kShopB, QDateTime::fromMSecsSinceEpoch(clock.NowMs()).toString("yyyy-MM-dd HH:mm:ss"))));
+    EXPECT_EQ(policy.Judge({.dailyBudget = true, .budget = 2}, clock.NowMs(), kShopB, "y"), kQueue);
     // The status bar hears of it once a day.
-    EXPECT_EQ(policy.TakeBudgetNotice(Budget(1), clock.NowMs(), kShopB), CGreetingPolicy::BudgetNoticeText(kShopB, 1));
-    EXPECT_EQ(policy.TakeBudgetNotice(Budget(1), clock.NowMs(), kShopB), QString());
+    EXPECT_EQ(policy.TakeBudgetNotice(budget, clock.NowMs(), kShopB), CGreetingPolicy::BudgetNoticeText(kShopB, 1));
+    EXPECT_EQ(policy.TakeBudgetNotice(budget, clock.NowMs(), kShopB), QString());
     MoveTo(clock, LocalMs(1, 0, 0));
-    EXPECT_FALSE(policy.TakeBudgetNotice(Budget(1), clock.NowMs(), kShopB).isEmpty());
+    EXPECT_FALSE(policy.TakeBudgetNotice(budget, clock.NowMs(), kShopB).isEmpty());
 
     CloseStore();
-    EXPECT_EQ(policy.Judge(both, clock.NowMs(), kShop, kV), EGreetVerdict::Unknown);
+    EXPECT_EQ(policy.Judge(both, clock.NowMs(), kShop, "v"), EGreetVerdict::Unknown);
     // With the rules off the store is not even asked.
-    EXPECT_EQ(policy.Judge(CAdvancedSettings(), clock.NowMs(), kShop, kV), kQueue);
+    EXPECT_EQ(policy.Judge({}, clock.NowMs(), kShop, "v"), kQueue);
 }
 
 TEST_F(PolicyStoreTest, SettingsStartOffAndSurviveTheStoreAndAnUpgrade)
 {
-    CAdvancedSettings read;
-    read.bursts = true;
+    CAdvancedSettings read{.bursts = true};
     ASSERT_TRUE(ReadAdvancedSettings(read));
     EXPECT_EQ(read, CAdvancedSettings());
 
-    CAdvancedSettings chosen = Quiet({QStringLiteral("O'Brien"), QStringLiteral("<b>甲</b>")});
-    chosen.quietFrom = 22 * 60 + 30;
-    chosen.bursts = chosen.dailyBudget = chosen.oncePerPerson = true;
-    chosen.budget = 12;
-    chosen.onceDays = 3;
+    const CAdvancedSettings chosen{.quietHours = true,
+                                   .quietFrom = 22 * 60 + 30,
+                                   .bursts = true,
+                                   .dailyBudget = true,
+                                   .budget = 12,
+                                   .oncePerPerson = true,
+                                   .onceDays = 3,
+                                   .watchList = {"O'Brien", "<b>甲</b>"}};
     ASSERT_TRUE(WriteAdvancedSettings(chosen));
-    // A store whose row went missing gets it back on the next start, every switch off.
     CloseStore();
     ASSERT_TRUE(OpenStore(m_dir.path()));
     ASSERT_TRUE(ReadAdvancedSettings(read));
     EXPECT_EQ(read, chosen);
+    // A store without the table gets it back on the next start, every switch off.
     ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("drop table [advsetting]")));
     CloseStore();
     ASSERT_TRUE(OpenStore(m_dir.path()));
