@@ -5,10 +5,12 @@
 
 #include "notify/DesktopNotifier.h"
 #include "platform/MessageBox.h"
+#include "support/XvfbSession.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 #include <QVariantMap>
@@ -28,6 +30,7 @@ public:
         QString summary;
         QString body;
         int timeout = 0;
+        QStringList actions;
     };
     QList<CCall> calls;
     QStringList capabilities{QStringLiteral("body")};
@@ -35,9 +38,9 @@ public:
 public Q_SLOTS:
     QStringList GetCapabilities() { return capabilities; }
     uint Notify(const QString& app, uint replaces, const QString&, const QString& summary, const QString& body,
-                const QStringList&, const QVariantMap&, int timeout)
+                const QStringList& actions, const QVariantMap&, int timeout)
     {
-        calls.append({app, replaces, summary, body, timeout});
+        calls.append({app, replaces, summary, body, timeout, actions});
         return replaces ? replaces : 40 + static_cast<uint>(calls.size());
     }
 };
@@ -136,6 +139,27 @@ TEST_F(DesktopNotifierTest, MarkupDaemonGetsEscapedText)
     ASSERT_TRUE(notifier.Notify(QStringLiteral("t"), QStringLiteral("访客: <a> & b"), 5000));
     ASSERT_TRUE(WaitUntil([this] { return m_fake.calls.size() == 1; }, 5000)) << m_fake.calls.size();
     EXPECT_EQ(m_fake.calls[0].body, QStringLiteral("访客: &lt;a&gt; &amp; b"));
+}
+
+TEST_F(DesktopNotifierTest, OnlyOurNotificationsActionReachesTheProgram)
+{
+    CDesktopNotifier notifier;
+    QSignalSpy invoked(&notifier, &CDesktopNotifier::ActionInvoked);
+    const QStringList actions{QStringLiteral("open-chat"), QStringLiteral("打开对话")};
+    ASSERT_TRUE(notifier.Notify(QStringLiteral("t"), QStringLiteral("新客户[甲]"), 5000, actions));
+    ASSERT_TRUE(WaitUntil([&] { return notifier.LastId() == 41u; }, 5000));
+    EXPECT_EQ(m_fake.calls.value(0).actions, actions);
+    for (const uint id : {7u, 41u}) {
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                                         QStringLiteral("org.freedesktop.Notifications"),
+                                                         QStringLiteral("ActionInvoked"));
+        signal << id << QStringLiteral("open-chat");
+        ASSERT_TRUE(m_daemon->send(signal));
+    }
+    ASSERT_TRUE(invoked.wait(5000));
+    QTest::qWait(100);
+    ASSERT_EQ(invoked.size(), 1);
+    EXPECT_EQ(invoked[0][0].toString(), QStringLiteral("open-chat"));
 }
 
 #include "notify_dbus_test.moc"
