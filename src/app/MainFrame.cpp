@@ -3,13 +3,12 @@
 #include "controls/OutsideText.h"
 
 #include "accounts/LiveSettings.h"
-#include "accounts/ui/AdvancedSettingDlg.h"
 #include "app/AboutDlg.h"
 #include "app/GuiMessageBox.h"
 #include "app/MirelHelperView.h"
+#include "app/PageFactory.h"
 #include "app/Resources.h"
 #include "controls/TrueColorToolBar.h"
-#include "monitor/ui/UserListDlg.h"
 #include "platform/Endpoints.h"
 
 #include <QAction>
@@ -267,7 +266,7 @@ void CMainFrame::OnCommand(int commandId)
         RunAboutDialog(this);
         break;
     case kCmdAdvancedSettings:
-        RunAdvancedSettingDialog(this);
+        PageFactory().openAdvancedSettingDialog(this);
         break;
     case kCmdExit:
     case CTrayIcon::kCmdExit:
@@ -368,10 +367,9 @@ void CMainFrame::ShowAlertText(const QString& text, const QString& shop, const Q
 
 void CMainFrame::OnAlertActivated(bool openChat)
 {
-    if (openChat && !m_alertVisitor.isEmpty() && g_pUserListDlg) {
-        g_pUserListDlg->OpenVisitorChat(m_alertShop, m_alertVisitor);
+    if (openChat && !m_alertVisitor.isEmpty() &&
+        PageFactory().openVisitorChat(m_view->Page(CMirelHelperView::kUserListPage), m_alertShop, m_alertVisitor))
         return;
-    }
     OnTrayShow();
 }
 

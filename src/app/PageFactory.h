@@ -2,7 +2,10 @@
 // The pages other folders own, reached only through these functions so the
 // shell never includes their headers. Each owning folder defines its
 // function(s) next to its page (monitor/ui/UserListDlg.cpp,
-// accounts/ui/ConfigDlg.cpp, history/HistoryDlg.cpp, stats/ui/StatisticsDlg.cpp).
+// accounts/ui/ConfigDlg.cpp, accounts/ui/AdvancedSettingDlg.cpp, history/HistoryDlg.cpp,
+// stats/ui/StatisticsDlg.cpp).
+#include <QString>
+
 #include <functional>
 
 class QWidget;
@@ -15,6 +18,11 @@ void RefreshUserListPage(QWidget* page);
 QWidget* CreateConfigPage(QWidget* parent);
 // Runs the history dialog (CHistoryDlg) modally over parent.
 void OpenHistoryDialog(QWidget* parent);
+// Runs the advanced settings dialog (CAdvancedSettingDlg) modally over parent.
+void OpenAdvancedSettingDialog(QWidget* parent);
+// Opens the chat with visitor on shop's behalf the way the visitor list page's
+// double-click does; false when page is not that page.
+bool OpenVisitorChat(QWidget* page, const QString& shop, const QString& visitor);
 // The statistics page (CStatisticsDlg), a child of parent; created fifth.
 QWidget* CreateStatisticsPage(QWidget* parent);
 
@@ -25,6 +33,8 @@ struct CPageFactory
     std::function<void(QWidget*)> refreshUserListPage = &RefreshUserListPage;
     std::function<QWidget*(QWidget*)> createConfigPage = &CreateConfigPage;
     std::function<void(QWidget*)> openHistoryDialog = &OpenHistoryDialog;
+    std::function<void(QWidget*)> openAdvancedSettingDialog = &OpenAdvancedSettingDialog;
+    std::function<bool(QWidget*, const QString&, const QString&)> openVisitorChat = &OpenVisitorChat;
     std::function<QWidget*(QWidget*)> createStatisticsPage = &CreateStatisticsPage;
 };
 

@@ -1,5 +1,6 @@
 #include "accounts/ui/AdvancedSettingDlg.h"
 
+#include "app/PageFactory.h"
 #include "monitor/AlertPolicy.h"
 #include "platform/MessageBox.h"
 
@@ -146,7 +147,8 @@ void CAdvancedSettingDlg::accept()
     QDialog::accept();
 }
 
-void RunAdvancedSettingDialog(QWidget* parent)
+// The menu's command: the dialog with the live values.
+void OpenAdvancedSettingDialog(QWidget* parent)
 {
     CAdvancedSettingDlg dialog(parent);
     dialog.SetValues(CurrentAdvancedSettings());

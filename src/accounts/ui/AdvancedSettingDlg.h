@@ -39,6 +39,3 @@ private:
     QSpinBox* m_onceDaysSpin;
     QPlainTextEdit* m_watchListEdit;
 };
-
-// The menu's command: the dialog, modally, with the live values.
-void RunAdvancedSettingDialog(QWidget* parent);

@@ -277,6 +277,15 @@ QWidget* CreateUserListPage(QWidget* parent)
     return new CUserListDlg(parent);
 }
 
+bool OpenVisitorChat(QWidget* page, const QString& shop, const QString& visitor)
+{
+    auto* list = qobject_cast<CUserListDlg*>(page);
+    if (!list)
+        return false;
+    list->OpenVisitorChat(shop, visitor);
+    return true;
+}
+
 void RefreshUserListPage(QWidget* page)
 {
     auto* list = qobject_cast<CUserListDlg*>(page);
