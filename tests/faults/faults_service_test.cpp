@@ -413,9 +413,10 @@ protected:
     QString m_webId;
 };
 
-TEST_F(ProfilePageTest, TenThousandEntriesAreAllRecordedOnce)
+TEST_F(ProfilePageTest, TenThousandEntriesGiveTheFirstTwoHundredRecordedOnce)
 {
     constexpr int kEntries = 10000;
+    constexpr int kTaken = 200;
     QList<QPair<QByteArray, QByteArray>> entries;
     for (int i = 0; i < kEntries; ++i)
         entries.append({"v" + QByteArray::number(i), "id" + QByteArray::number(i)});
@@ -424,22 +425,22 @@ TEST_F(ProfilePageTest, TenThousandEntriesAreAllRecordedOnce)
     QStringList names;
     QStringList ids;
     FetchProfileVisitors(QStringLiteral("hiPage"), names, ids);
-    ASSERT_EQ(names.size(), kEntries);
-    ASSERT_EQ(ids.size(), kEntries);
+    ASSERT_EQ(names.size(), kTaken);
+    ASSERT_EQ(ids.size(), kTaken);
     EXPECT_EQ(names.first(), QStringLiteral("v0"));
-    EXPECT_EQ(ids.last(), QStringLiteral("id9999"));
+    EXPECT_EQ(ids.last(), QStringLiteral("id199"));
 
     Poll();
     const QStringList recorded = RecordedNames();
-    ASSERT_EQ(recorded.size(), kEntries);
+    ASSERT_EQ(recorded.size(), kTaken);
     // Last entry first.
-    EXPECT_EQ(recorded.first(), QStringLiteral("v9999"));
+    EXPECT_EQ(recorded.first(), QStringLiteral("v199"));
     EXPECT_EQ(recorded.last(), QStringLiteral("v0"));
     EXPECT_EQ(m_notifier.AlertTexts().size(), 1);
 
     // Again: nobody new.
     Poll();
-    EXPECT_EQ(RecordedNames().size(), kEntries);
+    EXPECT_EQ(RecordedNames().size(), kTaken);
     EXPECT_EQ(m_notifier.AlertTexts().size(), 1);
 }
 
