@@ -1,6 +1,7 @@
 // The restartable worker set: stop never waits, a restart waits for the old
 // set to end, the flags go up when the owner goes.
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 
 #include "accounts/WorkerSlot.h"
 
@@ -56,7 +57,7 @@ protected:
     {
         m_hold = false;
         // Let every fake end and be deleted.
-        EXPECT_TRUE(QTest::qWaitFor([] { return g_live.load() == 0; }, 5000));
+        EXPECT_TRUE(WaitUntil([] { return g_live.load() == 0; }, 5000));
         QTest::qWait(20);
     }
     CWorkerSlot::Factory Factory(int count = 2)
@@ -83,7 +84,7 @@ TEST_F(WorkerSlotTest, StartRunsTheSetAndStopRaisesEveryFlagWithoutWaiting)
     EXPECT_TRUE(slot.IsRunning());
     EXPECT_FALSE(slot.IsStartPending());
     EXPECT_EQ(started.count(), 1);
-    ASSERT_TRUE(QTest::qWaitFor([] { return g_live.load() == 2; }, 5000));
+    ASSERT_TRUE(WaitUntil([] { return g_live.load() == 2; }, 5000));
     slot.Start();
     EXPECT_EQ(g_created.load(), 2) << "a running set is not started twice";
 
@@ -94,7 +95,7 @@ TEST_F(WorkerSlotTest, StartRunsTheSetAndStopRaisesEveryFlagWithoutWaiting)
     EXPECT_EQ(g_live.load(), 2);
     EXPECT_EQ(slot.EndingCount(), 2);
     m_hold = false;
-    EXPECT_TRUE(QTest::qWaitFor([&slot] { return slot.EndingCount() == 0; }, 5000));
+    EXPECT_TRUE(WaitUntil([&slot] { return slot.EndingCount() == 0; }, 5000));
 }
 
 TEST_F(WorkerSlotTest, RestartWaitsUntilThePreviousSetHasEnded)
@@ -102,7 +103,7 @@ TEST_F(WorkerSlotTest, RestartWaitsUntilThePreviousSetHasEnded)
     CWorkerSlot slot(Factory());
     QSignalSpy started(&slot, &CWorkerSlot::Started);
     slot.Start();
-    ASSERT_TRUE(QTest::qWaitFor([] { return g_live.load() == 2; }, 5000));
+    ASSERT_TRUE(WaitUntil([] { return g_live.load() == 2; }, 5000));
     m_hold = true;
     slot.Stop();
     slot.Start();
@@ -113,10 +114,10 @@ TEST_F(WorkerSlotTest, RestartWaitsUntilThePreviousSetHasEnded)
     EXPECT_EQ(started.count(), 1);
 
     m_hold = false;
-    ASSERT_TRUE(QTest::qWaitFor([&started] { return started.count() == 2; }, 5000));
+    ASSERT_TRUE(WaitUntil([&started] { return started.count() == 2; }, 5000));
     EXPECT_FALSE(slot.IsStartPending());
     EXPECT_EQ(g_created.load(), 4);
-    ASSERT_TRUE(QTest::qWaitFor([] { return g_live.load() == 2; }, 5000));
+    ASSERT_TRUE(WaitUntil([] { return g_live.load() == 2; }, 5000));
     EXPECT_EQ(g_most.load(), 2);
     slot.Stop();
 }
@@ -125,7 +126,7 @@ TEST_F(WorkerSlotTest, StopWhilePendingCancelsTheStart)
 {
     CWorkerSlot slot(Factory(1));
     slot.Start();
-    ASSERT_TRUE(QTest::qWaitFor([] { return g_live.load() == 1; }, 5000));
+    ASSERT_TRUE(WaitUntil([] { return g_live.load() == 1; }, 5000));
     m_hold = true;
     slot.Stop();
     slot.Start();
@@ -133,7 +134,7 @@ TEST_F(WorkerSlotTest, StopWhilePendingCancelsTheStart)
     slot.Stop();
     EXPECT_FALSE(slot.IsRunning());
     m_hold = false;
-    EXPECT_TRUE(QTest::qWaitFor([] { return g_live.load() == 0; }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return g_live.load() == 0; }, 5000));
     QTest::qWait(5 * CWorkerSlot::kPollMs);
     EXPECT_EQ(g_created.load(), 1);
 }
@@ -148,10 +149,10 @@ TEST_F(WorkerSlotTest, FinishedThreadsDeleteThemselves)
             return QList<CWorkerSlot::CWorker>{{worker, &worker->m_stop}};
         });
         slot.Start();
-        ASSERT_TRUE(QTest::qWaitFor([] { return g_live.load() == 1; }, 5000));
+        ASSERT_TRUE(WaitUntil([] { return g_live.load() == 1; }, 5000));
         // The owner goes: the flag goes up, nobody waits.
     }
-    EXPECT_TRUE(QTest::qWaitFor([&first] { return first.isNull(); }, 5000));
+    EXPECT_TRUE(WaitUntil([&first] { return first.isNull(); }, 5000));
 }
 
 TEST_F(WorkerSlotTest, StartAlsoWaitsForTheReadyCheck)
@@ -165,7 +166,7 @@ TEST_F(WorkerSlotTest, StartAlsoWaitsForTheReadyCheck)
     QTest::qWait(3 * CWorkerSlot::kPollMs);
     EXPECT_EQ(g_created.load(), 0);
     ready = true;
-    EXPECT_TRUE(QTest::qWaitFor([&started] { return started.count() == 1; }, 5000));
+    EXPECT_TRUE(WaitUntil([&started] { return started.count() == 1; }, 5000));
     EXPECT_EQ(g_created.load(), 1);
     slot.Stop();
 }

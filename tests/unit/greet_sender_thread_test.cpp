@@ -1,6 +1,7 @@
 // The greeting sender thread against a real queue table, with a fast clock
 // (a second of pause costs a millisecond) and a recording stand-in for the IM client.
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 
 #include "accounts/LiveSettings.h"
 #include "greet/AutoSendMsgThread.h"
@@ -155,18 +156,6 @@ protected:
         return matching;
     }
 
-    // Bounded wait in real time; the fast clock makes minutes of pauses take well under a second.
-    bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 10000)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
-
     CFastClock m_clock;
     CAutoSendMsgThread* m_thread = nullptr;
     std::mutex m_mutex;
@@ -191,10 +180,10 @@ TEST_F(GreetSenderThread, StepTimeSixSpacesTwoGreetingsLogsEachAndEmptiesTheQueu
     Queue(QStringLiteral("张三"), QStringLiteral("店铺A"), QStringLiteral("你好 [username]，[randomcode]"));
     Queue(QStringLiteral("O'Brien"), QStringLiteral("店铺B"), QStringLiteral("你好 [username]，[randomcode]"));
     Start();
-    ASSERT_TRUE(WaitFor([&] { return Sent().size() == 2 && QueueSize() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return Sent().size() == 2 && QueueSize() == 0; }));
     // A few idle passes later nothing more has been sent.
     const qint64 emptiedBy = m_clock.NowMs();
-    ASSERT_TRUE(WaitFor([&] { return m_clock.NowMs() > emptiedBy + 10000; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_clock.NowMs() > emptiedBy + 10000; }));
 
     const std::vector<CSent> sent = Sent();
     ASSERT_EQ(sent.size(), 2u);
@@ -223,7 +212,7 @@ TEST_F(GreetSenderThread, StepTimeIsReadEverySecond)
     Queue(QStringLiteral("甲"), QStringLiteral("店"), QStringLiteral("[username]"));
     Queue(QStringLiteral("乙"), QStringLiteral("店"), QStringLiteral("[username]"));
     Start();
-    ASSERT_TRUE(WaitFor([&] { return Sent().size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return Sent().size() == 2; }));
     EXPECT_EQ(Sent()[1].at, 4000);
 }
 
@@ -235,7 +224,7 @@ TEST_F(GreetSenderThread, IncompleteRowsCostOnePauseEachAndAreDeleted)
     Queue(QString(), QStringLiteral("店"), QStringLiteral("x"));
     Queue(QStringLiteral("丁"), QStringLiteral("店"), QStringLiteral("你好 [username]，[randomcode]"));
     Start();
-    ASSERT_TRUE(WaitFor([&] { return Sent().size() == 1 && QueueSize() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return Sent().size() == 1 && QueueSize() == 0; }));
     const std::vector<CSent> sent = Sent();
     EXPECT_EQ(sent[0].visitor, QStringLiteral("丁"));
     EXPECT_EQ(sent[0].at, 3 * 6000) << "one step pause for each of the three rows before it";
@@ -267,7 +256,7 @@ TEST_F(GreetSenderThread, StopDuringAPauseEndsWithinASecondAndLeavesThePassRows)
 TEST_F(GreetSenderThread, EmptyQueueIsLookedAtEveryThreeSecondsWithoutADelete)
 {
     Start();
-    ASSERT_TRUE(WaitFor([&] { return m_clock.NowMs() >= 30000; }));
+    ASSERT_TRUE(WaitUntil([&] { return m_clock.NowMs() >= 30000; }));
     m_thread->m_stop = 1;
     ASSERT_TRUE(m_thread->wait(5000));
     const int reads = Statements(QStringLiteral("select")).size();
@@ -287,7 +276,7 @@ TEST_F(GreetSenderThread, GreetingQueuedDuringAPassIsSentInTheNextOne)
             Queue(QStringLiteral("丙"), QStringLiteral("店"), QStringLiteral("[username]"));
     };
     Start();
-    ASSERT_TRUE(WaitFor([&] { return Sent().size() == 3 && QueueSize() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return Sent().size() == 3 && QueueSize() == 0; }));
     const std::vector<CSent> sent = Sent();
     EXPECT_EQ(sent[0].visitor, QStringLiteral("甲"));
     EXPECT_EQ(sent[1].visitor, QStringLiteral("乙"));
@@ -301,7 +290,7 @@ TEST_F(GreetSenderThread, GreetingQueuedDuringAPassIsSentInTheNextOne)
 TEST_F(GreetSenderThread, ExitStopsTheThreadThroughTheWorkerRegistry)
 {
     Start();
-    ASSERT_TRUE(WaitFor([&] { return CWorkerRegistry::RunningCount() >= 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return CWorkerRegistry::RunningCount() >= 1; }));
     EXPECT_TRUE(CWorkerRegistry::StopAll(5000));
     EXPECT_TRUE(m_thread->wait(1000));
     EXPECT_EQ(m_thread->m_stop.load(), 1);

@@ -3,6 +3,7 @@
 #include "platform/OneShot.h"
 #include "platform/Workers.h"
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -11,16 +12,6 @@
 #include <memory>
 
 namespace {
-
-bool WaitFor(const std::function<bool()>& done, int timeoutMs = 5000)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return done();
-}
 
 // Work that runs until released or aborted; true when aborted.
 bool HoldUntil(const std::atomic<bool>& release)
@@ -49,11 +40,11 @@ TEST(OneShot, ResultArrivesOnTheContextsThread)
             callbackThread = QThread::currentThread();
             result = value;
         });
-    ASSERT_TRUE(WaitFor([&] { return result != 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return result != 0; }));
     EXPECT_EQ(result, 42);
     EXPECT_EQ(callbackThread, context.thread());
     EXPECT_NE(workThread.load(), context.thread());
-    EXPECT_TRUE(WaitFor([] { return CWorkerRegistry::RunningCount() == 0; }));
+    EXPECT_TRUE(WaitUntil([] { return CWorkerRegistry::RunningCount() == 0; }));
 }
 
 TEST(OneShot, ResultIsDroppedWhenTheContextIsGone)
@@ -65,7 +56,7 @@ TEST(OneShot, ResultIsDroppedWhenTheContextIsGone)
         context.get(), [&] { return HoldUntil(release); }, [&](bool) { called = true; });
     context.reset();
     release = true;
-    ASSERT_TRUE(WaitFor([&] { return !shot.IsRunning() && CWorkerRegistry::RunningCount() == 0; }));
+    ASSERT_TRUE(WaitUntil([&] { return !shot.IsRunning() && CWorkerRegistry::RunningCount() == 0; }));
     QCoreApplication::processEvents();
     EXPECT_FALSE(called);
 }

@@ -1,5 +1,6 @@
 // Double-clicks on the visitor list (chat or item page) and the visitor card.
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 #include "userlist_fixture.h"
 
 #include "monitor/ui/Explorer_showuserinfo.h"
@@ -142,7 +143,7 @@ TEST_F(UserListLaunch, TheWindowDoesNotWaitForTheChatHandler)
     });
     QSignalSpy finished(m_page.get(), &CUserListDlg::ChatLaunchFinished);
     DoubleClickCell(1, 0);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return entered.load(); }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return entered.load(); }, 5000));
     // The handler still runs, and the window goes on working meanwhile.
     EXPECT_EQ(finished.count(), 0);
     ASSERT_TRUE(AddVisit(QStringLiteral("during"), QStringLiteral("s"), T(99)));
@@ -265,7 +266,7 @@ TEST_F(UserListLaunch, TheCardsPicturesComeFromTheServiceWithoutBlockingTheWindo
     QSignalSpy arrived(browser, &CExplorer_showuserinfo::ImageArrived);
     m_page->ShowProfileCard();
     // The portrait and the three icons.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return arrived.count() >= 4; }, 20000)) << arrived.count();
+    ASSERT_TRUE(WaitUntil([&] { return arrived.count() >= 4; }, 20000)) << arrived.count();
     for (const auto& signal : arrived)
         EXPECT_TRUE(signal.at(1).toBool()) << qPrintable(signal.at(0).toString());
     const CProfileCard card = SampleProfileCard(QStringLiteral("alice"), QStringLiteral("id-a"));

@@ -2,6 +2,7 @@
 // the presence lists it keeps for the presence thread, the requests workers
 // make of it, and the keys it ignores.
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 #include "userlist_fixture.h"
 
 #include "app/PageFactory.h"
@@ -113,7 +114,7 @@ TEST_F(UserListPage, OwnsTheIpReaderTheBridgeAndTheSessionManager)
         EXPECT_EQ(VisitorListBridge(), static_cast<IVisitorListBridge*>(&page));
         EXPECT_EQ(theSessionMan.Retention(), 3600);
         // The session thread registers itself once it runs.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return CWorkerRegistry::RunningCount() == workersBefore + 1; }, 5000));
+        EXPECT_TRUE(WaitUntil([&] { return CWorkerRegistry::RunningCount() == workersBefore + 1; }, 5000));
         if (QFile::exists(QStringLiteral(MIREL_QQWRY_FILE))) {
             ASSERT_NE(page.IpReader(), nullptr);
             EXPECT_TRUE(page.IpReader()->IsOpen());
@@ -124,7 +125,7 @@ TEST_F(UserListPage, OwnsTheIpReaderTheBridgeAndTheSessionManager)
     EXPECT_EQ(g_pUserListDlg, nullptr);
     EXPECT_EQ(VisitorListBridge(), nullptr) << "a gone page must not be reachable from workers";
     // Its session thread was told to end with it.
-    EXPECT_TRUE(QTest::qWaitFor([&] { return CWorkerRegistry::RunningCount() == workersBefore; }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return CWorkerRegistry::RunningCount() == workersBefore; }, 5000));
 }
 
 struct COnlineCase
@@ -299,7 +300,7 @@ TEST_F(UserListPage, WorkersRequestsRunOnTheWindowsThreadAndReturn)
         VisitorListBridge()->RequestMarkOnline();
         done.store(true);
     });
-    const bool returned = QTest::qWaitFor([&] { return done.load(); }, 10000);
+    const bool returned = WaitUntil([&] { return done.load(); }, 10000);
     worker.join();
     ASSERT_TRUE(returned);
     EXPECT_EQ(rowsSeenByWorker.load(), 2);

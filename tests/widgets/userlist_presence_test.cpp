@@ -2,6 +2,7 @@
 // a visitor set online there gets the online icon within one cycle, and the
 // offline icon again once set offline.
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 #include "userlist_fixture.h"
 
 #include "monitor/FlashOnlineClientThread.h"
@@ -49,14 +50,14 @@ protected:
         if (!m_presence)
             return;
         m_presence->m_stop.store(1);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return m_presence.isNull(); }, 20000)) << "presence thread did not end";
+        EXPECT_TRUE(WaitUntil([&] { return m_presence.isNull(); }, 20000)) << "presence thread did not end";
     }
 
     // Waits until `cycles` more presence cycles have reached the page; false on time-out.
     bool WaitCycles(QSignalSpy& marked, int cycles)
     {
         const qsizetype target = marked.count() + cycles;
-        return QTest::qWaitFor([&] { return marked.count() >= target; }, 20000);
+        return WaitUntil([&] { return marked.count() >= target; }, 20000);
     }
 
     std::unique_ptr<CFastClock> m_clock;
