@@ -1,166 +1,60 @@
 #include "controls/SortListCtrl.h"
 
 #include "controls/OutsideText.h"
+#include "controls/SortOrder.h"
+#include "platform/Workers.h"
 
 #include <QAbstractTableModel>
-#include <QCollator>
 #include <QCoreApplication>
 #include <QItemSelectionModel>
+#include <QPointer>
 #include <QSettings>
+#include <QThread>
 
 #include <algorithm>
-#include <limits>
 #include <vector>
 
 namespace {
 
 constexpr auto kSettingsGroup = "ColumnInfo";
-
-// One collator for the process's locale; case matters, as in the platform's
-// plain string comparison.
-const QCollator& TextCollator()
-{
-    static const QCollator collator = [] {
-        QCollator c{QLocale()};
-        c.setCaseSensitivity(Qt::CaseSensitive);
-        c.setNumericMode(false);
-        return c;
-    }();
-    return collator;
-}
-
-bool AllDigits(const QString& text)
-{
-    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; });
-}
-
-// The value a C runtime's string-to-integer reading would give: leading
-// blanks, an optional sign, then digits; saturates instead of overflowing.
-qint64 LeadingNumber(const QString& text)
-{
-    qsizetype i = 0;
-    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
-        negative = text[i] == u'-';
-        ++i;
-    }
-    qint64 value = 0;
-    constexpr qint64 kMax = std::numeric_limits<qint64>::max() / 10 - 10;
-    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
-        if (value < kMax)
-            value = value * 10 + (text[i].unicode() - u'0');
-    }
-    return negative ? -value : value;
-}
-
-// Date key yyyymmdd from the fixed positions of dd/mm/yyyy (two-digit month
-// and day fields, so one number orders as year, month, day).
-qint64 DateKey(const QString& text)
-{
-    const qint64 year = LeadingNumber(text.mid(6, 4));
-    const qint64 month = LeadingNumber(text.mid(3, 2));
-    const qint64 day = LeadingNumber(text.mid(0, 2));
-    return year * 10000 + month * 100 + day;
-}
-
-// What a sort needs of one cell, read once per sort instead of once per
-// comparison; CompareKeys gives exactly CompareFunction's answer. Text goes
-// through the same collator call (its sort keys do not always agree with it).
-struct CSortKey
-{
-    bool digits = false;
-    bool date = false;
-    qint64 number = 0;
-    qint64 dateKey = 0;
-    const QString* text = nullptr;
-};
-
-CSortKey MakeKey(const QString& cell)
-{
-    CSortKey key;
-    key.digits = AllDigits(cell);
-    key.date = CSortListCtrl::IsDate(cell);
-    key.number = LeadingNumber(cell);
-    key.dateKey = DateKey(cell);
-    key.text = &cell;
-    return key;
-}
-
-int CompareKeys(const CSortKey& a, const CSortKey& b, bool ascending)
-{
-    const CSortKey& first = ascending ? a : b;
-    const CSortKey& second = ascending ? b : a;
-    if (a.digits)
-        return first.number < second.number ? -1 : (first.number > second.number ? 1 : 0);
-    if (a.date)
-        return first.dateKey < second.dateKey ? -1 : (first.dateKey > second.dateKey ? 1 : 0);
-    const int result = TextCollator().compare(*first.text, *second.text);
-    return result < 0 ? -1 : (result > 0 ? 1 : 0);
-}
-
-// Stable bottom-up merge sort that stays within bounds whatever the
-// comparison answers: the mixed rules (only the first value decides) do not
-// make a strict weak order, which std::sort is allowed to run off the end with.
-template <typename Less> void MergeSort(std::vector<int>& order, Less lessOrEqual)
-{
-    const size_t n = order.size();
-    std::vector<int> buffer(n);
-    for (size_t width = 1; width < n; width *= 2) {
-        for (size_t lo = 0; lo < n; lo += 2 * width) {
-            const size_t mid = std::min(lo + width, n);
-            const size_t hi = std::min(lo + 2 * width, n);
-            size_t i = lo, j = mid, k = lo;
-            while (i < mid && j < hi)
-                buffer[k++] = lessOrEqual(order[i], order[j]) ? order[i++] : order[j++];
-            while (i < mid)
-                buffer[k++] = order[i++];
-            while (j < hi)
-                buffer[k++] = order[j++];
-        }
-        order.swap(buffer);
-    }
-}
+// Up to this many rows a header click sorts at once; longer lists sort on a
+// worker while the window goes on.
+constexpr qsizetype kInlineSortRows = 20000;
 
 } // namespace
 
-// Rows of texts plus an image index; the view reads it, the control writes it.
+// The view's model: rows kept compactly (CListRows) plus an image index per
+// stored row. The control writes it, the view reads it; window's thread only.
 class CSortListModel : public QAbstractTableModel
 {
 public:
-    struct CRow
-    {
-        QStringList texts;
-        int image = -1;
-    };
-
     using QAbstractTableModel::QAbstractTableModel;
 
     int rowCount(const QModelIndex& parent = {}) const override
     {
-        return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+        return parent.isValid() ? 0 : int(m_rows.RowCount());
     }
     int columnCount(const QModelIndex& parent = {}) const override
     {
-        return parent.isValid() ? 0 : static_cast<int>(m_headers.size());
+        return parent.isValid() ? 0 : int(m_headers.size());
     }
 
     QVariant data(const QModelIndex& index, int role) const override
     {
-        if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size()))
+        if (!index.isValid() || index.row() >= m_rows.RowCount())
             return {};
-        const CRow& row = m_rows[index.row()];
         switch (role) {
         case Qt::DisplayRole:
-            return index.column() < row.texts.size() ? row.texts[index.column()] : QString();
+            return m_rows.Text(index.row(), index.column());
         case Qt::ToolTipRole:
             // Tooltips guess the format; cells hold visitor names and addresses.
-            return index.column() < row.texts.size() ? TextAsTooltip(row.texts[index.column()]) : QString();
-        case Qt::DecorationRole:
-            if (index.column() == 0 && row.image >= 0 && row.image < m_images.size())
-                return m_images[row.image];
+            return TextAsTooltip(m_rows.Text(index.row(), index.column()));
+        case Qt::DecorationRole: {
+            const int image = Image(index.row());
+            if (index.column() == 0 && image >= 0 && image < m_icons.size())
+                return m_icons[image];
             return {};
+        }
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
         default:
@@ -179,106 +73,175 @@ public:
         return QAbstractTableModel::headerData(section, orientation, role);
     }
 
+    const QStringList& Headers() const { return m_headers; }
+    const CListRows& Rows() const { return m_rows; }
+
+    // Columns come before rows (the headings are set once, on an empty list).
     void AddColumn(const QString& name)
     {
-        const int column = static_cast<int>(m_headers.size());
+        const int column = int(m_headers.size());
         beginInsertColumns({}, column, column);
         m_headers.append(name);
-        for (CRow& row : m_rows)
-            row.texts.append(QString());
+        if (m_rows.StoredCount() > 0)
+            Reset({});
         endInsertColumns();
     }
 
-    int AppendRow(CRow row)
+    int AppendRow(const QStringList& texts, int image)
     {
-        while (row.texts.size() < m_headers.size())
-            row.texts.append(QString());
-        if (row.texts.size() > m_headers.size())
-            row.texts.resize(m_headers.size());
-        const int index = static_cast<int>(m_rows.size());
+        if (!m_tail) {
+            m_tail = std::make_shared<CTextRows>(int(m_headers.size()));
+            m_tailIndex = m_rows.Blocks().size();
+        }
+        const int index = int(m_rows.RowCount());
         beginInsertRows({}, index, index);
-        m_rows.push_back(std::move(row));
+        m_tail->AppendRow(texts);
+        // The tail block grows in place; the list takes one row of it at a time.
+        if (m_tail->RowCount() == 1)
+            m_rows.Append(m_tail);
+        else
+            m_rows.GrowLast();
+        if (image >= 0 || !m_images.empty())
+            SetStoredImage(m_rows.StoredRow(index), image);
         endInsertRows();
+        ++m_changes;
         return index;
+    }
+
+    void AppendBlock(CListRows::Block block)
+    {
+        if (!block || block->RowCount() == 0)
+            return;
+        Seal();
+        const int first = int(m_rows.RowCount());
+        beginInsertRows({}, first, first + int(block->RowCount()) - 1);
+        m_rows.Append(std::move(block));
+        endInsertRows();
+        ++m_changes;
     }
 
     void Clear()
     {
         beginResetModel();
-        m_rows.clear();
-        m_rows.shrink_to_fit();
+        Reset({});
         endResetModel();
     }
 
-    const CRow* Row(int index) const
+    QString Text(int row, int column) const
     {
-        return index >= 0 && index < static_cast<int>(m_rows.size()) ? &m_rows[index] : nullptr;
+        if (row < 0 || row >= m_rows.RowCount() || column < 0 || column >= m_headers.size())
+            return {};
+        return m_rows.Text(row, column);
     }
 
     bool SetText(int row, int column, const QString& text)
     {
-        if (!Row(row) || column < 0 || column >= m_headers.size())
+        if (row < 0 || row >= m_rows.RowCount() || column < 0 || column >= m_headers.size())
             return false;
-        m_rows[row].texts[column] = text;
+        const uint32_t stored = m_rows.StoredRow(row);
+        const auto [block, local] = m_rows.Locate(stored);
+        // A block a worker may be reading is copied before it changes.
+        size_t blockIndex = 0;
+        while (m_rows.Blocks()[blockIndex].get() != block)
+            ++blockIndex;
+        std::shared_ptr<CTextRows> writable = block->Clone();
+        writable->SetText(local, column, text);
+        if (blockIndex == m_tailIndex && m_tail)
+            m_tail = writable;
+        m_rows.ReplaceBlock(blockIndex, writable);
+        ++m_changes;
         const QModelIndex cell = index(row, column);
         Q_EMIT dataChanged(cell, cell, {Qt::DisplayRole});
         return true;
     }
 
+    int Image(int row) const
+    {
+        if (row < 0 || row >= m_rows.RowCount())
+            return -1;
+        const uint32_t stored = m_rows.StoredRow(row);
+        return stored < m_images.size() ? m_images[stored] : -1;
+    }
+
     void SetImage(int row, int image)
     {
-        if (!Row(row) || m_rows[row].image == image)
+        if (row < 0 || row >= m_rows.RowCount() || Image(row) == image)
             return;
-        m_rows[row].image = image;
+        SetStoredImage(m_rows.StoredRow(row), image);
         const QModelIndex cell = index(row, 0);
         Q_EMIT dataChanged(cell, cell, {Qt::DecorationRole});
     }
 
     void SetImages(const QList<QIcon>& images)
     {
-        m_images = images;
-        if (!m_rows.empty())
+        m_icons = images;
+        if (m_rows.RowCount() > 0)
             Q_EMIT dataChanged(index(0, 0), index(rowCount() - 1, 0), {Qt::DecorationRole});
     }
 
-    void SortBy(int column, bool ascending)
+    // A copy for a worker; rows added afterwards go to a new block.
+    CListRows Snapshot()
     {
-        if (column < 0 || column >= m_headers.size() || m_rows.size() < 2)
+        Seal();
+        return m_rows;
+    }
+    // Counts every change of rows, so a worker's result for an older list is dropped.
+    quint64 Changes() const { return m_changes; }
+
+    void ApplyOrder(std::vector<uint32_t> order)
+    {
+        if (order.size() != m_rows.Order().size())
             return;
         Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-
-        std::vector<CSortKey> keys;
-        keys.reserve(m_rows.size());
-        for (const CRow& row : m_rows)
-            keys.push_back(MakeKey(row.texts[column]));
-        std::vector<int> order(m_rows.size());
-        for (size_t i = 0; i < order.size(); ++i)
-            order[i] = static_cast<int>(i);
-        MergeSort(order, [&](int a, int b) { return CompareKeys(keys[a], keys[b], ascending) <= 0; });
-
-        std::vector<CRow> sorted;
-        sorted.reserve(m_rows.size());
-        std::vector<int> newPosition(m_rows.size());
-        for (size_t i = 0; i < order.size(); ++i) {
-            newPosition[order[i]] = static_cast<int>(i);
-            sorted.push_back(std::move(m_rows[order[i]]));
-        }
-        m_rows.swap(sorted);
-
-        // Selection and current row follow their rows.
         const QModelIndexList before = persistentIndexList();
+        std::vector<int> newPosition;
+        if (!before.isEmpty()) {
+            newPosition.resize(order.size());
+            std::vector<int> placeOfStored(size_t(m_rows.StoredCount()));
+            for (size_t i = 0; i < order.size(); ++i)
+                placeOfStored[order[i]] = int(i);
+            for (size_t i = 0; i < order.size(); ++i)
+                newPosition[i] = placeOfStored[m_rows.Order()[i]];
+        }
+        m_rows.SetOrder(std::move(order));
+        // Selection and current row follow their rows.
         QModelIndexList after;
         after.reserve(before.size());
         for (const QModelIndex& old : before)
-            after.append(index(newPosition[old.row()], old.column()));
+            after.append(index(newPosition[size_t(old.row())], old.column()));
         changePersistentIndexList(before, after);
         Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     }
 
 private:
+    void Seal()
+    {
+        m_tail.reset();
+        m_tailIndex = size_t(-1);
+    }
+
+    void Reset(CListRows rows)
+    {
+        m_rows = std::move(rows);
+        std::vector<int>().swap(m_images);
+        Seal();
+        ++m_changes;
+    }
+
+    void SetStoredImage(uint32_t stored, int image)
+    {
+        if (m_images.size() < size_t(m_rows.StoredCount()))
+            m_images.resize(size_t(m_rows.StoredCount()), -1);
+        m_images[stored] = image;
+    }
+
     QStringList m_headers;
-    std::vector<CRow> m_rows;
-    QList<QIcon> m_images;
+    CListRows m_rows;
+    std::vector<int> m_images; // per stored row; empty while no row has one
+    QList<QIcon> m_icons;
+    std::shared_ptr<CTextRows> m_tail; // where AddItem appends
+    size_t m_tailIndex = size_t(-1);
+    quint64 m_changes = 0;
 };
 
 CSortHeaderCtrl::CSortHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, parent)
@@ -331,6 +294,7 @@ CSortListCtrl::CSortListCtrl(QWidget* parent)
 
 CSortListCtrl::~CSortListCtrl()
 {
+    StopSort();
     if (m_keepsColumnInfo)
         SaveColumnInfo();
 }
@@ -364,12 +328,12 @@ int CSortListCtrl::GetColumnCount() const
 
 int CSortListCtrl::AddItem(const QStringList& texts)
 {
-    return m_model->AppendRow({texts, -1});
+    return m_model->AppendRow(texts, -1);
 }
 
 int CSortListCtrl::AddItemWithImage(int image, const QStringList& texts)
 {
-    return m_model->AppendRow({texts, image});
+    return m_model->AppendRow(texts, image);
 }
 
 void CSortListCtrl::SetItemImage(int row, int image)
@@ -379,8 +343,7 @@ void CSortListCtrl::SetItemImage(int row, int image)
 
 int CSortListCtrl::GetItemImage(int row) const
 {
-    const auto* r = m_model->Row(row);
-    return r ? r->image : -1;
+    return m_model->Image(row);
 }
 
 void CSortListCtrl::SetImageList(const QList<QIcon>& images)
@@ -390,6 +353,7 @@ void CSortListCtrl::SetImageList(const QList<QIcon>& images)
 
 bool CSortListCtrl::DeleteAllItems()
 {
+    StopSort();
     m_model->Clear();
     return true;
 }
@@ -401,10 +365,7 @@ int CSortListCtrl::GetItemCount() const
 
 QString CSortListCtrl::GetItemText(int row, int col) const
 {
-    const auto* r = m_model->Row(row);
-    if (!r || col < 0 || col >= r->texts.size())
-        return {};
-    return r->texts[col];
+    return m_model->Text(row, col);
 }
 
 bool CSortListCtrl::SetItemText(int row, int col, const QString& text)
@@ -429,10 +390,17 @@ void CSortListCtrl::SetSelectionMark(int row)
 
 QList<int> CSortListCtrl::GetSelectedRows() const
 {
+    // Read from the ranges: a select-all of a million rows is one range.
     QList<int> rows;
-    for (const QModelIndex& index : selectionModel()->selectedRows())
-        rows.append(index.row());
+    const int lastColumn = GetColumnCount() - 1;
+    for (const QItemSelectionRange& range : selectionModel()->selection()) {
+        if (range.left() > 0 || range.right() < lastColumn)
+            continue;
+        for (int row = range.top(); row <= range.bottom(); ++row)
+            rows.append(row);
+    }
     std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     return rows;
 }
 
@@ -480,36 +448,83 @@ void CSortListCtrl::OnColumnClick(int column)
 
 void CSortListCtrl::SortRows()
 {
-    m_model->SortBy(m_sortColumn, m_ascending);
+    StopSort();
+    const int column = m_sortColumn;
+    const bool ascending = m_ascending;
+    if (column < 0 || column >= GetColumnCount() || GetItemCount() < 2)
+        return;
+    CListRows rows = m_model->Snapshot();
+    const auto cell = [column](const CListRows& r) {
+        return [&r, column](uint32_t stored) { return r.StoredUtf8(stored, column); };
+    };
+    if (rows.RowCount() <= kInlineSortRows) {
+        m_model->ApplyOrder(SortedRows(rows.Order(), cell(rows), ascending));
+        Q_EMIT RowsSorted();
+        return;
+    }
+    auto stop = std::make_shared<std::atomic<int>>(0);
+    m_sortStop = stop;
+    const quint64 changes = m_model->Changes();
+    QPointer<CSortListCtrl> self(this);
+    QThread* worker = QThread::create([self, stop, changes, ascending, rows = std::move(rows), cell] {
+        std::vector<uint32_t> order = SortedRows(rows.Order(), cell(rows), ascending, stop.get());
+        if (order.empty() || stop->load() != 0)
+            return;
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, stop, changes, order = std::move(order)]() mutable {
+                // A list refilled or sorted again meanwhile keeps its own order.
+                if (!self || stop->load() != 0 || self->m_model->Changes() != changes)
+                    return;
+                self->m_sortStop.reset();
+                self->m_model->ApplyOrder(std::move(order));
+                Q_EMIT self->RowsSorted();
+            },
+            Qt::QueuedConnection);
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    StartWorker(worker, stop.get());
+    // The flag must outlive the registered thread: the thread's function holds it.
+}
+
+void CSortListCtrl::StopSort()
+{
+    if (m_sortStop)
+        m_sortStop->store(1);
+    m_sortStop.reset();
+}
+
+bool CSortListCtrl::IsSorting() const
+{
+    return m_sortStop != nullptr;
+}
+
+void CSortListCtrl::AppendRows(std::shared_ptr<const CTextRows> block)
+{
+    m_model->AppendBlock(std::move(block));
+}
+
+CListRows CSortListCtrl::Rows() const
+{
+    return m_model->Snapshot();
+}
+
+QStringList CSortListCtrl::Headings() const
+{
+    return m_model->Headers();
 }
 
 int CSortListCtrl::CompareFunction(const QString& a, const QString& b, bool ascending)
 {
-    const QString& first = ascending ? a : b;
-    const QString& second = ascending ? b : a;
-    if (AllDigits(a)) {
-        const qint64 x = LeadingNumber(first), y = LeadingNumber(second);
-        return x < y ? -1 : (x > y ? 1 : 0);
-    }
-    if (IsDate(a))
-        return DateCompare(first, second);
-    const int result = TextCollator().compare(first, second);
-    return result < 0 ? -1 : (result > 0 ? 1 : 0);
+    return CompareCells(a, b, ascending);
 }
 
 bool CSortListCtrl::IsDate(const QString& text)
 {
-    if (text.size() != 10)
-        return false;
-    for (int i : {0, 1, 3, 4, 6, 7, 8, 9}) {
-        if (text[i] < u'0' || text[i] > u'9')
-            return false;
-    }
-    return text[2] == u'/' && text[5] == u'/';
+    return IsDateText(text);
 }
 
 int CSortListCtrl::DateCompare(const QString& a, const QString& b)
 {
-    const qint64 x = DateKey(a), y = DateKey(b);
-    return x < y ? -1 : (x > y ? 1 : 0);
+    return CompareDateTexts(a, b);
 }

@@ -1,14 +1,21 @@
 #pragma once
 // Report list that sorts by a clicked column: numbers as numbers, dd/mm/yyyy
-// as dates, everything else as locale-aware text. Rows live in a model of our
-// own (texts plus one image index per row), so 100,000 rows stay cheap.
+// as dates, everything else as locale-aware text. Rows live compactly in a
+// model of our own (CListRows plus one image index per row); a long list is
+// filled block by block from a worker and sorted on a worker, so a million
+// rows neither cost a gigabyte nor freeze the window.
 // Window's thread only.
+#include "controls/TextRows.h"
+
 #include <QHeaderView>
 #include <QIcon>
 #include <QList>
 #include <QString>
 #include <QStringList>
 #include <QTableView>
+
+#include <atomic>
+#include <memory>
 
 class CSortListModel;
 
@@ -49,8 +56,15 @@ public:
     void SetItemImage(int row, int image);
     int GetItemImage(int row) const;
     void SetImageList(const QList<QIcon>& images);
-    // Keeps the columns and the sort state.
+    // Keeps the columns and the sort state; a sort under way is dropped.
     bool DeleteAllItems();
+    // Appends a block of rows read elsewhere (same columns), as they come.
+    void AppendRows(std::shared_ptr<const CTextRows> block);
+    // The rows as shown, readable from any thread.
+    CListRows Rows() const;
+    QStringList Headings() const;
+    // A sort of a long list runs on a worker until RowsSorted.
+    bool IsSorting() const;
     int GetItemCount() const;
     QString GetItemText(int row, int col) const;
     bool SetItemText(int row, int col, const QString& text);
@@ -83,13 +97,17 @@ Q_SIGNALS:
     // Emitted only when the click hits a row.
     void ItemClicked(int row, int column);
     void ItemDoubleClicked(int row, int column);
+    // The rows are in the order of the last header click.
+    void RowsSorted();
 
 private:
     void SortRows();
+    void StopSort();
 
     CSortListModel* m_model;
     CSortHeaderCtrl* m_header;
     int m_sortColumn = -1;
     bool m_ascending = true;
     bool m_keepsColumnInfo = false;
+    std::shared_ptr<std::atomic<int>> m_sortStop; // the sort under way, if any
 };

@@ -1,3 +1,9 @@
+# The list's rows and ordering rules need no widgets; the controls do.
+list(APPEND MIREL_CORE_controls
+    ${CMAKE_CURRENT_LIST_DIR}/TextRows.h
+    ${CMAKE_CURRENT_LIST_DIR}/TextRows.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/SortOrder.h
+    ${CMAKE_CURRENT_LIST_DIR}/SortOrder.cpp)
 list(APPEND MIREL_UI_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/DialogKeys.h
     ${CMAKE_CURRENT_LIST_DIR}/OutsideText.h

@@ -4,12 +4,15 @@
 #include "controls/SortListCtrl.h"
 #include "history/HistoryStatements.h"
 #include "history/ListExport.h"
+#include "history/ListReader.h"
 #include "notify/ShowOneClientDlg.h"
 #include "platform/MessageBox.h"
+#include "platform/Workers.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDateEdit>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -17,15 +20,20 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace {
 
-constexpr int kListColumns = 8;
 constexpr int kImIdPosition = 8; // [imuid]
+// The list shows the first eight fields of [client] in table order.
+const QList<int> kVisitPositions = {0, 1, 2, 3, 4, 5, 6, 7};
+// The ranking: the count in the count column, the address in the item address column.
+const QList<int> kRankingPositions = {-1, -1, -1, -1, -1, 1, -1, 0};
 const char* const kDeleteQuestion = "删除的信息将无法恢复,您确定删除吗?";
 
 VisitorCardOpener g_cardOpener;
@@ -97,7 +105,10 @@ CHistoryDlg::CHistoryDlg(QWidget* parent) : QDialog(parent)
     OnShowAll();
 }
 
-CHistoryDlg::~CHistoryDlg() = default;
+CHistoryDlg::~CHistoryDlg()
+{
+    StopFilling();
+}
 
 void CHistoryDlg::BuildControls()
 {
@@ -142,6 +153,10 @@ void CHistoryDlg::BuildControls()
     auto* showAll = MakeButton(this, QStringLiteral("显示所有记录"), "showAllButton");
     auto* deleteSelected = MakeButton(this, QStringLiteral("删除所选记录"), "deleteSelectedButton");
     auto* exportList = MakeButton(this, QStringLiteral("导出列表到Excel"), "exportButton");
+    m_exportButton = exportList;
+    m_countLabel = new QLabel(this);
+    m_countLabel->setObjectName(QStringLiteral("rowCountLabel"));
+    m_countLabel->setTextFormat(Qt::PlainText);
     auto* ranking = MakeButton(this, QStringLiteral("顾客最喜爱的商品排序"), "rankingButton");
     auto* close = MakeButton(this, QStringLiteral("关闭"), "closeButton");
     auto* buttons = new QHBoxLayout;
@@ -150,6 +165,7 @@ void CHistoryDlg::BuildControls()
     buttons->addWidget(exportList);
     buttons->addWidget(ranking);
     buttons->addStretch(1);
+    buttons->addWidget(m_countLabel);
     buttons->addWidget(close);
 
     auto* page = new QVBoxLayout(this);
@@ -190,31 +206,64 @@ void CHistoryDlg::FillShops()
     m_shopCombo->setCurrentIndex(-1);
 }
 
-void CHistoryDlg::FillList(const QString& sql)
+void CHistoryDlg::FillList(const QString& sql, const QList<int>& positions)
 {
+    StopFilling();
     m_list->DeleteAllItems();
-    // Read everything first, then hand the rows to the list in one go, so
-    // the view is laid out once and not after every row.
-    QList<QStringList> rows;
-    CAdoRecordSet recordSet(g_pConnection);
-    if (recordSet.Open(sql)) {
-        while (!recordSet.IsEOF()) {
-            QStringList texts;
-            texts.reserve(kListColumns);
-            for (int position = 0; position < kListColumns; ++position) {
-                QString text;
-                recordSet.GetCollect(position, text);
-                texts << text;
-            }
-            rows << texts;
-            recordSet.MoveNext();
-        }
-        recordSet.Close();
-    }
-    m_list->setUpdatesEnabled(false);
-    for (const QStringList& texts : std::as_const(rows))
-        m_list->AddItem(texts);
-    m_list->setUpdatesEnabled(true);
+    auto stop = std::make_shared<std::atomic<int>>(0);
+    m_fillStop = stop;
+    // Until every row is in, a sort or an export would see part of the list.
+    m_list->horizontalHeader()->setSectionsClickable(false);
+    m_exportButton->setEnabled(false);
+    ShowRowCount();
+
+    QPointer<CHistoryDlg> self(this);
+    // Blocks reach the window in the order read; one that arrives after a
+    // refill belongs to the old list and is dropped.
+    const auto deliver = [self, stop](std::function<void(CHistoryDlg*)> step) {
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, stop, step = std::move(step)] {
+                if (self && self->m_fillStop == stop && stop->load() == 0)
+                    step(self.data());
+            },
+            Qt::QueuedConnection);
+    };
+    QThread* worker = QThread::create([sql, positions, stop, deliver] {
+        ReadListRows(
+            g_pConnection, sql, positions,
+            [&deliver](std::shared_ptr<const CTextRows> block) {
+                deliver([block = std::move(block)](CHistoryDlg* dialog) {
+                    dialog->m_list->AppendRows(block);
+                    dialog->ShowRowCount();
+                });
+            },
+            *stop);
+        // A query that cannot be opened leaves the list empty, as cleared.
+        deliver([](CHistoryDlg* dialog) {
+            dialog->m_fillStop.reset();
+            dialog->m_list->horizontalHeader()->setSectionsClickable(true);
+            dialog->m_exportButton->setEnabled(true);
+            dialog->ShowRowCount();
+            Q_EMIT dialog->ListFilled();
+        });
+    });
+    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    StartWorker(worker, stop.get());
+}
+
+void CHistoryDlg::StopFilling()
+{
+    if (m_fillStop)
+        m_fillStop->store(1);
+    m_fillStop.reset();
+}
+
+void CHistoryDlg::ShowRowCount()
+{
+    const int rows = m_list->GetItemCount();
+    m_countLabel->setText(IsFilling() ? QStringLiteral("正在读取记录… %1").arg(rows)
+                                      : QStringLiteral("共%1条记录").arg(rows));
 }
 
 void CHistoryDlg::UpdateValues()
@@ -236,38 +285,40 @@ bool CHistoryDlg::AskDeleteConfirmation()
 
 void CHistoryDlg::OnShowAll()
 {
-    FillList(HistoryShowAllSql());
+    FillList(HistoryShowAllSql(), kVisitPositions);
 }
 
 void CHistoryDlg::OnShowDay()
 {
     const QDate day = m_dayEdit->date();
     UpdateValues();
-    FillList(HistoryDaySql(day));
+    FillList(HistoryDaySql(day), kVisitPositions);
 }
 
 void CHistoryDlg::OnShowVisitor()
 {
     UpdateValues();
-    FillList(HistoryVisitorSql(m_visitorText));
+    FillList(HistoryVisitorSql(m_visitorText), kVisitPositions);
 }
 
 void CHistoryDlg::OnShowShop()
 {
     UpdateValues();
-    FillList(HistoryShopSql(m_shopText));
+    FillList(HistoryShopSql(m_shopText), kVisitPositions);
 }
 
 void CHistoryDlg::OnDeleteSelected()
 {
     if (!AskDeleteConfirmation())
         return;
-    for (const int row : m_list->GetSelectedRows()) {
-        // A row without a numeric id (a ranking row) has nothing to delete.
-        const QString sql = HistoryDeleteRowSql(m_list->GetItemText(row, 0));
-        if (!sql.isEmpty())
-            ExecuteStatement(sql);
-    }
+    // Every selected row in one statement: one transaction however many there are.
+    // A row without a numeric id (a ranking row) has nothing to delete.
+    QStringList ids;
+    for (const int row : m_list->GetSelectedRows())
+        ids << m_list->GetItemText(row, 0);
+    const QString sql = HistoryDeleteRowsSql(ids);
+    if (!sql.isEmpty())
+        ExecuteStatement(sql);
     OnShowAll();
 }
 
@@ -287,24 +338,7 @@ void CHistoryDlg::OnExport()
 void CHistoryDlg::OnRanking()
 {
     // Each item address once, with its number of visits in the count column.
-    m_list->DeleteAllItems();
-    QList<QStringList> rows;
-    CAdoRecordSet recordSet(g_pConnection);
-    if (recordSet.Open(HistoryRankingSql())) {
-        while (!recordSet.IsEOF()) {
-            QString url, count;
-            recordSet.GetCollect(0, url);
-            recordSet.GetCollect(1, count);
-            QStringList texts(kListColumns);
-            texts[5] = count;
-            texts[7] = url;
-            rows << texts;
-            recordSet.MoveNext();
-        }
-        recordSet.Close();
-    }
-    for (const QStringList& texts : std::as_const(rows))
-        m_list->AddItem(texts);
+    FillList(HistoryRankingSql(), kRankingPositions);
 }
 
 void CHistoryDlg::OnDblClkList(int row)

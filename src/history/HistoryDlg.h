@@ -6,11 +6,14 @@
 #include <QDialog>
 #include <QString>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 class CSortListCtrl;
 class QComboBox;
 class QDateEdit;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -35,6 +38,12 @@ public:
     void OnDblClkList(int row);
     void OnClose();
 
+    // The list is being read from the store (on a worker); ListFilled follows.
+    bool IsFilling() const { return m_fillStop != nullptr; }
+
+Q_SIGNALS:
+    void ListFilled();
+
 protected:
     // Every change goes through here as one statement.
     virtual bool ExecuteStatement(const QString& sql);
@@ -43,7 +52,11 @@ protected:
 private:
     void BuildControls();
     void FillShops();
-    void FillList(const QString& sql);
+    // Clears the list and reads the query into it off the window's thread;
+    // positions name the query column of each list column (-1: empty).
+    void FillList(const QString& sql, const QList<int>& positions);
+    void StopFilling();
+    void ShowRowCount();
     // Copies the visitor and shop controls into the page's values.
     void UpdateValues();
     bool AskDeleteConfirmation();
@@ -54,6 +67,9 @@ private:
     QDateEdit* m_rangeStartEdit = nullptr;
     QDateEdit* m_rangeEndEdit = nullptr;
     CSortListCtrl* m_list = nullptr;
+    QLabel* m_countLabel = nullptr;
+    QPushButton* m_exportButton = nullptr;
+    std::shared_ptr<std::atomic<int>> m_fillStop; // the reading under way, if any
 
     QString m_visitorText;
     QString m_shopText;

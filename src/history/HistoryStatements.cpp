@@ -52,6 +52,28 @@ QString HistoryDeleteRowSql(const QString& idText)
     return QStringLiteral("delete from [client] where id = %1").arg(idText);
 }
 
+QString HistoryDeleteRowsSql(const QStringList& idTexts)
+{
+    QString list;
+    QString single;
+    int count = 0;
+    list.reserve(idTexts.size() * 8);
+    for (const QString& id : idTexts) {
+        if (!IsWholeNumber(id))
+            continue;
+        if (count++ > 0)
+            list += QLatin1Char(',');
+        list += id;
+        single = id;
+    }
+    if (count == 0)
+        return QString();
+    if (count == 1)
+        return HistoryDeleteRowSql(single);
+    // One list value instead of a million literals: the statement stays small to parse.
+    return QStringLiteral("delete from [client] where id in (select value from json_each('[%1]'))").arg(list);
+}
+
 QString HistoryDeleteRangeSql(const QDate& first, const QDate& last)
 {
     return QStringLiteral("delete from [client] where lasttime between #%1# and #%2#")

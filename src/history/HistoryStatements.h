@@ -18,6 +18,10 @@ QString HistoryShopSql(const QString& shop);
 QString HistoryVisitSql(const QString& idText);
 // Empty when idText is not a whole number (nothing must be deleted then).
 QString HistoryDeleteRowSql(const QString& idText);
+// All the given rows in one statement, so they go in one transaction; the one-row
+// statement above when there is only one. Ids that are no whole number are left out;
+// empty when none is left.
+QString HistoryDeleteRowsSql(const QStringList& idTexts);
 QString HistoryDeleteRangeSql(const QDate& first, const QDate& last);
 // Item addresses with their number of visits, most visited first.
 QString HistoryRankingSql();

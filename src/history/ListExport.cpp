@@ -1,16 +1,26 @@
 #include "history/ListExport.h"
 
+#include "controls/SortListCtrl.h"
+#include "history/CsvExport.h"
 #include "history/XlsxExport.h"
 #include "platform/MessageBox.h"
+#include "platform/Workers.h"
 
 #include <QAbstractItemModel>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QCoreApplication>
 #include <QHeaderView>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QStandardPaths>
-#include <QTableView>
+#include <QThread>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcListExport, "mirel.history.export")
 
 namespace {
 
@@ -24,6 +34,11 @@ QString AskWithSaveDialog(QWidget* parent, const QString& title, const QString& 
     dialog.setNameFilters(filters);
     dialog.selectNameFilter(filters.value(0));
     dialog.setDefaultSuffix(QStringLiteral("xlsx"));
+    // The chosen filter decides the default ending of a name typed without one.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+        dialog.setDefaultSuffix(filter.contains(QLatin1String("*.csv")) ? QStringLiteral("csv")
+                                                                         : QStringLiteral("xlsx"));
+    });
     // The export asks about overwriting itself, once, whoever chose the name.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -57,18 +72,63 @@ SaveFilePrompt SetSaveFilePrompt(SaveFilePrompt prompt)
     return prompt;
 }
 
-void ExportListToExcel(QWidget* parent, const QTableView* list, const QString& sheetName)
+namespace {
+
+// What the worker and the window share about one export.
+struct CExportState
 {
-    const QAbstractItemModel* model = list ? list->model() : nullptr;
-    if (!model || model->rowCount() <= 0)
+    std::atomic<int> stop{0};
+    std::atomic<int> rowsDone{0};
+    bool ok = false; // written by the worker before it reports
+    QString error;
+};
+
+// Lives as the parent's child while the export runs; gone with the parent,
+// it stops the worker and its hidden file is removed.
+class CExportJob : public QObject
+{
+public:
+    CExportJob(QObject* parent, std::shared_ptr<CExportState> state) : QObject(parent), m_state(std::move(state)) {}
+    ~CExportJob() override { m_state->stop.store(1); }
+
+private:
+    std::shared_ptr<CExportState> m_state;
+};
+
+void Finish(QWidget* parent, const QString& path, const QString& tempPath, const CExportState& state, bool cancelled)
+{
+    if (cancelled) {
+        QFile::remove(tempPath);
+        qCInfo(lcListExport) << "export cancelled, nothing written:" << path;
         return;
-    const QList<int> columns = ShownSections(list->horizontalHeader(), model->columnCount());
-    const QList<int> rows = ShownSections(list->verticalHeader(), model->rowCount());
-    if (rows.isEmpty() || columns.isEmpty())
+    }
+    QString error = state.error;
+    if (!state.ok)
+        QFile::remove(tempPath);
+    if (!state.ok || !ReplaceWithTempFile(tempPath, path, &error)) {
+        qCWarning(lcListExport) << "export failed:" << path << error;
+        ShowMessageBox(QStringLiteral("导出失败!\n%1").arg(error), AppTitle(), EMsgIcon::Error);
+        return;
+    }
+    Q_UNUSED(parent);
+    ShowMessageBox(QStringLiteral("导出文件保存于%1!").arg(QDir::toNativeSeparators(path)), AppTitle(),
+                   EMsgIcon::Information);
+}
+
+} // namespace
+
+void ExportListToExcel(QWidget* parent, CSortListCtrl* list, const QString& sheetName)
+{
+    if (!list)
+        return;
+    const CListRows rows = list->Rows();
+    const QList<int> columns = ShownSections(list->horizontalHeader(), list->GetColumnCount());
+    if (rows.RowCount() <= 0 || columns.isEmpty())
         return;
 
     const QString defaultName = DefaultExportFileName(QDateTime::currentDateTime());
-    const QStringList filters = {QStringLiteral("Excel文件(*.xlsx)"), QStringLiteral("所有文件(*.*)")};
+    const QStringList filters = {QStringLiteral("Excel文件(*.xlsx)"), QStringLiteral("CSV文件(*.csv)"),
+                                 QStringLiteral("所有文件(*.*)")};
     const SaveFilePrompt prompt = g_savePrompt ? g_savePrompt : SaveFilePrompt(AskWithSaveDialog);
     const QString path = prompt(parent, QStringLiteral("导出"), defaultName, filters);
     if (path.isEmpty())
@@ -78,19 +138,66 @@ void ExportListToExcel(QWidget* parent, const QTableView* list, const QString& s
         ShowMessageBox(QStringLiteral("%1 已存在。\n要替换它吗?").arg(target.fileName()), QStringLiteral("导出"),
                        EMsgIcon::Exclamation, EMsgButtons::YesNo) != kIdYes)
         return;
-
-    CExportTable table;
-    for (const int column : columns)
-        table.headings << model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
-    table.rowCount = int(rows.size());
-    table.cellText = [model, &rows, &columns](int row, int column) {
-        return model->index(rows.at(row), columns.at(column)).data(Qt::DisplayRole).toString();
-    };
     QString error;
-    if (!WriteXlsxWorkbook(path, sheetName, table, &error)) {
+    const QString tempPath = ReserveExportTempFile(path, &error);
+    if (tempPath.isEmpty()) {
+        qCWarning(lcListExport) << "export failed:" << path << error;
         ShowMessageBox(QStringLiteral("导出失败!\n%1").arg(error), AppTitle(), EMsgIcon::Error);
         return;
     }
-    ShowMessageBox(QStringLiteral("导出文件保存于%1!").arg(QDir::toNativeSeparators(path)), AppTitle(),
-                   EMsgIcon::Information);
+
+    auto state = std::make_shared<CExportState>();
+    auto* job = new CExportJob(parent, state);
+    job->setObjectName(QStringLiteral("listExportJob"));
+    const int total = int(rows.RowCount());
+    auto* progress = new QProgressDialog(QStringLiteral("正在导出… 0 / %1").arg(total), QStringLiteral("取消"), 0,
+                                         total, parent);
+    progress->setObjectName(QStringLiteral("exportProgressDialog"));
+    progress->setWindowTitle(QStringLiteral("导出"));
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setAutoClose(false);
+    progress->setAutoReset(false);
+    progress->setMinimumDuration(300);
+    QObject::connect(job, &QObject::destroyed, progress, &QObject::deleteLater);
+    QObject::connect(progress, &QProgressDialog::canceled, job, [state] { state->stop.store(1); });
+    auto* timer = new QTimer(job);
+    QObject::connect(timer, &QTimer::timeout, progress, [progress, state, total] {
+        const int done = state->rowsDone.load();
+        progress->setLabelText(QStringLiteral("正在导出… %1 / %2").arg(done).arg(total));
+        progress->setValue(std::min(done, total));
+    });
+    timer->start(100);
+
+    CExportTable table;
+    for (const int column : columns)
+        table.headings << list->model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    table.rowCount = total;
+    table.stop = &state->stop;
+    table.progress = [state](int done) { state->rowsDone.store(done); };
+    const bool csv = target.suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0;
+
+    QPointer<QObject> jobAlive(job);
+    QThread* worker = QThread::create([=, table = std::move(table)]() mutable {
+        table.cellText = [&rows, &columns](int row, int column) { return rows.Text(row, columns.at(column)); };
+        QString buildError;
+        const bool ok = csv ? BuildCsvFile(tempPath, table, &buildError)
+                            : BuildXlsxFile(tempPath, sheetName, table, &buildError);
+        state->ok = ok;
+        state->error = buildError;
+        // The file is put in place (or not) on the window's thread, where a
+        // cancel is decided: a cancel seen there always wins.
+        QMetaObject::invokeMethod(
+            qApp,
+            [jobAlive, parent, path, tempPath, state] {
+                const bool cancelled = !jobAlive || state->stop.load() != 0;
+                Finish(parent, path, tempPath, *state, cancelled);
+                if (jobAlive) {
+                    jobAlive->setObjectName(QString());
+                    jobAlive->deleteLater();
+                }
+            },
+            Qt::QueuedConnection);
+    });
+    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    StartWorker(worker, &state->stop);
 }

@@ -44,11 +44,18 @@ bool Fail(QString* error, const QString& text)
     return false;
 }
 
-// Builds the workbook in the file at tempPath. The library writes the zip only
-// in workbook_close, so every failure before that frees the workbook unsaved.
-bool BuildWorkbook(const QString& tempPath, const QString& folder, const QString& sheetName, const CExportTable& table,
-                   QString* error)
+} // namespace
+
+QString ExportCancelledText()
 {
+    return QStringLiteral("导出已取消");
+}
+
+// The library writes the zip only in workbook_close, so every failure before
+// that frees the workbook unsaved.
+bool BuildXlsxFile(const QString& tempPath, const QString& sheetName, const CExportTable& table, QString* error)
+{
+    const QString folder = QFileInfo(tempPath).absolutePath();
     const QByteArray fileName = QFile::encodeName(tempPath);
     QByteArray tmpDir = QFile::encodeName(folder);
     lxw_workbook_options options{};
@@ -79,7 +86,14 @@ bool BuildWorkbook(const QString& tempPath, const QString& folder, const QString
         err =
             worksheet_write_string(worksheet, 0, lxw_col_t(c), CellBytes(table.headings.at(c)).constData(), textFormat);
     int failedRow = 0;
+    bool stopped = false;
     for (int r = 0; r < table.rowCount && err == LXW_NO_ERROR; ++r) {
+        if (table.stop && table.stop->load(std::memory_order_relaxed) != 0) {
+            stopped = true;
+            break;
+        }
+        if (table.progress && r % 1024 == 0)
+            table.progress(r);
         for (int c = 0; c < columns && err == LXW_NO_ERROR; ++c) {
             // write_string never interprets its text: "=SUM(A1)" stays a string.
             const QString text = table.cellText ? table.cellText(r, c) : QString();
@@ -89,6 +103,12 @@ bool BuildWorkbook(const QString& tempPath, const QString& folder, const QString
         if (err != LXW_NO_ERROR)
             failedRow = r + 1;
     }
+    if (stopped) {
+        lxw_workbook_free(workbook);
+        return Fail(error, ExportCancelledText());
+    }
+    if (table.progress)
+        table.progress(table.rowCount);
     if (err != LXW_NO_ERROR) {
         lxw_workbook_free(workbook);
         if (failedRow > 0)
@@ -107,40 +127,41 @@ bool BuildWorkbook(const QString& tempPath, const QString& folder, const QString
     return true;
 }
 
-} // namespace
-
-bool WriteXlsxWorkbook(const QString& path, const QString& sheetName, const CExportTable& table, QString* error)
+QString ReserveExportTempFile(const QString& path, QString* error)
 {
-    if (path.isEmpty())
-        return Fail(error, QStringLiteral("没有指定文件名"));
+    if (path.isEmpty()) {
+        Fail(error, QStringLiteral("没有指定文件名"));
+        return QString();
+    }
     const QFileInfo target(path);
-    if (target.isDir())
-        return Fail(error, QStringLiteral("%1是一个文件夹").arg(QDir::toNativeSeparators(path)));
+    if (target.isDir()) {
+        Fail(error, QStringLiteral("%1是一个文件夹").arg(QDir::toNativeSeparators(path)));
+        return QString();
+    }
     const QString folder = target.absolutePath();
-    if (!QDir().mkpath(folder))
-        return Fail(error, QStringLiteral("无法创建文件夹%1").arg(QDir::toNativeSeparators(folder)));
-
+    if (!QDir().mkpath(folder)) {
+        Fail(error, QStringLiteral("无法创建文件夹%1").arg(QDir::toNativeSeparators(folder)));
+        return QString();
+    }
     // A hidden name beside the target: same file system, so the rename is atomic.
-    QString tempPath;
-    {
-        QTemporaryFile reserve(folder + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
-        reserve.setAutoRemove(false);
-        if (!reserve.open())
-            return Fail(error, QStringLiteral("无法在文件夹%1中创建文件: %2")
-                                   .arg(QDir::toNativeSeparators(folder), reserve.errorString()));
-        tempPath = reserve.fileName();
+    QTemporaryFile reserve(folder + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
+    reserve.setAutoRemove(false);
+    if (!reserve.open()) {
+        Fail(error, QStringLiteral("无法在文件夹%1中创建文件: %2")
+                        .arg(QDir::toNativeSeparators(folder), reserve.errorString()));
+        return QString();
     }
-    if (!BuildWorkbook(tempPath, folder, sheetName, table, error)) {
-        QFile::remove(tempPath);
-        return false;
-    }
+    return reserve.fileName();
+}
 
-    const bool existed = target.exists();
+bool ReplaceWithTempFile(const QString& tempPath, const QString& path, QString* error)
+{
+    const bool existed = QFileInfo::exists(path);
     QFile::setPermissions(tempPath, existed ? QFile::permissions(path)
                                             : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
                                                   QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
     // rename() replaces an existing file in one step: readers see the old
-    // workbook or the new one, never a mixture.
+    // file or the new one, never a mixture.
     if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(path).constData()) != 0) {
         const int sysErr = errno;
         QFile::remove(tempPath);
@@ -152,6 +173,18 @@ bool WriteXlsxWorkbook(const QString& path, const QString& sheetName, const CExp
                     QStringLiteral("无法保存文件%1: %2").arg(QDir::toNativeSeparators(path), SystemReason(sysErr)));
     }
     return true;
+}
+
+bool WriteXlsxWorkbook(const QString& path, const QString& sheetName, const CExportTable& table, QString* error)
+{
+    const QString tempPath = ReserveExportTempFile(path, error);
+    if (tempPath.isEmpty())
+        return false;
+    if (!BuildXlsxFile(tempPath, sheetName, table, error)) {
+        QFile::remove(tempPath);
+        return false;
+    }
+    return ReplaceWithTempFile(tempPath, path, error);
 }
 
 QString DefaultExportFileName(const QDateTime& localTime)

@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 
 // What to write: the heading row, then rowCount rows read cell by cell, so a
@@ -21,13 +22,29 @@ struct CExportTable
     QStringList headings;
     int rowCount = 0;
     std::function<QString(int row, int column)> cellText;
+    // Optional: told the number of rows written so far (from the writing thread);
+    // a raised stop ends the writing with an error.
+    std::function<void(int rowsDone)> progress;
+    const std::atomic<int>* stop = nullptr;
 };
+
+// The steps of a safe write, for an export that builds on a worker and puts
+// the file in place on the window's thread (where a cancel is decided):
+// a hidden file beside the target (same file system), built, then renamed
+// over the target in one step. Empty result / false on failure, with error set;
+// a failed step leaves no hidden file behind.
+QString ReserveExportTempFile(const QString& path, QString* error);
+bool BuildXlsxFile(const QString& tempPath, const QString& sheetName, const CExportTable& table, QString* error);
+bool ReplaceWithTempFile(const QString& tempPath, const QString& path, QString* error);
 
 // Writes the table to path as the only sheet sheetName. Parent folders are
 // created. On failure returns false and, when error is given, a text that says
 // what failed (in the owner's language, with the system's reason).
 bool WriteXlsxWorkbook(const QString& path, const QString& sheetName, const CExportTable& table,
                        QString* error = nullptr);
+
+// Text of the error a raised stop gives.
+QString ExportCancelledText();
 
 // "%04d%02d%02d%02d%02d%02d.xlsx" of the given local time.
 QString DefaultExportFileName(const QDateTime& localTime);

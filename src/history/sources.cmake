@@ -1,5 +1,7 @@
 list(APPEND MIREL_CORE_history
     ${CMAKE_CURRENT_LIST_DIR}/HistoryStatements.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ListReader.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/CsvExport.cpp
     ${CMAKE_CURRENT_LIST_DIR}/XlsxExport.cpp)
 list(APPEND MIREL_UI_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/ListExport.h

@@ -139,6 +139,29 @@ CVariant ReadValue(sqlite3_stmt* stmt, int position, EVarType declared)
     return value;
 }
 
+bool IsDigitAt(const char* text, int i)
+{
+    return text[i] >= '0' && text[i] <= '9';
+}
+
+// "YYYY-MM-DD HH:MM:SS": read as a date and written back it is the same text,
+// and text of that shape that is no date reads as it was written.
+bool HasStoredDateShape(const char* text, int size)
+{
+    if (size != 19)
+        return false;
+    for (int i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18}) {
+        if (!IsDigitAt(text, i))
+            return false;
+    }
+    return text[4] == '-' && text[7] == '-' && text[10] == ' ' && text[13] == ':' && text[16] == ':';
+}
+
+bool IsValidUtf8(const char* text, int size)
+{
+    return QUtf8StringView(text, size).isValidUtf8();
+}
+
 } // namespace
 
 CAdoRecordSet::CAdoRecordSet() : m_pConnection(g_pConnection) {}
@@ -251,6 +274,32 @@ bool CAdoRecordSet::GetCollect(int position, QString& out)
     if (IsEOF() || position < 0)
         return false;
     out = VariantToText(ReadValue(m_stmt, position, m_columnTypes[position]));
+    return true;
+}
+
+bool CAdoRecordSet::GetCollectUtf8(int position, QByteArray& out)
+{
+    if (!m_stmt || IsEOF() || position < 0 || position >= m_columnTypes.size()) {
+        QString text;
+        const bool ok = GetCollect(position, text);
+        out = text.toUtf8();
+        return ok;
+    }
+    const EVarType declared = m_columnTypes[position];
+    const int storage = sqlite3_column_type(m_stmt, position);
+    if (storage == SQLITE_TEXT &&
+        (declared == EVarType::BStr || declared == EVarType::Empty || declared == EVarType::Date)) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, position));
+        const int size = sqlite3_column_bytes(m_stmt, position);
+        if (IsValidUtf8(text, size) && (declared != EVarType::Date || HasStoredDateShape(text, size))) {
+            out = QByteArray(text, size);
+            return true;
+        }
+    } else if (storage == SQLITE_INTEGER && (declared == EVarType::I4 || declared == EVarType::Empty)) {
+        out = QByteArray::number(static_cast<qint32>(static_cast<quint32>(sqlite3_column_int64(m_stmt, position))));
+        return true;
+    }
+    out = VariantToText(ReadValue(m_stmt, position, declared)).toUtf8();
     return true;
 }
 

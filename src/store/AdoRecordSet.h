@@ -33,6 +33,9 @@ public:
     bool GetCollect(int position, QString& out);
     bool GetCollectBool(int position, bool& out);
     bool GetCollectInt(int position, int& out);
+    // GetCollect's text as UTF-8, without the round trip through QString where
+    // the stored bytes already are that text (reading a million rows).
+    bool GetCollectUtf8(int position, QByteArray& out);
     // The raw value at a position (Empty when there is none).
     CVariant GetValue(int position) const;
 

@@ -68,6 +68,14 @@ QString AdvSettingRowStatement()
                           "(select 1 from [advsetting] where [id] = 1)");
 }
 
+QStringList ClientIndexStatements()
+{
+    return {
+        QStringLiteral("create index if not exists [client_guest_shop] on [client] ([guestname], [shopname])"),
+        QStringLiteral("create index if not exists [client_lasttime] on [client] ([lasttime])"),
+    };
+}
+
 void UpgradeSchema(CAdoConnection* connection)
 {
     if (!connection)
@@ -79,6 +87,9 @@ void UpgradeSchema(CAdoConnection* connection)
     connection->Execute(AdvSettingRowStatement());
     for (const QString& statement : StatisticsIndexStatements())
         connection->Execute(statement);
+    // Stores from before the indexes: the visitor list's latest 30 must not read a long [client] whole.
+    for (const QString& sql : ClientIndexStatements())
+        connection->Execute(sql);
 }
 
 QStringList NewStoreStatements()
@@ -100,8 +111,8 @@ QStringList NewStoreStatements()
                        "[imuid] Text)"),
         // Every poll asks whether a visitor is already recorded for a shop; the visitor
         // list reads the latest visits first.
-        QStringLiteral("create index [client_guest_shop] on [client] ([guestname], [shopname])"),
-        QStringLiteral("create index [client_lasttime] on [client] ([lasttime])"),
+        ClientIndexStatements()[0],
+        ClientIndexStatements()[1],
         QStringLiteral("create table [AutoSend] ([ClientName] Text, [UserName] Text, [Message] Text)"),
         GreetLogStatement(),
         AdvSettingTableStatement(),

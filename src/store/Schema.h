@@ -10,7 +10,7 @@ bool HasColumn(CAdoRecordSet& recordSet, const char* name);
 // Brings a store made by an earlier version into today's shape: adds [sysseting].[AddRandom]
 // when it is missing, adds the greeting log [greetlog] and
 // the advanced settings [advsetting] (with its row), gives the IM-ID column of [client] its name [imuid], keeping every
-// row.
+// row, and adds the indexes a store lacks.
 void UpgradeSchema(CAdoConnection* connection);
 
 // The statements that build a new Info.mdb: the four tables in the column order every
@@ -28,3 +28,5 @@ QString CityCountrySql();
 // Indexes the statistics page's grouped statements read instead of the table;
 // "if not exists", so every start may run them.
 QStringList StatisticsIndexStatements();
+// The indexes of [client] every store has: visitor by shop, visit time.
+QStringList ClientIndexStatements();

@@ -1,0 +1,53 @@
+#include "history/ListReader.h"
+
+#include "store/AdoRecordSet.h"
+
+#include <QLoggingCategory>
+
+#include <string_view>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcListReader, "mirel.history")
+
+namespace {
+
+constexpr qsizetype kFirstBlockRows = 100;
+constexpr qsizetype kLargestBlockRows = 65536;
+
+} // namespace
+
+bool ReadListRows(CAdoConnection* connection, const QString& sql, const QList<int>& positions,
+                  const std::function<void(std::shared_ptr<const CTextRows>)>& onBlock, const std::atomic<int>& stop)
+{
+    CAdoRecordSet recordSet(connection);
+    if (!connection || !recordSet.Open(sql)) {
+        qCWarning(lcListReader) << "history query could not be opened:" << sql.left(200);
+        return false;
+    }
+    const int columns = int(positions.size());
+    std::vector<QByteArray> bytes(static_cast<size_t>(columns));
+    std::vector<std::string_view> cells(static_cast<size_t>(columns));
+    qsizetype blockRows = kFirstBlockRows;
+    auto block = std::make_shared<CTextRows>(columns);
+    while (!recordSet.IsEOF()) {
+        if (stop.load(std::memory_order_relaxed) != 0)
+            return false;
+        for (int c = 0; c < columns; ++c) {
+            bytes[size_t(c)].clear();
+            if (positions[c] >= 0)
+                recordSet.GetCollectUtf8(positions[c], bytes[size_t(c)]);
+            cells[size_t(c)] = std::string_view(bytes[size_t(c)].constData(), size_t(bytes[size_t(c)].size()));
+        }
+        block->AppendRowUtf8(cells.data());
+        if (block->RowCount() >= blockRows) {
+            onBlock(std::move(block));
+            block = std::make_shared<CTextRows>(columns);
+            blockRows = std::min(blockRows * 4, kLargestBlockRows);
+        }
+        recordSet.MoveNext();
+    }
+    if (block->RowCount() > 0)
+        onBlock(std::move(block));
+    recordSet.Close();
+    return stop.load() == 0;
+}
