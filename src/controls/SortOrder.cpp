@@ -279,7 +279,8 @@ std::vector<uint32_t> SortedRows(const std::vector<uint32_t>& current, const Sor
     std::vector<uint32_t> order(n);
     for (size_t i = 0; i < n; ++i)
         order[i] = uint32_t(i);
-    if (!MergeSort(order, [&](uint32_t a, uint32_t b) { return CompareKeys(keys[a], keys[b], ascending) <= 0; }, stop))
+    if (!MergeSort(
+            order, [&](uint32_t a, uint32_t b) { return CompareKeys(keys[a], keys[b], ascending) <= 0; }, stop))
         return {};
     for (size_t i = 0; i < n; ++i)
         order[i] = current[order[i]];

@@ -30,7 +30,8 @@ size_t LengthPrefix(uint32_t length, unsigned char* out)
 
 } // namespace
 
-CTextRows::CTextRows(int columns) : m_columns(columns > 0 ? columns : 0), m_recent(size_t(m_columns) * kRecentSlots, kEmpty)
+CTextRows::CTextRows(int columns)
+    : m_columns(columns > 0 ? columns : 0), m_recent(size_t(m_columns) * kRecentSlots, kEmpty)
 {
 }
 
@@ -114,8 +115,8 @@ std::string_view CTextRows::Utf8View(uint32_t ref) const
 {
     if (ref == kEmpty)
         return {};
-    const auto* at = reinterpret_cast<const unsigned char*>(m_chunks[ref >> kOffsetBits].get() +
-                                                            (ref & (kChunkSize - 1)));
+    const auto* at =
+        reinterpret_cast<const unsigned char*>(m_chunks[ref >> kOffsetBits].get() + (ref & (kChunkSize - 1)));
     uint32_t length = 0;
     int shift = 0;
     while (*at & 0x80) {

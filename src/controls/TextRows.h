@@ -38,7 +38,7 @@ private:
     int m_columns;
     std::vector<uint32_t> m_cells; // row-major
     std::vector<std::unique_ptr<char[]>> m_chunks;
-    uint32_t m_used = 0; // bytes used in the last chunk
+    uint32_t m_used = 0;     // bytes used in the last chunk
     uint32_t m_capacity = 0; // its size
     // Per column, a small direct-mapped memory of recent values: repeats
     // cost nothing more, unique values cost no table of their own.

@@ -36,7 +36,8 @@ bool BuildCsvFile(const QString& path, const CExportTable& table, QString* error
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return Fail(error, QStringLiteral("无法写入文件%1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return Fail(error,
+                    QStringLiteral("无法写入文件%1: %2").arg(QDir::toNativeSeparators(path), file.errorString()));
     const int columns = int(table.headings.size());
     QByteArray buffer("\xEF\xBB\xBF");
     const auto addLine = [&](const std::function<QString(int)>& cell) {

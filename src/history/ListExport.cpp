@@ -7,11 +7,11 @@
 #include "platform/Workers.h"
 
 #include <QAbstractItemModel>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QCoreApplication>
 #include <QHeaderView>
 #include <QLoggingCategory>
 #include <QPointer>
@@ -37,7 +37,7 @@ QString AskWithSaveDialog(QWidget* parent, const QString& title, const QString& 
     // The chosen filter decides the default ending of a name typed without one.
     QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
         dialog.setDefaultSuffix(filter.contains(QLatin1String("*.csv")) ? QStringLiteral("csv")
-                                                                         : QStringLiteral("xlsx"));
+                                                                        : QStringLiteral("xlsx"));
     });
     // The export asks about overwriting itself, once, whoever chose the name.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -150,8 +150,8 @@ void ExportListToExcel(QWidget* parent, CSortListCtrl* list, const QString& shee
     auto* job = new CExportJob(parent, state);
     job->setObjectName(QStringLiteral("listExportJob"));
     const int total = int(rows.RowCount());
-    auto* progress = new QProgressDialog(QStringLiteral("正在导出… 0 / %1").arg(total), QStringLiteral("取消"), 0,
-                                         total, parent);
+    auto* progress =
+        new QProgressDialog(QStringLiteral("正在导出… 0 / %1").arg(total), QStringLiteral("取消"), 0, total, parent);
     progress->setObjectName(QStringLiteral("exportProgressDialog"));
     progress->setWindowTitle(QStringLiteral("导出"));
     progress->setWindowModality(Qt::WindowModal);
@@ -180,8 +180,8 @@ void ExportListToExcel(QWidget* parent, CSortListCtrl* list, const QString& shee
     QThread* worker = QThread::create([=, table = std::move(table)]() mutable {
         table.cellText = [&rows, &columns](int row, int column) { return rows.Text(row, columns.at(column)); };
         QString buildError;
-        const bool ok = csv ? BuildCsvFile(tempPath, table, &buildError)
-                            : BuildXlsxFile(tempPath, sheetName, table, &buildError);
+        const bool ok =
+            csv ? BuildCsvFile(tempPath, table, &buildError) : BuildXlsxFile(tempPath, sheetName, table, &buildError);
         state->ok = ok;
         state->error = buildError;
         // The file is put in place (or not) on the window's thread, where a

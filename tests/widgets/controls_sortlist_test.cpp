@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 namespace {
 
 QStringList Column(const CSortListCtrl& list, int column)
@@ -282,25 +284,77 @@ TEST(SortListOrdering, SortedKeysAgreeWithCompareFunction)
     }
 }
 
-TEST(SortListOrdering, MixedColumnKeepsEveryRow)
+// The order as the list gave it before sorts read each cell once: a stable
+// bottom-up merge asking CompareFunction for every pair.
+QStringList MergedCellByCell(QStringList texts, bool ascending)
 {
-    // Numbers, dates and text in one column do not make a consistent order;
-    // the sort must still end with every row exactly once.
+    QStringList buffer = texts;
+    for (qsizetype width = 1; width < texts.size(); width *= 2) {
+        for (qsizetype lo = 0; lo < texts.size(); lo += 2 * width) {
+            const qsizetype mid = std::min(lo + width, texts.size()), hi = std::min(lo + 2 * width, texts.size());
+            qsizetype i = lo, j = mid, k = lo;
+            while (i < mid && j < hi)
+                buffer[k++] =
+                    CSortListCtrl::CompareFunction(texts[i], texts[j], ascending) <= 0 ? texts[i++] : texts[j++];
+            while (i < mid)
+                buffer[k++] = texts[i++];
+            while (j < hi)
+                buffer[k++] = texts[j++];
+        }
+        texts.swap(buffer);
+    }
+    return texts;
+}
+
+class MixedColumnTest : public ::testing::TestWithParam<int>
+{
+};
+
+// Numbers, dates and text in one column make no consistent order; a short
+// list sorts at once, a long one on a worker, and both give the old order exactly.
+TEST_P(MixedColumnTest, GivesTheOrderOfTheCellByCellMerge)
+{
     QRandomGenerator rng(7);
     CSortListCtrl list;
     list.SetHeadings(QStringLiteral("mixed,40;id,40"));
-    const char* samples[] = {"12", "10.5", "abc", "01/02/2020", "", "9", "ABC", "31/12/1999", "7x", "100"};
-    const int rows = 3000;
-    for (int i = 0; i < rows; ++i)
-        list.AddItem({QString::fromUtf8(samples[rng.bounded(10)]), QString::number(i)});
-    list.OnColumnClick(0);
-    list.OnColumnClick(0);
-    QStringList ids = Column(list, 1);
-    std::sort(ids.begin(), ids.end(), [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });
-    ASSERT_EQ(ids.size(), rows);
-    for (int i = 0; i < rows; ++i)
-        ASSERT_EQ(ids[i].toInt(), i);
+    const QString samples[] = {"12",
+                               "10.5",
+                               "abc",
+                               "01/02/2020",
+                               "",
+                               "9",
+                               "ABC",
+                               "31/12/1999",
+                               "7x",
+                               "100",
+                               "访客",
+                               "访",
+                               "-5",
+                               " 42",
+                               "abd",
+                               QString::fromUcs4(U"\U0001F600x"),
+                               QString(QChar(0xE000)),
+                               "2024-01-02 10:00:00",
+                               "99/99/0000",
+                               "0012"};
+    auto block = std::make_shared<CTextRows>(2);
+    QStringList texts;
+    for (int i = 0; i < GetParam(); ++i) {
+        texts << samples[rng.bounded(20)] + (rng.bounded(3) == 0 ? QString::number(rng.bounded(50)) : QString());
+        block->AppendRow({texts.back(), QString::number(i)});
+    }
+    list.AppendRows(block);
+    for (const bool ascending : {true, false}) {
+        QSignalSpy sorted(&list, &CSortListCtrl::RowsSorted);
+        list.OnColumnClick(0);
+        ASSERT_TRUE(sorted.count() == 1 || sorted.wait(20000));
+        ASSERT_EQ(list.IsAscending(), ascending);
+        texts = MergedCellByCell(texts, ascending);
+        ASSERT_EQ(Column(list, 0), texts);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(InlineAndOnAWorker, MixedColumnTest, ::testing::Values(3000, 30000));
 
 // ---- rows, images, selection
 

@@ -183,7 +183,7 @@ TEST_F(HistoryDialog, AnsweringNoDeletesNothing)
     EXPECT_EQ(ListIds(), shown);
 }
 
-TEST_F(HistoryDialog, ThreeSelectedRowsGiveThreeDeletesThenAllRows)
+TEST_F(HistoryDialog, ThreeSelectedRowsGoInOneDeleteThenAllRows)
 {
     const QDate day = QDate::currentDate();
     QList<int> ids;
@@ -205,9 +205,9 @@ TEST_F(HistoryDialog, ThreeSelectedRowsGiveThreeDeletesThenAllRows)
 
     ASSERT_EQ(m_boxes.size(), 1);
     EXPECT_EQ(m_boxes[0].text, kQuestion);
-    EXPECT_EQ(Dialog().statements, (QStringList{QStringLiteral("delete from [client] where id = %1").arg(ids[5]),
-                                                QStringLiteral("delete from [client] where id = %1").arg(ids[4]),
-                                                QStringLiteral("delete from [client] where id = %1").arg(ids[0])}));
+    // One statement for the three, so they go in one transaction.
+    EXPECT_EQ(Dialog().statements, QStringList{HistoryDeleteRowsSql(
+                                       {QString::number(ids[5]), QString::number(ids[4]), QString::number(ids[0])})});
     // Then every remaining row, not the filter.
     EXPECT_EQ(ListIds(), (QList<int>{ids[3], ids[2], ids[1]}));
     EXPECT_EQ(CHistoryTestStore::CountVisits(), 3);

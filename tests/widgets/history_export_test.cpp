@@ -7,7 +7,12 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLineEdit>
+#include <QProcess>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QRegularExpression>
 
 namespace {
@@ -20,6 +25,28 @@ QByteArray FileBytes(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A CSV file as Python's csv module reads it (with the BOM taken off), or empty.
+QList<QStringList> ReadCsvWithPython(const QString& path)
+{
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import csv, json, sys\n"
+                                 "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
+                                 "    print(json.dumps(list(csv.reader(f))))"),
+                  path});
+    QList<QStringList> rows;
+    if (!python.waitForFinished(20000) || python.exitCode() != 0)
+        return rows;
+    for (const QJsonValue& row : QJsonDocument::fromJson(python.readAllStandardOutput()).array()) {
+        QStringList texts;
+        for (const QJsonValue& cell : row.toArray())
+            texts << cell.toString();
+        rows << texts;
+    }
+    return rows;
 }
 
 } // namespace
@@ -99,7 +126,8 @@ TEST_F(HistoryExport, ThreeFilteredRowsBecomeHeadingsPlusThreeTextRows)
     // The prompt: title, filters and a time-stamped default name.
     EXPECT_EQ(m_prompts, 1);
     EXPECT_EQ(m_promptTitle, QStringLiteral("导出"));
-    EXPECT_EQ(m_promptFilters, (QStringList{QStringLiteral("Excel文件(*.xlsx)"), QStringLiteral("所有文件(*.*)")}));
+    EXPECT_EQ(m_promptFilters, (QStringList{QStringLiteral("Excel文件(*.xlsx)"), QStringLiteral("CSV文件(*.csv)"),
+                                            QStringLiteral("所有文件(*.*)")}));
     const auto stamp = QRegularExpression(QStringLiteral("^(\\d{14})\\.xlsx$")).match(m_promptDefaultName);
     ASSERT_TRUE(stamp.hasMatch()) << m_promptDefaultName.toStdString();
     const QDateTime named = QDateTime::fromString(stamp.captured(1), QStringLiteral("yyyyMMddhhmmss"));
@@ -255,4 +283,60 @@ TEST_F(HistoryExport, FoldersAreCreatedAndFailuresAreReported)
     EXPECT_TRUE(m_boxes[1].text.contains(QStringLiteral("无法创建文件夹"))) << m_boxes[1].text.toStdString();
     EXPECT_EQ(m_boxes[1].icon, EMsgIcon::Error);
     EXPECT_FALSE(QFile::exists(m_savePath));
+}
+
+TEST_F(HistoryExport, CancelLeavesNoFileAndKeepsTheOldOne)
+{
+    AddVisits();
+    Dialog();
+    for (const bool existed : {false, true}) {
+        if (existed) {
+            QFile old(m_savePath);
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("old workbook");
+        }
+        m_boxes.clear();
+        Dialog().OnExport();
+        // "取消" before the worker's result reaches the window.
+        auto* progress = Dialog().findChild<QProgressDialog*>(QStringLiteral("exportProgressDialog"));
+        ASSERT_NE(progress, nullptr);
+        auto* cancel = progress->findChild<QPushButton*>();
+        ASSERT_TRUE(cancel && cancel->text() == QStringLiteral("取消"));
+        cancel->click();
+        Settle();
+        // Only the overwrite question; no file, no hidden file, the old one as it was.
+        EXPECT_EQ(m_boxes.size(), existed ? 1 : 0);
+        EXPECT_EQ(QDir(m_out.path()).entryList(QDir::Files | QDir::Hidden),
+                  existed ? QStringList{QStringLiteral("visits.xlsx")} : QStringList{});
+        if (existed)
+            EXPECT_EQ(FileBytes(m_savePath), QByteArray("old workbook"));
+    }
+}
+
+TEST_F(HistoryExport, CsvHoldsEveryRowAndColumnWithFormulasNeutralised)
+{
+    AddVisits();
+    // Past the list's first block of rows, so rows of several blocks are written.
+    for (int n = 0; n < 250; ++n)
+        ASSERT_GT(m_store->AddVisit({QStringLiteral("访客%1").arg(n), QStringLiteral("店铺乙"),
+                                     QDateTime(QDate(2024, 8, 1), QTime(0, 0)).addSecs(n)}),
+                  0);
+    Dialog();
+    Dialog().List()->OnColumnClick(1);
+    Settle();
+    m_savePath = m_out.filePath(QStringLiteral("visits.csv"));
+    Click("exportButton");
+    ASSERT_EQ(m_boxes.size(), 1);
+    EXPECT_EQ(m_boxes[0].text, QStringLiteral("导出文件保存于%1!").arg(m_savePath));
+    EXPECT_TRUE(FileBytes(m_savePath).startsWith("\xEF\xBB\xBF"));
+
+    QList<QStringList> expected = ShownRows();
+    ASSERT_EQ(expected.size(), 258);
+    for (QStringList& row : expected) {
+        for (QString& cell : row) {
+            if (QStringLiteral("=+-@").contains(cell.left(1)) && !cell.isEmpty())
+                cell.prepend(QLatin1Char('\''));
+        }
+    }
+    EXPECT_EQ(ReadCsvWithPython(m_savePath), expected);
 }

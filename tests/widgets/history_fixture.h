@@ -11,6 +11,9 @@
 #include "platform/MessageBox.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -54,6 +57,8 @@ protected:
         return m_dialog ? m_dialog->findChild<T*>(QLatin1String(name)) : nullptr;
     }
     void Click(const char* buttonName);
+    // Lets the list's reading and any export finish (both run on workers).
+    void Settle();
 
     std::unique_ptr<CHistoryTestStore> m_store;
     std::unique_ptr<CRecordingHistoryDlg> m_dialog;
@@ -106,8 +111,10 @@ inline void CHistoryDialogTest::TearDown()
 
 inline CRecordingHistoryDlg& CHistoryDialogTest::Dialog()
 {
-    if (!m_dialog)
+    if (!m_dialog) {
         m_dialog = std::make_unique<CRecordingHistoryDlg>();
+        Settle();
+    }
     return *m_dialog;
 }
 
@@ -133,4 +140,20 @@ inline void CHistoryDialogTest::Click(const char* buttonName)
     auto* button = Find<QAbstractButton>(buttonName);
     ASSERT_NE(button, nullptr) << buttonName;
     button->click();
+    Settle();
+}
+
+inline void CHistoryDialogTest::Settle()
+{
+    const auto settled = [this] {
+        return !m_dialog ||
+               (!m_dialog->IsFilling() && !m_dialog->findChild<QObject*>(QStringLiteral("listExportJob")) &&
+                !m_dialog->List()->IsSorting());
+    };
+    QDeadlineTimer deadline(10000);
+    while (!settled() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    ASSERT_TRUE(settled()) << "the list's reading or export did not end within 10 s";
 }
