@@ -179,6 +179,7 @@ void ExportListToExcel(QWidget* parent, CSortListCtrl* list, const QString& shee
     QPointer<QObject> jobAlive(job);
     QThread* worker = QThread::create([=, table = std::move(table)]() mutable {
         table.cellText = [&rows, &columns](int row, int column) { return rows.Text(row, columns.at(column)); };
+        table.cellUtf8 = [&rows, &columns](int row, int column) { return rows.Utf8(row, columns.at(column)); };
         QString buildError;
         const bool ok =
             csv ? BuildCsvFile(tempPath, table, &buildError) : BuildXlsxFile(tempPath, sheetName, table, &buildError);

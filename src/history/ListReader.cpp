@@ -25,19 +25,14 @@ bool ReadListRows(CAdoConnection* connection, const QString& sql, const QList<in
         return false;
     }
     const int columns = int(positions.size());
-    std::vector<QByteArray> bytes(static_cast<size_t>(columns));
+    std::vector<QByteArray> scratch;
     std::vector<std::string_view> cells(static_cast<size_t>(columns));
     qsizetype blockRows = kFirstBlockRows;
     auto block = std::make_shared<CTextRows>(columns);
     while (!recordSet.IsEOF()) {
         if (stop.load(std::memory_order_relaxed) != 0)
             return false;
-        for (int c = 0; c < columns; ++c) {
-            bytes[size_t(c)].clear();
-            if (positions[c] >= 0)
-                recordSet.GetCollectUtf8(positions[c], bytes[size_t(c)]);
-            cells[size_t(c)] = std::string_view(bytes[size_t(c)].constData(), size_t(bytes[size_t(c)].size()));
-        }
+        recordSet.GetRowUtf8(positions, scratch, cells.data());
         block->AppendRowUtf8(cells.data());
         if (block->RowCount() >= blockRows) {
             onBlock(std::move(block));

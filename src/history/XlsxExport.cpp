@@ -87,6 +87,7 @@ bool BuildXlsxFile(const QString& tempPath, const QString& sheetName, const CExp
             worksheet_write_string(worksheet, 0, lxw_col_t(c), CellBytes(table.headings.at(c)).constData(), textFormat);
     int failedRow = 0;
     bool stopped = false;
+    std::string cell;
     for (int r = 0; r < table.rowCount && err == LXW_NO_ERROR; ++r) {
         if (table.stop && table.stop->load(std::memory_order_relaxed) != 0) {
             stopped = true;
@@ -96,7 +97,19 @@ bool BuildXlsxFile(const QString& tempPath, const QString& sheetName, const CExp
             table.progress(r);
         for (int c = 0; c < columns && err == LXW_NO_ERROR; ++c) {
             // write_string never interprets its text: "=SUM(A1)" stays a string.
-            const QString text = table.cellText ? table.cellText(r, c) : QString();
+            if (table.cellUtf8) {
+                const std::string_view bytes = table.cellUtf8(r, c);
+                // Short enough in bytes is short enough in characters; longer texts are cut by character.
+                if (bytes.size() <= size_t(kMaxCellChars)) {
+                    cell.assign(bytes);
+                    err = worksheet_write_string(worksheet, lxw_row_t(r + 1), lxw_col_t(c), cell.c_str(), textFormat);
+                    continue;
+                }
+            }
+            const QString text =
+                table.cellUtf8 ? QString::fromUtf8(table.cellUtf8(r, c).data(), qsizetype(table.cellUtf8(r, c).size()))
+                : table.cellText ? table.cellText(r, c)
+                                 : QString();
             err = worksheet_write_string(worksheet, lxw_row_t(r + 1), lxw_col_t(c), CellBytes(text).constData(),
                                          textFormat);
         }

@@ -14,6 +14,8 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
+#include <string_view>
 
 // What to write: the heading row, then rowCount rows read cell by cell, so a
 // long list is not copied first.
@@ -22,6 +24,8 @@ struct CExportTable
     QStringList headings;
     int rowCount = 0;
     std::function<QString(int row, int column)> cellText;
+    // Optional, preferred when set: the same text as UTF-8, valid until the next call.
+    std::function<std::string_view(int row, int column)> cellUtf8;
     // Optional: told the number of rows written so far (from the writing thread);
     // a raised stop ends the writing with an error.
     std::function<void(int rowsDone)> progress;

@@ -285,21 +285,48 @@ bool CAdoRecordSet::GetCollectUtf8(int position, QByteArray& out)
         out = text.toUtf8();
         return ok;
     }
-    const EVarType declared = m_columnTypes[position];
-    const int storage = sqlite3_column_type(m_stmt, position);
-    if (storage == SQLITE_TEXT &&
-        (declared == EVarType::BStr || declared == EVarType::Empty || declared == EVarType::Date)) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, position));
-        const int size = sqlite3_column_bytes(m_stmt, position);
-        if (IsValidUtf8(text, size) && (declared != EVarType::Date || HasStoredDateShape(text, size))) {
-            out = QByteArray(text, size);
-            return true;
-        }
-    } else if (storage == SQLITE_INTEGER && (declared == EVarType::I4 || declared == EVarType::Empty)) {
-        out = QByteArray::number(static_cast<qint32>(static_cast<quint32>(sqlite3_column_int64(m_stmt, position))));
-        return true;
+    std::vector<QByteArray> scratch(1);
+    std::string_view text;
+    GetRowUtf8({position}, scratch, &text);
+    out = QByteArray(text.data(), qsizetype(text.size()));
+    return true;
+}
+
+bool CAdoRecordSet::GetRowUtf8(const QList<int>& positions, std::vector<QByteArray>& scratch, std::string_view* out)
+{
+    scratch.resize(size_t(positions.size()));
+    if (!m_stmt || IsEOF()) {
+        for (qsizetype i = 0; i < positions.size(); ++i)
+            out[i] = {};
+        return false;
     }
-    out = VariantToText(ReadValue(m_stmt, position, declared)).toUtf8();
+    // Serialised connection: every column call would take the lock on its own.
+    sqlite3_mutex* mutex = sqlite3_db_mutex(sqlite3_db_handle(m_stmt));
+    sqlite3_mutex_enter(mutex);
+    for (qsizetype i = 0; i < positions.size(); ++i) {
+        const int position = positions[i];
+        out[i] = {};
+        if (position < 0 || position >= m_columnTypes.size())
+            continue;
+        const EVarType declared = m_columnTypes[position];
+        const int storage = sqlite3_column_type(m_stmt, position);
+        if (storage == SQLITE_TEXT &&
+            (declared == EVarType::BStr || declared == EVarType::Empty || declared == EVarType::Date)) {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, position));
+            const int size = sqlite3_column_bytes(m_stmt, position);
+            if (IsValidUtf8(text, size) && (declared != EVarType::Date || HasStoredDateShape(text, size))) {
+                out[i] = std::string_view(text, size_t(size));
+                continue;
+            }
+        }
+        QByteArray& converted = scratch[size_t(i)];
+        if (storage == SQLITE_INTEGER && (declared == EVarType::I4 || declared == EVarType::Empty))
+            converted.setNum(static_cast<qint32>(static_cast<quint32>(sqlite3_column_int64(m_stmt, position))));
+        else
+            converted = VariantToText(ReadValue(m_stmt, position, declared)).toUtf8();
+        out[i] = std::string_view(converted.constData(), size_t(converted.size()));
+    }
+    sqlite3_mutex_leave(mutex);
     return true;
 }
 

@@ -7,6 +7,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <string_view>
+#include <vector>
+
 struct sqlite3_stmt;
 class CAdoConnection;
 
@@ -36,6 +39,10 @@ public:
     // GetCollect's text as UTF-8, without the round trip through QString where
     // the stored bytes already are that text (reading a million rows).
     bool GetCollectUtf8(int position, QByteArray& out);
+    // The texts at several positions of the current row at once (one lock of
+    // the connection for the row); a position of -1 gives an empty text.
+    // out[i] stays valid until the next move; scratch holds what had to be converted.
+    bool GetRowUtf8(const QList<int>& positions, std::vector<QByteArray>& scratch, std::string_view* out);
     // The raw value at a position (Empty when there is none).
     CVariant GetValue(int position) const;
 

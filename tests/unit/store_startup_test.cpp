@@ -127,6 +127,12 @@ TEST_F(StoreStartupTest, StartEmptiesTheQueueAddsTheMissingColumnAndNamesTheImId
     const QList<QStringList> visits{{"1", "甲", "北京", "http://a/1", "u1"},
                                     {"2", "O'Brien", "未知区域", "未知链接", "u2"}};
     EXPECT_EQ(ColumnsOf("client").value(8), "imuid");
+    // The indexes a long [client] needs (visitor list, ranking, per-poll check) are added.
+    EXPECT_EQ(ReadRows(*g_pConnection,
+                       "select [name] from sqlite_master where [type] = 'index' and [tbl_name] = 'client' "
+                       "and [name] like 'client%' order by [name]",
+                       {0}),
+              (QList<QStringList>{{"client_guest_shop"}, {"client_lasttime"}, {"client_shopurl"}}));
     EXPECT_EQ(ReadRows(*g_pConnection, "select [id],[guestname],[city],[shopurl],[imuid] from [client] order by [id]",
                        {0, 1, 2, 3, 4}),
               visits);
