@@ -2,14 +2,12 @@
 
 #include "controls/OutsideText.h"
 #include "controls/SortOrder.h"
-#include "platform/Workers.h"
+#include "platform/OneShot.h"
 
 #include <QAbstractTableModel>
 #include <QCoreApplication>
 #include <QItemSelectionModel>
-#include <QPointer>
 #include <QSettings>
-#include <QThread>
 
 #include <algorithm>
 #include <vector>
@@ -465,26 +463,19 @@ void CSortListCtrl::SortRows()
     auto stop = std::make_shared<std::atomic<int>>(0);
     m_sortStop = stop;
     const quint64 changes = m_model->Changes();
-    QPointer<CSortListCtrl> self(this);
-    QThread* worker = QThread::create([self, stop, changes, ascending, rows = std::move(rows), cell] {
-        std::vector<uint32_t> order = SortedRows(rows.Order(), cell(rows), ascending, stop.get());
-        if (order.empty() || stop->load() != 0)
-            return;
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, stop, changes, order = std::move(order)]() mutable {
-                // A list refilled or sorted again meanwhile keeps its own order.
-                if (!self || stop->load() != 0 || self->m_model->Changes() != changes)
-                    return;
-                self->m_sortStop.reset();
-                self->m_model->ApplyOrder(std::move(order));
-                Q_EMIT self->RowsSorted();
-            },
-            Qt::QueuedConnection);
-    });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    StartWorker(worker, stop.get());
-    // The flag must outlive the registered thread: the thread's function holds it.
+    m_sortJob = RunThenCallback(
+        this,
+        [stop, ascending, rows = std::move(rows), cell] {
+            return SortedRows(rows.Order(), cell(rows), ascending, stop.get());
+        },
+        [this, stop, changes](std::vector<uint32_t> order) {
+            // A list refilled or sorted again meanwhile keeps its own order.
+            if (stop->load() != 0 || m_sortStop != stop || m_model->Changes() != changes || order.empty())
+                return;
+            m_sortStop.reset();
+            m_model->ApplyOrder(std::move(order));
+            Q_EMIT RowsSorted();
+        });
 }
 
 void CSortListCtrl::StopSort()
@@ -492,6 +483,7 @@ void CSortListCtrl::StopSort()
     if (m_sortStop)
         m_sortStop->store(1);
     m_sortStop.reset();
+    m_sortJob.Stop();
 }
 
 bool CSortListCtrl::IsSorting() const

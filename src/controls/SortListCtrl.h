@@ -6,6 +6,7 @@
 // rows neither cost a gigabyte nor freeze the window.
 // Window's thread only.
 #include "controls/TextRows.h"
+#include "platform/OneShot.h"
 
 #include <QHeaderView>
 #include <QIcon>
@@ -110,4 +111,5 @@ private:
     bool m_ascending = true;
     bool m_keepsColumnInfo = false;
     std::shared_ptr<std::atomic<int>> m_sortStop; // the sort under way, if any
+    COneShot m_sortJob;
 };

@@ -1,5 +1,7 @@
 #include "controls/SortOrder.h"
 
+#include "platform/AbortScope.h"
+
 #include <QCollator>
 #include <QCollatorSortKey>
 #include <QLocale>
@@ -93,9 +95,10 @@ QString ToQString(std::string_view text)
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
 }
 
+// The sort's own flag, or the worker's (raised at exit).
 bool Stopped(const std::atomic<int>* stop)
 {
-    return stop && stop->load(std::memory_order_relaxed) != 0;
+    return (stop && stop->load(std::memory_order_relaxed) != 0) || AbortRequested();
 }
 
 // What a comparison needs of one cell, read once per sort.

@@ -1,5 +1,7 @@
 #include "history/CsvExport.h"
 
+#include "platform/AbortScope.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -52,7 +54,7 @@ bool BuildCsvFile(const QString& path, const CExportTable& table, QString* error
     };
     addLine([&](int c) { return table.headings.at(c); });
     for (int r = 0; r < table.rowCount; ++r) {
-        if (table.stop && table.stop->load(std::memory_order_relaxed) != 0)
+        if ((table.stop && table.stop->load(std::memory_order_relaxed) != 0) || AbortRequested())
             return Fail(error, ExportCancelledText());
         addLine([&](int c) { return table.cellText ? table.cellText(r, c) : QString(); });
         if (buffer.size() >= (1 << 20)) {

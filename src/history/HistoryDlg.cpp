@@ -7,7 +7,7 @@
 #include "history/ListReader.h"
 #include "notify/ShowOneClientDlg.h"
 #include "platform/MessageBox.h"
-#include "platform/Workers.h"
+#include "platform/OneShot.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 
@@ -22,7 +22,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
-#include <QThread>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -229,27 +228,30 @@ void CHistoryDlg::FillList(const QString& sql, const QList<int>& positions)
             },
             Qt::QueuedConnection);
     };
-    QThread* worker = QThread::create([sql, positions, stop, deliver] {
-        ReadListRows(
-            g_pConnection, sql, positions,
-            [&deliver](std::shared_ptr<const CTextRows> block) {
-                deliver([block = std::move(block)](CHistoryDlg* dialog) {
-                    dialog->m_list->AppendRows(block);
-                    dialog->ShowRowCount();
-                });
-            },
-            *stop);
-        // A query that cannot be opened leaves the list empty, as cleared.
-        deliver([](CHistoryDlg* dialog) {
-            dialog->m_fillStop.reset();
-            dialog->m_list->horizontalHeader()->setSectionsClickable(true);
-            dialog->m_exportButton->setEnabled(true);
-            dialog->ShowRowCount();
-            Q_EMIT dialog->ListFilled();
+    m_fillJob = RunThenCallback(
+        this,
+        [sql, positions, stop, deliver] {
+            ReadListRows(
+                g_pConnection, sql, positions,
+                [&deliver](std::shared_ptr<const CTextRows> block) {
+                    deliver([block = std::move(block)](CHistoryDlg* dialog) {
+                        dialog->m_list->AppendRows(block);
+                        dialog->ShowRowCount();
+                    });
+                },
+                *stop);
+        },
+        // After every block (queued before it); a query that cannot be opened
+        // leaves the list empty, as cleared.
+        [this, stop] {
+            if (m_fillStop != stop)
+                return;
+            m_fillStop.reset();
+            m_list->horizontalHeader()->setSectionsClickable(true);
+            m_exportButton->setEnabled(true);
+            ShowRowCount();
+            Q_EMIT ListFilled();
         });
-    });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    StartWorker(worker, stop.get());
 }
 
 void CHistoryDlg::StopFilling()
@@ -257,6 +259,7 @@ void CHistoryDlg::StopFilling()
     if (m_fillStop)
         m_fillStop->store(1);
     m_fillStop.reset();
+    m_fillJob.Stop();
 }
 
 void CHistoryDlg::ShowRowCount()

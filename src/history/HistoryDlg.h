@@ -3,6 +3,8 @@
 // delete single rows or a date range, rank the item pages, open a visitor's
 // card and export the list. A modal dialog created for each opening and
 // discarded when it closes; window's thread only.
+#include "platform/OneShot.h"
+
 #include <QDialog>
 #include <QString>
 
@@ -70,6 +72,7 @@ private:
     QLabel* m_countLabel = nullptr;
     QPushButton* m_exportButton = nullptr;
     std::shared_ptr<std::atomic<int>> m_fillStop; // the reading under way, if any
+    COneShot m_fillJob;
 
     QString m_visitorText;
     QString m_shopText;

@@ -3,8 +3,9 @@
 #include "controls/SortListCtrl.h"
 #include "history/CsvExport.h"
 #include "history/XlsxExport.h"
+#include "platform/AbortScope.h"
 #include "platform/MessageBox.h"
-#include "platform/Workers.h"
+#include "platform/OneShot.h"
 
 #include <QAbstractItemModel>
 #include <QCoreApplication>
@@ -15,10 +16,11 @@
 #include <QHeaderView>
 #include <QLoggingCategory>
 #include <QPointer>
+
 #include <QProgressDialog>
 #include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
+#include <mutex>
 
 Q_LOGGING_CATEGORY(lcListExport, "mirel.history.export")
 
@@ -81,6 +83,12 @@ struct CExportState
     std::atomic<int> rowsDone{0};
     bool ok = false; // written by the worker before it reports
     QString error;
+    QString tempPath;
+    // Whoever comes last of the worker's end and the job's end removes a
+    // hidden file that never went into place.
+    std::mutex lock;
+    bool built = false;
+    bool abandoned = false;
 };
 
 // Lives as the parent's child while the export runs; gone with the parent,
@@ -89,14 +97,28 @@ class CExportJob : public QObject
 {
 public:
     CExportJob(QObject* parent, std::shared_ptr<CExportState> state) : QObject(parent), m_state(std::move(state)) {}
-    ~CExportJob() override { m_state->stop.store(1); }
+    ~CExportJob() override
+    {
+        m_state->stop.store(1);
+        std::lock_guard guard(m_state->lock);
+        m_state->abandoned = true;
+        if (m_state->built && !m_state->tempPath.isEmpty())
+            QFile::remove(m_state->tempPath);
+    }
+    COneShot m_work;
 
 private:
     std::shared_ptr<CExportState> m_state;
 };
 
-void Finish(QWidget* parent, const QString& path, const QString& tempPath, const CExportState& state, bool cancelled)
+void Finish(QWidget* parent, const QString& path, CExportState& state, bool cancelled)
 {
+    const QString tempPath = state.tempPath;
+    {
+        // From here on the window decides about the hidden file.
+        std::lock_guard guard(state.lock);
+        state.tempPath.clear();
+    }
     if (cancelled) {
         QFile::remove(tempPath);
         qCInfo(lcListExport) << "export cancelled, nothing written:" << path;
@@ -176,29 +198,28 @@ void ExportListToExcel(QWidget* parent, CSortListCtrl* list, const QString& shee
     table.progress = [state](int done) { state->rowsDone.store(done); };
     const bool csv = target.suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0;
 
-    QPointer<QObject> jobAlive(job);
-    QThread* worker = QThread::create([=, table = std::move(table)]() mutable {
-        table.cellText = [&rows, &columns](int row, int column) { return rows.Text(row, columns.at(column)); };
-        table.cellUtf8 = [&rows, &columns](int row, int column) { return rows.Utf8(row, columns.at(column)); };
-        QString buildError;
-        const bool ok =
-            csv ? BuildCsvFile(tempPath, table, &buildError) : BuildXlsxFile(tempPath, sheetName, table, &buildError);
-        state->ok = ok;
-        state->error = buildError;
+    state->tempPath = tempPath;
+    job->m_work = RunThenCallback(
+        job,
+        [=, table = std::move(table)]() mutable {
+            table.cellText = [&rows, &columns](int row, int column) { return rows.Text(row, columns.at(column)); };
+            table.cellUtf8 = [&rows, &columns](int row, int column) { return rows.Utf8(row, columns.at(column)); };
+            QString buildError;
+            const bool ok = csv ? BuildCsvFile(tempPath, table, &buildError)
+                                : BuildXlsxFile(tempPath, sheetName, table, &buildError);
+            std::lock_guard guard(state->lock);
+            state->ok = ok;
+            state->error = buildError;
+            state->built = true;
+            // Nobody is left to put the file in place (the page closed, or the program is ending).
+            if (state->abandoned || AbortRequested())
+                QFile::remove(tempPath);
+        },
         // The file is put in place (or not) on the window's thread, where a
         // cancel is decided: a cancel seen there always wins.
-        QMetaObject::invokeMethod(
-            qApp,
-            [jobAlive, parent, path, tempPath, state] {
-                const bool cancelled = !jobAlive || state->stop.load() != 0;
-                Finish(parent, path, tempPath, *state, cancelled);
-                if (jobAlive) {
-                    jobAlive->setObjectName(QString());
-                    jobAlive->deleteLater();
-                }
-            },
-            Qt::QueuedConnection);
-    });
-    QObject::connect(worker, &QThread::finished, worker, &QObject::deleteLater);
-    StartWorker(worker, &state->stop);
+        [job, parent, path, state] {
+            Finish(parent, path, *state, state->stop.load() != 0);
+            job->setObjectName(QString());
+            job->deleteLater();
+        });
 }

@@ -1,5 +1,6 @@
 #include "history/ListReader.h"
 
+#include "platform/AbortScope.h"
 #include "store/AdoRecordSet.h"
 
 #include <QLoggingCategory>
@@ -30,7 +31,7 @@ bool ReadListRows(CAdoConnection* connection, const QString& sql, const QList<in
     qsizetype blockRows = kFirstBlockRows;
     auto block = std::make_shared<CTextRows>(columns);
     while (!recordSet.IsEOF()) {
-        if (stop.load(std::memory_order_relaxed) != 0)
+        if (stop.load(std::memory_order_relaxed) != 0 || AbortRequested())
             return false;
         recordSet.GetRowUtf8(positions, scratch, cells.data());
         block->AppendRowUtf8(cells.data());

@@ -1,5 +1,7 @@
 #include "history/XlsxExport.h"
 
+#include "platform/AbortScope.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -89,7 +91,7 @@ bool BuildXlsxFile(const QString& tempPath, const QString& sheetName, const CExp
     bool stopped = false;
     std::string cell;
     for (int r = 0; r < table.rowCount && err == LXW_NO_ERROR; ++r) {
-        if (table.stop && table.stop->load(std::memory_order_relaxed) != 0) {
+        if ((table.stop && table.stop->load(std::memory_order_relaxed) != 0) || AbortRequested()) {
             stopped = true;
             break;
         }

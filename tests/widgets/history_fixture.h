@@ -3,6 +3,7 @@
 // recorded and answered, the visitor card and the save prompt replaced, and a
 // dialog that records the change statements it issues.
 #include "support/HistoryTestStore.h"
+#include "support/WaitUntil.h"
 
 #include "controls/SortListCtrl.h"
 
@@ -11,9 +12,6 @@
 #include "platform/MessageBox.h"
 
 #include <QAbstractButton>
-#include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -145,15 +143,9 @@ inline void CHistoryDialogTest::Click(const char* buttonName)
 
 inline void CHistoryDialogTest::Settle()
 {
-    const auto settled = [this] {
+    ASSERT_TRUE(WaitUntil([this] {
         return !m_dialog ||
                (!m_dialog->IsFilling() && !m_dialog->findChild<QObject*>(QStringLiteral("listExportJob")) &&
                 !m_dialog->List()->IsSorting());
-    };
-    QDeadlineTimer deadline(10000);
-    while (!settled() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(1);
-    }
-    ASSERT_TRUE(settled()) << "the list's reading or export did not end within 10 s";
+    })) << "the list's reading or export did not end";
 }
