@@ -36,6 +36,7 @@ const QList<int> kRankingPositions = {-1, -1, -1, -1, -1, 1, -1, 0};
 const char* const kDeleteQuestion = "删除的信息将无法恢复,您确定删除吗?";
 
 VisitorCardOpener g_cardOpener;
+HistoryStatementRunner g_statementRunner;
 
 void OpenVisitorCardDialog(QWidget* parent, const QString& visitorName, const QString& visitorImId)
 {
@@ -86,6 +87,19 @@ VisitorCardOpener SetVisitorCardOpener(VisitorCardOpener opener)
 {
     std::swap(g_cardOpener, opener);
     return opener;
+}
+
+HistoryStatementRunner SetHistoryStatementRunner(HistoryStatementRunner runner)
+{
+    std::swap(g_statementRunner, runner);
+    return runner;
+}
+
+bool RunHistoryStatement(const QString& sql)
+{
+    if (g_statementRunner)
+        return g_statementRunner(sql);
+    return g_pConnection && g_pConnection->Execute(sql);
 }
 
 CHistoryDlg::CHistoryDlg(QWidget* parent) : QDialog(parent)
@@ -275,11 +289,6 @@ void CHistoryDlg::UpdateValues()
     m_shopText = m_shopCombo->currentIndex() < 0 ? QString() : m_shopCombo->currentText();
 }
 
-bool CHistoryDlg::ExecuteStatement(const QString& sql)
-{
-    return g_pConnection && g_pConnection->Execute(sql);
-}
-
 bool CHistoryDlg::AskDeleteConfirmation()
 {
     return ShowMessageBox(QString::fromUtf8(kDeleteQuestion), AppTitle(), EMsgIcon::Question, EMsgButtons::YesNo) ==
@@ -319,26 +328,46 @@ void CHistoryDlg::OnDeleteSelected()
     QStringList ids;
     for (const int row : m_list->GetSelectedRows())
         ids << m_list->GetItemText(row, 0);
-    const QString sql = HistoryDeleteRowsSql(ids);
-    if (!sql.isEmpty()) {
-        // Deleting many rows touches index pages all over the file: a larger
-        // page cache for this one statement keeps each page read and written once.
-        const bool many = ids.size() > 1000 && g_pConnection;
-        if (many)
-            g_pConnection->Execute(QStringLiteral("pragma cache_size = -131072"));
-        ExecuteStatement(sql);
-        if (many)
-            g_pConnection->Execute(QStringLiteral("pragma cache_size = -2000"));
-    }
-    OnShowAll();
+    DeleteThenShowAll(HistoryDeleteRowsSql(ids));
 }
 
 void CHistoryDlg::OnDeleteRange()
 {
     if (!AskDeleteConfirmation())
         return;
-    ExecuteStatement(HistoryDeleteRangeSql(m_rangeStartEdit->date(), m_rangeEndEdit->date()));
-    OnShowAll();
+    DeleteThenShowAll(HistoryDeleteRangeSql(m_rangeStartEdit->date(), m_rangeEndEdit->date()));
+}
+
+void CHistoryDlg::DeleteThenShowAll(const QString& sql)
+{
+    if (sql.isEmpty()) {
+        OnShowAll();
+        return;
+    }
+    // A million rows take seconds to delete: off the window's thread, with the
+    // commands held until the list shows what is left.
+    StopFilling();
+    auto stop = std::make_shared<std::atomic<int>>(0);
+    m_fillStop = stop;
+    SetCommandsEnabled(false);
+    m_countLabel->setText(QStringLiteral("正在删除记录…"));
+    m_fillJob = RunThenCallback(
+        this, [sql] { return RunHistoryStatement(sql); },
+        [this, stop](bool) {
+            if (m_fillStop != stop)
+                return;
+            m_fillStop.reset();
+            SetCommandsEnabled(true);
+            OnShowAll();
+        });
+}
+
+void CHistoryDlg::SetCommandsEnabled(bool enabled)
+{
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        if (button->objectName() != QLatin1String("closeButton"))
+            button->setEnabled(enabled);
+    }
 }
 
 void CHistoryDlg::OnExport()

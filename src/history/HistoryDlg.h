@@ -40,15 +40,13 @@ public:
     void OnDblClkList(int row);
     void OnClose();
 
-    // The list is being read from the store (on a worker); ListFilled follows.
+    // The list is being read from the store, or rows deleted (on a worker); ListFilled follows.
     bool IsFilling() const { return m_fillStop != nullptr; }
 
 Q_SIGNALS:
     void ListFilled();
 
 protected:
-    // Every change goes through here as one statement.
-    virtual bool ExecuteStatement(const QString& sql);
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -62,6 +60,9 @@ private:
     // Copies the visitor and shop controls into the page's values.
     void UpdateValues();
     bool AskDeleteConfirmation();
+    // Runs one change statement on a worker, then shows all rows (an empty one: shows all at once).
+    void DeleteThenShowAll(const QString& sql);
+    void SetCommandsEnabled(bool enabled);
 
     QDateEdit* m_dayEdit = nullptr;
     QLineEdit* m_visitorEdit = nullptr;
@@ -86,6 +87,12 @@ void OpenHistoryDialog(QWidget* parent);
 // function selects the default, CShowOneClientDlg.
 using VisitorCardOpener = std::function<void(QWidget* parent, const QString& visitorName, const QString& visitorImId)>;
 VisitorCardOpener SetVisitorCardOpener(VisitorCardOpener opener);
+
+// Runs one change statement of the page; called on a worker. Replaceable so
+// tests can see the statements; an empty function selects the store.
+using HistoryStatementRunner = std::function<bool(const QString& sql)>;
+HistoryStatementRunner SetHistoryStatementRunner(HistoryStatementRunner runner);
+bool RunHistoryStatement(const QString& sql);
 
 // The column texts of the list.
 inline constexpr const char* kHistoryHeadings =

@@ -10,6 +10,7 @@
 #include "history/HistoryDlg.h"
 #include "history/ListExport.h"
 #include "platform/MessageBox.h"
+#include "store/AdoConnection.h"
 
 #include <QAbstractButton>
 
@@ -29,14 +30,8 @@ class CRecordingHistoryDlg : public CHistoryDlg
 {
 public:
     using CHistoryDlg::CHistoryDlg;
+    // The change statements issued (by a worker; read once the dialog has settled).
     QStringList statements;
-
-protected:
-    bool ExecuteStatement(const QString& sql) override
-    {
-        statements << sql;
-        return CHistoryDlg::ExecuteStatement(sql);
-    }
 };
 
 class CHistoryDialogTest : public ::testing::Test
@@ -74,6 +69,7 @@ private:
     MessageBoxHandler m_previousBox;
     SaveFilePrompt m_previousPrompt;
     VisitorCardOpener m_previousCard;
+    HistoryStatementRunner m_previousRunner;
 };
 
 inline void CHistoryDialogTest::SetUp()
@@ -94,6 +90,11 @@ inline void CHistoryDialogTest::SetUp()
     m_previousCard = SetVisitorCardOpener([this](QWidget*, const QString& name, const QString& imId) {
         m_cards.append({name, imId});
     });
+    m_previousRunner = SetHistoryStatementRunner([this](const QString& sql) {
+        if (m_dialog)
+            m_dialog->statements << sql;
+        return g_pConnection && g_pConnection->Execute(sql);
+    });
     m_store = std::make_unique<CHistoryTestStore>();
     ASSERT_TRUE(m_store->IsOpen());
 }
@@ -103,6 +104,7 @@ inline void CHistoryDialogTest::TearDown()
     m_dialog.reset();
     m_store.reset();
     SetVisitorCardOpener(m_previousCard);
+    SetHistoryStatementRunner(m_previousRunner);
     SetSaveFilePrompt(m_previousPrompt);
     SetMessageBoxHandler(m_previousBox);
 }
