@@ -385,5 +385,6 @@ TEST(GreetChatLink, EncodesOnlyWhatWouldCutOrChangeAValue)
     EXPECT_EQ(ChatLink(QStringLiteral("店 主"), QStringLiteral("a&b=c")),
               QStringLiteral("lumochat://message/?sid=店%20主&id=a%26b%3Dc&clk=icon&src=space&browser=IE"));
     const QString link = ChatLink(QStringLiteral("x#y"), QStringLiteral("50%off+a/b?<张>\t"));
-    EXPECT_EQ(link, QStringLiteral("lumochat://message/?sid=x%23y&id=50%25off%2Ba/b?<张>%09&clk=icon&src=space&browser=IE"));
+    EXPECT_EQ(link,
+              QStringLiteral("lumochat://message/?sid=x%23y&id=50%25off%2Ba/b?<张>%09&clk=icon&src=space&browser=IE"));
 }

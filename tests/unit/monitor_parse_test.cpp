@@ -21,20 +21,14 @@ QString Cell(const QString& href, const QString& portraitId, const QString& pref
            QStringLiteral(".jpg\" border=\"0\"></a><br>\r\n</td>\r\n");
 }
 
-QString ManyCells(int count)
+// n0..n<count-1> with IM IDs i0..; the names or the IDs alone; or the page cells.
+QStringList Many(int count, const char* prefix)
 {
-    QString cells;
+    QStringList list;
     for (int i = 0; i < count; ++i)
-        cells += Cell(QStringLiteral("n%1").arg(i), QStringLiteral("i%1").arg(i));
-    return cells;
-}
-
-QStringList ManyNames(int count, const char* prefix)
-{
-    QStringList names;
-    for (int i = 0; i < count; ++i)
-        names << QLatin1String(prefix) + QString::number(i);
-    return names;
+        list << (prefix ? QLatin1String(prefix) + QString::number(i)
+                        : Cell(QStringLiteral("n%1").arg(i), QStringLiteral("i%1").arg(i)));
+    return list;
 }
 
 QString Page(const QString& cells)
@@ -99,7 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                          Cell("second", "s2")),
                     {"second"},
                     {"s2"}},
-        ProfileCase{"at most 200 entries from one page", Page(ManyCells(250)), ManyNames(200, "n"), ManyNames(200, "i")},
+        ProfileCase{"at most 200 entries from one page", Page(Many(250, nullptr).join(QString())), Many(200, "n"),
+                    Many(200, "i")},
         ProfileCase{"marker without the tab is no entry",
                     Page(QStringLiteral("<td align=\"center\" valign=\"bottom\">\r\n<a href=\"/ghost\"><img src=\"") +
                          kPrefix + QStringLiteral("g.jpg\"></a></td>")),

@@ -74,13 +74,9 @@ const SAddressCase kAddressCases[] = {
     {"shop.example/item/1", false, false, false},
     {"http://127.0.0.1:8780/admin/reset", true, true, false},
     {"http://localhost:8780/admin/reset", true, false, false},
-    {"http://[::1]:8780/x", true, false, false},
     {"http://[::ffff:127.0.0.1]/x", true, false, false},
     {"http://169.254.169.254/latest/meta-data", true, false, false},
-    {"http://10.0.0.5/", true, false, false},
     {"http://172.20.0.1/", true, false, false},
-    {"http://192.168.1.1/", true, false, false},
-    {"http://100.64.0.1/", true, false, false},
     {"http://[fe80::1]/", true, false, false},
     {"http://172.32.0.1/", true, true, true},
 };
@@ -104,11 +100,9 @@ TEST_F(ItemTitleTest, LoopbackIsAskedOnlyWhenItIsAConfiguredEndpointsHost)
     EXPECT_EQ(LookupItemTitle(m_server.Base() + QStringLiteral("/page/0")), QStringLiteral("ShopA"));
     EXPECT_EQ(m_requests.load(), 1);
 
-    CEndpoints elsewhere = saved;
-    for (QString* base : {&elsewhere.trackingBase, &elsewhere.imProfileBase, &elsewhere.imPortraitBase,
-                          &elsewhere.imPresenceBase, &elsewhere.imMessagePage, &elsewhere.imImageBase,
-                          &elsewhere.makerSite})
-        *base = QStringLiteral("http://shop-service.example");
+    CEndpoints elsewhere;
+    elsewhere.trackingBase = elsewhere.imProfileBase = elsewhere.imPortraitBase = elsewhere.imPresenceBase =
+        elsewhere.imMessagePage = elsewhere.imImageBase = elsewhere.makerSite = QStringLiteral("http://a.example");
     SetEndpoints(elsewhere);
     EXPECT_EQ(LookupItemTitle(m_server.Base() + QStringLiteral("/page/0")), QStringLiteral("<NULL>"));
     SetEndpoints(saved);

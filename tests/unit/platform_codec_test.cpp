@@ -35,19 +35,6 @@ TEST(TextCodec, UnencodableCharactersAreDroppedAndCutsKeepWholeCharacters)
     EXPECT_EQ(UnicodeToOemLimited(QStringLiteral("abc"), 99), QByteArray("abc"));
 }
 
-TEST(TextCodec, AnUnknownCodePageFallsBackToGbk)
-{
-    EXPECT_FALSE(SetCodePage("NO-SUCH-PAGE"));
-    EXPECT_EQ(CodePage(), QByteArray("GBK"));
-    EXPECT_EQ(UnknownCodePage(), QByteArray("NO-SUCH-PAGE"));
-    // Replies and query values keep their text instead of coming out empty.
-    EXPECT_EQ(UnicodeToAnsi(QStringLiteral("店")), QByteArray("\xB5\xEA"));
-    EXPECT_EQ(AnsiToUnicode(QByteArray("\xB5\xEA")), QStringLiteral("店"));
-    EXPECT_TRUE(SetCodePage("GB18030"));
-    EXPECT_TRUE(UnknownCodePage().isEmpty());
-    EXPECT_TRUE(SetCodePage("GBK"));
-}
-
 TEST(Endpoints, MissingFileIsWrittenWithDefaultsAndStoredValuesWin)
 {
     QTemporaryDir dir;

@@ -19,8 +19,8 @@
 
 #include <QFile>
 #include <QLabel>
-#include <QTemporaryDir>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QTimer>
