@@ -4,6 +4,7 @@
 #include "net/TrackingService.h"
 #include "notify/OwnerNotifier.h"
 #include "platform/Clock.h"
+#include "platform/Log.h"
 #include "platform/MessageBox.h"
 
 namespace AccountTexts {
@@ -64,6 +65,10 @@ QString ModifyNotSynchronised(const QString& userName)
 {
     return QStringLiteral("账户[%1]，添加成功但LumoID未与网络同步，请稍后再点[修改账号]按钮使之与网络同步！")
         .arg(userName);
+}
+QString ModifyUnknownAccount(const QString& userName)
+{
+    return QStringLiteral("账户[%1]，设置保存失败！").arg(userName);
 }
 QString ModifyNotStored(const QString& userName)
 {
@@ -152,6 +157,14 @@ void RunModifyAccount(CAccountValues values, IAccountPage& page)
     page.StopMonitoring();
     values.userName = RemoveBlanks(values.userName);
     page.SetUserNameValue(values.userName);
+    // An edited name matches no row: the service is not told of an account we do not keep.
+    if (LookupAccount(values.userName) != EAccountLookup::Exists) {
+        qCWarning(LogUi) << "modify refused: no stored account of that name";
+        Tell(AccountTexts::ModifyUnknownAccount(values.userName));
+        page.StartMonitoring();
+        page.EnableModifyButton();
+        return;
+    }
     ShowStatusMessage(AccountTexts::TestingAccount());
     ShowStatusMessage(AccountTexts::UpdatingImName());
 

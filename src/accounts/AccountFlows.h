@@ -51,5 +51,6 @@ QString AddNotStored(const QString& userName);
 QString TestingAccount();
 QString ModifySucceeded(const QString& userName);
 QString ModifyNotSynchronised(const QString& userName);
+QString ModifyUnknownAccount(const QString& userName);
 QString ModifyNotStored(const QString& userName);
 } // namespace AccountTexts

@@ -25,6 +25,12 @@ bool Execute(const QString& sql)
     return g_pConnection && g_pConnection->Execute(sql);
 }
 
+// An update that changed no row did not happen.
+bool Update(const QString& sql)
+{
+    return g_pConnection && g_pConnection->ExecuteChanges(sql) > 0;
+}
+
 } // namespace
 
 int WebIdToInt(const QString& webId)
@@ -138,7 +144,7 @@ bool InsertAccount(const CAccountRecord& account)
 
 bool UpdateAccount(const CAccountRecord& account)
 {
-    return Execute(UpdateAccountSql(account));
+    return Update(UpdateAccountSql(account));
 }
 
 bool DeleteAccount(const QString& userName)
@@ -148,7 +154,7 @@ bool DeleteAccount(const QString& userName)
 
 bool SaveAccountGreeting(const QString& userName, const QString& greeting, bool autoSend)
 {
-    return Execute(SaveAccountGreetingSql(userName, greeting, autoSend));
+    return Update(SaveAccountGreetingSql(userName, greeting, autoSend));
 }
 
 bool ClearGreetingQueue()

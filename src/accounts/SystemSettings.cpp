@@ -2,7 +2,9 @@
 
 #include "accounts/LiveSettings.h"
 #include "store/AdoConnection.h"
+#include "platform/Log.h"
 #include "store/AdoRecordSet.h"
+#include "store/Schema.h"
 
 void RaiseToMinimum(CSystemSettings& settings)
 {
@@ -45,7 +47,15 @@ QString SaveSystemSettingsSql(const CSystemSettings& s)
 
 bool WriteSystemSettings(const CSystemSettings& settings)
 {
-    return g_pConnection && g_pConnection->Execute(SaveSystemSettingsSql(settings));
+    if (!g_pConnection)
+        return false;
+    const QString save = SaveSystemSettingsSql(settings);
+    const int changed = g_pConnection->ExecuteChanges(save);
+    if (changed != 0)
+        return changed > 0;
+    // The row is gone (an old or hand-edited store): made again, then saved.
+    qCWarning(LogStore) << "settings row missing; created again";
+    return g_pConnection->Execute(SettingsRowStatement()) && g_pConnection->ExecuteChanges(save) > 0;
 }
 
 void PublishLiveSettings(const CSystemSettings& settings)

@@ -15,6 +15,7 @@
 #include "platform/AbortScope.h"
 #include "platform/Clock.h"
 #include "platform/Endpoints.h"
+#include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 
@@ -141,6 +142,7 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
     bool foundNew = false;
     QStringList newNames;
     QString budgetNotice;
+    bool feedVisitLost = false;
     // Last to first; only the first entry of the page belongs to the feed's page view.
     for (qsizetype i = names.size() - 1; i >= 0; --i) {
         const QString sqlName = SqlText(names[i]);
@@ -156,8 +158,14 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
                     .arg(sqlName, SqlText(tiedToFeed ? ip : kOtherEntryIp), sqlAccount, SqlText(pollTime),
                          QStringLiteral("1"), SqlText(tiedToFeed ? region : kUnknownRegion),
                          SqlText(tiedToFeed ? itemUrl : kUnknownLink), SqlText(imIds[i]));
-            if (g_pConnection)
-                g_pConnection->Execute(insert);
+            // A visit not recorded is not announced or greeted: it stays new, and the
+            // next poll records it (a store locked by another program, a full disk).
+            if (!g_pConnection || !g_pConnection->Execute(insert)) {
+                qCWarning(LogMonitor) << "visit not recorded; the next poll tries again";
+                if (tiedToFeed)
+                    feedVisitLost = true;
+                continue;
+            }
             // Read now, not at the start of the poll: the greeting thread may have stopped meanwhile.
             if (autoGreet && LiveSettings().greetingRunning.load() != 0 && g_pConnection) {
                 const EGreetVerdict verdict = GreetingPolicy().Judge(advanced, Clock().NowMs(), account, names[i]);
@@ -178,7 +186,8 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
 
     if (foundNew) {
         QString ordinary;
-        if (LiveSettings().clienttip.load() != 0) {
+        // The alert names the feed's visitor, who is announced when recorded.
+        if (LiveSettings().clienttip.load() != 0 && !feedVisitLost) {
             const QString title = LookupItemTitle(itemUrl);
             ordinary = QStringLiteral("新客户[%1]\r\nIP:%2\r\n来自:%3\r\n访问[%4]的网店\r\n商品:%5")
                            .arg(names[0], ip, region, account, title);
@@ -195,6 +204,9 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
         return;
     }
 
+    // The page view belongs to a visitor the next poll records; it is no anonymous guest.
+    if (feedVisitLost)
+        return;
     if (ip.size() > kUsableIpChars && itemUrl.size() > kUsableItemUrlChars && LiveSettings().guesttip.load() != 0) {
         // A hit refreshes the address's time, so a visitor who keeps coming back stays quiet.
         if (!theSessionMan.Lookup(ip)) {

@@ -29,6 +29,8 @@ CSessionMan::~CSessionMan()
 bool CSessionMan::Lookup(const QString& key)
 {
     CEventExLock lock(m_lock);
+    if (!lock.Acquired())
+        return false;
     for (Entry* entry = m_head->next; entry; entry = entry->next) {
         if (entry->key == key) {
             entry->lastSeen = NowSeconds();
@@ -41,6 +43,8 @@ bool CSessionMan::Lookup(const QString& key)
 QString CSessionMan::Add(const QString& key, const QString& value)
 {
     CEventExLock lock(m_lock);
+    if (!lock.Acquired())
+        return QString();
     // From the head itself: an empty key matches the dummy and adds nothing.
     Entry* last = m_head;
     for (Entry* entry = m_head; entry; entry = entry->next) {
@@ -59,6 +63,8 @@ QString CSessionMan::Add(const QString& key, const QString& value)
 int CSessionMan::Expire()
 {
     CEventExLock lock(m_lock);
+    if (!lock.Acquired())
+        return 0;
     const qint64 now = NowSeconds();
     const qint64 retention = m_retention.load();
     Entry* previous = m_head;
@@ -79,6 +85,8 @@ int CSessionMan::Expire()
 int CSessionMan::Count()
 {
     CEventExLock lock(m_lock);
+    if (!lock.Acquired())
+        return -1;
     int count = 0;
     for (Entry* entry = m_head->next; entry; entry = entry->next)
         ++count;

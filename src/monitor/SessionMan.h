@@ -29,7 +29,8 @@ public:
 
     void SetRetention(int seconds) { m_retention.store(seconds); }
     int Retention() const { return m_retention.load(); }
-    // Entries after the dummy head.
+    // Entries after the dummy head. Like the calls above, it leaves the list alone
+    // when the lock was not obtained in time: -1 here, false / empty / 0 above.
     int Count();
 
     static constexpr int kInitialRetentionSeconds = 50;

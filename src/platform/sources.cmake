@@ -7,4 +7,5 @@ list(APPEND MIREL_CORE_platform
     ${CMAKE_CURRENT_LIST_DIR}/Launcher.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AbortScope.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OneShot.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/Workers.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/Workers.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Log.cpp)

@@ -1,5 +1,6 @@
 #include "store/AdoConnection.h"
 
+#include "platform/Log.h"
 #include "store/Schema.h"
 #include "store/Variant.h"
 
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <sqlite3.h>
 
@@ -16,7 +18,6 @@ CAdoConnection* g_pConnection = nullptr;
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 10000;
 const char kProviderPrefix[] = "Provider=Microsoft.Jet.OLEDB.4.0; Data Source=";
 
 // Holds the connection's own mutex across a step and the reads of its error state,
@@ -64,6 +65,26 @@ sqlite3_stmt* PrepareOne(sqlite3* db, const QByteArray& utf8)
         tail = next;
     }
     return stmt;
+}
+
+// The statement's verb and table, for the log: never its values (passwords, greetings).
+QString StatementHead(const QString& sql)
+{
+    const QStringList words = sql.simplified().split(QLatin1Char(' '));
+    qsizetype count = qMin<qsizetype>(3, words.size());
+    if (!words.isEmpty() && words[0].compare(QLatin1String("select"), Qt::CaseInsensitive) == 0) {
+        const qsizetype from = words.indexOf(QStringLiteral("from"));
+        count = from >= 0 ? qMin(words.size(), from + 2) : 1;
+    }
+    QString head = words.mid(0, count).join(QLatin1Char(' '));
+    const qsizetype paren = head.indexOf(QLatin1Char('('));
+    return (paren >= 0 ? head.left(paren) : head).left(80);
+}
+
+void LogFailure(sqlite3* db, const QString& sql)
+{
+    qCWarning(LogStore).noquote() << "statement failed:" << StatementHead(sql) << "-"
+                                  << QString::fromUtf8(sqlite3_errmsg(db));
 }
 
 // Why a file could not be opened, in the owner's words, with the store's own reason.
@@ -268,7 +289,7 @@ bool CAdoConnection::OpenFile(const QString& path)
     int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr);
     if (rc == SQLITE_OK) {
         sqlite3_extended_result_codes(db, 1);
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_busy_timeout(db, kWorkerBusyTimeoutMs);
         // Read before anything is written: a file that is no database stays as it is.
         rc = sqlite3_exec(db, "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
     }
@@ -279,6 +300,7 @@ bool CAdoConnection::OpenFile(const QString& path)
         if (detail.isEmpty() || sqlite3_errcode(db) == SQLITE_OK)
             detail = QString::fromUtf8(sqlite3_errstr(rc));
         m_lastOpenError = (fresh ? QStringLiteral("无法创建数据库文件: ") : QString()) + DescribeFailure(rc, detail);
+        qCWarning(LogStore).noquote() << "cannot open" << path << "-" << detail;
         sqlite3_close_v2(db);
         return false;
     }
@@ -290,19 +312,62 @@ bool CAdoConnection::OpenFile(const QString& path)
     }
     std::unique_lock lock(m_handleLock);
     m_db = db;
+    if (m_windowThread.load())
+        OpenWindowHandleLocked(path);
     return true;
+}
+
+void CAdoConnection::OpenWindowHandleLocked(const QString& path)
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+        qCWarning(LogStore).noquote() << "window connection not opened:" << QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_close_v2(db);
+        return;
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, m_windowBusyMs);
+    m_windowDb = db;
+}
+
+void CAdoConnection::SetWindowThread(QThread* thread, int busyTimeoutMs)
+{
+    std::unique_lock lock(m_handleLock);
+    m_windowBusyMs = busyTimeoutMs;
+    m_windowThread = thread;
+    if (m_windowDb) {
+        sqlite3_busy_timeout(m_windowDb, busyTimeoutMs);
+        return;
+    }
+    if (m_db && thread) {
+        const char* file = sqlite3_db_filename(m_db, "main");
+        if (file && *file)
+            OpenWindowHandleLocked(QFile::decodeName(file));
+    }
+}
+
+sqlite3* CAdoConnection::HandleForCaller() const
+{
+    if (m_windowDb && QThread::currentThread() == m_windowThread.load())
+        return m_windowDb;
+    return m_db;
 }
 
 void CAdoConnection::Close()
 {
     sqlite3* db = nullptr;
+    sqlite3* windowDb = nullptr;
     {
         std::unique_lock lock(m_handleLock);
         std::swap(db, m_db);
+        std::swap(windowDb, m_windowDb);
     }
     // Record sets still reading keep the handle alive until they finalise.
     if (db)
         sqlite3_close_v2(db);
+    if (windowDb)
+        sqlite3_close_v2(windowDb);
 }
 
 bool CAdoConnection::IsOpen() const
@@ -313,33 +378,48 @@ bool CAdoConnection::IsOpen() const
 
 bool CAdoConnection::Execute(const QString& sql)
 {
+    return ExecuteChanges(sql) >= 0;
+}
+
+int CAdoConnection::ExecuteChanges(const QString& sql)
+{
     const QByteArray utf8 = TranslateStatement(sql).toUtf8();
     std::shared_lock lock(m_handleLock);
-    if (!m_db)
-        return false;
-    CDbMutexLock dbLock(m_db);
-    sqlite3_stmt* stmt = PrepareOne(m_db, utf8);
-    if (!stmt)
-        return false;
+    sqlite3* db = HandleForCaller();
+    if (!db)
+        return -1;
+    CDbMutexLock dbLock(db);
+    sqlite3_stmt* stmt = PrepareOne(db, utf8);
+    if (!stmt) {
+        LogFailure(db, sql);
+        return -1;
+    }
     int rc = SQLITE_ROW;
     while (rc == SQLITE_ROW)
         rc = sqlite3_step(stmt);
+    const int changed = rc == SQLITE_DONE ? sqlite3_changes(db) : -1;
+    if (rc != SQLITE_DONE)
+        LogFailure(db, sql);
     sqlite3_finalize(stmt);
-    return rc == SQLITE_DONE;
+    return changed;
 }
 
 sqlite3_stmt* CAdoConnection::OpenQuery(const QString& sql, bool* hasRow)
 {
     const QByteArray utf8 = TranslateStatement(sql).toUtf8();
     std::shared_lock lock(m_handleLock);
-    if (!m_db)
+    sqlite3* db = HandleForCaller();
+    if (!db)
         return nullptr;
-    CDbMutexLock dbLock(m_db);
-    sqlite3_stmt* stmt = PrepareOne(m_db, utf8);
-    if (!stmt)
+    CDbMutexLock dbLock(db);
+    sqlite3_stmt* stmt = PrepareOne(db, utf8);
+    if (!stmt) {
+        LogFailure(db, sql);
         return nullptr;
+    }
     const int rc = sqlite3_step(stmt);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        LogFailure(db, sql);
         sqlite3_finalize(stmt);
         return nullptr;
     }

@@ -1,12 +1,21 @@
 #pragma once
 // The one database connection of the process (g_pConnection), over SQLite in
 // serialised mode: the window's thread and the worker threads use it without
-// a lock of their own. Statements are the Jet-flavoured texts of the program
+// a lock of their own. Once a window thread is named, that thread's statements
+// go through a second SQLite handle with a short busy time-out, so a worker
+// waiting on another program's write lock never holds the window up. Statements are the Jet-flavoured texts of the program
 // ([bracketed] names, #date# literals), translated on the way in.
 // Owned by the application object; created before any page, destroyed last.
 #include <QString>
 
+#include <atomic>
 #include <shared_mutex>
+
+class QThread;
+
+// Workers wait this long for another writer; the window's thread only briefly.
+constexpr int kWorkerBusyTimeoutMs = 10000;
+constexpr int kWindowBusyTimeoutMs = 250;
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -25,14 +34,18 @@ public:
     bool Open(const QString& connectionString, int options = -1);
     void Close();
     bool IsOpen() const;
-    // Runs one change statement; false on any error (nothing is shown).
+    // Runs one change statement; false on any error (nothing is shown, the error is logged).
     bool Execute(const QString& sql);
+    // The same; the number of rows the statement changed, -1 on any error.
+    int ExecuteChanges(const QString& sql);
+    // Statements made on thread from now on use a handle of their own with the given busy time-out.
+    void SetWindowThread(QThread* thread, int busyTimeoutMs = kWindowBusyTimeoutMs);
 
     QString ConnectionString() const;
     // Why the last Connect/Open failed, for the one start-up message; empty after success.
     QString LastOpenError() const;
 
-    // For the record set only.
+    // The workers' handle (tests trace it).
     sqlite3* Handle() const;
     // Prepares one query and steps to its first row; *hasRow tells whether there is one.
     // Null on any error. The statement stays usable after Close (the store frees the
@@ -44,10 +57,16 @@ public:
 
 private:
     bool OpenFile(const QString& path);
+    void OpenWindowHandleLocked(const QString& path);
+    // The handle for the calling thread; m_handleLock held.
+    sqlite3* HandleForCaller() const;
 
     QString m_connectionString;
     QString m_lastOpenError;
     sqlite3* m_db = nullptr;
+    sqlite3* m_windowDb = nullptr;
+    std::atomic<QThread*> m_windowThread{nullptr};
+    int m_windowBusyMs = kWindowBusyTimeoutMs;
     // Shared by statements, exclusive for Open/Close, so no statement meets a freed handle.
     mutable std::shared_mutex m_handleLock;
 };

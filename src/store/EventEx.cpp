@@ -1,5 +1,7 @@
 #include "store/EventEx.h"
 
+#include "platform/Log.h"
+
 #include <QHash>
 
 #include <chrono>
@@ -82,10 +84,13 @@ QString CEventEx::Name() const
 
 CEventExLock::CEventExLock(CEventEx& event, int timeoutMs) : m_event(event), m_acquired(event.Wait(timeoutMs))
 {
-    m_event.Reset();
+    // Without the event the list belongs to someone else: no reset, no set on the way out.
+    if (!m_acquired)
+        qCWarning(LogMonitor).noquote() << "lock" << event.Name() << "not obtained in time";
 }
 
 CEventExLock::~CEventExLock()
 {
-    m_event.Set();
+    if (m_acquired)
+        m_event.Set();
 }

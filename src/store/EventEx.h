@@ -33,8 +33,9 @@ private:
     [[maybe_unused]] int m_reserved = 0; // kept from the Windows event, read by nothing
 };
 
-// Holds the event as the list's lock: waits at most the event's time (and goes on
-// without it when the time runs out), resets it, and sets it again on every way out.
+// Holds the event as the list's lock: waits at most the event's time and sets it
+// again on every way out. A lock that did not get the event in time releases
+// nothing, and its holder leaves the list alone (see Acquired).
 class CEventExLock
 {
 public:

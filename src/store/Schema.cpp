@@ -92,6 +92,13 @@ void UpgradeSchema(CAdoConnection* connection)
         connection->Execute(sql);
 }
 
+QString SettingsRowStatement()
+{
+    // A new owner hears and sees every visitor.
+    return QStringLiteral("insert into [sysseting] ([id],[autorun],[clienttip],[reflashtime],[sendsteptime],"
+                          "[autosendname],[hiedition],[guesttip],[playsound]) values (1,0,1,30,6,'NULL',0,1,1)");
+}
+
 QStringList NewStoreStatements()
 {
     // Declared types name the store's value types (AutoNumber is SQLite's own
@@ -103,9 +110,7 @@ QStringList NewStoreStatements()
         QStringLiteral("create table [sysseting] ([id] Long primary key, [autorun] YesNo, [clienttip] YesNo, "
                        "[reflashtime] Long, [sendsteptime] Long, [autosendname] Text, [hiedition] Long, "
                        "[guesttip] YesNo, [playsound] YesNo, [AddRandom] YesNo default 0)"),
-        // A new owner hears and sees every visitor.
-        QStringLiteral("insert into [sysseting] ([id],[autorun],[clienttip],[reflashtime],[sendsteptime],"
-                       "[autosendname],[hiedition],[guesttip],[playsound]) values (1,0,1,30,6,'NULL',0,1,1)"),
+        SettingsRowStatement(),
         QStringLiteral("create table [client] ([id] integer primary key autoincrement, [guestname] Text, [ip] Text, "
                        "[shopname] Text, [lasttime] DateTime, [count] Long, [city] Text, [shopurl] Text, "
                        "[imuid] Text)"),

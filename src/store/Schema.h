@@ -20,6 +20,8 @@ QStringList NewStoreStatements();
 // statement adds it only when it is missing.
 QString AdvSettingTableStatement();
 QString AdvSettingRowStatement();
+// The [sysseting] row a new store starts with.
+QString SettingsRowStatement();
 // [greetlog]: one row per greeting the greeting thread tried to send, [ok] whether it went out.
 QString GreetLogStatement();
 // The country part of a visit's region (the text before the first blank of [city]),
