@@ -1,5 +1,7 @@
 #include "app/MirelHelperApp.h"
+#include "app/SingleInstance.h"
 #include "platform/DataDirectory.h"
+#include "platform/Log.h"
 #include "store/StoreStartup.h"
 
 #include <QApplication>
@@ -13,11 +15,17 @@ namespace {
 
 // "--init-store": creates (or opens and checks) Info.mdb in the data
 // directory and ends, without a display. Scripts use it to prepare a data
-// directory before the first real start.
+// directory before the first real start. Refused while a copy runs on it.
 int InitStoreOnly(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QString dir = DataDirectory();
+    CSingleInstance single(dir);
+    if (!single.TryLock()) {
+        std::fprintf(stderr, "mirelhelper: a copy of the program is running on %s; --init-store refused\n",
+                     qPrintable(dir));
+        return 2;
+    }
     const bool opened = OpenStore(dir);
     CloseStore();
     if (!opened) {
@@ -35,7 +43,26 @@ int main(int argc, char** argv)
         return InitStoreOnly(argc, argv);
 
     QApplication app(argc, argv);
+    const QString dataDir = DataDirectory();
+    // A second start on the same data directory hands over to the running copy
+    // and leaves the store alone.
+    CSingleInstance single(dataDir);
+    switch (single.Claim()) {
+    case CSingleInstance::EClaim::Handed:
+        return 0;
+    case CSingleInstance::EClaim::Refused:
+        std::fprintf(stderr, "mirelhelper: another copy holds %s but does not answer\n",
+                     qPrintable(single.LockPath()));
+        return 1;
+    case CSingleInstance::EClaim::First:
+        break;
+    }
+    InstallLog(dataDir);
+    qCInfo(LogUi).noquote() << "started on" << dataDir;
+    single.Listen();
+
     CMirelHelperApp theApp;
+    QObject::connect(&single, &CSingleInstance::ShowRequested, &theApp, &CMirelHelperApp::ShowMainWindow);
     const int code = theApp.Run();
     // A worker that ignored its stop flag still holds the window and the
     // store, which exit then left alone; it must not meet them being torn
@@ -45,5 +72,6 @@ int main(int argc, char** argv)
         std::fflush(nullptr);
         std::_Exit(code);
     }
+    qCInfo(LogUi) << "ended";
     return code;
 }

@@ -1,6 +1,8 @@
 #include "accounts/WorkerSlot.h"
 #include "platform/Workers.h"
 
+#include <algorithm>
+
 CWorkerSlot::CWorkerSlot(Factory factory, QObject* parent) : QObject(parent), m_factory(std::move(factory))
 {
     m_pollTimer.setInterval(kPollMs);
@@ -70,9 +72,25 @@ void CWorkerSlot::TryStart()
         if (!worker.thread)
             continue;
         connect(worker.thread, &QThread::finished, worker.thread, &QObject::deleteLater);
+        QThread* thread = worker.thread;
+        connect(worker.thread, &QThread::finished, this, [this, thread] { OnWorkerFinished(thread); });
         m_current.append({QPointer<QThread>(worker.thread), worker.stopFlag});
     }
     for (const CTracked& worker : std::as_const(m_current))
         StartWorker(worker.thread, worker.stopFlag);
     Q_EMIT Started();
+}
+
+void CWorkerSlot::OnWorkerFinished(QThread* thread)
+{
+    // A thread of the running set that ended without being asked to (an
+    // exception, a failure it could not go on from): the whole set is stopped,
+    // so the page shows it and the next start brings it back.
+    const bool current = std::any_of(m_current.cbegin(), m_current.cend(), [thread](const CTracked& worker) {
+        return worker.thread.data() == thread && worker.stopFlag && worker.stopFlag->load() == 0;
+    });
+    if (!m_running || !current)
+        return;
+    Stop();
+    Q_EMIT EndedUnasked();
 }

@@ -48,6 +48,8 @@ public:
 Q_SIGNALS:
     // The new set's threads have been started.
     void Started();
+    // A thread of the running set ended without a stop: the set is stopped now.
+    void EndedUnasked();
 
 private:
     struct CTracked
@@ -56,6 +58,7 @@ private:
         std::atomic<int>* stopFlag = nullptr;
     };
     void TryStart();
+    void OnWorkerFinished(QThread* thread);
     static bool Ended(const CTracked& worker);
 
     Factory m_factory;

@@ -3,6 +3,7 @@
 #include "controls/OutsideText.h"
 
 #include "accounts/LiveSettings.h"
+#include "platform/Log.h"
 #include "app/AboutDlg.h"
 #include "app/GuiMessageBox.h"
 #include "app/MirelHelperView.h"
@@ -379,9 +380,20 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         event->accept();
         return;
     }
-    // The close box only hides; the program lives on in the notification area.
     event->ignore();
+    // The close box only hides; the program lives on in the notification area.
+    // Without one, nothing would bring a hidden window back: it is minimised instead.
+    if (!HasTrayIcon()) {
+        qCInfo(LogUi) << "no notification area: the window is minimised, not hidden";
+        showMinimized();
+        return;
+    }
     hide();
+}
+
+bool CMainFrame::HasTrayIcon() const
+{
+    return m_iconShown && m_tray.IsAdded() && m_tray.TrayAvailable();
 }
 
 void CMainFrame::changeEvent(QEvent* event)
@@ -391,6 +403,9 @@ void CMainFrame::changeEvent(QEvent* event)
         return;
     if (!m_iconShown)
         m_iconShown = m_tray.Create(AppIcon(), this, false);
+    // Without a notification area the window stays minimised where the desktop shows it.
+    if (!HasTrayIcon())
+        return;
     // Hide once the minimise has finished; shown again, the window comes back normal.
     QTimer::singleShot(0, this, [this] {
         setWindowState(windowState() & ~Qt::WindowMinimized);

@@ -67,6 +67,8 @@ public:
 
     CTrayIcon& TrayIcon() { return m_tray; }
     bool IconShown() const { return m_iconShown; }
+    // An icon in a notification area that still exists: a hidden window can come back.
+    bool HasTrayIcon() const;
     CStatusMessage& StatusMessage() { return m_status; }
     CAlertSound& Sound() { return m_sound; }
     QLabel* Pane(int index) const;

@@ -9,6 +9,7 @@
 #include "platform/MessageBox.h"
 #include "platform/TextCodec.h"
 #include "platform/Workers.h"
+#include "store/AdoConnection.h"
 #include "store/StoreStartup.h"
 
 #include <QApplication>
@@ -60,6 +61,10 @@ bool CMirelHelperApp::InitInstance()
     LoadEndpoints(dataDir);
     OpenStore(dataDir);
     LoadAdvancedSettings();
+    // The window's statements get a handle of their own with a short wait, so a
+    // worker queued behind another program's write lock never freezes the window.
+    if (g_pConnection)
+        g_pConnection->SetWindowThread(QThread::currentThread());
 
     auto* frame = new CMainFrame;
     m_frame = frame;
@@ -81,6 +86,12 @@ bool CMirelHelperApp::InitInstance()
     if (!unknownCodePage.isEmpty())
         frame->ShowStatusMessage(CodePageFallbackText(unknownCodePage));
     return true;
+}
+
+void CMirelHelperApp::ShowMainWindow()
+{
+    if (m_frame && !m_exiting)
+        m_frame->OnTrayShow();
 }
 
 void CMirelHelperApp::OnExitRequested()

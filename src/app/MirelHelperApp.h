@@ -30,6 +30,8 @@ public:
     int Run();
 
     CMainFrame* MainFrame() const { return m_frame; }
+    // Shows the main window and brings it to the front (a later start asked for it).
+    void ShowMainWindow();
     // After exit: whether every worker ended within the wait. When one did
     // not, the window and the store were left as they were.
     bool WorkersStopped() const { return m_workersStopped; }

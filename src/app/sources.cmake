@@ -12,4 +12,6 @@ list(APPEND MIREL_UI_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/MainFrame.h
     ${CMAKE_CURRENT_LIST_DIR}/MainFrame.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MirelHelperApp.h
-    ${CMAKE_CURRENT_LIST_DIR}/MirelHelperApp.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/MirelHelperApp.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/SingleInstance.h
+    ${CMAKE_CURRENT_LIST_DIR}/SingleInstance.cpp)

@@ -51,6 +51,7 @@ void CAutoSendMsgThread::run()
                 return;
         }
     } catch (...) {
+        LogWorkerException(this);
         // Background work fails silently; the thread simply ends.
     }
 }

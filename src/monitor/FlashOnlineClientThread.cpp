@@ -113,6 +113,7 @@ void CFlashOnlineClientThread::run()
                 break;
         }
     } catch (...) {
+        LogWorkerException(this);
         // Presence marks are a convenience; a failure only leaves them stale.
     }
 }

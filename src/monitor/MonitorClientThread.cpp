@@ -115,6 +115,7 @@ void CMonitorClientThread::run()
                 return;
         }
     } catch (...) {
+        LogWorkerException(this);
         // A poll that throws ends monitoring quietly; the next restart begins afresh.
     }
 }

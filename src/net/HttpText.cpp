@@ -2,6 +2,7 @@
 
 #include "net/UrlEncode.h"
 #include "net/WinHttpEx.h"
+#include "platform/Log.h"
 #include "platform/TextCodec.h"
 
 bool FetchText(const QString& url, QString& text)
@@ -15,6 +16,7 @@ bool FetchText(const QString& url, QString& text)
             return true;
         }
     }
+    qCWarning(LogNet).noquote() << "request failed:" << RedactUrl(url) << "-" << http.LastError();
     return false;
 }
 

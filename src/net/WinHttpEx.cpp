@@ -206,15 +206,20 @@ bool CWinHttpEx::CrackUrl(const QString& url, QString& host, QString& path, int&
 bool CWinHttpEx::Get(const QString& url, QByteArray& body)
 {
     body.clear();
+    m_lastError.clear();
     QString host;
     QString path;
     int port = 0;
     bool secure = false;
-    if (!CrackUrl(url, host, path, port, secure))
+    if (!CrackUrl(url, host, path, port, secure)) {
+        m_lastError = QStringLiteral("not an http address");
         return false;
+    }
     auto* session = static_cast<CURLM*>(m_session);
-    if (!session || AbortRequested())
+    if (!session || AbortRequested()) {
+        m_lastError = QStringLiteral("aborted");
         return false;
+    }
     CURL* easy = curl_easy_init();
     if (!easy)
         return false;
@@ -272,11 +277,17 @@ bool CWinHttpEx::Get(const QString& url, QByteArray& body)
     }
     curl_easy_cleanup(easy);
 
-    if (!done || result != CURLE_OK || request.refused)
+    if (!done || result != CURLE_OK || request.refused) {
+        m_lastError = !done ? QStringLiteral("aborted")
+                      : result != CURLE_OK ? QString::fromUtf8(curl_easy_strerror(result))
+                                           : QStringLiteral("reply refused");
         return false;
+    }
     // Accept exactly the status the service promises, reason phrase included.
-    if (!request.headers.contains(" 200 OK"))
+    if (!request.headers.contains(" 200 OK")) {
+        m_lastError = QString::fromLatin1(request.headers.left(request.headers.indexOf('\r'))).left(100);
         return false;
+    }
     // A fresh copy, so the caller never shares the growing buffer.
     body = QByteArray(request.body.constData(), request.body.size());
     return true;

@@ -25,6 +25,8 @@ public:
     // copy of the reply bytes (body.size() is their count and the byte after
     // them is 0). On failure body is empty.
     bool Get(const QString& url, QByteArray& body);
+    // Why the last Get failed (curl's words, or the status line), for the log.
+    QString LastError() const { return m_lastError; }
 
     // Splits an absolute URL. secure is true when the lower-cased URL begins
     // with "https://"; the path keeps its query; the port defaults to 80/443.
@@ -41,6 +43,7 @@ public:
 private:
     void* m_session = nullptr; // CURLM*, keeps connections between attempts
     bool m_refuseInternal = false;
+    QString m_lastError;
 };
 
 // Tests shorten the time-outs so a silent server fails fast; values <= 0

@@ -1,5 +1,9 @@
 #include "platform/Workers.h"
 
+#include "platform/Log.h"
+
+#include <exception>
+
 #include <QDeadlineTimer>
 
 #include <condition_variable>
@@ -65,4 +69,47 @@ void StartWorker(QThread* thread, std::atomic<int>* stopFlag)
         thread, &QThread::finished, thread, [] { CWorkerRegistry::Unregister(QThread::currentThread()); },
         Qt::DirectConnection);
     thread->start();
+}
+
+namespace {
+
+const QLoggingCategory& CategoryOf(const QThread* thread)
+{
+    const QByteArray name = thread ? QByteArray(thread->metaObject()->className()) : QByteArray();
+    if (name.contains("AutoSend"))
+        return LogGreet();
+    if (name.contains("Monitor") || name.contains("FlashOnline") || name.contains("Session"))
+        return LogMonitor();
+    return LogUi();
+}
+
+const char* ClassOf(const QThread* thread)
+{
+    return thread ? thread->metaObject()->className() : "worker";
+}
+
+} // namespace
+
+CWorkerScope::CWorkerScope(QThread* thread, std::atomic<int>* stopFlag) : m_thread(thread), m_stopFlag(stopFlag)
+{
+    CWorkerRegistry::Register(thread, stopFlag);
+    qCDebug(CategoryOf(thread)) << ClassOf(thread) << "started";
+}
+
+CWorkerScope::~CWorkerScope()
+{
+    qCDebug(CategoryOf(m_thread)) << ClassOf(m_thread)
+                                  << (m_stopFlag && m_stopFlag->load() ? "stopped" : "ended by itself");
+    CWorkerRegistry::Unregister(m_thread);
+}
+
+void LogWorkerException(QThread* thread)
+{
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        qCWarning(CategoryOf(thread)) << ClassOf(thread) << "ended on an exception:" << e.what();
+    } catch (...) {
+        qCWarning(CategoryOf(thread)) << ClassOf(thread) << "ended on an unknown exception";
+    }
 }

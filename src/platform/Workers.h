@@ -22,18 +22,19 @@ public:
 // not reached run() yet. The entry goes when the thread finishes.
 void StartWorker(QThread* thread, std::atomic<int>* stopFlag);
 
-// Registers for the lifetime of a worker's run().
+// Registers for the lifetime of a worker's run(), and logs its start and end.
 class CWorkerScope
 {
 public:
-    CWorkerScope(QThread* thread, std::atomic<int>* stopFlag) : m_thread(thread)
-    {
-        CWorkerRegistry::Register(thread, stopFlag);
-    }
-    ~CWorkerScope() { CWorkerRegistry::Unregister(m_thread); }
+    CWorkerScope(QThread* thread, std::atomic<int>* stopFlag);
+    ~CWorkerScope();
     CWorkerScope(const CWorkerScope&) = delete;
     CWorkerScope& operator=(const CWorkerScope&) = delete;
 
 private:
     QThread* m_thread;
+    std::atomic<int>* m_stopFlag;
 };
+
+// Logs why a worker's run() ended on an exception; call from its catch block.
+void LogWorkerException(QThread* thread);

@@ -177,6 +177,12 @@ CConfigDlg::CConfigDlg(QWidget* parent) : QWidget(parent)
         this);
     // Visits queue greetings only while a sender really runs.
     connect(m_greeting, &CWorkerSlot::Started, this, [] { LiveSettings().greetingRunning = 1; });
+    // A thread that ended on its own shows as stopped; the 30-minute restart brings monitoring back.
+    connect(m_monitoring, &CWorkerSlot::EndedUnasked, this, [this] { m_monitorButton->setText(kStartMonitoring); });
+    connect(m_greeting, &CWorkerSlot::EndedUnasked, this, [this] {
+        LiveSettings().greetingRunning = 0;
+        m_greetingButton->setText(kStartGreeting);
+    });
 
     BuildControls();
     InitDialog();

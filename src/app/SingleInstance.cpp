@@ -1,0 +1,117 @@
+#include "app/SingleInstance.h"
+
+#include "platform/Log.h"
+
+#include <QCryptographicHash>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QThread>
+
+namespace {
+
+const QByteArray kShowRequest = "show\n";
+const QByteArray kShownAnswer = "shown\n";
+
+} // namespace
+
+CSingleInstance::CSingleInstance(const QString& dataDir, QObject* parent)
+    : QObject(parent), m_dataDir(dataDir), m_lock(dataDir + QStringLiteral("/mirelhelper.lock"))
+{
+    // Only a dead holder makes the lock stale, never its age: a copy may run for months.
+    m_lock.setStaleLockTime(0);
+}
+
+CSingleInstance::~CSingleInstance() = default;
+
+QString CSingleInstance::LockPath() const
+{
+    return m_dataDir + QStringLiteral("/mirelhelper.lock");
+}
+
+QString CSingleInstance::ServerName(const QString& dataDir)
+{
+    const QString canonical = QFileInfo(dataDir).canonicalFilePath();
+    const QByteArray hash =
+        QCryptographicHash::hash((canonical.isEmpty() ? QDir::cleanPath(dataDir) : canonical).toUtf8(),
+                                 QCryptographicHash::Sha1)
+            .toHex()
+            .left(16);
+    return QStringLiteral("mirelhelper-") + QString::fromLatin1(hash);
+}
+
+bool CSingleInstance::TryLock()
+{
+    // tryLock removes a lock whose holder is no longer alive (a crash) and takes it.
+    if (m_lock.tryLock(0))
+        return true;
+    if (m_lock.error() != QLockFile::LockFailedError)
+        qCWarning(LogUi).noquote() << "cannot write the lock file" << LockPath();
+    return false;
+}
+
+CSingleInstance::EClaim CSingleInstance::Claim(int waitMs)
+{
+    const QDeadlineTimer deadline(waitMs);
+    for (;;) {
+        if (TryLock())
+            return EClaim::First;
+        if (AskToShow(qMax<qint64>(500, deadline.remainingTime())))
+            return EClaim::Handed;
+        if (deadline.hasExpired())
+            return EClaim::Refused;
+        QThread::msleep(100);
+    }
+}
+
+bool CSingleInstance::AskToShow(int timeoutMs)
+{
+    QLocalSocket socket;
+    socket.connectToServer(ServerName(m_dataDir));
+    if (!socket.waitForConnected(qMin(timeoutMs, 1000)))
+        return false;
+    socket.write(kShowRequest);
+    if (!socket.waitForBytesWritten(timeoutMs))
+        return false;
+    const QDeadlineTimer deadline(timeoutMs);
+    QByteArray answer;
+    while (!answer.contains('\n') && !deadline.hasExpired() && socket.waitForReadyRead(int(deadline.remainingTime())))
+        answer += socket.readAll();
+    return answer == kShownAnswer;
+}
+
+bool CSingleInstance::Listen()
+{
+    m_server = std::make_unique<QLocalServer>();
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    const QString name = ServerName(m_dataDir);
+    // We hold the lock, so a socket of that name is a crashed copy's leftover.
+    QLocalServer::removeServer(name);
+    if (!m_server->listen(name)) {
+        qCWarning(LogUi).noquote() << "later starts cannot reach this copy:" << m_server->errorString();
+        return false;
+    }
+    connect(m_server.get(), &QLocalServer::newConnection, this, &CSingleInstance::OnNewConnection);
+    return true;
+}
+
+void CSingleInstance::OnNewConnection()
+{
+    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            // Anything but the one request is ignored; the socket is the user's own.
+            if (!socket->canReadLine())
+                return;
+            if (socket->readLine(64) == kShowRequest) {
+                qCInfo(LogUi) << "a later start asked for the window";
+                Q_EMIT ShowRequested();
+                socket->write(kShownAnswer);
+                socket->flush();
+            }
+            socket->disconnectFromServer();
+        });
+    }
+}

@@ -1,0 +1,51 @@
+#pragma once
+// One running copy per data directory. The first copy holds a lock file in the
+// directory and listens on a local socket named from the directory's path; a
+// later start finds the lock taken and asks that copy to show its window
+// instead of running beside it on the same store. A lock left by a copy that
+// crashed is taken over. Window's thread only; owned by main().
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QLocalServer;
+
+class CSingleInstance : public QObject
+{
+    Q_OBJECT
+public:
+    enum class EClaim
+    {
+        First,   // the lock is ours: this copy runs
+        Handed,  // another copy runs and was asked to show its window
+        Refused, // another copy holds the lock but did not answer in time
+    };
+
+    explicit CSingleInstance(const QString& dataDir, QObject* parent = nullptr);
+    ~CSingleInstance() override;
+
+    // Takes the lock, or hands over to the copy holding it; tries for up to
+    // waitMs while the other copy is still starting (or ending).
+    EClaim Claim(int waitMs = 5000);
+    // Only takes the lock (for one-off commands); false when another copy holds it.
+    bool TryLock();
+    // Starts answering later starts (after Claim returned First).
+    bool Listen();
+
+    QString LockPath() const;
+    static QString ServerName(const QString& dataDir);
+
+Q_SIGNALS:
+    // A later start asked for the window.
+    void ShowRequested();
+
+private:
+    bool AskToShow(int timeoutMs);
+    void OnNewConnection();
+
+    QString m_dataDir;
+    QLockFile m_lock;
+    std::unique_ptr<QLocalServer> m_server;
+};
