@@ -3,7 +3,9 @@
 #include "accounts/LiveSettings.h"
 #include "greet/Greeting.h"
 #include "greet/ImClient.h"
+#include "net/AbortScope.h"
 #include "platform/Clock.h"
+#include "platform/Log.h"
 #include "platform/Workers.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
@@ -15,13 +17,6 @@
 namespace {
 
 constexpr int kIdlePauseSeconds = 3;
-
-struct CQueuedGreeting
-{
-    QString visitor;
-    QString account;
-    QString tmpl;
-};
 
 void LogAttempt(const CQueuedGreeting& greeting, bool sent)
 {
@@ -35,6 +30,14 @@ void LogAttempt(const CQueuedGreeting& greeting, bool sent)
                  sent ? QStringLiteral("1") : QStringLiteral("0")));
 }
 
+QString RowIdList(const std::vector<qint64>& rowIds)
+{
+    QStringList numbers;
+    for (qint64 rowId : rowIds)
+        numbers.append(QString::number(rowId));
+    return numbers.join(QLatin1Char(','));
+}
+
 } // namespace
 
 CAutoSendMsgThread::CAutoSendMsgThread(QObject* parent) : QThread(parent) {}
@@ -42,8 +45,9 @@ CAutoSendMsgThread::CAutoSendMsgThread(QObject* parent) : QThread(parent) {}
 void CAutoSendMsgThread::run()
 {
     try {
-        // The greeting thread makes no HTTP requests, so it needs no abort scope.
         CWorkerScope scope(this, &m_stop);
+        // Every wait of a send (link opener, window search, activation) looks at the stop flag.
+        CAbortScope abort(&m_stop);
         for (;;) {
             if (!SendPass())
                 return;
@@ -52,8 +56,16 @@ void CAutoSendMsgThread::run()
         }
     } catch (...) {
         LogWorkerException(this);
-        // Background work fails silently; the thread simply ends.
     }
+}
+
+qint64 CAutoSendMsgThread::FirstSeenMs(const CQueuedGreeting& greeting, qint64 now)
+{
+    // A rowid of a deleted row can come back for a new row; the names tell them apart.
+    auto it = m_firstSeen.find(greeting.rowId);
+    if (it == m_firstSeen.end() || it->second.visitor != greeting.visitor || it->second.account != greeting.account)
+        it = m_firstSeen.insert_or_assign(greeting.rowId, CFirstSeen{now, greeting.visitor, greeting.account}).first;
+    return it->second.ms;
 }
 
 bool CAutoSendMsgThread::SendPass()
@@ -61,20 +73,21 @@ bool CAutoSendMsgThread::SendPass()
     if (m_stop.load())
         return false;
 
-    // The rowid of every row read is kept so that the closing delete removes
-    // exactly this pass's rows: greetings queued meanwhile wait for the next pass.
+    // Rows are deleted by rowid once the pass ends: greetings queued meanwhile
+    // wait for the next pass, and held greetings stay for another try.
     std::vector<CQueuedGreeting> greetings;
-    qint64 lastRowId = -1;
     if (g_pConnection) {
         CAdoRecordSet recordSet(g_pConnection);
         if (recordSet.Open(QStringLiteral("select *, rowid from [AutoSend]"))) {
             while (!recordSet.IsEOF()) {
+                CQueuedGreeting greeting;
                 const CVariant rowId = recordSet.GetValue(3);
                 if (rowId.type != EVarType::Empty && rowId.type != EVarType::Null)
-                    lastRowId = qMax(lastRowId, rowId.integer);
-                CQueuedGreeting greeting;
-                if (recordSet.GetCollect(0, greeting.visitor) && recordSet.GetCollect(1, greeting.account) &&
-                    recordSet.GetCollect(2, greeting.tmpl))
+                    greeting.rowId = rowId.integer;
+                recordSet.GetCollect(0, greeting.visitor);
+                recordSet.GetCollect(1, greeting.account);
+                recordSet.GetCollect(2, greeting.tmpl);
+                if (greeting.rowId >= 0)
                     greetings.push_back(greeting);
                 recordSet.MoveNext();
             }
@@ -85,22 +98,45 @@ bool CAutoSendMsgThread::SendPass()
     if (m_stop.load())
         return false;
 
+    // Rows gone from the queue (emptied by a stop, sent) are forgotten.
+    std::map<qint64, CFirstSeen> stillQueued;
     for (const CQueuedGreeting& greeting : greetings) {
-        if (!greeting.visitor.isEmpty() && !greeting.account.isEmpty() && !greeting.tmpl.isEmpty()) {
-            const int result =
-                SendGreeting(greeting.account, greeting.visitor, ExpandGreeting(greeting.tmpl, greeting.visitor));
-            LogAttempt(greeting, result != 0);
+        const auto it = m_firstSeen.find(greeting.rowId);
+        if (it != m_firstSeen.end())
+            stillQueued.insert(*it);
+    }
+    m_firstSeen.swap(stillQueued);
+
+    std::vector<qint64> done;
+    for (const CQueuedGreeting& greeting : greetings) {
+        const qint64 now = Clock().NowMs();
+        if (now - FirstSeenMs(greeting, now) >= kHeldGreetingLifetimeMs) {
+            // The visitor has long gone; a greeting now would come out of nowhere.
+            qCWarning(LogGreet) << "greeting dropped: held for 30 minutes without a free keyboard and chat window";
+            done.push_back(greeting.rowId);
+            continue;
         }
+        int result = kGreetingFailed;
+        if (!greeting.visitor.isEmpty() && !greeting.account.isEmpty() && !greeting.tmpl.isEmpty()) {
+            result = SendGreeting(greeting.account, greeting.visitor, ExpandGreeting(greeting.tmpl, greeting.visitor));
+            LogAttempt(greeting, result == kGreetingSent);
+            if (result == kGreetingFailed)
+                qCWarning(LogGreet) << "greeting not sent";
+        }
+        if (result != kGreetingHeld)
+            done.push_back(greeting.rowId);
         // A row that was not sent costs its pause all the same.
         if (!PauseStepTime())
             return false;
     }
 
-    if (lastRowId >= 0 && g_pConnection)
-        g_pConnection->Execute(QStringLiteral("delete from [AutoSend] where rowid <= %1").arg(lastRowId));
+    if (!done.empty() && g_pConnection &&
+        g_pConnection->Execute(QStringLiteral("delete from [AutoSend] where rowid in (%1)").arg(RowIdList(done)))) {
+        for (qint64 rowId : done)
+            m_firstSeen.erase(rowId);
+    }
     return true;
 }
-
 bool CAutoSendMsgThread::Pause(int seconds)
 {
     for (int second = 0; second < seconds; ++second) {

@@ -6,9 +6,28 @@
 // thread and to 0 when it raises m_stop (visits queue greetings only while it
 // is 1); the thread itself never touches that value. Self-deleting: the
 // starter connects finished to deleteLater and never waits for it.
+// A greeting held back by another client's keyboard grab or a chat window that
+// lost the focus stays queued and is tried again on each pass, until
+// kHeldGreetingLifetimeMs after this thread first read it; then it is dropped.
+// [AutoSend] has no time column, so that moment is kept here, by rowid: rows
+// are read within seconds of being queued, and a stop empties the queue, so a
+// new thread never meets an old held row.
+#include <QString>
 #include <QThread>
 
 #include <atomic>
+#include <map>
+
+// One [AutoSend] row as a pass reads it.
+struct CQueuedGreeting
+{
+    qint64 rowId = -1;
+    QString visitor;
+    QString account;
+    QString tmpl;
+};
+
+constexpr qint64 kHeldGreetingLifetimeMs = 30 * 60 * 1000;
 
 class CAutoSendMsgThread : public QThread
 {
@@ -16,8 +35,8 @@ class CAutoSendMsgThread : public QThread
 public:
     explicit CAutoSendMsgThread(QObject* parent = nullptr);
 
-    // 0 = run, 1 = stop; looked at before and after reading the queue and
-    // before every second of a pause, never while a greeting is being sent.
+    // 0 = run, 1 = stop; looked at before and after reading the queue, before
+    // every second of a pause and in every wait of a send.
     std::atomic<int> m_stop{0};
 
 protected:
@@ -29,4 +48,13 @@ private:
     // Sleeps in one-second steps; false when the stop flag was seen.
     bool Pause(int seconds);
     bool PauseStepTime();
+    qint64 FirstSeenMs(const CQueuedGreeting& greeting, qint64 now);
+
+    struct CFirstSeen
+    {
+        qint64 ms = 0;
+        QString visitor;
+        QString account;
+    };
+    std::map<qint64, CFirstSeen> m_firstSeen; // by rowid; this thread only
 };

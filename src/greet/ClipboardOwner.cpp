@@ -77,6 +77,8 @@ public:
         XSync(m_d, False);
     }
 
+    Window WindowId() const { return m_window; }
+
     bool TakeSelection(const QByteArray& utf8, const QByteArray& latin1)
     {
         const Time now = ServerTime();
@@ -278,6 +280,12 @@ bool CClipboardOwner::SetText(const QString& text, int timeoutMs)
     return answered && m_answeredSerial == serial && m_answer;
 }
 
+unsigned long CClipboardOwner::OwnerWindow()
+{
+    std::lock_guard lock(m_mutex);
+    return m_running ? m_ownerWindow : 0;
+}
+
 void CClipboardOwner::Shutdown()
 {
     std::unique_lock lock(m_mutex);
@@ -354,6 +362,7 @@ void CClipboardOwner::Run(QByteArray displayName)
                 std::lock_guard lock(m_mutex);
                 m_answeredSerial = serial;
                 m_answer = taken;
+                m_ownerWindow = taken ? server.WindowId() : 0;
                 m_changed.notify_all();
                 continue;
             }

@@ -24,6 +24,9 @@ public:
     // Takes the selection on the display named by DISPLAY and offers text.
     // False without a display, or when the selection was not ours within timeoutMs.
     bool SetText(const QString& text, int timeoutMs = 5000);
+    // The window that took the selection last, 0 when none; the selection is
+    // still ours when the display names it as the CLIPBOARD owner.
+    unsigned long OwnerWindow();
     // Gives the selection up and ends the serving thread.
     void Shutdown();
 
@@ -45,6 +48,7 @@ private:
     quint64 m_requestSerial = 0;
     quint64 m_answeredSerial = 0;
     bool m_answer = false;
+    unsigned long m_ownerWindow = 0;
     QByteArray m_requestUtf8;
     QByteArray m_requestLatin1;
 };

@@ -1,8 +1,10 @@
 #include "greet/ImClient.h"
 
 #include "greet/ClipboardOwner.h"
+#include "net/AbortScope.h"
 #include "platform/Clock.h"
 #include "platform/Launcher.h"
+#include "platform/Log.h"
 
 #include <algorithm>
 #include <chrono>
@@ -288,10 +290,19 @@ bool WaitFor(int timeoutMs, const std::function<bool()>& condition)
     for (;;) {
         if (condition())
             return true;
-        if (std::chrono::steady_clock::now() >= deadline)
+        if (std::chrono::steady_clock::now() >= deadline || AbortRequested())
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+// A pause of the send; false when the greeting thread was asked to stop meanwhile.
+bool Pause(int ms)
+{
+    if (AbortRequested())
+        return false;
+    SleepMs(ms);
+    return !AbortRequested();
 }
 
 // Brings the chat window to the front with the keyboard focus, restoring it when minimised.
@@ -362,23 +373,75 @@ bool WindowRect(Display* d, Window w, CRect& rect)
     return true;
 }
 
-void ClickAt(Display* d, int x, int y)
+void Click(Display* d)
 {
-    const int screen = DefaultScreen(d);
+    XTestFakeButtonEvent(d, 1, True, CurrentTime);
+    XTestFakeButtonEvent(d, 1, False, CurrentTime);
+    XSync(d, False);
+}
+
+// Another client holds a keyboard grab (a screen locker, a menu): a grab of our
+// own is refused. Ours, when it succeeds, is given back at once.
+bool KeyboardGrabbedElsewhere(Display* d)
+{
+    const int result = XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    if (result == GrabSuccess) {
+        XUngrabKeyboard(d, CurrentTime);
+        XSync(d, False);
+        return false;
+    }
+    return true;
+}
+
+bool PointerInside(Display* d, const CRect& rect)
+{
     Window rootReturn = 0;
     Window child = 0;
-    int savedX = 0;
-    int savedY = 0;
+    int x = 0;
+    int y = 0;
     int windowX = 0;
     int windowY = 0;
     unsigned int mask = 0;
-    const bool known =
-        XQueryPointer(d, DefaultRootWindow(d), &rootReturn, &child, &savedX, &savedY, &windowX, &windowY, &mask);
-    XTestFakeMotionEvent(d, screen, x, y, CurrentTime);
-    XTestFakeButtonEvent(d, 1, True, CurrentTime);
-    XTestFakeButtonEvent(d, 1, False, CurrentTime);
-    if (known)
-        XTestFakeMotionEvent(d, screen, savedX, savedY, CurrentTime);
+    if (!XQueryPointer(d, DefaultRootWindow(d), &rootReturn, &child, &x, &y, &windowX, &windowY, &mask))
+        return false;
+    return x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
+}
+
+bool ClipboardStillOurs(Display* d)
+{
+    const unsigned long ours = CClipboardOwner::Instance().OwnerWindow();
+    return ours != 0 && XGetSelectionOwner(d, AtomOf(d, "CLIPBOARD")) == ours;
+}
+
+// Checked right before every click and key of a send, so input never lands
+// anywhere but the chat: another client's grab or a focus that moved holds the
+// greeting for a later pass; a pointer outside the chat or a clipboard that
+// changed hands fails it.
+int GuardInput(Display* d, Window chat, const CRect& rect, bool paste, const char* step)
+{
+    XSync(d, False);
+    if (KeyboardGrabbedElsewhere(d)) {
+        qCInfo(LogGreet) << "greeting held before" << step << "- another client holds a keyboard grab";
+        return kGreetingHeld;
+    }
+    if (!FocusWithin(d, chat)) {
+        qCInfo(LogGreet) << "greeting held before" << step << "- the chat window lost the focus";
+        return kGreetingHeld;
+    }
+    if (!PointerInside(d, rect)) {
+        qCWarning(LogGreet) << "greeting failed before" << step << "- the pointer left the chat window";
+        return kGreetingFailed;
+    }
+    if (paste && !ClipboardStillOurs(d)) {
+        qCWarning(LogGreet) << "greeting failed before" << step << "- the clipboard changed owner";
+        return kGreetingFailed;
+    }
+    return kGreetingSent;
+}
+
+void MovePointer(Display* d, int x, int y)
+{
+    XTestFakeMotionEvent(d, DefaultScreen(d), x, y, CurrentTime);
     XSync(d, False);
 }
 
@@ -558,47 +621,93 @@ int SendGreetingThroughClient(const QString& account, const QString& visitor, co
     CDisplay display;
     Display* d = display.get();
     if (!d)
-        return 0;
+        return kGreetingFailed;
     int eventBase = 0;
     int errorBase = 0;
     int major = 0;
     int minor = 0;
     if (!XTestQueryExtension(d, &eventBase, &errorBase, &major, &minor))
-        return 0;
+        return kGreetingFailed;
     const CImClientTiming timing = ImClientTiming();
 
-    if (!OpenWithDesktop(ChatLink(account, visitor), true, timing.launchWaitMs))
-        return 0;
+    if (!OpenWithDesktop(ChatLink(account, visitor), true, timing.launchWaitMs, [] { return AbortRequested(); })) {
+        qCWarning(LogGreet) << "greeting failed: the link opener did not start";
+        return kGreetingFailed;
+    }
 
     Window chat = 0;
     for (int attempt = 0; attempt < timing.searchAttempts && chat == 0; ++attempt) {
         chat = FindChatWindow(d, visitor);
-        SleepMs(timing.searchIntervalMs);
+        if (!Pause(timing.searchIntervalMs))
+            return kGreetingFailed;
     }
-    if (chat == 0)
-        return 0;
+    if (chat == 0) {
+        qCWarning(LogGreet) << "greeting failed: no chat window appeared";
+        return kGreetingFailed;
+    }
 
     // Pasting an old clipboard into the visitor's chat would be worse than not greeting.
-    if (!SetClipboardText(text))
-        return 0;
+    if (!SetClipboardText(text)) {
+        qCWarning(LogGreet) << "greeting failed: the clipboard could not be taken";
+        return kGreetingFailed;
+    }
 
     Activate(d, chat, timing.activateTimeoutMs);
     CRect rect;
     if (!WindowRect(d, chat, rect))
-        return 0;
-    if (IsMappedViewable(d, chat))
+        return kGreetingFailed;
+    if (IsMappedViewable(d, chat) && !KeyboardGrabbedElsewhere(d))
         XSetInputFocus(d, chat, RevertToParent, CurrentTime);
     XSync(d, False);
-    SleepMs(timing.focusPauseMs);
+    if (!Pause(timing.focusPauseMs))
+        return kGreetingFailed;
 
-    ClickAt(d, rect.left + 50, rect.bottom - 50);
+    // The pointer goes back where the owner left it, however the send ends.
+    Window rootReturn = 0;
+    Window child = 0;
+    int savedX = 0;
+    int savedY = 0;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned int mask = 0;
+    const bool known =
+        XQueryPointer(d, DefaultRootWindow(d), &rootReturn, &child, &savedX, &savedY, &windowX, &windowY, &mask);
+    struct CPointerBack
+    {
+        Display* d;
+        bool known;
+        int x;
+        int y;
+        ~CPointerBack()
+        {
+            if (known)
+                MovePointer(d, x, y);
+        }
+    } pointerBack{d, known, savedX, savedY};
 
+    MovePointer(d, rect.left + 50, rect.bottom - 50);
+    int guard = GuardInput(d, chat, rect, false, "the click");
+    if (guard != kGreetingSent)
+        return guard;
+    Click(d);
+
+    guard = GuardInput(d, chat, rect, true, "the paste");
+    if (guard != kGreetingSent)
+        return guard;
     PressKeys(d, XK_Control_L, XK_v);
-    SleepMs(timing.pastePauseMs);
+    if (!Pause(timing.pastePauseMs))
+        return kGreetingFailed;
+
+    guard = GuardInput(d, chat, rect, false, "the send keys");
+    if (guard != kGreetingSent)
+        return guard;
     PressKeys(d, XK_Control_L, XK_Return);
+    guard = GuardInput(d, chat, rect, false, "Enter");
+    if (guard != kGreetingSent)
+        return guard;
     PressKeys(d, XK_Return);
-    SleepMs(timing.sentPauseMs);
+    Pause(timing.sentPauseMs);
 
     AskToClose(d, chat);
-    return 1;
+    return kGreetingSent;
 }

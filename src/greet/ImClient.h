@@ -32,9 +32,18 @@ struct CImClientTiming
     int activateTimeoutMs = 3000; // bounded wait until the window shows and has the focus
 };
 
-// 1 when the keys went into a found chat window, 0 otherwise (no display,
-// link opener not started, no chat window, clipboard not taken).
-// text is sent as it is; the caller expands the template first.
+// What SendGreeting gives back.
+constexpr int kGreetingSent = 1;
+constexpr int kGreetingFailed = 0;
+// Nothing more was typed because another client held a keyboard grab or the
+// chat window lost the focus: worth trying again on a later pass.
+constexpr int kGreetingHeld = -1;
+
+// kGreetingSent when the keys went into a found chat window; kGreetingHeld as
+// above; kGreetingFailed otherwise (no display, link opener not started, no
+// chat window, clipboard not taken or lost, pointer outside the chat, stop).
+// Every wait looks at the calling thread's stop flag (CAbortScope) at least
+// once a second. text is sent as it is; the caller expands the template first.
 int SendGreeting(const QString& account, const QString& visitor, const QString& text);
 
 using GreetingSender = std::function<int(const QString& account, const QString& visitor, const QString& text)>;

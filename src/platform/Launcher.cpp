@@ -1,5 +1,6 @@
 #include "platform/Launcher.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 
 #include <mutex>
@@ -26,7 +27,12 @@ bool LaunchProcess(const CLaunchRequest& request)
     process.start(request.program, request.arguments);
     if (!process.waitForStarted(5000))
         return false;
-    if (!process.waitForFinished(request.waitMs)) {
+    // In short steps, so a stopping thread does not sit out the whole wait.
+    QDeadlineTimer deadline(request.waitMs);
+    bool finished = false;
+    while (!finished && !deadline.hasExpired() && !(request.stopRequested && request.stopRequested()))
+        finished = process.waitForFinished(int(qMin<qint64>(200, qMax<qint64>(1, deadline.remainingTime()))));
+    if (!finished) {
         process.kill();
         process.waitForFinished(1000);
     }
@@ -52,7 +58,7 @@ LaunchHandler SetLaunchHandler(LaunchHandler handler)
     return handler;
 }
 
-bool OpenWithDesktop(const QString& address, bool hidden, int waitMs)
+bool OpenWithDesktop(const QString& address, bool hidden, int waitMs, std::function<bool()> stopRequested)
 {
-    return Launch({QStringLiteral("xdg-open"), {address}, hidden, waitMs});
+    return Launch({QStringLiteral("xdg-open"), {address}, hidden, waitMs, std::move(stopRequested)});
 }

@@ -14,6 +14,8 @@ struct CLaunchRequest
     bool hidden = false;
     // > 0: wait at most this long, then end the process if still running.
     int waitMs = 0;
+    // Looked at during the wait; true ends the process and the wait at once.
+    std::function<bool()> stopRequested;
 };
 
 using LaunchHandler = std::function<bool(const CLaunchRequest& request)>;
@@ -22,4 +24,4 @@ using LaunchHandler = std::function<bool(const CLaunchRequest& request)>;
 bool Launch(const CLaunchRequest& request);
 LaunchHandler SetLaunchHandler(LaunchHandler handler);
 // Opens a link or address with the desktop's handler: xdg-open.
-bool OpenWithDesktop(const QString& address, bool hidden, int waitMs);
+bool OpenWithDesktop(const QString& address, bool hidden, int waitMs, std::function<bool()> stopRequested = {});
