@@ -51,8 +51,7 @@ int main(int argc, char** argv)
     case CSingleInstance::EClaim::Handed:
         return 0;
     case CSingleInstance::EClaim::Refused:
-        std::fprintf(stderr, "mirelhelper: another copy holds %s but does not answer\n",
-                     qPrintable(single.LockPath()));
+        std::fprintf(stderr, "mirelhelper: another copy holds %s but does not answer\n", qPrintable(single.LockPath()));
         return 1;
     case CSingleInstance::EClaim::First:
         break;

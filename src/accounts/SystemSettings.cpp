@@ -1,8 +1,8 @@
 #include "accounts/SystemSettings.h"
 
 #include "accounts/LiveSettings.h"
-#include "store/AdoConnection.h"
 #include "platform/Log.h"
+#include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Schema.h"
 

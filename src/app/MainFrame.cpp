@@ -3,7 +3,6 @@
 #include "controls/OutsideText.h"
 
 #include "accounts/LiveSettings.h"
-#include "platform/Log.h"
 #include "app/AboutDlg.h"
 #include "app/GuiMessageBox.h"
 #include "app/MirelHelperView.h"
@@ -11,6 +10,7 @@
 #include "app/Resources.h"
 #include "controls/TrueColorToolBar.h"
 #include "platform/Endpoints.h"
+#include "platform/Log.h"
 
 #include <QAction>
 #include <QCloseEvent>

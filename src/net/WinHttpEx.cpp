@@ -278,7 +278,7 @@ bool CWinHttpEx::Get(const QString& url, QByteArray& body)
     curl_easy_cleanup(easy);
 
     if (!done || result != CURLE_OK || request.refused) {
-        m_lastError = !done ? QStringLiteral("aborted")
+        m_lastError = !done                ? QStringLiteral("aborted")
                       : result != CURLE_OK ? QString::fromUtf8(curl_easy_strerror(result))
                                            : QStringLiteral("reply refused");
         return false;

@@ -54,8 +54,8 @@ void RotateLocked()
 void WriteLine(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     const QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8() +
-                            ' ' + QByteArray(context.category ? context.category : "default") + ' ' +
-                            LevelName(type) + ": " + message.toUtf8() + '\n';
+                            ' ' + QByteArray(context.category ? context.category : "default") + ' ' + LevelName(type) +
+                            ": " + message.toUtf8() + '\n';
     std::lock_guard lock(g_logMutex);
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);

@@ -93,13 +93,13 @@ const char* ClassOf(const QThread* thread)
 CWorkerScope::CWorkerScope(QThread* thread, std::atomic<int>* stopFlag) : m_thread(thread), m_stopFlag(stopFlag)
 {
     CWorkerRegistry::Register(thread, stopFlag);
-    qCDebug(CategoryOf(thread)) << ClassOf(thread) << "started";
+    qCInfo(CategoryOf(thread)) << ClassOf(thread) << "started";
 }
 
 CWorkerScope::~CWorkerScope()
 {
-    qCDebug(CategoryOf(m_thread)) << ClassOf(m_thread)
-                                  << (m_stopFlag && m_stopFlag->load() ? "stopped" : "ended by itself");
+    qCInfo(CategoryOf(m_thread)) << ClassOf(m_thread)
+                                 << (m_stopFlag && m_stopFlag->load() ? "stopped" : "ended by itself");
     CWorkerRegistry::Unregister(m_thread);
 }
 

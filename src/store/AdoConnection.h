@@ -3,7 +3,8 @@
 // serialised mode: the window's thread and the worker threads use it without
 // a lock of their own. Once a window thread is named, that thread's statements
 // go through a second SQLite handle with a short busy time-out, so a worker
-// waiting on another program's write lock never holds the window up. Statements are the Jet-flavoured texts of the program
+// waiting on another program's write lock never holds the window up. Statements are the Jet-flavoured texts of the
+// program
 // ([bracketed] names, #date# literals), translated on the way in.
 // Owned by the application object; created before any page, destroyed last.
 #include <QString>

@@ -3,19 +3,30 @@
 // clicked, pasted into, sent and closed, with and without a window manager.
 #include "support/TestMain.h"
 
+#include "accounts/LiveSettings.h"
+#include "greet/AutoSendMsgThread.h"
 #include "greet/Greeting.h"
 #include "greet/ImClient.h"
 #include "platform/Clock.h"
 #include "platform/Launcher.h"
+#include "store/AdoConnection.h"
+#include "store/StoreStartup.h"
 #include "support/Hichat.h"
+#include "support/StoreTestSupport.h"
 #include "support/XvfbSession.h"
 
 #include <QClipboard>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QTemporaryDir>
 
+#include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
+
+#include <X11/Xlib.h>
 
 void PrintTo(const QPoint& point, std::ostream* os)
 {
@@ -314,6 +325,192 @@ TEST_P(GreetBareDesktopTest, ClipboardAnswersTheTextTargets)
 }
 
 INSTANTIATE_TEST_SUITE_P(Bare, GreetBareDesktopTest, ::testing::Values(EDesktop::Bare), DesktopName);
+
+// ---- input only into the chat
+
+enum class EIntruder
+{
+    KeyboardGrab, // a screen locker holds the keyboard
+    FocusThief,   // a window takes the focus each time the chat gets it
+};
+
+// A small X client of the test's own: a window that counts every key that
+// reaches it, and that either holds a global keyboard grab or steals the
+// focus from whoever has it, until Release().
+class CIntruder
+{
+public:
+    explicit CIntruder(EIntruder kind) : m_kind(kind)
+    {
+        m_d = XOpenDisplay(nullptr);
+        if (!m_d)
+            return;
+        m_window = XCreateSimpleWindow(m_d, DefaultRootWindow(m_d), 600, 10, 200, 100, 0, 0, 0);
+        XSelectInput(m_d, m_window, KeyPressMask | KeyReleaseMask | ExposureMask);
+        XMapRaised(m_d, m_window);
+        XSync(m_d, False);
+        if (kind == EIntruder::KeyboardGrab)
+            m_holding = XGrabKeyboard(m_d, m_window, False, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess;
+        else
+            m_holding = true;
+        m_thread = std::thread([this] { Run(); });
+    }
+    ~CIntruder()
+    {
+        m_end = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_d)
+            XCloseDisplay(m_d);
+    }
+    bool Holding() const { return m_holding; }
+    void Release() { m_release = true; }
+    bool Released() const { return m_released; }
+    int KeysReceived() const { return m_keys; }
+    int Steals() const { return m_steals; }
+
+private:
+    void Run()
+    {
+        while (!m_end) {
+            if (m_release && !m_released) {
+                if (m_kind == EIntruder::KeyboardGrab)
+                    XUngrabKeyboard(m_d, CurrentTime);
+                XSync(m_d, False);
+                m_released = true;
+            }
+            if (m_kind == EIntruder::FocusThief && !m_released) {
+                Window focus = 0;
+                int revert = 0;
+                XGetInputFocus(m_d, &focus, &revert);
+                if (focus != m_window && focus != PointerRoot && focus != 0 && focus != DefaultRootWindow(m_d)) {
+                    XSetInputFocus(m_d, m_window, RevertToParent, CurrentTime);
+                    ++m_steals;
+                }
+                XSync(m_d, False);
+            }
+            while (XPending(m_d) > 0) {
+                XEvent event;
+                XNextEvent(m_d, &event);
+                if (event.type == KeyPress)
+                    ++m_keys;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
+
+    EIntruder m_kind;
+    Display* m_d = nullptr;
+    Window m_window = 0;
+    bool m_holding = false;
+    std::thread m_thread;
+    std::atomic<bool> m_end{false};
+    std::atomic<bool> m_release{false};
+    std::atomic<bool> m_released{false};
+    std::atomic<int> m_keys{0};
+    std::atomic<int> m_steals{0};
+};
+
+class GreetIntruderTest : public ::testing::TestWithParam<EIntruder>
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs an X display (ctest runs it in xvfb-run)";
+        ASSERT_FALSE(CWindowManager::Managed()) << "another window manager runs on this display";
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(OpenStore(m_dir.path()));
+        ASSERT_TRUE(m_hichat.Register()) << qPrintable(m_hichat.Error());
+        ASSERT_TRUE(m_hichat.Start()) << qPrintable(m_hichat.Error());
+        m_previousStep = LiveSettings().sendsteptime.load();
+        LiveSettings().sendsteptime = 5;
+    }
+    void TearDown() override
+    {
+        if (m_thread) {
+            m_thread->m_stop = 1;
+            EXPECT_TRUE(m_thread->wait(30000));
+            delete m_thread;
+        }
+        LiveSettings().sendsteptime = m_previousStep;
+        m_hichat.Stop();
+        CloseStore();
+    }
+    void Queue(const QString& visitor)
+    {
+        ASSERT_TRUE(g_pConnection->Execute(
+            QStringLiteral("insert into [AutoSend] ([ClientName],[UserName],[Message]) values ('%1','%2','%3')")
+                .arg(visitor, kAccount, QStringLiteral("你好 [username]"))));
+    }
+    QList<QStringList> Attempts()
+    {
+        return ReadRows(*g_pConnection, QStringLiteral("select * from [greetlog] order by [id]"), {2, 4});
+    }
+
+    QTemporaryDir m_dir;
+    CHichatSession m_hichat;
+    CAutoSendMsgThread* m_thread = nullptr;
+    int m_previousStep = 6;
+};
+
+// While another client holds the keyboard or takes the focus, not one key
+// reaches it: the greeting is held (logged as not sent) and stays queued;
+// once the keyboard is free it reaches hichat exactly once.
+TEST_P(GreetIntruderTest, NoKeyGoesAstrayAndTheGreetingArrivesOnceAfterwards)
+{
+    const QString visitor = QStringLiteral("被拦的访客");
+    CIntruder intruder(GetParam());
+    ASSERT_TRUE(intruder.Holding());
+    Queue(visitor);
+    m_thread = new CAutoSendMsgThread;
+    m_thread->start();
+
+    ASSERT_TRUE(WaitUntil([&] { return !Attempts().isEmpty(); }, 60000)) << "no attempt was made";
+    EXPECT_EQ(Attempts().value(0), (QStringList{visitor, QStringLiteral("FALSE")}));
+    EXPECT_EQ(ReadRows(*g_pConnection, QStringLiteral("select * from [AutoSend]"), {0}).size(), 1)
+        << "the held greeting stays queued";
+    EXPECT_TRUE(m_hichat.Messages().isEmpty());
+    if (GetParam() == EIntruder::FocusThief)
+        EXPECT_GT(intruder.Steals(), 0);
+
+    intruder.Release();
+    ASSERT_TRUE(WaitUntil([&] { return intruder.Released(); }, 5000));
+    ASSERT_TRUE(m_hichat.WaitForMessages(1, 60000)) << "the greeting never arrived";
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ReadRows(*g_pConnection, QStringLiteral("select * from [AutoSend]"), {0}).isEmpty(); }, 20000));
+    EXPECT_EQ(m_hichat.Messages().size(), 1);
+    EXPECT_EQ(m_hichat.Messages().value(0).value(QStringLiteral("text")).toString(), QStringLiteral("你好 ") + visitor);
+    EXPECT_EQ(intruder.KeysReceived(), 0) << "keys went to the other client";
+}
+
+INSTANTIATE_TEST_SUITE_P(Intruders, GreetIntruderTest,
+                         ::testing::Values(EIntruder::KeyboardGrab, EIntruder::FocusThief),
+                         [](const ::testing::TestParamInfo<EIntruder>& info) {
+                             return info.param == EIntruder::KeyboardGrab ? "KeyboardGrab" : "FocusThief";
+                         });
+
+// The window search waits up to 25 s for a chat that never comes: a stop ends
+// the greeting thread within a second all the same.
+TEST(GreetStop, AStopDuringTheWindowSearchEndsTheThreadWithinASecond)
+{
+    ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "needs an X display (ctest runs it in xvfb-run)";
+    QTemporaryDir dir;
+    ASSERT_TRUE(OpenStore(dir.path()));
+    ASSERT_TRUE(g_pConnection->Execute(
+        QStringLiteral("insert into [AutoSend] ([ClientName],[UserName],[Message]) values ('无窗访客','店','你好')")));
+    CLaunchRecorder launches;
+    CAutoSendMsgThread thread;
+    thread.start();
+    ASSERT_TRUE(WaitUntil([&] { return !launches.Requests().empty(); }, 10000));
+    QThread::msleep(1200); // well into the search
+    QElapsedTimer stopping;
+    stopping.start();
+    thread.m_stop = 1;
+    EXPECT_TRUE(thread.wait(1500)) << "still searching after the stop";
+    std::printf("greeting thread ended %lld ms after the stop\n", static_cast<long long>(stopping.elapsed()));
+    thread.wait();
+    CloseStore();
+}
 
 class GreetWindowSearchTest : public ::testing::Test
 {

@@ -785,6 +785,89 @@ TEST_F(BuiltProgramRoadTest, DemoPreparedStoreGreetsTheShopperAndTheTrayMenuEnds
     EXPECT_EQ(road::IntegrityCheck(DatabasePath()), QStringLiteral("ok"));
 }
 
+// ---- one copy per data directory
+
+// A second start (autostart plus a click on the menu entry) shows the running
+// copy's window and ends with 0, leaving the store, the queued greeting
+// included, to the first copy.
+TEST(SecondStartTest, RaisesTheFirstCopysWindowAndLeavesTheQueueAlone)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QFile ini(home.filePath(QStringLiteral("mirelhelper.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    // Nothing answers on port 1: no service of another test is reached.
+    ini.write("[endpoints]\ntracking_base=http://127.0.0.1:1\nim_profile_base=http://127.0.0.1:1\n"
+              "im_portrait_base=http://127.0.0.1:1\nim_presence_base=http://127.0.0.1:1\n");
+    ini.close();
+    road::CTrayHost tray;
+    ASSERT_TRUE(tray.Start());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("MIRELHELP_HOME"), home.path());
+    // No "lumochat" handler: a greeting attempt searches its window for 25 s.
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("xdg")));
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.setProcessChannelMode(QProcess::ForwardedChannels);
+    first.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {});
+    ASSERT_TRUE(first.waitForStarted(10000));
+    auto mainWindow = [&] {
+        for (const road::CXWindowInfo& window : road::WindowsOfProcess(first.processId())) {
+            if (window.rect.width() >= 700)
+                return window.id;
+        }
+        return 0ul;
+    };
+    const unsigned long window = [&] {
+        unsigned long found = 0;
+        WaitUntil([&] { return (found = mainWindow()) != 0; }, 30000);
+        return found;
+    }();
+    ASSERT_NE(window, 0ul) << "the first copy shows no window";
+    // The close box hides it into the notification area.
+    RequestClose(window);
+    ASSERT_TRUE(WaitUntil([&] { return mainWindow() == 0; }, 10000));
+
+    const QString path = home.filePath(QStringLiteral("Info.mdb"));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    const int inserted =
+        sqlite3_exec(db, "insert into [AutoSend] ([ClientName],[UserName],[Message]) values ('queued','shop','hi')",
+                     nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(inserted, SQLITE_OK);
+
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {});
+    ASSERT_TRUE(second.waitForFinished(10000)) << "the second start did not end";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0) << second.readAllStandardError().constData();
+    EXPECT_TRUE(WaitUntil([&] { return mainWindow() == window; }, 10000)) << "the first copy's window is not shown";
+    EXPECT_EQ(road::QueryFile(path, QStringLiteral("select [ClientName] from [AutoSend]")),
+              (QList<QStringList>{{QStringLiteral("queued")}}));
+
+    // While it runs, --init-store refuses to touch its store.
+    QProcess init;
+    init.setProcessEnvironment(environment);
+    init.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {QStringLiteral("--init-store")});
+    ASSERT_TRUE(init.waitForFinished(10000));
+    EXPECT_EQ(init.exitCode(), 2);
+
+    first.kill();
+    first.waitForFinished(5000);
+    // A crashed copy's lock is taken over by the next start.
+    QProcess again;
+    again.setProcessEnvironment(environment);
+    again.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {QStringLiteral("--init-store")});
+    ASSERT_TRUE(again.waitForFinished(10000));
+    EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().constData();
+    QFile log(home.filePath(QStringLiteral("mirelhelper.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("a later start asked for the window"));
+}
+
 // ---- preparing a data directory without a display
 
 struct CInitStoreCase

@@ -180,8 +180,21 @@ TEST_F(AccountFlowsTest, ModifyRunsItsStepsInOrder)
 
 TEST_F(AccountFlowsTest, ModifyRefusedByTheServiceLeavesMonitoringStopped)
 {
+    ASSERT_TRUE(InsertAccount({QStringLiteral("stranger"), QStringLiteral("im"), QStringLiteral("pw"),
+                               QStringLiteral("7"), QString(), true}));
     RunModifyAccount({QStringLiteral("stranger"), QStringLiteral("im"), QStringLiteral("pw"), {}, true}, m_page);
     EXPECT_EQ(m_log.Boxes(), QStringList({AccountTexts::ModifyNotSynchronised(QStringLiteral("stranger"))}));
     EXPECT_FALSE(m_log.Events().contains(Page(QStringLiteral("start"))));
     EXPECT_TRUE(m_log.Events().endsWith(Page(QStringLiteral("enable modify"))));
+}
+
+// An edited name matches no row: nothing is asked of the service and the owner is told.
+TEST_F(AccountFlowsTest, ModifyOfAnUnknownNameAsksNoServiceAndSaysItFailed)
+{
+    s_service->RegisterAccount(QStringLiteral("renamed"), QStringLiteral("pw"));
+    RunModifyAccount({QStringLiteral("renamed"), QStringLiteral("im"), QStringLiteral("pw"), {}, true}, m_page);
+    EXPECT_EQ(m_log.Boxes(), QStringList({QStringLiteral("账户[renamed]，设置保存失败！")}));
+    EXPECT_EQ(m_proxy.Count(QStringLiteral(".asp")), 0);
+    EXPECT_TRUE(
+        m_log.Events().endsWith(QStringList({Page(QStringLiteral("start")), Page(QStringLiteral("enable modify"))})));
 }

@@ -1,6 +1,7 @@
 // The system settings row: its statement, its reading and the live values.
 #include "support/TestMain.h"
 
+#include "accounts/AccountStore.h"
 #include "accounts/LiveSettings.h"
 #include "accounts/SystemSettings.h"
 #include "store/AdoConnection.h"
@@ -100,13 +101,19 @@ INSTANTIATE_TEST_SUITE_P(Stored, SystemSettingsReadTest,
                          ::testing::Values(CStoredCase{5, 1, 20, 5}, CStoredCase{2000, 100, 2000, 100},
                                            CStoredCase{30, 6, 30, 6}, CStoredCase{1500, 3, 1500, 5}));
 
-TEST_F(SystemSettingsReadTest, MissingRowLeavesTheValuesAlone)
+TEST_F(SystemSettingsReadTest, MissingRowLeavesTheValuesAloneAndASaveMakesItAgain)
 {
     ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("delete from [sysseting]")));
     CSystemSettings s;
     s.reflashtime = 77;
     EXPECT_FALSE(ReadSystemSettings(s));
     EXPECT_EQ(s.reflashtime, 77);
-    // The update finds no row; that is not a failed statement.
-    EXPECT_TRUE(WriteSystemSettings(s));
+    // Saving makes the row again, then saves into it.
+    ASSERT_TRUE(WriteSystemSettings(s));
+    CSystemSettings read;
+    ASSERT_TRUE(ReadSystemSettings(read));
+    EXPECT_EQ(read.reflashtime, 77);
+    // An update that changes no row is a failure, whoever asks.
+    EXPECT_FALSE(UpdateAccount({QStringLiteral("nobody"), QStringLiteral("im"), QStringLiteral("pw"), {}, {}, true}));
+    EXPECT_FALSE(SaveAccountGreeting(QStringLiteral("nobody"), QStringLiteral("hi"), true));
 }

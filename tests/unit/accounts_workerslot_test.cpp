@@ -17,6 +17,8 @@ namespace {
 std::atomic<int> g_live{0};
 std::atomic<int> g_most{0};
 std::atomic<int> g_created{0};
+// The next worker to run ends at once, unasked, as one that met an exception does.
+std::atomic<bool> g_endUnasked{false};
 
 // Runs until its flag is up and then until the test lets it end.
 class CFakeWorker : public QThread
@@ -32,7 +34,7 @@ protected:
         int most = g_most.load();
         while (now > most && !g_most.compare_exchange_weak(most, now)) {
         }
-        while (!m_stop.load())
+        while (!m_stop.load() && !g_endUnasked.exchange(false))
             QThread::msleep(2);
         while (m_hold && m_hold->load())
             QThread::msleep(2);
@@ -168,5 +170,24 @@ TEST_F(WorkerSlotTest, StartAlsoWaitsForTheReadyCheck)
     ready = true;
     EXPECT_TRUE(WaitUntil([&started] { return started.count() == 1; }, 5000));
     EXPECT_EQ(g_created.load(), 1);
+    slot.Stop();
+}
+
+// A thread of the set that ends by itself stops the whole set, so the page can
+// show it; the next start (the 30-minute restart) brings a new set.
+TEST_F(WorkerSlotTest, AThreadEndingUnaskedStopsTheSetAndAStartBringsItBack)
+{
+    CWorkerSlot slot(Factory());
+    QSignalSpy ended(&slot, &CWorkerSlot::EndedUnasked);
+    slot.Start();
+    ASSERT_TRUE(QTest::qWaitFor([] { return g_live.load() == 2; }, 5000));
+    g_endUnasked = true;
+    ASSERT_TRUE(ended.wait(5000));
+    EXPECT_FALSE(slot.IsRunning());
+    ASSERT_TRUE(QTest::qWaitFor([] { return g_live.load() == 0; }, 5000)) << "the other thread was stopped too";
+    slot.Start();
+    EXPECT_TRUE(QTest::qWaitFor([] { return g_live.load() == 2; }, 5000));
+    EXPECT_EQ(g_created.load(), 4);
+    EXPECT_EQ(ended.count(), 1);
     slot.Stop();
 }

@@ -12,6 +12,7 @@
 #include "store/AdoRecordSet.h"
 #include "support/StoreTestSupport.h"
 
+#include <QHash>
 #include <QRegularExpression>
 
 #include <sqlite3.h>
@@ -94,6 +95,8 @@ protected:
                 }
                 if (onSend)
                     onSend(index);
+                if (m_holdFor.contains(visitor) && m_clock.NowMs() < m_holdUntilMs.value(visitor))
+                    return kGreetingHeld;
                 return visitor == m_failFor ? 0 : 1;
             });
     }
@@ -161,8 +164,10 @@ protected:
     std::mutex m_mutex;
     std::vector<CSent> m_sent;
     QStringList m_statements;
-    std::function<void(int)> m_onSend; // called with the number of greetings sent so far
-    QString m_failFor;                 // the stand-in client fails for this visitor
+    std::function<void(int)> m_onSend;    // called with the number of greetings sent so far
+    QString m_failFor;                    // the stand-in client fails for this visitor
+    QStringList m_holdFor;                // a grab or a stolen focus holds these visitors' greetings
+    QHash<QString, qint64> m_holdUntilMs; // until this virtual time
 
 private:
     CAdoConnection* m_previousConnection = nullptr;
@@ -297,4 +302,31 @@ TEST_F(GreetSenderThread, ExitStopsTheThreadThroughTheWorkerRegistry)
     EXPECT_TRUE(CWorkerRegistry::StopAll(5000));
     EXPECT_TRUE(m_thread->wait(1000));
     EXPECT_EQ(m_thread->m_stop.load(), 1);
+}
+
+// A greeting held back by a keyboard grab or a stolen focus stays queued and is
+// tried on each pass: sent once when the keyboard is free again, dropped (and
+// never sent) once it has waited 30 minutes.
+TEST_F(GreetSenderThread, HeldGreetingIsRetriedUntilSentOrDroppedAfterThirtyMinutes)
+{
+    m_holdFor = QStringList{QStringLiteral("甲"), QStringLiteral("乙")};
+    m_holdUntilMs = {{QStringLiteral("甲"), 60000}, {QStringLiteral("乙"), kHeldGreetingLifetimeMs * 2}};
+    Queue(QStringLiteral("甲"), QStringLiteral("店"), QStringLiteral("[username]"));
+    Queue(QStringLiteral("乙"), QStringLiteral("店"), QStringLiteral("[username]"));
+    Start();
+    ASSERT_TRUE(WaitFor([&] { return QueueSize() == 0; }, 60000));
+    int firstTries = 0;
+    qint64 lastSecondTry = 0;
+    for (const CSent& sent : Sent()) {
+        firstTries += sent.visitor == QStringLiteral("甲") ? 1 : 0;
+        if (sent.visitor == QStringLiteral("乙"))
+            lastSecondTry = sent.at;
+    }
+    EXPECT_GE(firstTries, 2) << "held, then tried again";
+    EXPECT_LT(lastSecondTry, kHeldGreetingLifetimeMs);
+    EXPECT_GE(m_clock.NowMs(), kHeldGreetingLifetimeMs);
+    const QList<QStringList> log = ReadRows(m_connection, QStringLiteral("select * from [greetlog]"), {2, 4});
+    EXPECT_EQ(log.count({QStringLiteral("甲"), QStringLiteral("TRUE")}), 1) << "sent exactly once";
+    EXPECT_EQ(log.count({QStringLiteral("乙"), QStringLiteral("TRUE")}), 0);
+    EXPECT_GE(log.count({QStringLiteral("乙"), QStringLiteral("FALSE")}), 2) << "every held try is logged";
 }

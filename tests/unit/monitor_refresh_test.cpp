@@ -419,3 +419,25 @@ TEST(FetchProfileVisitors, ReadsTheLocalServicePageInOrder)
 }
 
 } // namespace
+
+// A visit the store refuses is neither announced nor greeted; it stays new, and
+// the next poll records, announces and greets it once.
+TEST_F(RefreshShopTest, VisitNotRecordedIsNotAnnouncedAndTheNextPollRecordsIt)
+{
+    LiveSettings().greetingRunning.store(1);
+    const QString webId = Account(QStringLiteral("shopLocked"), kFeedIp, ItemUrl(6));
+    ListVisitors(QStringLiteral("hiLocked"), {{QStringLiteral("锁客"), QStringLiteral("lk01")}});
+    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral(
+        "create trigger [refuse] before insert on [client] begin select raise(fail, 'store refuses'); end")));
+    RefreshShop(webId, QStringLiteral("shopLocked"), QStringLiteral("hiLocked"), QStringLiteral("hi"), true);
+    EXPECT_TRUE(ReadRows(QStringLiteral("select * from [AutoSend]")).empty());
+    EXPECT_TRUE(m_notifier.AlertTexts().isEmpty());
+    EXPECT_EQ(m_bridge.Refills(), 0);
+
+    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("drop trigger [refuse]")));
+    RefreshShop(webId, QStringLiteral("shopLocked"), QStringLiteral("hiLocked"), QStringLiteral("hi"), true);
+    EXPECT_EQ(ReadRows(QStringLiteral("select [guestname] from [client]")),
+              std::vector<QStringList>{{QStringLiteral("锁客")}});
+    EXPECT_EQ(ReadRows(QStringLiteral("select [ClientName] from [AutoSend]")).size(), 1u);
+    EXPECT_EQ(m_notifier.AlertTexts().size(), 1);
+}

@@ -15,6 +15,9 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 QByteArray ReadAll(const QString& path)
@@ -317,6 +320,37 @@ TEST_F(StoreStartupTest, ASecondProcessHoldingTheLockIsWaitedFor)
     EXPECT_EQ(other.exitCode(), 0) << other.readAllStandardError().constData();
     EXPECT_EQ(ReadColumn(*g_pConnection, "select * from [AutoSend] order by rowid", 0), (QStringList{"other", "mine"}));
     EXPECT_EQ(m_messages.Count(), 0u);
+}
+
+// The window's statements have a handle of their own with a short wait: a
+// write lock held elsewhere fails the window's change at once (the worker's
+// long wait would have let it through), while a worker's change waits and lands.
+TEST_F(StoreStartupTest, TheWindowsStatementsDoNotWaitBehindAnotherWriter)
+{
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    g_pConnection->SetWindowThread(QThread::currentThread(), 50);
+    CAdoConnection other;
+    ASSERT_TRUE(other.Connect(Path()));
+    ASSERT_TRUE(other.Execute(QStringLiteral("begin immediate")));
+    std::thread releaser([&] {
+        QThread::msleep(1500);
+        other.Execute(QStringLiteral("commit"));
+    });
+    std::atomic<int> workerResult{-1};
+    std::thread worker([&] {
+        workerResult = g_pConnection->Execute(QStringLiteral(
+                           "insert into [AutoSend] ([ClientName],[UserName],[Message]) values ('worker','x','y')"))
+                           ? 1
+                           : 0;
+    });
+    EXPECT_TRUE(ReadRows(*g_pConnection, "select * from [AutoSend]", {0}).isEmpty()) << "reads pass the writer";
+    EXPECT_FALSE(g_pConnection->Execute(
+        QStringLiteral("insert into [AutoSend] ([ClientName],[UserName],[Message]) values ('window','x','y')")));
+    releaser.join();
+    worker.join();
+    EXPECT_EQ(workerResult.load(), 1);
+    EXPECT_EQ(ReadColumn(*g_pConnection, "select * from [AutoSend]", 0), QStringList{"worker"});
+    g_pConnection->SetWindowThread(nullptr);
 }
 
 } // namespace

@@ -634,6 +634,24 @@ TEST_F(AppTest, MinimiseHidesAndMakesAnIconWhenThereIsNone)
     EXPECT_FALSE(frame->isMinimized());
 }
 
+// Without a notification area nothing could bring a hidden window back: close
+// and minimise leave it minimised, on the screen's task list.
+TEST_F(AppTest, WithoutANotificationAreaCloseAndMinimiseOnlyMinimise)
+{
+    m_trayExists = false;
+    CMainFrame* frame = StartApp();
+    ASSERT_FALSE(frame->HasTrayIcon());
+    frame->close();
+    QTest::qWait(50);
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_TRUE(frame->isMinimized());
+    frame->showNormal();
+    frame->setWindowState(Qt::WindowMinimized);
+    QTest::qWait(50);
+    EXPECT_TRUE(frame->isVisible());
+    EXPECT_FALSE(frame->IconShown());
+}
+
 // ---- message boxes
 
 TEST(GuiMessageBox, WorkerBoxIsShownOnTheWindowThreadAndAnswered)
