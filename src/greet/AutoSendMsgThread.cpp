@@ -3,7 +3,7 @@
 #include "accounts/LiveSettings.h"
 #include "greet/Greeting.h"
 #include "greet/ImClient.h"
-#include "net/AbortScope.h"
+#include "platform/AbortScope.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
 #include "platform/Workers.h"
@@ -106,6 +106,10 @@ bool CAutoSendMsgThread::SendPass()
             stillQueued.insert(*it);
     }
     m_firstSeen.swap(stillQueued);
+    // A row counts from the pass that first read it, not from its turn in the pass.
+    const qint64 readAt = Clock().NowMs();
+    for (const CQueuedGreeting& greeting : greetings)
+        FirstSeenMs(greeting, readAt);
 
     std::vector<qint64> done;
     for (const CQueuedGreeting& greeting : greetings) {

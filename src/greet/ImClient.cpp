@@ -1,7 +1,7 @@
 #include "greet/ImClient.h"
 
 #include "greet/ClipboardOwner.h"
-#include "net/AbortScope.h"
+#include "platform/AbortScope.h"
 #include "platform/Clock.h"
 #include "platform/Launcher.h"
 #include "platform/Log.h"

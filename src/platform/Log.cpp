@@ -20,6 +20,7 @@ std::mutex g_logMutex;
 QString g_logPath;
 QFile g_logFile;
 QtMessageHandler g_previous = nullptr;
+qint64 g_fileLimit = kLogFileLimit;
 bool g_installed = false;
 
 const char* LevelName(QtMsgType type)
@@ -61,7 +62,7 @@ void WriteLine(QtMsgType type, const QMessageLogContext& context, const QString&
     std::fflush(stderr);
     if (!g_logFile.isOpen())
         return;
-    if (g_logFile.size() + line.size() > kLogFileLimit)
+    if (g_logFile.size() + line.size() > g_fileLimit)
         RotateLocked();
     if (g_logFile.isOpen()) {
         g_logFile.write(line);
@@ -78,10 +79,11 @@ void Handler(QtMsgType type, const QMessageLogContext& context, const QString& m
 
 } // namespace
 
-void InstallLog(const QString& dataDir)
+void InstallLog(const QString& dataDir, qint64 fileLimit)
 {
     {
         std::lock_guard lock(g_logMutex);
+        g_fileLimit = fileLimit;
         g_logFile.close();
         g_logPath = dataDir + QStringLiteral("/mirelhelper.log");
         g_logFile.setFileName(g_logPath);

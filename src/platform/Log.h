@@ -15,8 +15,9 @@ Q_DECLARE_LOGGING_CATEGORY(LogUi)
 constexpr qint64 kLogFileLimit = 1 << 20;
 constexpr int kLogOldFiles = 3;
 
-// Sends every message to stderr and to dataDir + "/mirelhelper.log" from now on.
-void InstallLog(const QString& dataDir);
+// Sends every message to stderr and to dataDir + "/mirelhelper.log" from now on;
+// the file is rotated when it would grow beyond fileLimit bytes.
+void InstallLog(const QString& dataDir, qint64 fileLimit = kLogFileLimit);
 // Back to Qt's own handler; the file is closed.
 void UninstallLog();
 QString LogFilePath();

@@ -83,8 +83,11 @@ QString StatementHead(const QString& sql)
 
 void LogFailure(sqlite3* db, const QString& sql)
 {
-    qCWarning(LogStore).noquote() << "statement failed:" << StatementHead(sql) << "-"
-                                  << QString::fromUtf8(sqlite3_errmsg(db));
+    // SQLite quotes the text near a syntax error, which may be part of a value.
+    static const QRegularExpression nearText(QStringLiteral("near \"[^\"]*\""));
+    QString message = QString::fromUtf8(sqlite3_errmsg(db));
+    message.replace(nearText, QStringLiteral("near \"...\""));
+    qCWarning(LogStore).noquote() << "statement failed:" << StatementHead(sql) << "-" << message;
 }
 
 // Why a file could not be opened, in the owner's words, with the store's own reason.

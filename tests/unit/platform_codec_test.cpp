@@ -1,8 +1,10 @@
 #include "support/TestMain.h"
 
 #include "platform/Endpoints.h"
+#include "platform/Log.h"
 #include "platform/TextCodec.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -50,4 +52,27 @@ TEST(Endpoints, MissingFileIsWrittenWithDefaultsAndStoredValuesWin)
     const CEndpoints second = LoadEndpoints(dir.path());
     EXPECT_EQ(second.trackingBase, QStringLiteral("http://example.invalid:9000"));
     EXPECT_EQ(Endpoints().trackingBase, second.trackingBase);
+}
+
+// The log keeps passwords out of addresses and holds at most its limit plus three older files.
+TEST(Log, RedactsPasswordsAndRotatesAtItsLimit)
+{
+    EXPECT_EQ(RedactUrl(QStringLiteral("http://h/rivuzovara/SaveImName.asp?UserName=a&UserPwd=s3cret&UserImName=b")),
+              QStringLiteral("http://h/rivuzovara/SaveImName.asp?UserName=a&UserPwd=***&UserImName=b"));
+    EXPECT_EQ(RedactUrl(QStringLiteral("http://h/GetInfo.asp?userID=7")),
+              QStringLiteral("http://h/GetInfo.asp?userID=7"));
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    constexpr qint64 kLimit = 10 * 1024;
+    InstallLog(dir.path(), kLimit);
+    const QString line(1000, QLatin1Char('x'));
+    for (int i = 0; i < 60; ++i)
+        qCInfo(LogStore).noquote() << line;
+    UninstallLog();
+    for (const char* name : {"mirelhelper.log", "mirelhelper.log.1", "mirelhelper.log.2", "mirelhelper.log.3"}) {
+        const QFileInfo file(dir.filePath(QString::fromLatin1(name)));
+        EXPECT_TRUE(file.exists()) << name;
+        EXPECT_LE(file.size(), kLimit) << name;
+    }
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("mirelhelper.log.4"))));
 }
