@@ -314,7 +314,7 @@ TEST_F(GreetSenderThread, HeldGreetingIsRetriedUntilSentOrDroppedAfterThirtyMinu
     Queue(QStringLiteral("甲"), QStringLiteral("店"), QStringLiteral("[username]"));
     Queue(QStringLiteral("乙"), QStringLiteral("店"), QStringLiteral("[username]"));
     Start();
-    ASSERT_TRUE(WaitFor([&] { return QueueSize() == 0; }, 60000));
+    ASSERT_TRUE(WaitUntil([&] { return QueueSize() == 0; }, 60000));
     int firstTries = 0;
     qint64 lastSecondTry = 0;
     for (const CSent& sent : Sent()) {
