@@ -1,6 +1,8 @@
 // One poll of an account (RefreshShop) against a running rivuzovara-local,
 // a real Info.mdb and the real IP data file.
+#include "accounts/AdvancedSettings.h"
 #include "accounts/LiveSettings.h"
+#include "greet/GreetingPolicy.h"
 #include "iploc/QQwry.h"
 #include "monitor/RefreshShop.h"
 #include "monitor/SessionMan.h"
@@ -200,7 +202,8 @@ struct GreetCase
 {
     bool autoGreet;
     bool greetingRunning;
-    bool queued;
+    int queued;      // rows, the last page entry first
+    int budget = -1; // the daily greeting budget; -1: off
 };
 
 class RefreshShopGreeting : public RefreshShopTest, public ::testing::WithParamInterface<GreetCase>
@@ -215,22 +218,26 @@ TEST_P(RefreshShopGreeting, QueuesOnlyWhenTheAccountGreetsAndTheSenderRuns)
     ListVisitors(QStringLiteral("hiG"),
                  {{QStringLiteral("g1"), QStringLiteral("i1")}, {QStringLiteral("g2"), QStringLiteral("i2")}});
     const QString greeting = QStringLiteral("您好 [客户], 欢迎光临 '小店'");
+    PublishAdvancedSettings({.dailyBudget = c.budget >= 0, .budget = c.budget});
     RefreshShop(webId, QStringLiteral("shopG"), QStringLiteral("hiG"), greeting, c.autoGreet);
+    PublishAdvancedSettings({});
 
     EXPECT_EQ(ReadRows(kClientColumns).size(), 2u);
     const auto queued = ReadRows(QStringLiteral("select * from [AutoSend]"));
-    if (!c.queued) {
-        EXPECT_TRUE(queued.empty());
-        return;
-    }
-    ASSERT_EQ(queued.size(), 2u);
-    EXPECT_EQ(queued[0], (QStringList{QStringLiteral("g2"), QStringLiteral("shopG"), greeting}));
-    EXPECT_EQ(queued[1], (QStringList{QStringLiteral("g1"), QStringLiteral("shopG"), greeting}));
+    ASSERT_EQ(queued.size(), static_cast<size_t>(c.queued));
+    for (int i = 0; i < c.queued; ++i)
+        EXPECT_EQ(queued[i], (QStringList{i == 0 ? QStringLiteral("g2") : QStringLiteral("g1"), QStringLiteral("shopG"),
+                                          greeting}));
+    // A spent budget is told in the status bar, after the poll's own text.
+    EXPECT_EQ(m_notifier.StatusTextsOnly().constLast(),
+              c.budget >= 0 ? CGreetingPolicy::BudgetNoticeText(QStringLiteral("shopG"), c.budget)
+                            : QStringLiteral("顾客[g1]在 %1 访问了[shopG]的网店!").arg(PollTime()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefreshShopGreeting,
-                         ::testing::Values(GreetCase{true, true, true}, GreetCase{true, false, false},
-                                           GreetCase{false, true, false}, GreetCase{false, false, false}));
+                         ::testing::Values(GreetCase{true, true, 2}, GreetCase{true, false, 0},
+                                           GreetCase{false, true, 0}, GreetCase{false, false, 0},
+                                           GreetCase{true, true, 1, 1}));
 
 struct FeedCase
 {
