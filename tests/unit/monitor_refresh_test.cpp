@@ -4,6 +4,7 @@
 #include "accounts/LiveSettings.h"
 #include "greet/GreetingPolicy.h"
 #include "iploc/QQwry.h"
+#include "monitor/AlertPolicy.h"
 #include "monitor/RefreshShop.h"
 #include "monitor/SessionMan.h"
 #include "store/AdoConnection.h"
@@ -344,6 +345,22 @@ TEST_F(RefreshShopTest, NewCustomerAlertObeysItsSwitch)
     EXPECT_EQ(m_bridge.Refills(), 1);
     EXPECT_EQ(m_notifier.StatusTextsOnly().last(),
               QStringLiteral("顾客[quiet]在 %1 访问了[shopQuiet]的网店!").arg(PollTime()));
+}
+
+TEST_F(RefreshShopTest, QuietHoursRecordSilentlyAndTheNextPollAfterwardsSumsUp)
+{
+    const QTime now = QDateTime::fromMSecsSinceEpoch(m_clock.NowMs()).time();
+    const int minute = now.hour() * 60 + now.minute();
+    PublishAdvancedSettings({.quietHours = true, .quietFrom = minute, .quietTo = (minute + 60) % (24 * 60)});
+    const QString webId = Account(QStringLiteral("shopNight"), kFeedIp, ItemUrl(3));
+    ListVisitors(QStringLiteral("hiNight"), {{QStringLiteral("night"), QStringLiteral("n1")}});
+    RefreshShop(webId, QStringLiteral("shopNight"), QStringLiteral("hiNight"), QString(), false);
+    EXPECT_EQ(ReadRows(kClientColumns).size(), 1u);
+    EXPECT_TRUE(m_notifier.AlertTexts().isEmpty());
+    m_clock.Advance(2 * 3600 * 1000);
+    RefreshShop(webId, QStringLiteral("shopNight"), QStringLiteral("hiNight"), QString(), false);
+    PublishAdvancedSettings({});
+    EXPECT_EQ(m_notifier.AlertTexts().value(0), CAlertPolicy::QuietSummaryText(1));
 }
 
 TEST_F(RefreshShopTest, LongNameAndMissingImIdAreIgnored)
