@@ -36,17 +36,19 @@ int Count(const QString& sql)
 }
 
 // Sent since `since` (store time) plus still queued, for the condition on each table; -1 on failure.
-// The sender deletes its rows only after its pass, so a queued row already tried is not counted again.
+// The sender deletes its rows only after its pass, so a queued row already sent is not counted again;
+// one held for a later try (logged as not sent) still counts as queued.
 int SentOrQueued(const QString& logCondition, const QString& queueCondition, const QString& since)
 {
     const int sent = Count(QStringLiteral("select count(*) from [greetlog] where %1 and [ok] <> 0 and "
                                           "[senttime] >= '%2'")
                                .arg(logCondition, since));
-    const int queued = Count(QStringLiteral("select count(*) from [AutoSend] where %1 and not exists (select 1 from "
-                                            "[greetlog] where [greetlog].[shopname] = [AutoSend].[UserName] and "
-                                            "[greetlog].[guestname] = [AutoSend].[ClientName] and "
-                                            "[greetlog].[senttime] >= '%2')")
-                                 .arg(queueCondition, since));
+    const int queued =
+        Count(QStringLiteral("select count(*) from [AutoSend] where %1 and not exists (select 1 from "
+                             "[greetlog] where [greetlog].[shopname] = [AutoSend].[UserName] and "
+                             "[greetlog].[guestname] = [AutoSend].[ClientName] and [greetlog].[ok] <> 0 and "
+                             "[greetlog].[senttime] >= '%2')")
+                  .arg(queueCondition, since));
     return sent < 0 || queued < 0 ? -1 : sent + queued;
 }
 

@@ -228,9 +228,12 @@ TEST_F(PolicyStoreTest, QueuedGreetingsCountAndAStoreThatDoesNotAnswerQueuesNoth
     ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [AutoSend] values ('v','%1','hi')").arg(kShopB)));
     EXPECT_EQ(policy.Judge({.oncePerPerson = true}, clock.NowMs(), kShop, "v"), EGreetVerdict::GreetedRecently);
     EXPECT_EQ(policy.Judge(budget, clock.NowMs(), kShopB, "y"), EGreetVerdict::OverBudget);
-    // Once sent (and logged) while its pass still holds the row, it counts once.
+    // Sent (and logged) while its pass still holds the row, it counts once; one held for a later try counts too.
     ASSERT_TRUE(LogGreeting(kShopB, "v", clock.NowMs(), true));
-    EXPECT_EQ(policy.Judge({.dailyBudget = true, .budget = 2}, clock.NowMs(), kShopB, "y"), kQueue);
+    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [AutoSend] values ('w','%1','hi')").arg(kShopB)));
+    ASSERT_TRUE(LogGreeting(kShopB, "w", clock.NowMs(), false));
+    EXPECT_EQ(policy.Judge({.dailyBudget = true, .budget = 3}, clock.NowMs(), kShopB, "y"), kQueue);
+    EXPECT_EQ(policy.Judge({.dailyBudget = true, .budget = 2}, clock.NowMs(), kShopB, "y"), EGreetVerdict::OverBudget);
     // The status bar hears of it once a day.
     EXPECT_EQ(policy.TakeBudgetNotice(budget, clock.NowMs(), kShopB), CGreetingPolicy::BudgetNoticeText(kShopB, 1));
     EXPECT_EQ(policy.TakeBudgetNotice(budget, clock.NowMs(), kShopB), QString());
