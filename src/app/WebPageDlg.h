@@ -11,7 +11,6 @@
 #include <QUrl>
 #include <QWidget>
 
-
 class CWebPageDlg : public QWidget
 {
     Q_OBJECT

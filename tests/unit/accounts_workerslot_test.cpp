@@ -180,13 +180,13 @@ TEST_F(WorkerSlotTest, AThreadEndingUnaskedStopsTheSetAndAStartBringsItBack)
     CWorkerSlot slot(Factory());
     QSignalSpy ended(&slot, &CWorkerSlot::EndedUnasked);
     slot.Start();
-    ASSERT_TRUE(QTest::qWaitFor([] { return g_live.load() == 2; }, 5000));
+    ASSERT_TRUE(WaitUntil([] { return g_live.load() == 2; }, 5000));
     g_endUnasked = true;
     ASSERT_TRUE(ended.wait(5000));
     EXPECT_FALSE(slot.IsRunning());
-    ASSERT_TRUE(QTest::qWaitFor([] { return g_live.load() == 0; }, 5000)) << "the other thread was stopped too";
+    ASSERT_TRUE(WaitUntil([] { return g_live.load() == 0; }, 5000)) << "the other thread was stopped too";
     slot.Start();
-    EXPECT_TRUE(QTest::qWaitFor([] { return g_live.load() == 2; }, 5000));
+    EXPECT_TRUE(WaitUntil([] { return g_live.load() == 2; }, 5000));
     EXPECT_EQ(g_created.load(), 4);
     EXPECT_EQ(ended.count(), 1);
     slot.Stop();
