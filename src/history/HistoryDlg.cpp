@@ -97,9 +97,18 @@ HistoryStatementRunner SetHistoryStatementRunner(HistoryStatementRunner runner)
 
 bool RunHistoryStatement(const QString& sql)
 {
-    if (g_statementRunner)
-        return g_statementRunner(sql);
-    return g_pConnection && g_pConnection->Execute(sql);
+    return g_statementRunner ? g_statementRunner(sql) : ExecuteHistoryStatement(sql);
+}
+
+bool ExecuteHistoryStatement(const QString& sql)
+{
+    if (!g_pConnection)
+        return false;
+    // The page's deletes all read "delete from [client] where ...".
+    const QString deletePrefix = QStringLiteral("delete from [client] where ");
+    if (sql.startsWith(deletePrefix))
+        return g_pConnection->DeleteWhere(QStringLiteral("[client]"), sql.mid(deletePrefix.size()));
+    return g_pConnection->Execute(sql);
 }
 
 CHistoryDlg::CHistoryDlg(QWidget* parent) : QDialog(parent)

@@ -93,6 +93,9 @@ VisitorCardOpener SetVisitorCardOpener(VisitorCardOpener opener);
 using HistoryStatementRunner = std::function<bool(const QString& sql)>;
 HistoryStatementRunner SetHistoryStatementRunner(HistoryStatementRunner runner);
 bool RunHistoryStatement(const QString& sql);
+// What the store does with it: a delete as one transaction that empties
+// [client] at once when it takes every row.
+bool ExecuteHistoryStatement(const QString& sql);
 
 // The column texts of the list.
 inline constexpr const char* kHistoryHeadings =

@@ -407,6 +407,44 @@ int CAdoConnection::ExecuteChanges(const QString& sql)
     return changed;
 }
 
+bool CAdoConnection::DeleteWhere(const QString& table, const QString& condition)
+{
+    const QByteArray where = TranslateStatement(condition).toUtf8();
+    const QByteArray tableName = table.toUtf8();
+    std::shared_lock lock(m_handleLock);
+    sqlite3* db = HandleForCaller();
+    if (!db)
+        return false;
+    // The handle is shared by threads: holding its lock keeps their statements out from
+    // the count to the commit, and the write lock keeps other connections' writes out,
+    // so a visit recorded meanwhile waits and stays.
+    CDbMutexLock dbLock(db);
+    const auto run = [db, &condition](const QByteArray& sql, qint64* count) {
+        sqlite3_stmt* stmt = PrepareOne(db, sql);
+        if (!stmt) {
+            LogFailure(db, condition);
+            return false;
+        }
+        int rc = sqlite3_step(stmt);
+        if (count && rc == SQLITE_ROW)
+            *count = sqlite3_column_int64(stmt, 0);
+        while (rc == SQLITE_ROW)
+            rc = sqlite3_step(stmt);
+        sqlite3_finalize(stmt);
+        return rc == SQLITE_DONE;
+    };
+    if (!run("begin immediate", nullptr))
+        return false;
+    qint64 kept = -1;
+    bool ok = run("select count(*) from " + tableName + " where not coalesce((" + where + "), 0)", &kept);
+    if (ok)
+        ok = run(kept == 0 ? "delete from " + tableName : "delete from " + tableName + " where " + where, nullptr);
+    if (ok && run("commit", nullptr))
+        return true;
+    run("rollback", nullptr);
+    return false;
+}
+
 sqlite3_stmt* CAdoConnection::OpenQuery(const QString& sql, bool* hasRow)
 {
     const QByteArray utf8 = TranslateStatement(sql).toUtf8();

@@ -181,6 +181,16 @@ TEST_F(StatementTest, VisitStatements)
     EXPECT_FALSE(Exists(Fmt(kVisitExists, S("bob").constData(), S("shopA").constData())));
     ASSERT_TRUE(m_connection.Execute(Fmt(kDeleteRange, "2009-03-03 00:00:00", "2009-03-03 23:59:59")));
     EXPECT_EQ(Names("select * from [client] order by [id] desc"), (QStringList{"dave", "alice"}));
+
+    // One transaction: a condition that fails deletes nothing; one that keeps a row deletes
+    // the others; one that takes every row empties the table.
+    EXPECT_FALSE(m_connection.DeleteWhere("[client]", "[nosuchcolumn] = 1"));
+    EXPECT_TRUE(m_connection.DeleteWhere("[client]", "id in (select value from json_each('[1,7]'))"));
+    EXPECT_EQ(Names("select * from [client] order by [id] desc"), QStringList{"dave"});
+    ASSERT_TRUE(AddVisit("erin", "shopA", "2009-03-05 00:00:00"));
+    EXPECT_TRUE(
+        m_connection.DeleteWhere("[client]", "lasttime between #2009-03-04 00:00:00# and #2009-03-05 23:59:59#"));
+    EXPECT_TRUE(Names("select * from [client]").isEmpty());
 }
 
 TEST_F(StatementTest, GreetingQueueStatements)

@@ -93,7 +93,7 @@ inline void CHistoryDialogTest::SetUp()
     m_previousRunner = SetHistoryStatementRunner([this](const QString& sql) {
         if (m_dialog)
             m_dialog->statements << sql;
-        return g_pConnection && g_pConnection->Execute(sql);
+        return ExecuteHistoryStatement(sql);
     });
     m_store = std::make_unique<CHistoryTestStore>();
     ASSERT_TRUE(m_store->IsOpen());
