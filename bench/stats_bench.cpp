@@ -1,0 +1,150 @@
+// The statistics page (访客统计) on a long history: MIREL_STATS_VISITS visits
+// (1,000,000 unless told) over about 200 days, 5 shops, a fifth of the
+// visitors back on a later day, 37 regions, 997 items, a greeting for every
+// tenth visit. Measures the statements alone (CVisitStatistics::Load, per
+// period and shop) and a full refresh of the page (statements on the worker,
+// charts built on the window's thread).
+#include "stats/VisitStatistics.h"
+#include "stats/ui/StatisticsDlg.h"
+#include "store/AdoConnection.h"
+#include "store/StoreStartup.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+const int kVisits = [] {
+    bool ok = false;
+    const int n = qEnvironmentVariableIntValue("MIREL_STATS_VISITS", &ok);
+    return ok && n > 0 ? n : 1000000;
+}();
+const QDateTime kFirstVisit(QDate(2024, 1, 1), QTime(0, 0));
+constexpr int kSecondsApart = 17;
+
+// The day of the last visit stands for today, so every period has visits.
+QDate LastDay()
+{
+    return kFirstVisit.addSecs(qint64(kVisits - 1) * kSecondsApart).date();
+}
+
+class CStatsBenchStore
+{
+public:
+    CStatsBenchStore()
+    {
+        if (!m_dir.isValid() || !OpenStore(m_dir.path()))
+            return;
+        QElapsedTimer timer;
+        timer.start();
+        // Visitor i comes back as visitor i + 4/5 N, to the same shop, weeks later.
+        const QString visits =
+            QStringLiteral("with recursive n(i) as (select 0 union all select i + 1 from n where i < %1) "
+                           "insert into [client] ([guestname], [ip], [shopname], [lasttime], [count], [city], "
+                           "[shopurl], [imuid]) select '访客' || (i % %2), '10.0.' || (i / 256 % 256) || '.' || "
+                           "(i % 256), '店铺' || (i % 5), strftime('%Y-%m-%d %H:%M:%S', '2024-01-01', '+' || "
+                           "(i * %3) || ' seconds'), 1, '地区' || (i % 37) || ' 电信', "
+                           "'http://item.example/item.htm?id=' || (i % 997), printf('%x', i) from n")
+                .arg(kVisits - 1)
+                .arg(std::max(1, kVisits / 5 * 4))
+                .arg(kSecondsApart);
+        const QString greetings =
+            QStringLiteral("with recursive n(i) as (select 0 union all select i + 10 from n where i < %1) "
+                           "insert into [greetlog] ([shopname], [guestname], [senttime], [ok]) select '店铺' || "
+                           "(i % 5), '访客' || i, strftime('%Y-%m-%d %H:%M:%S', '2024-01-01', '+' || (i * %2 + 5) "
+                           "|| ' seconds'), i % 7 <> 0 from n")
+                .arg(kVisits - 1)
+                .arg(kSecondsApart);
+        m_ok = g_pConnection->Execute(visits) && g_pConnection->Execute(greetings);
+        for (int shop = 0; shop < 5 && m_ok; ++shop)
+            m_ok =
+                g_pConnection->Execute(QStringLiteral("insert into [user] ([username]) values ('店铺%1')").arg(shop));
+        m_fillSeconds = timer.elapsed() / 1000.0;
+    }
+    bool Ok() const { return m_ok; }
+    double FillSeconds() const { return m_fillSeconds; }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_ok = false;
+    double m_fillSeconds = 0;
+};
+
+CStatsBenchStore& Store()
+{
+    static CStatsBenchStore store;
+    return store;
+}
+
+// range(0): the period; range(1): 1 for one shop, 0 for every shop.
+void BM_StatisticsStatements(benchmark::State& state)
+{
+    if (!Store().Ok()) {
+        state.SkipWithError("store not filled");
+        return;
+    }
+    const CStatsQuery query{state.range(1) ? QStringLiteral("店铺1") : QString(), EStatsPeriod(state.range(0)),
+                            LastDay()};
+    CVisitStats stats;
+    for (auto _ : state) {
+        stats = CVisitStatistics::Load(query);
+        if (!stats.ok)
+            state.SkipWithError("statements failed");
+    }
+    state.counters["visits"] = stats.totalVisits;
+    state.counters["store_fill_s"] = Store().FillSeconds();
+}
+BENCHMARK(BM_StatisticsStatements)
+    ->ArgNames({"period", "one_shop"})
+    ->Args({int(EStatsPeriod::All), 0})
+    ->Args({int(EStatsPeriod::All), 1})
+    ->Args({int(EStatsPeriod::Last30Days), 0})
+    ->Args({int(EStatsPeriod::Today), 0})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// What the owner waits for: the page asks, the worker reads, the charts are drawn.
+void BM_StatisticsPageRefresh(benchmark::State& state)
+{
+    if (!Store().Ok()) {
+        state.SkipWithError("store not filled");
+        return;
+    }
+    CStatisticsDlg page;
+    page.PeriodCombo()->setCurrentIndex(3); // 全部
+    page.resize(800, 480);
+    int refreshed = 0;
+    QObject::connect(&page, &CStatisticsDlg::Refreshed, &page, [&refreshed] { ++refreshed; });
+    page.show();
+    QElapsedTimer wait;
+    for (wait.start(); refreshed == 0 && wait.elapsed() < 120000;)
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    for (auto _ : state) {
+        const int before = refreshed;
+        page.Refresh();
+        for (wait.start(); refreshed == before && wait.elapsed() < 120000;)
+            QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        if (refreshed == before)
+            state.SkipWithError("no refresh within 120 s");
+    }
+    state.counters["visits"] = page.Stats().totalVisits;
+}
+BENCHMARK(BM_StatisticsPageRefresh)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    CloseStore();
+    return 0;
+}
