@@ -73,7 +73,7 @@ class CVisitStatistics
 {
 public:
     static constexpr int kTopCount = 10;
-    static constexpr int kMaxDayBars = 62;
+    static constexpr int kMaxDayBars = 31;
 
     // The first day a period covers ("全部": an invalid date).
     static QDate PeriodStart(EStatsPeriod period, const QDate& today);

@@ -51,7 +51,9 @@ const char* const kChartNames[CStatisticsDlg::kChartCount] = {"dailyChartView", 
 const char* const kChartFiles[CStatisticsDlg::kChartCount] = {"daily",   "hourly",   "items",
                                                               "regions", "visitors", "greetings"};
 constexpr int kChartMinHeight = 260;
-constexpr int kItemLabelChars = 40;
+constexpr int kItemLabelChars = 48;
+// Up to this many days a bar is labelled "MM-dd".
+constexpr int kFewBuckets = 10;
 
 QFont AxisFont(int points)
 {
@@ -94,14 +96,12 @@ QValueAxis* CountAxis(const QString& title, int max)
 
 // Category labels are drawn as markup by the charts: texts from outside go
 // in escaped, numbered so that equal texts stay separate categories.
-QBarCategoryAxis* CategoryAxis(const QString& title, const QStringList& labels, int points, bool vertical)
+QBarCategoryAxis* CategoryAxis(const QString& title, const QStringList& labels, int points)
 {
     auto* axis = new QBarCategoryAxis;
     axis->setTitleText(title);
     axis->setTitleFont(AxisFont(8));
     axis->setLabelsFont(AxisFont(points));
-    if (vertical)
-        axis->setLabelsAngle(-90);
     axis->append(labels);
     return axis;
 }
@@ -138,9 +138,11 @@ QString ItemLabel(const QString& address)
     return label;
 }
 
-QString BucketLabel(const QString& key, bool byMonth)
+// "yyyy-MM" for a month; "MM-dd" for a day, or only the day of the month when
+// there are many (more than fit side by side).
+QString BucketLabel(const QString& key, bool byMonth, bool many)
 {
-    return byMonth ? key : key.mid(5); // "yyyy-MM", or "MM-dd"
+    return byMonth ? key : many ? key.mid(8) : key.mid(5);
 }
 
 } // namespace
@@ -180,13 +182,9 @@ CStatisticsDlg::CStatisticsDlg(QWidget* parent)
         m_views[i]->setObjectName(QLatin1String(kChartNames[i]));
         m_views[i]->setMinimumHeight(kChartMinHeight);
     }
-    // Long labels (addresses, the greeting days) get the whole width.
-    grid->addWidget(m_views[kDailyChart], 0, 0);
-    grid->addWidget(m_views[kHourlyChart], 0, 1);
-    grid->addWidget(m_views[kItemsChart], 1, 0, 1, 2);
-    grid->addWidget(m_views[kRegionsChart], 2, 0);
-    grid->addWidget(m_views[kVisitorsChart], 2, 1);
-    grid->addWidget(m_views[kGreetingsChart], 3, 0, 1, 2);
+    // One chart a row: at the window's default size narrower charts elide their labels.
+    for (int i = 0; i < kChartCount; ++i)
+        grid->addWidget(m_views[i], i, 0);
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("chartsArea"));
     scroll->setWidgetResizable(true);
@@ -341,7 +339,11 @@ void CStatisticsDlg::ShowStats()
         return;
     }
     const bool byMonth = m_stats.byMonth;
-    const QString timeTitle = byMonth ? QStringLiteral("月份") : QStringLiteral("日期");
+    QString timeTitle = byMonth ? QStringLiteral("月份") : QStringLiteral("日期");
+    if (!byMonth && m_stats.buckets.size() > kFewBuckets) {
+        timeTitle = QStringLiteral("日期(%1 至 %2)")
+                        .arg(m_stats.buckets.constFirst().key.mid(5), m_stats.buckets.constLast().key.mid(5));
+    }
     QStringList bucketLabels;
     int maxVisits = 0;
     int maxGreetings = 0;
@@ -350,8 +352,9 @@ void CStatisticsDlg::ShowStats()
     auto* returning = NewSet(QStringLiteral("回头客"), QColor(240, 150, 40));
     auto* sent = NewSet(QStringLiteral("已发送"), QColor(60, 160, 80));
     auto* failed = NewSet(QStringLiteral("未发出"), QColor(200, 70, 60));
+    const bool manyBuckets = m_stats.buckets.size() > kFewBuckets;
     for (const CStatsBucket& bucket : std::as_const(m_stats.buckets)) {
-        bucketLabels << BucketLabel(bucket.key, byMonth);
+        bucketLabels << BucketLabel(bucket.key, byMonth, manyBuckets);
         *visits << bucket.visits;
         *newSet << bucket.newVisitors;
         *returning << bucket.returning;
@@ -360,14 +363,12 @@ void CStatisticsDlg::ShowStats()
         maxVisits = std::max(maxVisits, bucket.visits);
         maxGreetings = std::max(maxGreetings, bucket.greetingsSent + bucket.greetingsFailed);
     }
-    // Many day labels only fit standing up.
-    const bool manyBuckets = bucketLabels.size() > 10;
     const int bucketFont = manyBuckets ? 7 : 8;
 
     QChart* daily = NewChart(byMonth ? QStringLiteral("每月访问量") : QStringLiteral("每日访问量"), false);
     auto* dailySeries = new QBarSeries;
     dailySeries->append(visits);
-    AddVertical(daily, dailySeries, CategoryAxis(timeTitle, bucketLabels, bucketFont, manyBuckets),
+    AddVertical(daily, dailySeries, CategoryAxis(timeTitle, bucketLabels, bucketFont),
                 CountAxis(QStringLiteral("访问次数"), maxVisits));
     SetChart(kDailyChart, daily);
 
@@ -383,8 +384,8 @@ void CStatisticsDlg::ShowStats()
     auto* hourSeries = new QBarSeries;
     hourSeries->append(hours);
     hourSeries->setBarWidth(0.8);
-    // 24 labels elide at the default size unless small and standing.
-    AddVertical(hourly, hourSeries, CategoryAxis(QStringLiteral("小时"), hourLabels, 7, true),
+    // 24 labels fit the default width only in a small font.
+    AddVertical(hourly, hourSeries, CategoryAxis(QStringLiteral("小时"), hourLabels, 7),
                 CountAxis(QStringLiteral("访问次数"), maxHour));
     SetChart(kHourlyChart, hourly);
 
@@ -404,7 +405,7 @@ void CStatisticsDlg::ShowStats()
         auto* series = new QHorizontalBarSeries;
         series->append(set);
         c->addSeries(series);
-        QBarCategoryAxis* names = CategoryAxis(axisTitle, labels, 8, false);
+        QBarCategoryAxis* names = CategoryAxis(axisTitle, labels, 8);
         QValueAxis* counts = CountAxis(QStringLiteral("访问次数"), max);
         c->addAxis(names, Qt::AlignLeft);
         c->addAxis(counts, Qt::AlignBottom);
@@ -427,14 +428,14 @@ void CStatisticsDlg::ShowStats()
     QChart* visitors = NewChart(QStringLiteral("新访客与回头客"), true);
     auto* visitorSeries = new QStackedBarSeries;
     visitorSeries->append({newSet, returning});
-    AddVertical(visitors, visitorSeries, CategoryAxis(timeTitle, bucketLabels, bucketFont, manyBuckets),
+    AddVertical(visitors, visitorSeries, CategoryAxis(timeTitle, bucketLabels, bucketFont),
                 CountAxis(QStringLiteral("访客数"), maxVisits));
     SetChart(kVisitorsChart, visitors);
 
     QChart* greetings = NewChart(byMonth ? QStringLiteral("每月问候") : QStringLiteral("每日问候"), true);
     auto* greetingSeries = new QStackedBarSeries;
     greetingSeries->append({sent, failed});
-    AddVertical(greetings, greetingSeries, CategoryAxis(timeTitle, bucketLabels, bucketFont, manyBuckets),
+    AddVertical(greetings, greetingSeries, CategoryAxis(timeTitle, bucketLabels, bucketFont),
                 CountAxis(QStringLiteral("问候条数"), maxGreetings));
     SetChart(kGreetingsChart, greetings);
 
