@@ -109,22 +109,26 @@ QString CVisitStatistics::TopRegionsSql(const CStatsQuery& query)
 
 QString CVisitStatistics::ReturningSql(const CStatsQuery& query)
 {
-    // Only a visitor with more than one row can return; the few such pairs are
-    // found on the name index, their visits then looked up one pair at a time.
+    const QString earlierDay = QStringLiteral("exists (select 1 from [client] e where e.[guestname] = %1 and "
+                                              "e.[shopname] = %2 and e.[lasttime] < substr(c.[lasttime],1,10))");
+    if (PeriodStart(query.period, query.today).isValid()) {
+        // A period's visits, each looked up on the visitor index.
+        return QStringLiteral("select substr(c.[lasttime],1,10), count(*) from [client] c%1 and %2 "
+                              "group by substr(c.[lasttime],1,10)")
+            .arg(Where(query, QStringLiteral("c.[shopname]"), QStringLiteral("c.[lasttime]")),
+                 earlierDay.arg(QStringLiteral("c.[guestname]"), QStringLiteral("c.[shopname]")));
+    }
+    // Every visit: only a visitor with more than one row can return, and the
+    // few such pairs are found on the visitor index without reading the table.
     CStatsQuery shopOnly = query;
     shopOnly.period = EStatsPeriod::All;
-    CStatsQuery periodOnly = query;
-    periodOnly.shop.clear();
-    QString period = Where(periodOnly, QStringLiteral("c.[shopname]"), QStringLiteral("c.[lasttime]"));
-    period = period.isEmpty() ? QStringLiteral(" where 1") : period;
     return QStringLiteral("with [pairs] as (select [guestname] as g, [shopname] as s from [client]%1 "
                           "group by [guestname], [shopname] having count(*) > 1) "
                           "select substr(c.[lasttime],1,10), count(*) from [pairs] "
-                          "join [client] c on c.[guestname] = [pairs].g and c.[shopname] = [pairs].s%2 "
-                          "and exists (select 1 from [client] e where e.[guestname] = [pairs].g "
-                          "and e.[shopname] = [pairs].s and e.[lasttime] < substr(c.[lasttime],1,10)) "
+                          "join [client] c on c.[guestname] = [pairs].g and c.[shopname] = [pairs].s where %2 "
                           "group by substr(c.[lasttime],1,10)")
-        .arg(Where(shopOnly, QStringLiteral("[shopname]"), QString()), period);
+        .arg(Where(shopOnly, QStringLiteral("[shopname]"), QString()),
+             earlierDay.arg(QStringLiteral("[pairs].g"), QStringLiteral("[pairs].s")));
 }
 
 QString CVisitStatistics::GreetingsSql(const CStatsQuery& query)
