@@ -1,15 +1,13 @@
 #include "stats/VisitStatistics.h"
 
+#include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Schema.h"
 
-#include <QLoggingCategory>
 #include <QMap>
 
 #include <functional>
-
-Q_LOGGING_CATEGORY(LogStats, "mirel.stats")
 
 namespace {
 

@@ -1,15 +1,13 @@
 #include "stats/ui/StatisticsChartView.h"
 
+#include "platform/Log.h"
 #include "platform/MessageBox.h"
 
 #include <QAction>
 #include <QDate>
 #include <QDir>
 #include <QFileDialog>
-#include <QLoggingCategory>
 #include <QStandardPaths>
-
-Q_DECLARE_LOGGING_CATEGORY(LogStats)
 
 namespace {
 

@@ -17,14 +17,11 @@
 #include <QHBoxLayout>
 #include <QHorizontalBarSeries>
 #include <QLabel>
-#include <QLoggingCategory>
 #include <QScrollArea>
 #include <QStackedBarSeries>
 #include <QStackedWidget>
 #include <QUrl>
 #include <QValueAxis>
-
-Q_DECLARE_LOGGING_CATEGORY(LogStats)
 
 namespace {
 
