@@ -21,7 +21,7 @@ int InitStoreOnly(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const QString dir = DataDirectory();
     CSingleInstance single(dir);
-    if (!single.TryLock()) {
+    if (!single.TryLock() && single.LockHeldElsewhere()) {
         std::fprintf(stderr, "mirelhelper: a copy of the program is running on %s; --init-store refused\n",
                      qPrintable(dir));
         return 2;

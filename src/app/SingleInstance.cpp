@@ -58,6 +58,10 @@ CSingleInstance::EClaim CSingleInstance::Claim(int waitMs)
     for (;;) {
         if (TryLock())
             return EClaim::First;
+        // A folder where no lock can be written (read-only, full): nobody else can
+        // hold one either; the program runs as it would have without the lock.
+        if (!LockHeldElsewhere())
+            return EClaim::First;
         if (AskToShow(qMax<qint64>(500, deadline.remainingTime())))
             return EClaim::Handed;
         if (deadline.hasExpired())

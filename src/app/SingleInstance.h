@@ -29,8 +29,10 @@ public:
     // Takes the lock, or hands over to the copy holding it; tries for up to
     // waitMs while the other copy is still starting (or ending).
     EClaim Claim(int waitMs = 5000);
-    // Only takes the lock (for one-off commands); false when another copy holds it.
+    // Only takes the lock (for one-off commands); false when it could not be taken.
     bool TryLock();
+    // After a failed TryLock: another copy holds the lock (rather than the folder refusing one).
+    bool LockHeldElsewhere() const { return m_lock.error() == QLockFile::LockFailedError; }
     // Starts answering later starts (after Claim returned First).
     bool Listen();
 

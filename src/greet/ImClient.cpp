@@ -382,13 +382,18 @@ void Click(Display* d)
 
 // Another client holds a keyboard grab (a screen locker, a menu): a grab of our
 // own is refused. Ours, when it succeeds, is given back at once.
+// A window manager grabs for a moment while it handles a click; a locker holds
+// its grab. A few short tries tell the two apart.
 bool KeyboardGrabbedElsewhere(Display* d)
 {
-    const int result = XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime);
-    if (result == GrabSuccess) {
-        XUngrabKeyboard(d, CurrentTime);
-        XSync(d, False);
-        return false;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int result = XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        if (result == GrabSuccess) {
+            XUngrabKeyboard(d, CurrentTime);
+            XSync(d, False);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
 }
