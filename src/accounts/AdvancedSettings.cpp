@@ -1,16 +1,13 @@
 #include "accounts/AdvancedSettings.h"
 
+#include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Schema.h"
 
-#include <QLoggingCategory>
-
 #include <mutex>
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcAdvanced, "mirel.advanced")
 
 std::mutex g_liveMutex;
 CAdvancedSettings g_live;
@@ -50,7 +47,7 @@ bool ReadAdvancedSettings(CAdvancedSettings& settings)
     if (!rs.Open(QStringLiteral("select [quieton],[quietfrom],[quietto],[burston],[budgeton],[budget],[onceon],"
                                 "[oncedays],[watchlist] from [advsetting] where [id] = 1")) ||
         rs.IsEOF()) {
-        qCWarning(lcAdvanced) << "the advanced settings row cannot be read; the switches stay as they are";
+        qCWarning(LogStore) << "the advanced settings row cannot be read; the switches stay as they are";
         return false;
     }
     auto switchAt = [&rs](int position) { return VariantToInt(rs.GetValue(position)) != 0; };
@@ -91,7 +88,7 @@ bool WriteAdvancedSettings(const CAdvancedSettings& settings)
     CAdvancedSettings stored;
     written = written && ReadAdvancedSettings(stored) && stored == s;
     if (!written)
-        qCWarning(lcAdvanced) << "the advanced settings could not be stored";
+        qCWarning(LogStore) << "the advanced settings could not be stored";
     return written;
 }
 

@@ -1,14 +1,12 @@
 #include "greet/GreetingPolicy.h"
 
+#include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 
 #include <QDateTime>
-#include <QLoggingCategory>
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcGreetPolicy, "mirel.greet.policy")
 
 constexpr qint64 kDayMs = 24LL * 3600 * 1000;
 
@@ -77,7 +75,7 @@ EGreetVerdict CGreetingPolicy::Judge(const CAdvancedSettings& settings, qint64 n
         const int count = SentOrQueued(QStringLiteral("[shopname] = '%1'").arg(sqlShop),
                                        QStringLiteral("[UserName] = '%1'").arg(sqlShop), midnight);
         if (count < 0) {
-            qCWarning(lcGreetPolicy) << "greeting budget unknown, the store did not answer; not queued";
+            qCWarning(LogGreet) << "greeting budget unknown, the store did not answer; not queued";
             return EGreetVerdict::Unknown;
         }
         if (count >= settings.budget)
@@ -89,7 +87,7 @@ EGreetVerdict CGreetingPolicy::Judge(const CAdvancedSettings& settings, qint64 n
         const int count = SentOrQueued(QStringLiteral("[guestname] = '%1'").arg(sqlVisitor),
                                        QStringLiteral("[ClientName] = '%1'").arg(sqlVisitor), since);
         if (count < 0) {
-            qCWarning(lcGreetPolicy) << "earlier greetings unknown, the store did not answer; not queued";
+            qCWarning(LogGreet) << "earlier greetings unknown, the store did not answer; not queued";
             return EGreetVerdict::Unknown;
         }
         if (count > 0)
