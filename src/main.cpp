@@ -1,5 +1,6 @@
 #include "app/MirelHelperApp.h"
 #include "app/SingleInstance.h"
+#include "iploc/IpLocator.h"
 #include "platform/DataDirectory.h"
 #include "platform/Log.h"
 #include "store/StoreStartup.h"
@@ -35,12 +36,25 @@ int InitStoreOnly(int argc, char** argv)
     return 0;
 }
 
+// "--ip-data FILE": checks FILE (ipdb or QQWry.Dat format) and copies it
+// into the data directory, where a running copy takes it at its next lookup.
+int InstallIpData(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QString report;
+    const bool installed = CIpLocator::InstallFile(QString::fromLocal8Bit(argv[2]), DataDirectory(), report);
+    std::fprintf(installed ? stdout : stderr, "mirelhelper: %s\n", qPrintable(report));
+    return installed ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "--init-store") == 0)
         return InitStoreOnly(argc, argv);
+    if (argc == 3 && std::strcmp(argv[1], "--ip-data") == 0)
+        return InstallIpData(argc, argv);
 
     QApplication app(argc, argv);
     const QString dataDir = DataDirectory();

@@ -3,6 +3,8 @@
 #include "app/Resources.h"
 #include "controls/PictureEx.h"
 #include "controls/TextScroller.h"
+#include "iploc/IpLocator.h"
+#include "monitor/VisitorListBridge.h"
 #include "platform/Endpoints.h"
 #include "platform/Launcher.h"
 
@@ -43,6 +45,13 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     m_scroller->SetBackgroundColor(QColor(0, 0, 0));
     m_scroller->SetTextColor(QColor(255, 255, 255));
 
+    m_ipData = new QLabel(this);
+    m_ipData->setObjectName(QStringLiteral("ipDataLabel"));
+    m_ipData->setTextFormat(Qt::PlainText);
+    IVisitorListBridge* bridge = VisitorListBridge();
+    CIpLocator* locator = bridge ? bridge->IpLocator() : nullptr;
+    m_ipData->setText(IpDataText(locator ? locator->DataInUse() : CIpDataInUse()));
+
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
@@ -53,9 +62,10 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     grid->addWidget(version, 0, 1);
     grid->addWidget(m_link, 1, 1);
     grid->addWidget(ok, 0, 2, Qt::AlignTop);
-    grid->addWidget(m_scroller, 2, 0, 1, 3);
+    grid->addWidget(m_ipData, 2, 0, 1, 3);
+    grid->addWidget(m_scroller, 3, 0, 1, 3);
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(2, 1);
+    grid->setRowStretch(3, 1);
     resize(380, 240);
 
     // Wrapping needs the final width, so the lines come once the layout has run.
@@ -67,6 +77,15 @@ QStringList CAboutDlg::ScrollerLines()
 {
     return {QStringLiteral(" Lumo助手-Vexa来客提醒"), QStringLiteral("  "), QStringLiteral(" 祝您生意兴隆 财源多多"),
             QStringLiteral("  "), QStringLiteral(" Vexa品质 坚如磐石")};
+}
+
+QString CAboutDlg::IpDataText(const CIpDataInUse& data)
+{
+    if (data.file.isEmpty())
+        return QStringLiteral("IP数据：无");
+    const QString kind = data.ipv6 ? QStringLiteral("IPv4、IPv6") : QStringLiteral("IPv4");
+    const QString date = data.buildDate.isEmpty() ? QStringLiteral("日期不详") : data.buildDate;
+    return QStringLiteral("IP数据：%1（%2），%3").arg(data.file, kind, date);
 }
 
 int CAboutDlg::OnClickedLink()

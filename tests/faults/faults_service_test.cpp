@@ -5,7 +5,7 @@
 // cut short or random. Each time the poll ends within its time-outs, records
 // nothing the faulty side said, and the next good poll works as usual.
 #include "accounts/LiveSettings.h"
-#include "iploc/QQwry.h"
+#include "iploc/IpLocator.h"
 #include "monitor/RefreshShop.h"
 #include "monitor/SessionMan.h"
 #include "net/WinHttpEx.h"
@@ -199,8 +199,7 @@ protected:
     {
         s_service = new CLocalService;
         s_serviceStarted = s_service->Start();
-        s_reader = new SEU_QQwry;
-        s_reader->Open(QStringLiteral(MIREL_QQWRY_FILE));
+        s_reader = new CIpLocator(QString(), QStringLiteral(MIREL_QQWRY_FILE));
     }
     static void StopShared()
     {
@@ -262,7 +261,7 @@ protected:
 
     static CLocalService* s_service;
     static bool s_serviceStarted;
-    static SEU_QQwry* s_reader;
+    static CIpLocator* s_reader;
 
     QTemporaryDir m_dir;
     CMessageRecorder m_messages;
@@ -272,7 +271,7 @@ protected:
 
 CLocalService* ServiceFaultTestBase::s_service = nullptr;
 bool ServiceFaultTestBase::s_serviceStarted = false;
-SEU_QQwry* ServiceFaultTestBase::s_reader = nullptr;
+CIpLocator* ServiceFaultTestBase::s_reader = nullptr;
 
 struct FaultCase
 {
@@ -544,9 +543,8 @@ TEST_P(IpFileFaultTest, PollRecordsTheVisitAndLookupsStayBounded)
         else
             broken.write(RandomBytes(256 * 1024, 77u));
     }
-    SEU_QQwry reader;
-    const bool opened = reader.Open(path);
-    EXPECT_EQ(opened, GetParam() != EIpFile::Missing);
+    CIpLocator reader(QString(), path);
+    EXPECT_EQ(reader.IsOpen(), GetParam() != EIpFile::Missing);
     CRecordingBridge bridge(&reader);
 
     const QString webId = s_service->RegisterAccount(QStringLiteral("ipShop"), QStringLiteral("pw"));

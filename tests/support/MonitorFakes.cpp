@@ -95,7 +95,7 @@ void CRecordingNotifier::Clear()
     m_alerts.clear();
 }
 
-CRecordingBridge::CRecordingBridge(SEU_QQwry* reader) : m_reader(reader)
+CRecordingBridge::CRecordingBridge(CIpLocator* reader) : m_reader(reader)
 {
     SetVisitorListBridge(this);
 }

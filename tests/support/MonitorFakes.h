@@ -74,13 +74,13 @@ private:
 class CRecordingBridge final : public IVisitorListBridge
 {
 public:
-    explicit CRecordingBridge(SEU_QQwry* reader = nullptr);
+    explicit CRecordingBridge(CIpLocator* reader = nullptr);
     ~CRecordingBridge() override;
 
     void RequestRefill() override { m_refills.fetch_add(1); }
     void RequestMarkOnline() override { m_markOnline.fetch_add(1); }
     CPresenceLists& PresenceLists() override { return m_lists; }
-    SEU_QQwry* IpReader() override { return m_reader; }
+    CIpLocator* IpLocator() override { return m_reader; }
 
     int Refills() const { return m_refills.load(); }
     int MarkOnlineCount() const { return m_markOnline.load(); }
@@ -88,7 +88,7 @@ public:
     void SetVisitors(const QStringList& names, const QStringList& ids);
 
 private:
-    SEU_QQwry* m_reader;
+    CIpLocator* m_reader;
     CPresenceLists m_lists;
     std::atomic<int> m_refills{0};
     std::atomic<int> m_markOnline{0};

@@ -3,7 +3,7 @@
 #include "accounts/AdvancedSettings.h"
 #include "accounts/LiveSettings.h"
 #include "greet/GreetingPolicy.h"
-#include "iploc/QQwry.h"
+#include "iploc/IpLocator.h"
 #include "monitor/AlertPolicy.h"
 #include "monitor/RefreshShop.h"
 #include "monitor/SessionMan.h"
@@ -32,8 +32,7 @@ protected:
     {
         s_service = new CLocalService;
         s_serviceStarted = s_service->Start();
-        s_reader = new SEU_QQwry;
-        s_reader->Open(QStringLiteral(MIREL_QQWRY_FILE));
+        s_reader = new CIpLocator(QString(), QStringLiteral(MIREL_QQWRY_FILE));
     }
     static void TearDownTestSuite()
     {
@@ -99,7 +98,7 @@ protected:
 
     static CLocalService* s_service;
     static bool s_serviceStarted;
-    static SEU_QQwry* s_reader;
+    static CIpLocator* s_reader;
 
     QTemporaryDir m_dir;
     CFastClock m_clock{1717243200000};
@@ -109,7 +108,7 @@ protected:
 
 CLocalService* RefreshShopTest::s_service = nullptr;
 bool RefreshShopTest::s_serviceStarted = false;
-SEU_QQwry* RefreshShopTest::s_reader = nullptr;
+CIpLocator* RefreshShopTest::s_reader = nullptr;
 
 TEST_F(RefreshShopTest, FirstNameNewIsTiedToTheFeed)
 {

@@ -116,9 +116,9 @@ TEST_F(UserListPage, OwnsTheIpReaderTheBridgeAndTheSessionManager)
         // The session thread registers itself once it runs.
         EXPECT_TRUE(WaitUntil([&] { return CWorkerRegistry::RunningCount() == workersBefore + 1; }, 5000));
         if (QFile::exists(QStringLiteral(MIREL_QQWRY_FILE))) {
-            ASSERT_NE(page.IpReader(), nullptr);
-            EXPECT_TRUE(page.IpReader()->IsOpen());
-            EXPECT_NE(page.IpReader()->Lookup(QStringLiteral("202.96.134.133")), QStringLiteral("没有查到相关信息"));
+            ASSERT_NE(page.IpLocator(), nullptr);
+            EXPECT_TRUE(page.IpLocator()->IsOpen());
+            EXPECT_NE(page.IpLocator()->Lookup(QStringLiteral("202.96.134.133")), QStringLiteral("没有查到相关信息"));
         }
     }
     m_page.reset();

@@ -45,12 +45,11 @@ QRect DialogRect(int x, int y, int width, int height)
 
 } // namespace
 
-CUserListDlg::CUserListDlg(QWidget* parent) : QWidget(parent)
+CUserListDlg::CUserListDlg(QWidget* parent) : QWidget(parent), m_ipLocator(IpdbDataFilePath(), IpDataFilePath())
 {
     setObjectName(QStringLiteral("CUserListDlg"));
     InitMirelResources();
     g_pUserListDlg = this;
-    m_ipReader.Open(IpDataFilePath());
 
     // Pane and button first: the list, covering the page, lies above them.
     m_browser = new CExplorer_showuserinfo(this);

@@ -5,7 +5,7 @@
 // run. It owns what the workers use of it (the IP reader, the presence lists
 // under one lock) and answers their refill and presence requests through
 // IVisitorListBridge, always running them on its own thread.
-#include "iploc/QQwry.h"
+#include "iploc/IpLocator.h"
 #include "monitor/VisitorListBridge.h"
 
 #include <QPointer>
@@ -30,7 +30,7 @@ public:
     void RequestRefill() override;
     void RequestMarkOnline() override;
     CPresenceLists& PresenceLists() override { return m_presence; }
-    SEU_QQwry* IpReader() override { return &m_ipReader; }
+    CIpLocator* IpLocator() override { return &m_ipLocator; }
 
     // The 30 latest visits, newest first; rebuilds the presence lists.
     void FillVisitorList();
@@ -85,7 +85,7 @@ private:
     CSortListCtrl* m_list = nullptr;
     CExplorer_showuserinfo* m_browser = nullptr;
     QPushButton* m_sendMessageButton = nullptr;
-    SEU_QQwry m_ipReader;
+    CIpLocator m_ipLocator;
     CPresenceLists m_presence;
     QPointer<CSessionManageThread> m_sessionThread;
     int m_lastSelection = -1;

