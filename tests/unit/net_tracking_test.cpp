@@ -206,6 +206,11 @@ TEST_F(TrackingServiceTest, PageViewThroughTheCountingImageComesBackThroughGetIn
     GetInfo(webId, ip, itemUrl, third);
     EXPECT_EQ(ip, QStringLiteral("202.96.1.1"));
     EXPECT_EQ(itemUrl, QStringLiteral("http://item.example/b.html"));
+    // An IPv6 shopper's address goes through the feed as it came.
+    ASSERT_TRUE(shopper.Get(("/rivuzovara/shop.asp?id=" + webId + "&ip=240e:3b7:3272:d8d0::1").toStdString(),
+                            {{"Referer", item}}));
+    GetInfo(webId, ip, itemUrl, third);
+    EXPECT_EQ(ip, QStringLiteral("240e:3b7:3272:d8d0::1"));
 
     // Without any override the connection's own address is recorded.
     ASSERT_TRUE(shopper.Get(("/rivuzovara/shop.asp?id=" + webId).toStdString(), {{"Referer", item}}));

@@ -257,8 +257,12 @@ private:
             std::lock_guard lock(m_mutex);
             ip = m_clientIp;
         }
-        if (ip.empty())
+        if (ip.empty()) {
             ip = req.remote_addr;
+            // Bound to "::", IPv4 shoppers arrive as IPv4-mapped IPv6 addresses.
+            if (ip.rfind("::ffff:", 0) == 0 && ip.find('.') != std::string::npos)
+                ip = ip.substr(7);
+        }
         return Cut(gbk::FromUtf8OrGbk(ip), kMaxIpLength);
     }
 
