@@ -4,7 +4,7 @@
 // the item title and the alert. Run with --benchmark_repetitions=N for the
 // median. Start-up of the service is outside the timing.
 #include "accounts/LiveSettings.h"
-#include "iploc/QQwry.h"
+#include "iploc/IpLocator.h"
 #include "monitor/RefreshShop.h"
 #include "platform/AbortScope.h"
 #include "store/AdoConnection.h"
@@ -34,7 +34,8 @@ struct CPollWorld
 {
     CLocalService service;
     QTemporaryDir dir;
-    SEU_QQwry reader;
+    // The program's own choice: the ipdb data, QQWry.Dat without it.
+    CIpLocator reader{QStringLiteral(MIREL_IPDB_FILE), QStringLiteral(MIREL_QQWRY_FILE)};
     std::unique_ptr<CRecordingNotifier> notifier;
     std::unique_ptr<CRecordingBridge> bridge;
     QString webId;
@@ -48,7 +49,7 @@ struct CPollWorld
             return false;
         }
         service.ApplyEndpoints();
-        if (!dir.isValid() || !OpenStore(dir.path()) || !reader.Open(QStringLiteral(MIREL_QQWRY_FILE)))
+        if (!dir.isValid() || !OpenStore(dir.path()) || !reader.IsOpen())
             return false;
         notifier = std::make_unique<CRecordingNotifier>();
         bridge = std::make_unique<CRecordingBridge>(&reader);

@@ -8,10 +8,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -54,6 +57,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t mode = data[1 + textSize];
     const uint8_t* rest = data + 2 + textSize;
     const size_t restSize = size - 2 - textSize;
+
+    // Our address parser agrees with the C library's on plain text.
+    const QByteArray ascii = text.toLatin1();
+    if (!ascii.contains('\0') && !ascii.contains('%') && !ascii.contains('[') && ascii.trimmed() == ascii) {
+        unsigned char ours[16];
+        unsigned char theirs[16];
+        const int size = CIpdbReader::ParseAddress(text, ours);
+        const bool v6 = ascii.contains(':');
+        const int expected = inet_pton(v6 ? AF_INET6 : AF_INET, ascii.constData(), theirs) == 1 ? (v6 ? 16 : 4) : 0;
+        if (size != expected || (size > 0 && std::memcmp(ours, theirs, size_t(size)) != 0))
+            abort();
+    }
 
     const QByteArray file = mode & 1 ? QByteArray(reinterpret_cast<const char*>(rest), qsizetype(restSize))
                                      : MadeFile(mode, rest, restSize);

@@ -33,9 +33,90 @@ bool IsBlank(char16_t c)
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
 }
 
-// Address text to its bytes: 4 for dotted IPv4, 16 for IPv6 (any text with a
-// colon). Blanks around it, brackets and a zone ("%eth0") are allowed.
-int ParseAddress(const QString& text, unsigned char* out)
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The text form of RFC 4291 (what inet_pton takes): up to eight groups of one
+// to four hex digits, at most one "::", and dotted IPv4 as the last 32 bits.
+// Written out because the C library's general parser was a seventh of a lookup.
+bool ParseIpv6(const char* s, int n, unsigned char* out)
+{
+    uint16_t groups[8];
+    int count = 0;
+    int gap = -1;
+    int i = 0;
+    if (n >= 2 && s[0] == ':' && s[1] == ':') {
+        gap = 0;
+        i = 2;
+    } else if (n >= 1 && s[0] == ':') {
+        return false;
+    }
+    while (i < n) {
+        int j = i;
+        bool dotted = false;
+        while (j < n && s[j] != ':') {
+            dotted = dotted || s[j] == '.';
+            ++j;
+        }
+        if (dotted) {
+            char tail[16];
+            if (j != n || count > 6 || j - i > 15)
+                return false;
+            std::memcpy(tail, s + i, size_t(j - i));
+            tail[j - i] = '\0';
+            unsigned char v4[4];
+            if (inet_pton(AF_INET, tail, v4) != 1)
+                return false;
+            groups[count++] = uint16_t(v4[0] << 8 | v4[1]);
+            groups[count++] = uint16_t(v4[2] << 8 | v4[3]);
+            break;
+        }
+        if (j == i || j - i > 4 || count == 8)
+            return false;
+        int value = 0;
+        for (int k = i; k < j; ++k) {
+            const int digit = HexDigit(s[k]);
+            if (digit < 0)
+                return false;
+            value = value << 4 | digit;
+        }
+        groups[count++] = uint16_t(value);
+        if (j == n)
+            break;
+        if (j + 1 < n && s[j + 1] == ':') {
+            if (gap >= 0)
+                return false;
+            gap = count;
+            i = j + 2;
+        } else {
+            i = j + 1;
+            if (i == n)
+                return false;
+        }
+    }
+    if (gap < 0 ? count != 8 : count > 7)
+        return false;
+    const int zeros = 8 - count;
+    for (int g = 0, k = 0; g < 8; ++g) {
+        const bool inGap = gap >= 0 && g >= gap && g < gap + zeros;
+        const uint16_t value = inGap ? 0 : groups[k++];
+        out[2 * g] = uint8_t(value >> 8);
+        out[2 * g + 1] = uint8_t(value);
+    }
+    return true;
+}
+
+} // namespace
+
+int CIpdbReader::ParseAddress(const QString& text, unsigned char* out)
 {
     const char16_t* s = reinterpret_cast<const char16_t*>(text.constData());
     qsizetype begin = 0;
@@ -62,9 +143,11 @@ int ParseAddress(const QString& text, unsigned char* out)
     }
     ascii[n] = '\0';
     if (colon)
-        return inet_pton(AF_INET6, ascii, out) == 1 ? 16 : 0;
+        return ParseIpv6(ascii, n, out) ? 16 : 0;
     return inet_pton(AF_INET, ascii, out) == 1 ? 4 : 0;
 }
+
+namespace {
 
 QString NotFoundText()
 {

@@ -34,6 +34,10 @@ public:
     bool Fields(const QString& ipText, QStringList& values) const;
 
     QStringList FieldNames() const { return m_fieldNames; }
+    // Address text to its bytes: 4 for dotted IPv4, 16 for IPv6 (any text
+    // with a colon), 0 for neither. Blanks around it, brackets and a zone
+    // ("%eth0") are allowed.
+    static int ParseAddress(const QString& text, unsigned char* out);
     // Seconds since the epoch at which the data was built (0 when unknown).
     int64_t BuildTime() const { return m_buildTime; }
     bool HasIpv6() const { return m_ipVersion & 2; }

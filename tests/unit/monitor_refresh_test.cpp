@@ -32,7 +32,7 @@ protected:
     {
         s_service = new CLocalService;
         s_serviceStarted = s_service->Start();
-        s_reader = new CIpLocator(QString(), QStringLiteral(MIREL_QQWRY_FILE));
+        s_reader = new CIpLocator(QStringLiteral(MIREL_IPDB_FILE), QStringLiteral(MIREL_QQWRY_FILE));
     }
     static void TearDownTestSuite()
     {
@@ -312,6 +312,16 @@ TEST_F(RefreshShopTest, GuestAlertOncePerAddressWithinTheRetention)
     RefreshShop(webId, QStringLiteral("shopGuest"), QStringLiteral("hiGuest"), QString(), false);
     EXPECT_EQ(m_notifier.AlertTexts(), (QStringList{guestAlert, guestAlert}));
     EXPECT_EQ(m_bridge.Refills(), 1);
+
+    // An IPv6 shopper is remembered by its own address and announced with its region.
+    ASSERT_TRUE(s_service->RecordPageView(webId, QStringLiteral("2408:8207::1"), ItemUrl(4)));
+    RefreshShop(webId, QStringLiteral("shopGuest"), QStringLiteral("hiGuest"), QString(), false);
+    RefreshShop(webId, QStringLiteral("shopGuest"), QStringLiteral("hiGuest"), QString(), false);
+    EXPECT_EQ(
+        m_notifier.AlertTexts(),
+        (QStringList{guestAlert, guestAlert,
+                     QStringLiteral(
+                         "有游客访问[shopGuest]的网店!\r\nIP:2408:8207::1\r\n来自:北京 中国联通\r\n查看了您的:Lamp")}));
 }
 
 TEST_F(RefreshShopTest, GuestAlertTakesTheIpPlaceholderAndObeysItsSwitch)
