@@ -1,8 +1,8 @@
 #include "iploc/IpLocator.h"
 
-#include "iploc/IpLog.h"
 #include "iploc/IpdbReader.h"
 #include "iploc/QQwry.h"
+#include "platform/Log.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -120,16 +120,16 @@ void CIpLocator::RefreshLocked()
         m_ipdbSeen = ipdbStamp;
         if (!ipdbStamp.exists) {
             if (m_ipdb)
-                qCInfo(lcIploc) << m_ipdbPath << "is gone; QQWry.Dat answers";
+                qCInfo(LogIploc) << m_ipdbPath << "is gone; QQWry.Dat answers";
             m_ipdb.reset();
         } else {
             auto reader = std::make_shared<CIpdbReader>();
             if (reader->Open(m_ipdbPath)) {
-                qCInfo(lcIploc) << "IP data from" << m_ipdbPath;
+                qCInfo(LogIploc) << "IP data from" << m_ipdbPath;
                 m_ipdb = std::move(reader);
             } else {
-                qCWarning(lcIploc) << "refused" << m_ipdbPath << ":" << reader->Error()
-                                   << (m_ipdb ? "; the data in use stays" : "");
+                qCWarning(LogIploc) << "refused" << m_ipdbPath << ":" << reader->Error()
+                                    << (m_ipdb ? "; the data in use stays" : "");
             }
         }
     }
@@ -142,14 +142,14 @@ void CIpLocator::RefreshLocked()
         // The file found at start answers as it can; a later one must be whole.
         if (!qqwryStamp.exists) {
             if (!first && m_qqwry)
-                qCInfo(lcIploc) << m_qqwryPath << "is gone; the data in use stays";
+                qCInfo(LogIploc) << m_qqwryPath << "is gone; the data in use stays";
         } else if (!first && !CheckQqwry(m_qqwryPath, why)) {
-            qCWarning(lcIploc) << "refused" << m_qqwryPath << ":" << why << "; the data in use stays";
+            qCWarning(LogIploc) << "refused" << m_qqwryPath << ":" << why << "; the data in use stays";
         } else if (OpenSnapshot(*reader, m_qqwryPath)) {
             m_qqwryDate = QqwryBuildDate(*reader);
             m_qqwry = std::move(reader);
         } else {
-            qCWarning(lcIploc) << "cannot open" << m_qqwryPath;
+            qCWarning(LogIploc) << "cannot open" << m_qqwryPath;
         }
     }
 }
@@ -230,7 +230,7 @@ bool CIpLocator::InstallFile(const QString& path, const QString& dataDir, QStrin
     QString why;
     if (!CheckFile(path, format, why)) {
         report = QStringLiteral("%1 is not usable IP data: %2").arg(path, why);
-        qCWarning(lcIploc) << report;
+        qCWarning(LogIploc) << report;
         return false;
     }
     const QString target = dataDir + QLatin1Char('/') + format;
@@ -245,11 +245,11 @@ bool CIpLocator::InstallFile(const QString& path, const QString& dataDir, QStrin
         out.cancelWriting();
         report = QStringLiteral("cannot copy %1 to %2: %3")
                      .arg(path, target, out.error() != QFileDevice::NoError ? out.errorString() : in.errorString());
-        qCWarning(lcIploc) << report;
+        qCWarning(LogIploc) << report;
         return false;
     }
     report = QStringLiteral("%1 (%2) copied to %3; the next lookup uses it").arg(path, format, target);
-    qCInfo(lcIploc) << report;
+    qCInfo(LogIploc) << report;
     return true;
 }
 

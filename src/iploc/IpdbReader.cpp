@@ -1,6 +1,6 @@
 #include "iploc/IpdbReader.h"
 
-#include "iploc/IpLog.h"
+#include "platform/Log.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -183,7 +183,7 @@ bool CIpdbReader::Refuse(const QString& why)
     m_body = nullptr;
     m_bodySize = 0;
     m_nodeCount = 0;
-    qCWarning(lcIploc) << "ipdb data refused:" << why;
+    qCWarning(LogIploc) << "ipdb data refused:" << why;
     return false;
 }
 
@@ -265,7 +265,7 @@ bool CIpdbReader::Load(const QByteArray& bytes)
     m_v4Jump = JumpTable(m_v4Start);
     m_v6Jump = JumpTable(0);
     if (!BuildV4Ranges())
-        qCWarning(lcIploc) << "ipdb IPv4 part is not a tree; lookups walk it";
+        qCWarning(LogIploc) << "ipdb IPv4 part is not a tree; lookups walk it";
     return true;
 }
 

@@ -1,5 +1,4 @@
 list(APPEND MIREL_CORE_iploc
     ${CMAKE_CURRENT_LIST_DIR}/IpdbReader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/IpLocator.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/IpLog.cpp
     ${CMAKE_CURRENT_LIST_DIR}/QQwry.cpp)

@@ -12,6 +12,7 @@ Q_LOGGING_CATEGORY(LogStore, "mirel.store")
 Q_LOGGING_CATEGORY(LogNet, "mirel.net")
 Q_LOGGING_CATEGORY(LogMonitor, "mirel.monitor")
 Q_LOGGING_CATEGORY(LogGreet, "mirel.greet")
+Q_LOGGING_CATEGORY(LogIploc, "mirel.iploc")
 Q_LOGGING_CATEGORY(LogUi, "mirel.ui")
 Q_LOGGING_CATEGORY(LogStats, "mirel.stats")
 

@@ -1,3 +1,0 @@
-#include "iploc/IpLog.h"
-
-Q_LOGGING_CATEGORY(lcIploc, "mirel.iploc")
