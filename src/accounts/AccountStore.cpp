@@ -2,6 +2,7 @@
 
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Columns.h"
 
 #include <limits>
 
@@ -70,8 +71,8 @@ QList<CAccountListEntry> ReadAccountList()
         return entries;
     while (!rs.IsEOF()) {
         CAccountListEntry entry;
-        entry.userName = TextAt(rs, 1);
-        entry.webId = WebIdToInt(TextAt(rs, 4));
+        entry.userName = TextAt(rs, UserColumn::kUserName);
+        entry.webId = WebIdToInt(TextAt(rs, UserColumn::kWebId));
         entries.append(entry);
         rs.MoveNext();
     }
@@ -95,12 +96,12 @@ bool ReadAccount(const QString& userName, CAccountRecord& account)
     CAdoRecordSet rs(g_pConnection);
     if (!rs.Open(QStringLiteral("select * from [user] where [username] ='%1'").arg(SqlText(userName))) || rs.IsEOF())
         return false;
-    account.userName = TextAt(rs, 1);
-    account.greetingAccount = TextAt(rs, 2);
-    account.password = TextAt(rs, 3);
-    account.webId = TextAt(rs, 4);
-    account.greeting = TextAt(rs, 5);
-    account.autoSend = SwitchAt(rs, 6);
+    account.userName = TextAt(rs, UserColumn::kUserName);
+    account.greetingAccount = TextAt(rs, UserColumn::kUserSmallName);
+    account.password = TextAt(rs, UserColumn::kPassword);
+    account.webId = TextAt(rs, UserColumn::kWebId);
+    account.greeting = TextAt(rs, UserColumn::kMessageInfo);
+    account.autoSend = SwitchAt(rs, UserColumn::kAutoSend);
     return true;
 }
 

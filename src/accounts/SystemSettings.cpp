@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Columns.h"
 #include "store/Schema.h"
 
 void RaiseToMinimum(CSystemSettings& settings)
@@ -24,12 +25,12 @@ bool ReadSystemSettings(CSystemSettings& settings)
     // Switches count as on when nonzero, whatever type the column carries.
     auto switchAt = [&rs](int position) { return VariantToInt(rs.GetValue(position)) != 0 ? 1 : 0; };
     CSystemSettings read;
-    read.autorun = switchAt(1);
-    read.clienttip = switchAt(2);
-    rs.GetCollectInt(3, read.reflashtime);
-    rs.GetCollectInt(4, read.sendsteptime);
-    read.guesttip = switchAt(7);
-    read.playsound = switchAt(8);
+    read.autorun = switchAt(SettingsColumn::kAutorun);
+    read.clienttip = switchAt(SettingsColumn::kClientTip);
+    rs.GetCollectInt(SettingsColumn::kReflashTime, read.reflashtime);
+    rs.GetCollectInt(SettingsColumn::kSendStepTime, read.sendsteptime);
+    read.guesttip = switchAt(SettingsColumn::kGuestTip);
+    read.playsound = switchAt(SettingsColumn::kPlaySound);
     RaiseToMinimum(read);
     settings = read;
     return true;

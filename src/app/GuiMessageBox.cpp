@@ -1,6 +1,7 @@
 #include "app/GuiMessageBox.h"
 
 #include "platform/MessageBox.h"
+#include "platform/Workers.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -64,16 +65,11 @@ int GuiMessageBox(const QString& text, const QString& caption, EMsgIcon icon, EM
     QCoreApplication* app = QCoreApplication::instance();
     if (g_suppressed.load() || !app)
         return fallback;
-    if (QThread::currentThread() == app->thread())
-        return ShowHere(text, caption, icon, buttons);
     int result = fallback;
-    QMetaObject::invokeMethod(
-        app,
-        [&] {
-            if (!g_suppressed.load())
-                result = ShowHere(text, caption, icon, buttons);
-        },
-        Qt::BlockingQueuedConnection);
+    RunOnThreadAndWait(app, [&] {
+        if (!g_suppressed.load())
+            result = ShowHere(text, caption, icon, buttons);
+    });
     return result;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/Workers.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Columns.h"
 
 #include <QDateTime>
 
@@ -51,7 +52,7 @@ void CAutoSendMsgThread::run()
         for (;;) {
             if (!SendPass())
                 return;
-            if (!Pause(kIdlePauseSeconds))
+            if (!PauseUnlessStopped(m_stop, kIdlePauseSeconds))
                 return;
         }
     } catch (...) {
@@ -81,12 +82,12 @@ bool CAutoSendMsgThread::SendPass()
         if (recordSet.Open(QStringLiteral("select *, rowid from [AutoSend]"))) {
             while (!recordSet.IsEOF()) {
                 CQueuedGreeting greeting;
-                const CVariant rowId = recordSet.GetValue(3);
+                const CVariant rowId = recordSet.GetValue(AutoSendColumn::kRowId);
                 if (rowId.type != EVarType::Empty && rowId.type != EVarType::Null)
                     greeting.rowId = rowId.integer;
-                recordSet.GetCollect(0, greeting.visitor);
-                recordSet.GetCollect(1, greeting.account);
-                recordSet.GetCollect(2, greeting.tmpl);
+                recordSet.GetCollect(AutoSendColumn::kClientName, greeting.visitor);
+                recordSet.GetCollect(AutoSendColumn::kUserName, greeting.account);
+                recordSet.GetCollect(AutoSendColumn::kMessage, greeting.tmpl);
                 if (greeting.rowId >= 0)
                     greetings.push_back(greeting);
                 recordSet.MoveNext();
@@ -129,8 +130,9 @@ bool CAutoSendMsgThread::SendPass()
         }
         if (result != kGreetingHeld)
             done.push_back(greeting.rowId);
-        // A row that was not sent costs its pause all the same.
-        if (!PauseStepTime())
+        // A row that was not sent costs its pause all the same; a change of the
+        // step time on the settings page takes effect at once.
+        if (!PauseUnlessStopped(m_stop, LiveSettings().sendsteptime))
             return false;
     }
 
@@ -138,26 +140,6 @@ bool CAutoSendMsgThread::SendPass()
         g_pConnection->Execute(QStringLiteral("delete from [AutoSend] where rowid in (%1)").arg(RowIdList(done)))) {
         for (qint64 rowId : done)
             m_firstSeen.erase(rowId);
-    }
-    return true;
-}
-bool CAutoSendMsgThread::Pause(int seconds)
-{
-    for (int second = 0; second < seconds; ++second) {
-        if (m_stop.load())
-            return false;
-        SleepMs(1000);
-    }
-    return true;
-}
-
-bool CAutoSendMsgThread::PauseStepTime()
-{
-    // Read every second, so a change on the settings page takes effect at once.
-    for (int second = 0; second < LiveSettings().sendsteptime.load(); ++second) {
-        if (m_stop.load())
-            return false;
-        SleepMs(1000);
     }
     return true;
 }

@@ -45,9 +45,6 @@ protected:
 private:
     // One pass over the queue; false when the stop flag ended it.
     bool SendPass();
-    // Sleeps in one-second steps; false when the stop flag was seen.
-    bool Pause(int seconds);
-    bool PauseStepTime();
     qint64 FirstSeenMs(const CQueuedGreeting& greeting, qint64 now);
 
     struct CFirstSeen

@@ -10,6 +10,7 @@
 #include "platform/OneShot.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Columns.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -28,8 +29,7 @@
 
 namespace {
 
-constexpr int kImIdPosition = 8; // [imuid]
-// The list shows the first eight fields of [client] in table order.
+// The list shows [client] from [id] to [shopurl], in table order (store/Columns.h).
 const QList<int> kVisitPositions = {0, 1, 2, 3, 4, 5, 6, 7};
 // The ranking: the count in the count column, the address in the item address column.
 const QList<int> kRankingPositions = {-1, -1, -1, -1, -1, 1, -1, 0};
@@ -56,7 +56,7 @@ QString VisitorImId(const QString& idText)
     CAdoRecordSet recordSet(g_pConnection);
     if (recordSet.Open(sql)) {
         if (!recordSet.IsEOF())
-            recordSet.GetCollect(kImIdPosition, imId);
+            recordSet.GetCollect(ClientColumn::kImUid, imId);
         recordSet.Close();
     }
     return imId;
@@ -215,7 +215,7 @@ void CHistoryDlg::FillShops()
     if (recordSet.Open(HistoryShopsSql())) {
         while (!recordSet.IsEOF()) {
             QString name;
-            recordSet.GetCollect(1, name);
+            recordSet.GetCollect(UserColumn::kUserName, name);
             shops << name;
             recordSet.MoveNext();
         }

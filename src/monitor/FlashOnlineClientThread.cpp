@@ -4,7 +4,6 @@
 #include "net/HttpText.h"
 #include "net/WinHttpEx.h"
 #include "platform/AbortScope.h"
-#include "platform/Clock.h"
 #include "platform/Endpoints.h"
 #include "platform/TextCodec.h"
 #include "platform/Workers.h"
@@ -71,16 +70,8 @@ void CFlashOnlineClientThread::run()
 {
     CWorkerScope scope(this, &m_stop);
     CAbortScope abort(&m_stop);
-    auto pause = [this](int seconds) {
-        for (int i = 0; i < seconds; ++i) {
-            if (m_stop.load() != 0)
-                return true;
-            SleepMs(1000);
-        }
-        return m_stop.load() != 0;
-    };
     try {
-        if (pause(kFirstDelaySeconds))
+        if (!PauseUnlessStopped(m_stop, kFirstDelaySeconds))
             return;
         while (m_stop.load() == 0) {
             IVisitorListBridge* bridge = VisitorListBridge();
@@ -109,7 +100,7 @@ void CFlashOnlineClientThread::run()
                 }
                 bridge->RequestMarkOnline();
             }
-            if (pause(kCycleSeconds))
+            if (!PauseUnlessStopped(m_stop, kCycleSeconds))
                 break;
         }
     } catch (...) {

@@ -3,22 +3,15 @@
 #include "accounts/LiveSettings.h"
 #include "monitor/RefreshShop.h"
 #include "platform/AbortScope.h"
-#include "platform/Clock.h"
 #include "platform/Workers.h"
 #include "store/AdoRecordSet.h"
+#include "store/Columns.h"
 
 namespace {
 
 std::atomic<int> g_liveCount{0};
 
 constexpr int kPauseAfterAccountSeconds = 5;
-
-// Column positions of [user].
-constexpr int kUserNameColumn = 1;
-constexpr int kImNameColumn = 2;
-constexpr int kWebIdColumn = 4;
-constexpr int kMessageColumn = 5;
-constexpr int kAutoSendColumn = 6;
 
 } // namespace
 
@@ -55,9 +48,11 @@ std::vector<CMonitorClientThread::_CUserInfo> CMonitorClientThread::ReadAccounts
         _CUserInfo info;
         bool autoSend = false;
         // The order of the fetches is the order the columns were always read in.
-        if (recordSet.GetCollect(kWebIdColumn, info.webId) && recordSet.GetCollect(kUserNameColumn, info.account) &&
-            recordSet.GetCollect(kImNameColumn, info.imName) && recordSet.GetCollect(kMessageColumn, info.greeting) &&
-            recordSet.GetCollectBool(kAutoSendColumn, autoSend)) {
+        if (recordSet.GetCollect(UserColumn::kWebId, info.webId) &&
+            recordSet.GetCollect(UserColumn::kUserName, info.account) &&
+            recordSet.GetCollect(UserColumn::kUserSmallName, info.imName) &&
+            recordSet.GetCollect(UserColumn::kMessageInfo, info.greeting) &&
+            recordSet.GetCollectBool(UserColumn::kAutoSend, autoSend)) {
             info.autoGreet = autoSend ? QStringLiteral("1") : QStringLiteral("0");
             accounts.push_back(info);
         }
@@ -65,29 +60,6 @@ std::vector<CMonitorClientThread::_CUserInfo> CMonitorClientThread::ReadAccounts
     }
     recordSet.Close();
     return accounts;
-}
-
-bool CMonitorClientThread::PauseSeconds(int seconds)
-{
-    for (int i = 0; i < seconds; ++i) {
-        if (m_stop.load() != 0)
-            return true;
-        SleepMs(1000);
-    }
-    // A stop raised during the last second must not let the next account be polled.
-    return m_stop.load() != 0;
-}
-
-bool CMonitorClientThread::WaitInterval()
-{
-    // The interval is read before every step, so a change shortens or
-    // lengthens the wait already under way.
-    for (int waited = 0; waited < LiveSettings().reflashtime.load(); ++waited) {
-        if (m_stop.load() != 0)
-            return true;
-        SleepMs(1000);
-    }
-    return false;
 }
 
 void CMonitorClientThread::run()
@@ -101,17 +73,18 @@ void CMonitorClientThread::run()
         ~CRelease() { thread->ReleaseLiveCount(); }
     } release{this};
     try {
-        SleepMs(1000);
-        if (m_stop.load() != 0)
+        if (!PauseUnlessStopped(m_stop, 1))
             return;
         m_accounts = ReadAccounts();
         while (m_stop.load() == 0) {
             for (const _CUserInfo& info : m_accounts) {
                 RefreshShop(info.webId, info.account, info.imName, info.greeting, info.autoGreet.toInt() != 0);
-                if (PauseSeconds(kPauseAfterAccountSeconds))
+                if (!PauseUnlessStopped(m_stop, kPauseAfterAccountSeconds))
                     return;
             }
-            if (WaitInterval())
+            // The interval is read every second, so a change shortens or
+            // lengthens the wait already under way.
+            if (!PauseUnlessStopped(m_stop, LiveSettings().reflashtime))
                 return;
         }
     } catch (...) {

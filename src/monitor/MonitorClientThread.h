@@ -44,9 +44,6 @@ protected:
     void run() override;
 
 private:
-    // True when the thread should end.
-    bool PauseSeconds(int seconds);
-    bool WaitInterval();
     void ReleaseLiveCount();
 
     std::vector<_CUserInfo> m_accounts;

@@ -104,12 +104,8 @@ void CSessionManageThread::run()
 {
     CWorkerScope scope(this, &m_stop);
     try {
-        while (m_stop.load() == 0) {
-            SleepMs(1000);
-            if (m_stop.load() != 0)
-                break;
+        while (PauseUnlessStopped(m_stop, 1))
             m_sessions->Expire();
-        }
     } catch (...) {
         // Expire cannot fail; nothing must leave the thread in any case.
     }

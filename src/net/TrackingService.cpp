@@ -5,6 +5,7 @@
 #include "platform/MessageBox.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Columns.h"
 
 #include <QStringList>
 
@@ -18,9 +19,6 @@ QString TrackingUrl(const QString& pathAndQuery)
     return Endpoints().trackingBase + pathAndQuery;
 }
 
-// Position 1 of [user] is [username].
-constexpr int kUserNameColumn = 1;
-
 QStringList AccountNames()
 {
     QStringList names;
@@ -31,7 +29,7 @@ QStringList AccountNames()
         return names;
     while (!rs.IsEOF()) {
         QString name;
-        rs.GetCollect(kUserNameColumn, name);
+        rs.GetCollect(UserColumn::kUserName, name);
         names << name;
         rs.MoveNext();
     }

@@ -1,5 +1,6 @@
 #include "platform/Workers.h"
 
+#include "platform/Clock.h"
 #include "platform/Log.h"
 
 #include <exception>
@@ -88,6 +89,17 @@ const char* ClassOf(const QThread* thread)
     return thread ? thread->metaObject()->className() : "worker";
 }
 
+template <typename Seconds> bool PauseSteps(const std::atomic<int>& stop, const Seconds& seconds)
+{
+    for (int second = 0; second < seconds(); ++second) {
+        if (stop.load() != 0)
+            return false;
+        SleepMs(1000);
+    }
+    // A stop raised during the last second counts too.
+    return stop.load() == 0;
+}
+
 } // namespace
 
 CWorkerScope::CWorkerScope(QThread* thread, std::atomic<int>* stopFlag) : m_thread(thread), m_stopFlag(stopFlag)
@@ -112,4 +124,23 @@ void LogWorkerException(QThread* thread)
     } catch (...) {
         qCWarning(CategoryOf(thread)) << ClassOf(thread) << "ended on an unknown exception";
     }
+}
+
+bool PauseUnlessStopped(const std::atomic<int>& stop, int seconds)
+{
+    return PauseSteps(stop, [seconds] { return seconds; });
+}
+
+bool PauseUnlessStopped(const std::atomic<int>& stop, const std::atomic<int>& seconds)
+{
+    return PauseSteps(stop, [&seconds] { return seconds.load(); });
+}
+
+void RunOnThreadAndWait(QObject* context, const std::function<void()>& fn)
+{
+    // The context's own thread must not queue to itself and wait: that never returns.
+    if (!context || QThread::currentThread() == context->thread())
+        fn();
+    else
+        QMetaObject::invokeMethod(context, fn, Qt::BlockingQueuedConnection);
 }

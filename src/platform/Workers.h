@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <functional>
 
 class CWorkerRegistry
 {
@@ -21,6 +22,17 @@ public:
 // exit that begins a moment later still sees, and waits for, a thread that has
 // not reached run() yet. The entry goes when the thread finishes.
 void StartWorker(QThread* thread, std::atomic<int>* stopFlag);
+
+// Sleeps seconds in one-second steps unless the stop flag rises; true when
+// the whole pause passed without a stop. The atomic form reads the length
+// again every second, so a live setting changed meanwhile counts at once.
+bool PauseUnlessStopped(const std::atomic<int>& stop, int seconds);
+bool PauseUnlessStopped(const std::atomic<int>& stop, const std::atomic<int>& seconds);
+
+// Runs fn on the context object's thread and returns once it has run; runs it
+// at once when called on that thread or when there is no context. How a
+// worker reaches the window.
+void RunOnThreadAndWait(QObject* context, const std::function<void()>& fn);
 
 // Registers for the lifetime of a worker's run(), and logs its start and end.
 class CWorkerScope

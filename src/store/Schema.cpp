@@ -2,6 +2,7 @@
 
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Columns.h"
 
 bool HasColumn(CAdoRecordSet& recordSet, const char* name)
 {
@@ -20,13 +21,12 @@ namespace {
 // name; it is renamed in place so every stored visit keeps its IM ID.
 void RenameImIdColumn(CAdoConnection* connection)
 {
-    constexpr int kImIdPosition = 8;
     CAdoRecordSet recordSet(connection);
     if (!recordSet.Open(QStringLiteral("select * from [client] where 0")))
         return;
-    if (HasColumn(recordSet, "imuid") || recordSet.GetFieldsCount() <= kImIdPosition)
+    if (HasColumn(recordSet, "imuid") || recordSet.GetFieldsCount() <= ClientColumn::kImUid)
         return;
-    const QString earlier = recordSet.GetFieldName(kImIdPosition);
+    const QString earlier = recordSet.GetFieldName(ClientColumn::kImUid);
     recordSet.Close();
     connection->Execute(QStringLiteral("alter table [client] rename column [%1] to [imuid]").arg(earlier));
 }

@@ -1,5 +1,6 @@
 // RunThenCallback: where the result lands, when it is dropped, and the stop at exit.
 #include "platform/AbortScope.h"
+#include "platform/Clock.h"
 #include "platform/OneShot.h"
 #include "platform/Workers.h"
 #include "support/TestMain.h"
@@ -76,3 +77,46 @@ TEST(OneShot, StopAtExitAbortsTheWorkAndDropsItsResult)
     QCoreApplication::processEvents();
     EXPECT_FALSE(called);
 }
+
+// PauseUnlessStopped, on a clock that only counts: true only when the whole pause passed.
+struct CPauseCase
+{
+    int stopAtSleep;    // the flag rises during this sleep (1-based); 0: before the pause, -1: never
+    int shortenAtSleep; // the live length drops to 2 during this sleep; 0: never
+    bool passed;
+    int sleeps;
+};
+
+class PauseUnlessStoppedTest : public ::testing::TestWithParam<CPauseCase>, public IClock
+{
+protected:
+    void SetUp() override { SetClock(this); }
+    void TearDown() override { SetClock(nullptr); }
+    void SleepMs(int) override
+    {
+        ++m_sleeps;
+        if (m_sleeps == GetParam().stopAtSleep)
+            m_stop = 1;
+        if (m_sleeps == GetParam().shortenAtSleep)
+            m_seconds = 2;
+    }
+    qint64 NowMs() override { return 0; }
+
+    std::atomic<int> m_stop{0};
+    std::atomic<int> m_seconds{4};
+    int m_sleeps = 0;
+};
+
+TEST_P(PauseUnlessStoppedTest, PassesOnlyWithoutAStop)
+{
+    const CPauseCase c = GetParam();
+    m_stop = c.stopAtSleep == 0 ? 1 : 0;
+    const bool passed = c.shortenAtSleep ? PauseUnlessStopped(m_stop, m_seconds) : PauseUnlessStopped(m_stop, 4);
+    EXPECT_EQ(passed, c.passed);
+    EXPECT_EQ(m_sleeps, c.sleeps);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, PauseUnlessStoppedTest,
+                         ::testing::Values(CPauseCase{-1, 0, true, 4}, CPauseCase{0, 0, false, 0},
+                                           CPauseCase{2, 0, false, 2}, CPauseCase{4, 0, false, 4},
+                                           CPauseCase{-1, 1, true, 2}, CPauseCase{-1, 3, true, 3}));

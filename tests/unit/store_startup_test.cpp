@@ -2,6 +2,7 @@
 
 #include "support/StoreTestSupport.h"
 
+#include "store/Columns.h"
 #include "store/Schema.h"
 #include "store/StoreStartup.h"
 
@@ -92,6 +93,13 @@ TEST_F(StoreStartupTest, AMissingFileIsCreatedWithTheFourTablesAndTheSettingsRow
     EXPECT_EQ(ColumnsOf("client"),
               (QStringList{"id", "guestname", "ip", "shopname", "lasttime", "count", "city", "shopurl", "imuid"}));
     EXPECT_EQ(ColumnsOf("AutoSend"), (QStringList{"ClientName", "UserName", "Message"}));
+    // The named positions the readers use stand where the new store puts those columns.
+    EXPECT_EQ(ColumnsOf("user").value(UserColumn::kAutoSend), "autosend");
+    EXPECT_EQ(ColumnsOf("user").value(UserColumn::kUserSmallName), "usersmailname");
+    EXPECT_EQ(ColumnsOf("sysseting").value(SettingsColumn::kPlaySound), "playsound");
+    EXPECT_EQ(ColumnsOf("client").value(ClientColumn::kShopUrl), "shopurl");
+    EXPECT_EQ(ColumnsOf("client").value(ClientColumn::kImUid), "imuid");
+    EXPECT_EQ(ColumnsOf("AutoSend").value(AutoSendColumn::kMessage), "Message");
     EXPECT_EQ(ReadRows(*g_pConnection, "select * from [sysseting]", {0, 1, 2, 3, 4, 5, 6, 7, 8}),
               (QList<QStringList>{{"1", "FALSE", "TRUE", "30", "6", "NULL", "0", "TRUE", "TRUE"}}));
     EXPECT_EQ(ReadColumn(*g_pConnection, "pragma journal_mode", 0), QStringList{"wal"});

@@ -14,6 +14,7 @@
 #include "net/TrackingService.h"
 #include "platform/MessageBox.h"
 #include "platform/OneShot.h"
+#include "platform/Workers.h"
 #include "trackcode/MakeCodeDlg.h"
 
 #include <QCheckBox>
@@ -42,18 +43,6 @@ const QString kStartMonitoring = QStringLiteral("开始监视");
 const QString kStopMonitoring = QStringLiteral("停止监视");
 const QString kStartGreeting = QStringLiteral("开始自动打招呼");
 const QString kStopGreeting = QStringLiteral("停止自动打招呼");
-
-// Runs fn on the window's thread and returns when it has run. The page is
-// reached through a guarded pointer, so a flow outliving the page does nothing.
-void RunOnWindowThread(const std::function<void()>& fn)
-{
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) {
-        fn();
-        return;
-    }
-    QMetaObject::invokeMethod(app, fn, Qt::BlockingQueuedConnection);
-}
 
 class CPageHost : public IAccountPage
 {
@@ -90,10 +79,11 @@ public:
     }
 
 private:
+    // The page is reached through a guarded pointer, so a flow outliving the page does nothing.
     void OnPage(const std::function<void(CConfigDlg*)>& fn)
     {
         const QPointer<CConfigDlg> page = m_page;
-        RunOnWindowThread([page, fn] {
+        RunOnThreadAndWait(QCoreApplication::instance(), [page, fn] {
             if (page)
                 fn(page.data());
         });

@@ -17,6 +17,7 @@
 #include "platform/OneShot.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Columns.h"
 
 #include <QCloseEvent>
 #include <QIcon>
@@ -32,10 +33,6 @@ namespace {
 
 const QString kVisitsQuery = QStringLiteral("select * from [client] order by [lasttime] desc");
 const QString kChatFailedText = QStringLiteral("调用出错,请确认已经安装了IE!");
-
-// Positions of [client].
-constexpr int kGuestNamePos = 1;
-constexpr int kImIdPos = 8;
 
 // The page's own layout in dialog units of the classic 9-point font (x 1.75, y 2).
 QRect DialogRect(int x, int y, int width, int height)
@@ -103,21 +100,12 @@ void CUserListDlg::StartSessionManager()
 
 void CUserListDlg::RequestRefill()
 {
-    // The window's own thread must not queue to itself and wait: that never returns.
-    if (QThread::currentThread() == thread()) {
-        FillVisitorList();
-        return;
-    }
-    QMetaObject::invokeMethod(this, &CUserListDlg::FillVisitorList, Qt::BlockingQueuedConnection);
+    RunOnThreadAndWait(this, [this] { FillVisitorList(); });
 }
 
 void CUserListDlg::RequestMarkOnline()
 {
-    if (QThread::currentThread() == thread()) {
-        MarkOnlineVisitors();
-        return;
-    }
-    QMetaObject::invokeMethod(this, &CUserListDlg::MarkOnlineVisitors, Qt::BlockingQueuedConnection);
+    RunOnThreadAndWait(this, [this] { MarkOnlineVisitors(); });
 }
 
 bool CUserListDlg::IsOnline(const QString& name)
@@ -136,15 +124,15 @@ void CUserListDlg::FillVisitorList()
         if (recordSet.Open(kVisitsQuery)) {
             m_list->setUpdatesEnabled(false);
             for (int read = 0; read < kMaxRows && !recordSet.IsEOF(); ++read) {
-                // [guestname], [ip], [shopname], [lasttime], [count], [city], [shopurl]
+                // [guestname] to [shopurl]
                 QStringList texts;
-                for (int position = kGuestNamePos; position < kGuestNamePos + 7; ++position) {
+                for (int position = ClientColumn::kGuestName; position <= ClientColumn::kShopUrl; ++position) {
                     QString text;
                     recordSet.GetCollect(position, text);
                     texts << text;
                 }
                 QString imId;
-                recordSet.GetCollect(kImIdPos, imId);
+                recordSet.GetCollect(ClientColumn::kImUid, imId);
                 const QString& guest = texts.at(kVisitorColumn);
                 m_list->AddItemWithImage(IsOnline(guest) ? kOnlineImage : kOfflineImage, texts);
                 names << guest;
