@@ -69,3 +69,16 @@ void PublishLiveSettings(const CSystemSettings& settings)
     live.guesttip = settings.guesttip;
     live.playsound = settings.playsound;
 }
+
+CSystemSettings LiveSystemSettings()
+{
+    const CLiveSettings& live = LiveSettings();
+    CSystemSettings settings;
+    settings.autorun = live.autorun;
+    settings.clienttip = live.clienttip;
+    settings.reflashtime = live.reflashtime;
+    settings.sendsteptime = live.sendsteptime;
+    settings.guesttip = live.guesttip;
+    settings.playsound = live.playsound;
+    return settings;
+}

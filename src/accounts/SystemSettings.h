@@ -33,6 +33,8 @@ QString SaveSystemSettingsSql(const CSystemSettings& settings);
 // False when the statement failed.
 bool WriteSystemSettings(const CSystemSettings& settings);
 
-// Makes the values the ones every thread reads (LiveSettings()). An interval
-// still below its minimum while being typed is read as the minimum.
+// Makes the values the ones every thread reads (LiveSettings()), intervals
+// raised to their minimum.
 void PublishLiveSettings(const CSystemSettings& settings);
+// The values every thread reads now, as a row to store.
+CSystemSettings LiveSystemSettings();

@@ -66,6 +66,7 @@ bool CMirelHelperApp::InitInstance()
     if (g_pConnection)
         g_pConnection->SetWindowThread(QThread::currentThread());
 
+    g_pMonitorControl = &m_monitorControl;
     auto* frame = new CMainFrame;
     m_frame = frame;
     if (!frame->Create())

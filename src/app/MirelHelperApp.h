@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "app/MainFrame.h"
+#include "monitor/MonitorControl.h"
 
 class CMirelHelperApp : public QObject
 {
@@ -52,6 +53,8 @@ private:
     bool StopWorkers(qint64 deadline);
 
     QPointer<CMainFrame> m_frame;
+    // The monitoring and greeting workers; the configuration page drives them.
+    CMonitorControl m_monitorControl;
     QTimer m_exitPoll;
     qint64 m_exitDeadline = 0;
     int m_exitWaitMs = kExitWaitMs;

@@ -1,62 +1,21 @@
 #pragma once
 // The column positions of every table, in the order a new store creates them
 // (Schema.cpp): records are read by position, and this is the one place that
-// says which position holds which column.
-
-// [user]
+// says which position holds which column. Each name stands for the column of
+// that name ([usersmailname] is kUserSmallName); kRowId is the rowid a query
+// of the greeting queue asks for after its columns.
+// clang-format off
 namespace UserColumn {
-enum : int
-{
-    kId,            // [id]
-    kUserName,      // [username]
-    kUserSmallName, // [usersmailname]
-    kPassword,      // [password]
-    kWebId,         // [webid]
-    kMessageInfo,   // [messageinfo]
-    kAutoSend,      // [autosend]
-};
+enum : int { kId, kUserName, kUserSmallName, kPassword, kWebId, kMessageInfo, kAutoSend };
 }
-
-// [sysseting]
 namespace SettingsColumn {
-enum : int
-{
-    kId,           // [id]
-    kAutorun,      // [autorun]
-    kClientTip,    // [clienttip]
-    kReflashTime,  // [reflashtime]
-    kSendStepTime, // [sendsteptime]
-    kAutoSendName, // [autosendname]
-    kHiEdition,    // [hiedition]
-    kGuestTip,     // [guesttip]
-    kPlaySound,    // [playsound]
-    kAddRandom,    // [AddRandom]
-};
+enum : int { kId, kAutorun, kClientTip, kReflashTime, kSendStepTime, kAutoSendName, kHiEdition, kGuestTip, kPlaySound,
+             kAddRandom };
 }
-
-// [client]
 namespace ClientColumn {
-enum : int
-{
-    kId,        // [id]
-    kGuestName, // [guestname]
-    kIp,        // [ip]
-    kShopName,  // [shopname]
-    kLastTime,  // [lasttime]
-    kCount,     // [count]
-    kCity,      // [city]
-    kShopUrl,   // [shopurl]
-    kImUid,     // [imuid]
-};
+enum : int { kId, kGuestName, kIp, kShopName, kLastTime, kCount, kCity, kShopUrl, kImUid };
 }
-
-// [AutoSend]
 namespace AutoSendColumn {
-enum : int
-{
-    kClientName, // [ClientName]
-    kUserName,   // [UserName]
-    kMessage,    // [Message]
-    kRowId,      // rowid, where a query asks for it after the columns
-};
+enum : int { kClientName, kUserName, kMessage, kRowId };
 }
+// clang-format on

@@ -5,10 +5,12 @@
 #include "accounts/AccountFlows.h"
 #include "accounts/LiveSettings.h"
 #include "greet/Greeting.h"
+#include "monitor/MonitorControl.h"
 #include "widgets/config_page_fixture.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QTimer>
 
 namespace {
 
@@ -342,7 +344,7 @@ TEST_F(ConfigPageTest, MonitoringToggleAndRestartNeverRunTwoPollsAtOnce)
     Button("monitorToggleButton")->click();
     for (int i = 0; i < 3; ++i) {
         ASSERT_TRUE(MonitoringRuns());
-        Page().OnRestartTimer();
+        Page().Control().RestartMonitoring();
         EXPECT_EQ(Button("monitorToggleButton")->text(), QStringLiteral("停止监视"));
         most = qMax(most, CMonitorClientThread::LiveCount());
     }

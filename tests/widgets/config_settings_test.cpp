@@ -252,7 +252,7 @@ TEST_F(ConfigSettingsTest, AutorunWritesAndRemovesTheAutostartEntry)
     EXPECT_TRUE(entry.endsWith(QStringLiteral("/Lumo助手-Vexa来客提醒.desktop")));
 
     Find<QCheckBox>("autorunCheck")->click();
-    EXPECT_EQ(Page().m_settings.autorun, 1) << "a click takes the switch at once";
+    EXPECT_EQ(LiveSettings().autorun.load(), 1) << "a click takes the switch at once";
     EXPECT_FALSE(QFile::exists(entry)) << "but nothing is written before a save";
     Button("saveSettingsButton")->click();
     QFile file(entry);

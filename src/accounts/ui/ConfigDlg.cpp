@@ -4,13 +4,10 @@
 #include "accounts/AccountStore.h"
 #include "accounts/Autorun.h"
 #include "accounts/LiveSettings.h"
-#include "accounts/WorkerSlot.h"
 #include "accounts/ui/UpDownCtrl.h"
 #include "app/PageFactory.h"
-#include "greet/AutoSendMsgThread.h"
 #include "greet/Greeting.h"
-#include "monitor/FlashOnlineClientThread.h"
-#include "monitor/MonitorClientThread.h"
+#include "monitor/MonitorControl.h"
 #include "net/TrackingService.h"
 #include "platform/MessageBox.h"
 #include "platform/OneShot.h"
@@ -145,48 +142,21 @@ CConfigDlg::CConfigDlg(QWidget* parent) : QWidget(parent)
 {
     g_pConfigDlg = this;
     setObjectName(QStringLiteral("CConfigDlg"));
-    // The values before the stored settings are loaded, live at once.
-    m_settings = CSystemSettings();
-    PublishLiveSettings(m_settings);
-    LiveSettings().greetingRunning = 0;
-
-    m_monitoring = new CWorkerSlot(
-        [] {
-            auto* monitor = new CMonitorClientThread();
-            auto* presence = new CFlashOnlineClientThread();
-            return QList<CWorkerSlot::CWorker>{{monitor, &monitor->m_stop}, {presence, &presence->m_stop}};
-        },
-        this);
-    // Also waits for a poll some earlier owner left running.
-    m_monitoring->SetReadyCheck([] { return CMonitorClientThread::LiveCount() == 0; });
-    m_greeting = new CWorkerSlot(
-        [] {
-            auto* sender = new CAutoSendMsgThread();
-            return QList<CWorkerSlot::CWorker>{{sender, &sender->m_stop}};
-        },
-        this);
-    // Visits queue greetings only while a sender really runs.
-    connect(m_greeting, &CWorkerSlot::Started, this, [] { LiveSettings().greetingRunning = 1; });
-    // A thread that ended on its own shows as stopped; the 30-minute restart brings monitoring back.
-    connect(m_monitoring, &CWorkerSlot::EndedUnasked, this, [this] { m_monitorButton->setText(kStartMonitoring); });
-    connect(m_greeting, &CWorkerSlot::EndedUnasked, this, [this] {
-        LiveSettings().greetingRunning = 0;
-        m_greetingButton->setText(kStartGreeting);
-    });
+    // The values before the stored settings are loaded.
+    PublishLiveSettings(CSystemSettings());
+    // The application's workers; a page made without the application runs its own.
+    m_control = g_pMonitorControl ? g_pMonitorControl : new CMonitorControl(this);
 
     BuildControls();
+    connect(m_control, &CMonitorControl::MonitoringChanged, this,
+            [this](bool running) { m_monitorButton->setText(running ? kStopMonitoring : kStartMonitoring); });
+    connect(m_control, &CMonitorControl::GreetingEndedUnasked, this,
+            [this] { m_greetingButton->setText(kStartGreeting); });
     InitDialog();
 }
 
 CConfigDlg::~CConfigDlg()
 {
-    m_restartTimer.stop();
-    // The slots raise the flags of the running sets as they go.
-    delete m_monitoring;
-    m_monitoring = nullptr;
-    delete m_greeting;
-    m_greeting = nullptr;
-    LiveSettings().greetingRunning = 0;
     m_stateCheck.Stop();
     if (g_pConfigDlg == this)
         g_pConfigDlg = nullptr;
@@ -326,7 +296,6 @@ void CConfigDlg::BuildControls()
     connect(m_sendSpin, &CUpDownCtrl::DeltaPos, this, &CConfigDlg::OnSendSpinDelta);
     connect(m_refreshEdit, &QLineEdit::textEdited, this, &CConfigDlg::OnRefreshTyped);
     connect(m_sendEdit, &QLineEdit::textEdited, this, &CConfigDlg::OnSendTyped);
-    connect(&m_restartTimer, &QTimer::timeout, this, &CConfigDlg::OnRestartTimer);
 }
 
 void CConfigDlg::InitDialog()
@@ -349,12 +318,10 @@ void CConfigDlg::InitDialog()
     OnToggleMonitoring();
     m_monitorButton->setEnabled(true);
     OnToggleGreeting();
-
-    m_restartTimer.setObjectName(QStringLiteral("restartTimer"));
-    m_restartTimer.start(kRestartIntervalMs);
+    m_control->StartRestartTimer();
 }
 
-bool CConfigDlg::ExchangeInterval(QLineEdit* edit, int lower, int upper, int& value, bool quiet)
+bool CConfigDlg::ExchangeInterval(QLineEdit* edit, int lower, int upper, std::atomic<int>& value, bool quiet)
 {
     bool ok = false;
     const int typed = edit->text().trimmed().toInt(&ok);
@@ -366,7 +333,8 @@ bool CConfigDlg::ExchangeInterval(QLineEdit* edit, int lower, int upper, int& va
         }
         return false;
     }
-    value = typed;
+    // Live at once; below its minimum a number counts as the minimum.
+    value = qMax(typed, lower);
     if (typed < lower || typed > upper) {
         if (!quiet) {
             ShowMessageBox(QStringLiteral("请输入一个在 %1 和 %2 之间的整数。").arg(lower).arg(upper), AppTitle(),
@@ -381,20 +349,21 @@ bool CConfigDlg::ExchangeInterval(QLineEdit* edit, int lower, int upper, int& va
 
 bool CConfigDlg::UpdateData(bool saveAndValidate, bool quiet)
 {
+    CLiveSettings& live = LiveSettings();
     if (!saveAndValidate) {
         m_userNameEdit->setText(m_strUserName);
         m_passwordEdit->setText(m_strPassword);
         m_autoSendCheck->setChecked(m_bAutoSend);
-        m_autorunCheck->setChecked(m_settings.autorun != 0);
-        m_clientTipCheck->setChecked(m_settings.clienttip != 0);
-        m_refreshEdit->setText(QString::number(m_settings.reflashtime));
-        m_refreshSpin->SetPos(m_settings.reflashtime);
-        m_sendEdit->setText(QString::number(m_settings.sendsteptime));
-        m_sendSpin->SetPos(m_settings.sendsteptime);
+        m_autorunCheck->setChecked(live.autorun.load() != 0);
+        m_clientTipCheck->setChecked(live.clienttip.load() != 0);
+        m_refreshEdit->setText(QString::number(live.reflashtime.load()));
+        m_refreshSpin->SetPos(live.reflashtime.load());
+        m_sendEdit->setText(QString::number(live.sendsteptime.load()));
+        m_sendSpin->SetPos(live.sendsteptime.load());
         if (m_messageEdit->toPlainText() != m_strMessage)
             m_messageEdit->setPlainText(m_strMessage);
-        m_guestTipCheck->setChecked(m_settings.guesttip != 0);
-        m_playSoundCheck->setChecked(m_settings.playsound != 0);
+        m_guestTipCheck->setChecked(live.guesttip.load() != 0);
+        m_playSoundCheck->setChecked(live.playsound.load() != 0);
         m_userSmallNameEdit->setText(m_strUserSmallName);
         return true;
     }
@@ -405,19 +374,18 @@ bool CConfigDlg::UpdateData(bool saveAndValidate, bool quiet)
         m_strUserName = m_userNameEdit->text();
         m_strPassword = m_passwordEdit->text();
         m_bAutoSend = m_autoSendCheck->isChecked();
-        m_settings.autorun = m_autorunCheck->isChecked() ? 1 : 0;
-        m_settings.clienttip = m_clientTipCheck->isChecked() ? 1 : 0;
-        if (!ExchangeInterval(m_refreshEdit, kRefreshMin, kRefreshMax, m_settings.reflashtime, quiet))
+        live.autorun = m_autorunCheck->isChecked() ? 1 : 0;
+        live.clienttip = m_clientTipCheck->isChecked() ? 1 : 0;
+        if (!ExchangeInterval(m_refreshEdit, kRefreshMin, kRefreshMax, live.reflashtime, quiet))
             break;
-        if (!ExchangeInterval(m_sendEdit, kSendMin, kSendMax, m_settings.sendsteptime, quiet))
+        if (!ExchangeInterval(m_sendEdit, kSendMin, kSendMax, live.sendsteptime, quiet))
             break;
         m_strMessage = m_messageEdit->toPlainText();
-        m_settings.guesttip = m_guestTipCheck->isChecked() ? 1 : 0;
-        m_settings.playsound = m_playSoundCheck->isChecked() ? 1 : 0;
+        live.guesttip = m_guestTipCheck->isChecked() ? 1 : 0;
+        live.playsound = m_playSoundCheck->isChecked() ? 1 : 0;
         m_strUserSmallName = m_userSmallNameEdit->text();
         complete = true;
     } while (false);
-    PublishLiveSettings(m_settings);
     return complete;
 }
 
@@ -435,28 +403,22 @@ void CConfigDlg::ListAccounts()
 
 bool CConfigDlg::IsMonitoring() const
 {
-    return m_monitoring && m_monitoring->IsRunning();
+    return m_control->IsMonitoring();
 }
 
 bool CConfigDlg::IsGreetingRunning() const
 {
-    return m_greeting && m_greeting->IsRunning();
+    return m_control->IsGreetingRunning();
 }
 
 void CConfigDlg::StartMonitoring()
 {
-    if (!m_monitoring || m_monitoring->IsRunning())
-        return;
-    m_monitoring->Start();
-    m_monitorButton->setText(kStopMonitoring);
+    m_control->StartMonitoring();
 }
 
 void CConfigDlg::StopMonitoring()
 {
-    if (!m_monitoring || !m_monitoring->IsRunning())
-        return;
-    m_monitoring->Stop();
-    m_monitorButton->setText(kStartMonitoring);
+    m_control->StopMonitoring();
 }
 
 bool CConfigDlg::IsCheckingAccountStates() const
@@ -614,31 +576,24 @@ void CConfigDlg::OnToggleGreeting()
 {
     m_greetingButton->setEnabled(false);
     if (IsGreetingRunning()) {
-        m_greeting->Stop();
-        LiveSettings().greetingRunning = 0;
+        m_control->StopGreeting();
         m_greetingButton->setText(kStartGreeting);
-        ClearGreetingQueue();
     } else {
-        m_greeting->Start();
+        m_control->StartGreeting();
         m_greetingButton->setText(kStopGreeting);
     }
     m_greetingButton->setEnabled(true);
 }
 
-void CConfigDlg::OnRestartTimer()
-{
-    StopMonitoring();
-    StartMonitoring();
-}
-
 void CConfigDlg::LoadSettings()
 {
     UpdateData(true);
-    if (ReadSystemSettings(m_settings)) {
+    CSystemSettings stored;
+    if (ReadSystemSettings(stored)) {
         // The arrows hold 16 bits; the edit shows the value itself.
-        m_refreshSpin->SetPos(static_cast<qint16>(m_settings.reflashtime & 0xFFFF));
-        m_sendSpin->SetPos(static_cast<qint16>(m_settings.sendsteptime & 0xFFFF));
-        PublishLiveSettings(m_settings);
+        m_refreshSpin->SetPos(static_cast<qint16>(stored.reflashtime & 0xFFFF));
+        m_sendSpin->SetPos(static_cast<qint16>(stored.sendsteptime & 0xFFFF));
+        PublishLiveSettings(stored);
     }
     UpdateData(false);
 }
@@ -646,11 +601,10 @@ void CConfigDlg::LoadSettings()
 void CConfigDlg::OnSaveSettings()
 {
     UpdateData(true);
-    RaiseToMinimum(m_settings);
-    PublishLiveSettings(m_settings);
-    const bool stored = WriteSystemSettings(m_settings);
+    const CSystemSettings settings = LiveSystemSettings();
+    const bool stored = WriteSystemSettings(settings);
     // A folder we may not write to is not the owner's concern here.
-    SetAutorunEntry(m_settings.autorun != 0, QCoreApplication::applicationFilePath());
+    SetAutorunEntry(settings.autorun != 0, QCoreApplication::applicationFilePath());
     ShowMessageBox(stored ? QStringLiteral("系统设置保存成功！") : QStringLiteral("系统设置保存失败！"), AppTitle(),
                    EMsgIcon::Exclamation);
     UpdateData(false);
@@ -661,39 +615,38 @@ void CConfigDlg::OnAutorunClicked()
     UpdateData(true);
 }
 
-void CConfigDlg::OnSpinDelta(CUpDownCtrl* spin, int& value, int pos, int delta)
+void CConfigDlg::OnSpinDelta(CUpDownCtrl* spin, std::atomic<int>& value, int pos, int delta)
 {
     UpdateData(true);
     value = qBound(spin->GetLower(), pos + delta, spin->GetUpper());
-    PublishLiveSettings(m_settings);
     UpdateData(false);
 }
 
 void CConfigDlg::OnRefreshSpinDelta(int pos, int delta)
 {
-    OnSpinDelta(m_refreshSpin, m_settings.reflashtime, pos, delta);
+    OnSpinDelta(m_refreshSpin, LiveSettings().reflashtime, pos, delta);
 }
 
 void CConfigDlg::OnSendSpinDelta(int pos, int delta)
 {
-    OnSpinDelta(m_sendSpin, m_settings.sendsteptime, pos, delta);
+    OnSpinDelta(m_sendSpin, LiveSettings().sendsteptime, pos, delta);
 }
 
-void CConfigDlg::OnIntervalTyped(CUpDownCtrl* spin, const int& value)
+void CConfigDlg::OnIntervalTyped(CUpDownCtrl* spin, const std::atomic<int>& value)
 {
     // While typing, a half-written number is no reason to interrupt the owner.
     UpdateData(true, true);
-    spin->SetPos(value);
+    spin->SetPos(value.load());
 }
 
 void CConfigDlg::OnRefreshTyped()
 {
-    OnIntervalTyped(m_refreshSpin, m_settings.reflashtime);
+    OnIntervalTyped(m_refreshSpin, LiveSettings().reflashtime);
 }
 
 void CConfigDlg::OnSendTyped()
 {
-    OnIntervalTyped(m_sendSpin, m_settings.sendsteptime);
+    OnIntervalTyped(m_sendSpin, LiveSettings().sendsteptime);
 }
 
 bool CConfigDlg::eventFilter(QObject* watched, QEvent* event)

@@ -1,8 +1,8 @@
 #pragma once
 // The configuration page: monitored shop accounts, one account's greeting
-// settings, the system settings, and the life of the three worker threads
-// (monitoring with presence, greeting sender). Created once by the view and
-// kept until the program ends; everything here runs on the window's thread.
+// settings and the system settings; its buttons start and stop the worker
+// threads through CMonitorControl. Created once by the view and kept until
+// the program ends; everything here runs on the window's thread.
 // The add and modify flows run on workers of their own and reach the page
 // through calls carried back to this thread.
 #include "accounts/SystemSettings.h"
@@ -10,8 +10,9 @@
 
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 #include <QWidget>
+
+#include <atomic>
 
 class QCheckBox;
 class QGroupBox;
@@ -21,7 +22,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class CUpDownCtrl;
-class CWorkerSlot;
+class CMonitorControl;
 
 class CConfigDlg : public QWidget
 {
@@ -47,6 +48,7 @@ public:
     int GetRememberedRow() const { return m_nLastRow; }
     // The start-up account-state check is still waiting for the service.
     bool IsCheckingAccountStates() const;
+    CMonitorControl& Control() const { return *m_control; }
 
     // Commands (also what the buttons and list clicks run).
     void OnAddAccount();
@@ -58,7 +60,6 @@ public:
     void OnMakeCode();
     void OnToggleMonitoring();
     void OnToggleGreeting();
-    void OnRestartTimer();
     void OnSaveSettings();
     void OnAutorunClicked();
     void OnRefreshSpinDelta(int pos, int delta);
@@ -73,15 +74,13 @@ public:
     QString m_strMessage;
     QString m_strWebId;
     bool m_bAutoSend = true;
-    CSystemSettings m_settings;
+    // The system settings are LiveSettings() itself: one copy, live at once.
 
     // Called by the add / modify flows, on this thread.
     void SetUserNameValue(const QString& userName) { m_strUserName = userName; }
     void SetLastWebId(const QString& webId) { m_strWebId = webId; }
     void EnableAddButton();
     void EnableModifyButton();
-
-    static constexpr int kRestartIntervalMs = 30 * 60 * 1000;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -91,9 +90,9 @@ private:
     void InitDialog();
     void LoadSettings();
     void ResetAccountFields();
-    bool ExchangeInterval(QLineEdit* edit, int lower, int upper, int& value, bool quiet);
-    void OnSpinDelta(CUpDownCtrl* spin, int& value, int pos, int delta);
-    void OnIntervalTyped(CUpDownCtrl* spin, const int& value);
+    bool ExchangeInterval(QLineEdit* edit, int lower, int upper, std::atomic<int>& value, bool quiet);
+    void OnSpinDelta(CUpDownCtrl* spin, std::atomic<int>& value, int pos, int delta);
+    void OnIntervalTyped(CUpDownCtrl* spin, const std::atomic<int>& value);
 
     // Controls.
     QLineEdit* m_userNameEdit = nullptr;
@@ -122,10 +121,8 @@ private:
 
     // The row whose account was last loaded into the fields; -1 when none.
     int m_nLastRow = -1;
-    CWorkerSlot* m_monitoring = nullptr;
-    CWorkerSlot* m_greeting = nullptr;
+    CMonitorControl* m_control = nullptr;
     COneShot m_stateCheck;
-    QTimer m_restartTimer;
 };
 
 extern CConfigDlg* g_pConfigDlg;
