@@ -470,8 +470,9 @@ TEST_P(GreetIntruderTest, NoKeyGoesAstrayAndTheGreetingArrivesOnceAfterwards)
     EXPECT_EQ(ReadRows(*g_pConnection, QStringLiteral("select * from [AutoSend]"), {0}).size(), 1)
         << "the held greeting stays queued";
     EXPECT_TRUE(m_hichat.Messages().isEmpty());
-    if (GetParam() == EIntruder::FocusThief)
+    if (GetParam() == EIntruder::FocusThief) {
         EXPECT_GT(intruder.Steals(), 0);
+    }
 
     intruder.Release();
     ASSERT_TRUE(WaitUntil([&] { return intruder.Released(); }, 5000));

@@ -759,29 +759,39 @@ TEST_F(BuiltProgramRoadTest, DemoPreparedStoreGreetsTheShopperAndTheTrayMenuEnds
         },
         10000))
         << "the program's tray icon is not on the screen; its windows: " << qPrintable(WindowsOf(pid));
-    QList<unsigned long> before;
-    for (const road::CXWindowInfo& window : road::WindowsOfProcess(pid))
-        before.append(window.id);
-    road::FakeClick(icon.center(), 3);
-    // The menu is the window that comes up at the pointer.
-    const QRect nearPointer(icon.center() - QPoint(4, 4), QSize(9, 9));
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            for (const road::CXWindowInfo& window : road::WindowsOfProcess(pid)) {
-                if (!before.contains(window.id) && window.rect.adjusted(-24, -24, 24, 24).intersects(nearPointer))
-                    return true;
-            }
-            return false;
-        },
-        10000))
-        << "no menu after a right click on the tray icon at " << icon.center().x() << "," << icon.center().y()
-        << "; its windows: " << qPrintable(WindowsOf(pid));
-    QTest::qWait(200);
-    road::FakeKey("Up");
+    // Under load a menu can come up before it holds the keyboard, and the keys
+    // then go elsewhere: one more try with the menu closed first.
     QElapsedTimer exitClock;
-    exitClock.start();
-    road::FakeKey("Return");
-    ASSERT_TRUE(program.waitForFinished(CMirelHelperApp::kExitWaitMs + 3000)) << "the program did not end";
+    const auto chooseExit = [&] {
+        QList<unsigned long> before;
+        for (const road::CXWindowInfo& window : road::WindowsOfProcess(pid))
+            before.append(window.id);
+        road::FakeClick(icon.center(), 3);
+        // The menu is the window that comes up at the pointer.
+        const QRect nearPointer(icon.center() - QPoint(4, 4), QSize(9, 9));
+        const bool menuUp = WaitUntil(
+            [&] {
+                for (const road::CXWindowInfo& window : road::WindowsOfProcess(pid)) {
+                    if (!before.contains(window.id) &&
+                        window.rect.adjusted(-24, -24, 24, 24).intersects(nearPointer))
+                        return true;
+                }
+                return false;
+            },
+            10000);
+        EXPECT_TRUE(menuUp) << "no menu after a right click on the tray icon at " << icon.center().x() << ","
+                            << icon.center().y() << "; its windows: " << qPrintable(WindowsOf(pid));
+        QTest::qWait(200);
+        road::FakeKey("Up");
+        exitClock.start();
+        road::FakeKey("Return");
+        return program.waitForFinished(CMirelHelperApp::kExitWaitMs + 3000);
+    };
+    if (!chooseExit()) {
+        road::FakeKey("Escape");
+        QTest::qWait(500);
+        ASSERT_TRUE(chooseExit()) << "the program did not end";
+    }
     EXPECT_LT(exitClock.elapsed(), CMirelHelperApp::kExitWaitMs + 3000);
     EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.exitCode(), 0);

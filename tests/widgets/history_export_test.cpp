@@ -308,8 +308,9 @@ TEST_F(HistoryExport, CancelLeavesNoFileAndKeepsTheOldOne)
         EXPECT_EQ(m_boxes.size(), existed ? 1 : 0);
         EXPECT_EQ(QDir(m_out.path()).entryList(QDir::Files | QDir::Hidden),
                   existed ? QStringList{QStringLiteral("visits.xlsx")} : QStringList{});
-        if (existed)
+        if (existed) {
             EXPECT_EQ(FileBytes(m_savePath), QByteArray("old workbook"));
+        }
     }
 }
 
