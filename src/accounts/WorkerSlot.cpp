@@ -7,6 +7,8 @@ CWorkerSlot::CWorkerSlot(Factory factory, QObject* parent) : QObject(parent), m_
 {
     m_pollTimer.setInterval(kPollMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &CWorkerSlot::TryStart);
+    m_watchTimer.setInterval(kWatchMs);
+    connect(&m_watchTimer, &QTimer::timeout, this, &CWorkerSlot::CheckRunningSet);
 }
 
 CWorkerSlot::~CWorkerSlot()
@@ -46,6 +48,7 @@ void CWorkerSlot::Stop()
         return;
     m_running = false;
     m_pollTimer.stop();
+    m_watchTimer.stop();
     for (const CTracked& worker : std::as_const(m_current)) {
         if (worker.thread && worker.stopFlag)
             worker.stopFlag->store(1);
@@ -72,24 +75,27 @@ void CWorkerSlot::TryStart()
         if (!worker.thread)
             continue;
         connect(worker.thread, &QThread::finished, worker.thread, &QObject::deleteLater);
-        QThread* thread = worker.thread;
-        connect(worker.thread, &QThread::finished, this, [this, thread] { OnWorkerFinished(thread); });
         m_current.append({QPointer<QThread>(worker.thread), worker.stopFlag});
     }
     for (const CTracked& worker : std::as_const(m_current))
         StartWorker(worker.thread, worker.stopFlag);
+    m_watchTimer.start();
     Q_EMIT Started();
 }
 
-void CWorkerSlot::OnWorkerFinished(QThread* thread)
+void CWorkerSlot::CheckRunningSet()
 {
     // A thread of the running set that ended without being asked to (an
     // exception, a failure it could not go on from): the whole set is stopped,
-    // so the page shows it and the next start brings it back.
-    const bool current = std::any_of(m_current.cbegin(), m_current.cend(), [thread](const CTracked& worker) {
-        return worker.thread.data() == thread && worker.stopFlag && worker.stopFlag->load() == 0;
+    // so the page shows it and the next start brings it back. Looked at from
+    // here rather than told by a signal queued from the ending worker, so that
+    // nothing but the finished state crosses threads. Only Stop raises the
+    // flags of the running set, and it moves the set away first; a thread
+    // already deleted ended unasked too, or at exit, when this no longer matters.
+    const bool endedUnasked = std::any_of(m_current.cbegin(), m_current.cend(), [](const CTracked& worker) {
+        return Ended(worker) && (!worker.thread || !worker.stopFlag || worker.stopFlag->load() == 0);
     });
-    if (!m_running || !current)
+    if (!m_running || !endedUnasked)
         return;
     Stop();
     Q_EMIT EndedUnasked();

@@ -44,6 +44,8 @@ public:
 
     // How often a pending start looks at the previous set (ms).
     static constexpr int kPollMs = 50;
+    // How often the running set is looked at for a thread that ended unasked (ms).
+    static constexpr int kWatchMs = 500;
 
 Q_SIGNALS:
     // The new set's threads have been started.
@@ -58,7 +60,7 @@ private:
         std::atomic<int>* stopFlag = nullptr;
     };
     void TryStart();
-    void OnWorkerFinished(QThread* thread);
+    void CheckRunningSet();
     static bool Ended(const CTracked& worker);
 
     Factory m_factory;
@@ -67,4 +69,5 @@ private:
     QList<CTracked> m_current;
     QList<CTracked> m_ending;
     QTimer m_pollTimer;
+    QTimer m_watchTimer;
 };

@@ -102,16 +102,16 @@ template <typename Seconds> bool PauseSteps(const std::atomic<int>& stop, const 
 
 } // namespace
 
-CWorkerScope::CWorkerScope(QThread* thread, std::atomic<int>* stopFlag) : m_thread(thread), m_stopFlag(stopFlag)
+CWorkerScope::CWorkerScope(QThread* thread, std::atomic<int>* stopFlag)
+    : m_thread(thread), m_stopFlag(stopFlag), m_className(ClassOf(thread)), m_category(&CategoryOf(thread))
 {
     CWorkerRegistry::Register(thread, stopFlag);
-    qCInfo(CategoryOf(thread)) << ClassOf(thread) << "started";
+    qCInfo(*m_category) << m_className << "started";
 }
 
 CWorkerScope::~CWorkerScope()
 {
-    qCInfo(CategoryOf(m_thread)) << ClassOf(m_thread)
-                                 << (m_stopFlag && m_stopFlag->load() ? "stopped" : "ended by itself");
+    qCInfo(*m_category) << m_className << (m_stopFlag && m_stopFlag->load() ? "stopped" : "ended by itself");
     CWorkerRegistry::Unregister(m_thread);
 }
 

@@ -2,6 +2,7 @@
 // Every stoppable worker thread registers here while it runs, so that exit
 // can raise every stop flag and give the threads a bounded time to end.
 // Thread-safe.
+#include <QLoggingCategory>
 #include <QThread>
 
 #include <atomic>
@@ -46,6 +47,9 @@ public:
 private:
     QThread* m_thread;
     std::atomic<int>* m_stopFlag;
+    // Taken at the start: at the end the thread object belongs to whoever deletes it.
+    const char* m_className;
+    const QLoggingCategory* m_category;
 };
 
 // Logs why a worker's run() ended on an exception; call from its catch block.
