@@ -398,16 +398,22 @@ bool KeyboardGrabbedElsewhere(Display* d)
     return true;
 }
 
-bool PointerInside(Display* d, const CRect& rect)
+// Where the pointer is on the screen; false when it is on another screen.
+bool PointerPosition(Display* d, int& x, int& y)
 {
     Window rootReturn = 0;
     Window child = 0;
-    int x = 0;
-    int y = 0;
     int windowX = 0;
     int windowY = 0;
     unsigned int mask = 0;
-    if (!XQueryPointer(d, DefaultRootWindow(d), &rootReturn, &child, &x, &y, &windowX, &windowY, &mask))
+    return XQueryPointer(d, DefaultRootWindow(d), &rootReturn, &child, &x, &y, &windowX, &windowY, &mask);
+}
+
+bool PointerInside(Display* d, const CRect& rect)
+{
+    int x = 0;
+    int y = 0;
+    if (!PointerPosition(d, x, y))
         return false;
     return x >= rect.left && x < rect.right && y >= rect.top && y < rect.bottom;
 }
@@ -668,15 +674,9 @@ int SendGreetingThroughClient(const QString& account, const QString& visitor, co
         return kGreetingFailed;
 
     // The pointer goes back where the owner left it, however the send ends.
-    Window rootReturn = 0;
-    Window child = 0;
     int savedX = 0;
     int savedY = 0;
-    int windowX = 0;
-    int windowY = 0;
-    unsigned int mask = 0;
-    const bool known =
-        XQueryPointer(d, DefaultRootWindow(d), &rootReturn, &child, &savedX, &savedY, &windowX, &windowY, &mask);
+    const bool known = PointerPosition(d, savedX, savedY);
     struct CPointerBack
     {
         Display* d;
