@@ -3,6 +3,7 @@
 #include "controls/OutsideText.h"
 
 #include "accounts/LiveSettings.h"
+#include "accounts/TeamSettings.h"
 #include "app/AboutDlg.h"
 #include "app/GuiMessageBox.h"
 #include "app/MirelHelperView.h"
@@ -56,6 +57,8 @@ const CCommandInfo kCommands[] = {
     {CMainFrame::kCmdExit, "exitAction", "退出(&X)", "", "退出应用程序\n退出"},
     {CMainFrame::kCmdAdvancedSettings, "advancedSettingsAction", "高级设置...", "",
      "安静时段、提醒合并、打招呼限额和关注客户\n高级设置"},
+    {CMainFrame::kCmdTeamSettings, "teamSettingsAction", "团队设置...", "",
+     "多台电脑共用一个数据库时，本机为哪些店铺打招呼\n团队设置"},
 };
 
 // Lock states of the keyboard as X reports them in every key event's state.
@@ -145,6 +148,9 @@ void CMainFrame::CreateMenus()
     QMenu* file = bar->addMenu(QStringLiteral("文件(&F)"));
     file->setObjectName(QStringLiteral("fileMenu"));
     file->addAction(m_actions[kCmdAdvancedSettings]);
+    file->addAction(m_actions[kCmdTeamSettings]);
+    // Only a store several machines share has a team to set up.
+    m_actions[kCmdTeamSettings]->setEnabled(OnTeamStore());
     file->addSeparator();
     file->addAction(m_actions[kCmdExit]);
     QMenu* view = bar->addMenu(QStringLiteral("视图(&V)"));
@@ -268,6 +274,10 @@ void CMainFrame::OnCommand(int commandId)
         break;
     case kCmdAdvancedSettings:
         PageFactory().openAdvancedSettingDialog(this);
+        break;
+    case kCmdTeamSettings:
+        if (OnTeamStore())
+            PageFactory().openTeamSettingDialog(this);
         break;
     case kCmdExit:
     case CTrayIcon::kCmdExit:

@@ -29,7 +29,7 @@ public:
     static constexpr int kCmdRefreshList = 32779, kCmdUserList = 32771, kCmdConfig = 32772, kCmdLastAlert = 32784,
                          kCmdHistory = 32783, kCmdHelp = 32780, kCmdAbout = 57664, kCmdFeaturedShops = 32789,
                          kCmdStatistics = 32790, kCmdToolBar = 59392, kCmdStatusBar = 59393, kCmdExit = 57665,
-                         kCmdAdvancedSettings = 32795;
+                         kCmdAdvancedSettings = 32795, kCmdTeamSettings = 32796;
     static constexpr std::array<int, 9> kToolBarCommands{kCmdRefreshList, kCmdUserList,      kCmdConfig,
                                                          kCmdLastAlert,   kCmdHistory,       kCmdHelp,
                                                          kCmdAbout,       kCmdFeaturedShops, kCmdStatistics};

@@ -2,7 +2,8 @@
 // The pages other folders own, reached only through these functions so the
 // shell never includes their headers. Each owning folder defines its
 // function(s) next to its page (monitor/ui/UserListDlg.cpp,
-// accounts/ui/ConfigDlg.cpp, accounts/ui/AdvancedSettingDlg.cpp, history/HistoryDlg.cpp,
+// accounts/ui/ConfigDlg.cpp, accounts/ui/AdvancedSettingDlg.cpp,
+// accounts/ui/TeamSettingDlg.cpp, history/HistoryDlg.cpp,
 // stats/ui/StatisticsDlg.cpp).
 #include <QString>
 
@@ -20,6 +21,8 @@ QWidget* CreateConfigPage(QWidget* parent);
 void OpenHistoryDialog(QWidget* parent);
 // Runs the advanced settings dialog (CAdvancedSettingDlg) modally over parent.
 void OpenAdvancedSettingDialog(QWidget* parent);
+// Runs the team settings dialog (CTeamSettingDlg) modally over parent.
+void OpenTeamSettingDialog(QWidget* parent);
 // Opens the chat with visitor on shop's behalf the way the visitor list page's
 // double-click does; false when page is not that page.
 bool OpenVisitorChat(QWidget* page, const QString& shop, const QString& visitor);
@@ -34,6 +37,7 @@ struct CPageFactory
     std::function<QWidget*(QWidget*)> createConfigPage = &CreateConfigPage;
     std::function<void(QWidget*)> openHistoryDialog = &OpenHistoryDialog;
     std::function<void(QWidget*)> openAdvancedSettingDialog = &OpenAdvancedSettingDialog;
+    std::function<void(QWidget*)> openTeamSettingDialog = &OpenTeamSettingDialog;
     std::function<bool(QWidget*, const QString&, const QString&)> openVisitorChat = &OpenVisitorChat;
     std::function<QWidget*(QWidget*)> createStatisticsPage = &CreateStatisticsPage;
 };

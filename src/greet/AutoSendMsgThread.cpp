@@ -1,8 +1,10 @@
 #include "greet/AutoSendMsgThread.h"
 
 #include "accounts/LiveSettings.h"
+#include "accounts/TeamSettings.h"
 #include "greet/Greeting.h"
 #include "greet/ImClient.h"
+#include "greet/TeamGreetingQueue.h"
 #include "platform/AbortScope.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
@@ -73,6 +75,8 @@ bool CAutoSendMsgThread::SendPass()
 {
     if (m_stop.load())
         return false;
+    if (OnTeamStore())
+        return TeamSendPass();
 
     // Rows are deleted by rowid once the pass ends: greetings queued meanwhile
     // wait for the next pass, and held greetings stay for another try.
@@ -121,13 +125,7 @@ bool CAutoSendMsgThread::SendPass()
             done.push_back(greeting.rowId);
             continue;
         }
-        int result = kGreetingFailed;
-        if (!greeting.visitor.isEmpty() && !greeting.account.isEmpty() && !greeting.tmpl.isEmpty()) {
-            result = SendGreeting(greeting.account, greeting.visitor, ExpandGreeting(greeting.tmpl, greeting.visitor));
-            LogAttempt(greeting, result == kGreetingSent);
-            if (result == kGreetingFailed)
-                qCWarning(LogGreet) << "greeting not sent";
-        }
+        const int result = Send(greeting);
         if (result != kGreetingHeld)
             done.push_back(greeting.rowId);
         // A row that was not sent costs its pause all the same; a change of the
@@ -142,4 +140,44 @@ bool CAutoSendMsgThread::SendPass()
             m_firstSeen.erase(rowId);
     }
     return true;
+}
+
+int CAutoSendMsgThread::Send(const CQueuedGreeting& greeting, CTeamGreetingQueue* claim)
+{
+    int result = kGreetingFailed;
+    if (!greeting.visitor.isEmpty() && !greeting.account.isEmpty() && !greeting.tmpl.isEmpty())
+        result = SendGreeting(greeting.account, greeting.visitor, ExpandGreeting(greeting.tmpl, greeting.visitor));
+    // The claimed row goes (or stays) before the log row is written outside its transaction.
+    if (claim)
+        claim->Finish(result != kGreetingHeld);
+    if (greeting.visitor.isEmpty() || greeting.account.isEmpty() || greeting.tmpl.isEmpty())
+        return result;
+    LogAttempt(greeting, result == kGreetingSent);
+    if (result == kGreetingFailed)
+        qCWarning(LogGreet) << "greeting not sent";
+    return result;
+}
+
+bool CAutoSendMsgThread::TeamSendPass()
+{
+    if (!StoreReachable())
+        return true;
+    TouchMachine();
+    CTeamGreetingQueue queue;
+    queue.DropStale(Clock().NowMs());
+    bool ok = false;
+    const QStringList shops = ReadGreetShops(ThisMachine(), &ok);
+    // Held rows stay queued for a later pass; this pass goes on past them.
+    QList<qint64> tried;
+    while (ok && !shops.isEmpty() && m_stop.load() == 0) {
+        const std::optional<CQueuedGreeting> greeting = queue.Claim(shops, tried);
+        if (!greeting)
+            break;
+        tried.append(greeting->rowId);
+        // The row stays claimed while it is typed, so no other machine sends it meanwhile.
+        Send(*greeting, &queue);
+        if (!PauseUnlessStopped(m_stop, LiveSettings().sendsteptime))
+            return false;
+    }
+    return m_stop.load() == 0;
 }

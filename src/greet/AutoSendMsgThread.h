@@ -11,12 +11,15 @@
 // kHeldGreetingLifetimeMs after this thread first read it; then it is dropped.
 // [AutoSend] has no time column, so that moment is kept here, by rowid: rows
 // are read within seconds of being queued, and a stop empties the queue, so a
-// new thread never meets an old held row.
+// new thread never meets an old held row. On the team store the queue is
+// shared by every machine: see TeamGreetingQueue.h.
 #include <QString>
 #include <QThread>
 
 #include <atomic>
 #include <map>
+
+class CTeamGreetingQueue;
 
 // One [AutoSend] row as a pass reads it.
 struct CQueuedGreeting
@@ -45,6 +48,12 @@ protected:
 private:
     // One pass over the queue; false when the stop flag ended it.
     bool SendPass();
+    // The same on the team store: only the shops this machine greets for,
+    // each row claimed from the shared queue while it is sent.
+    bool TeamSendPass();
+    // Sends one greeting and logs the attempt (kGreetingFailed, not logged,
+    // for an incomplete row); a claimed row is finished first.
+    int Send(const CQueuedGreeting& greeting, CTeamGreetingQueue* claim = nullptr);
     qint64 FirstSeenMs(const CQueuedGreeting& greeting, qint64 now);
 
     struct CFirstSeen

@@ -1,8 +1,11 @@
 #include "monitor/MonitorClientThread.h"
 
 #include "accounts/LiveSettings.h"
+#include "accounts/TeamSettings.h"
+#include "monitor/AccountLocks.h"
 #include "monitor/RefreshShop.h"
 #include "platform/AbortScope.h"
+#include "platform/Log.h"
 #include "platform/Workers.h"
 #include "store/AdoRecordSet.h"
 #include "store/Columns.h"
@@ -76,8 +79,24 @@ void CMonitorClientThread::run()
         if (!PauseUnlessStopped(m_stop, 1))
             return;
         m_accounts = ReadAccounts();
+        // Lives as long as this thread's session of the team store, whose locks it tracks.
+        CAccountLocks locks;
         while (m_stop.load() == 0) {
+            locks.BeginCycle();
+            // A team store that did not answer at the start is asked again each cycle.
+            if (m_accounts.empty() && OnTeamStore())
+                m_accounts = ReadAccounts();
+            TouchMachine();
             for (const _CUserInfo& info : m_accounts) {
+                // While the team store's server is away a poll could record nothing: the
+                // visitors stay on the service's pages for the first poll after it is back.
+                if (!StoreReachable()) {
+                    qCDebug(LogMonitor) << "store unreachable; poll skipped";
+                    continue;
+                }
+                // Another machine polls it; no poll, no pause.
+                if (!locks.Holds(info.account))
+                    continue;
                 RefreshShop(info.webId, info.account, info.imName, info.greeting, info.autoGreet.toInt() != 0);
                 if (!PauseUnlessStopped(m_stop, kPauseAfterAccountSeconds))
                     return;

@@ -22,7 +22,7 @@ public:
     void StartMonitoring();
     void StopMonitoring();
     void StartGreeting();
-    // Also empties the greeting queue.
+    // Also empties the greeting queue (not the team store's shared one).
     void StopGreeting();
     // From now on RestartMonitoring runs every kRestartIntervalMs.
     void StartRestartTimer();

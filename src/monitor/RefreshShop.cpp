@@ -2,6 +2,7 @@
 
 #include "accounts/AdvancedSettings.h"
 #include "accounts/LiveSettings.h"
+#include "accounts/TeamSettings.h"
 #include "greet/GreetingPolicy.h"
 #include "iploc/IpLocator.h"
 #include "monitor/AlertPolicy.h"
@@ -139,6 +140,7 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
         return;
 
     const QString sqlAccount = SqlText(account);
+    const bool team = OnTeamStore();
     bool foundNew = false;
     QStringList newNames;
     QString budgetNotice;
@@ -160,20 +162,29 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
                          SqlText(tiedToFeed ? itemUrl : kUnknownLink), SqlText(imIds[i]));
             // A visit not recorded is not announced or greeted: it stays new, and the
             // next poll records it (a store locked by another program, a full disk).
-            if (!g_pConnection || !g_pConnection->Execute(insert)) {
+            const int recorded = g_pConnection ? g_pConnection->ExecuteChanges(insert) : -1;
+            if (recorded < 0) {
                 qCWarning(LogMonitor) << "visit not recorded; the next poll tries again";
                 if (tiedToFeed)
                     feedVisitLost = true;
                 continue;
             }
+            // On the team store another machine recorded it a moment ago: that machine
+            // queues the greeting, and every machine alerts through the store's notice.
+            if (recorded == 0)
+                continue;
             // Read now, not at the start of the poll: the greeting thread may have stopped meanwhile.
-            if (autoGreet && LiveSettings().greetingRunning.load() != 0 && g_pConnection) {
+            // On the team store the greeting goes out from whichever machine greets for the shop.
+            if (autoGreet && (team || LiveSettings().greetingRunning.load() != 0) && g_pConnection) {
                 const EGreetVerdict verdict = GreetingPolicy().Judge(advanced, Clock().NowMs(), account, names[i]);
                 if (verdict == EGreetVerdict::Queue) {
                     g_pConnection->Execute(
-                        QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , [Message]) values ('%1' "
-                                       ", '%2' , '%3')")
-                            .arg(sqlName, sqlAccount, SqlText(greeting)));
+                        team ? QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , [Message] , "
+                                              "[queuedtime]) values ('%1' , '%2' , '%3' , '%4')")
+                                   .arg(sqlName, sqlAccount, SqlText(greeting), SqlText(pollTime))
+                             : QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , [Message]) "
+                                              "values ('%1' , '%2' , '%3')")
+                                   .arg(sqlName, sqlAccount, SqlText(greeting)));
                 } else if (verdict == EGreetVerdict::OverBudget && budgetNotice.isEmpty()) {
                     budgetNotice = GreetingPolicy().TakeBudgetNotice(advanced, Clock().NowMs(), account);
                 }

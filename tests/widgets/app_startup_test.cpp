@@ -288,7 +288,9 @@ TEST_F(AppTest, MenuHasItsThreeDropDowns)
             list.append(a->text());
         return list;
     };
-    EXPECT_EQ(texts(top[0]), (QStringList{"高级设置...", "", "退出(&X)"}));
+    EXPECT_EQ(texts(top[0]), (QStringList{"高级设置...", "团队设置...", "", "退出(&X)"}));
+    // Only a shared store has a team.
+    EXPECT_FALSE(frame->Action(CMainFrame::kCmdTeamSettings)->isEnabled());
     EXPECT_EQ(texts(top[1]),
               (QStringList{"工具栏(&T)", "状态栏(&S)", "刷新列表(&F)", "用户列表(&U)", "信息配置(&C)", "最后提示(&L)",
                            "历史访问(&H)", "访客统计(&J)", "帮助信息(&H)", "精品网店(&V)"}));

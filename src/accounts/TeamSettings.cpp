@@ -1,0 +1,111 @@
+#include "accounts/TeamSettings.h"
+
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "store/AdoConnection.h"
+#include "store/AdoRecordSet.h"
+
+#include <QDateTime>
+
+namespace {
+
+// The store's team calls, while a build of the store without them still answers "no team".
+template <typename Connection> bool IsTeam(const Connection& connection)
+{
+    if constexpr (requires { connection.IsTeamStore(); })
+        return connection.IsTeamStore();
+    return false;
+}
+
+template <typename Connection> QString MachineOf(const Connection& connection)
+{
+    if constexpr (requires { connection.MachineName(); })
+        return connection.MachineName();
+    return QString();
+}
+
+template <typename Connection> bool ReachableOf(const Connection& connection)
+{
+    if constexpr (requires { connection.IsReachable(); })
+        return connection.IsReachable();
+    return true;
+}
+
+} // namespace
+
+bool OnTeamStore()
+{
+    return g_pConnection && IsTeam(*g_pConnection);
+}
+
+QString ThisMachine()
+{
+    return OnTeamStore() ? MachineOf(*g_pConnection) : QString();
+}
+
+bool StoreReachable()
+{
+    return !OnTeamStore() || ReachableOf(*g_pConnection);
+}
+
+QString StoreTimeText(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString SqlTextList(const QStringList& values)
+{
+    if (values.isEmpty())
+        return QStringLiteral("''");
+    QStringList quoted;
+    for (const QString& value : values)
+        quoted.append(QLatin1Char('\'') + SqlText(value) + QLatin1Char('\''));
+    return quoted.join(QLatin1Char(','));
+}
+
+QStringList ReadGreetShops(const QString& machine, bool* ok)
+{
+    if (ok)
+        *ok = false;
+    if (!OnTeamStore())
+        return {};
+    CAdoRecordSet recordSet(g_pConnection);
+    if (!recordSet.Open(
+            QStringLiteral("select [greetshops] from [machine] where [name] = '%1'").arg(SqlText(machine)))) {
+        qCWarning(LogStore) << "the shops this machine greets for could not be read";
+        return {};
+    }
+    QString shops;
+    if (!recordSet.IsEOF())
+        recordSet.GetCollect(0, shops);
+    recordSet.Close();
+    if (ok)
+        *ok = true;
+    return shops.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+bool WriteGreetShops(const QString& machine, const QStringList& shops)
+{
+    if (!OnTeamStore())
+        return false;
+    const QString now = SqlText(StoreTimeText(Clock().NowMs()));
+    const bool written = g_pConnection->Execute(
+        QStringLiteral("insert into [machine] ([name], [greetshops], [lastseen]) values ('%1', '%2', '%3') "
+                       "on conflict ([name]) do update set [greetshops] = excluded.[greetshops], "
+                       "[lastseen] = excluded.[lastseen]")
+            .arg(SqlText(machine), SqlText(shops.join(QLatin1Char('\n'))), now));
+    if (!written)
+        qCWarning(LogStore) << "the shops this machine greets for were not stored";
+    return written;
+}
+
+bool TouchMachine()
+{
+    if (!OnTeamStore())
+        return false;
+    const QString now = SqlText(StoreTimeText(Clock().NowMs()));
+    return g_pConnection->Execute(QStringLiteral("insert into [machine] ([name], [greetshops], [lastseen]) values "
+                                                 "('%1', '', '%2') on conflict ([name]) do update set "
+                                                 "[lastseen] = excluded.[lastseen]")
+                                      .arg(SqlText(ThisMachine()), now));
+}

@@ -1,0 +1,134 @@
+#include "monitor/TeamAlerts.h"
+
+#include "accounts/AdvancedSettings.h"
+#include "accounts/LiveSettings.h"
+#include "accounts/TeamSettings.h"
+#include "monitor/AlertPolicy.h"
+#include "monitor/ItemTitle.h"
+#include "monitor/VisitorListBridge.h"
+#include "notify/OwnerNotifier.h"
+#include "platform/Clock.h"
+#include "platform/Log.h"
+#include "store/AdoConnection.h"
+#include "store/AdoRecordSet.h"
+#include "store/Columns.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+struct CVisit
+{
+    QString name;
+    QString ip;
+    QString shop;
+    QString time;
+    QString region;
+    QString itemUrl;
+};
+
+QString NumberList(const QList<qint64>& numbers)
+{
+    QStringList texts;
+    for (qint64 number : numbers)
+        texts.append(QString::number(number));
+    return texts.join(QLatin1Char(','));
+}
+
+// The visits by shop, each shop's newest first (the order of its IM page).
+QList<QList<CVisit>> ReadVisits(const QList<qint64>& ids)
+{
+    QList<QList<CVisit>> shops;
+    CAdoRecordSet recordSet(g_pConnection);
+    if (!recordSet.Open(
+            QStringLiteral("select * from [client] where [id] in (%1) order by [id] desc").arg(NumberList(ids)))) {
+        qCWarning(LogMonitor) << "visits another machine recorded could not be read; no alert";
+        return shops;
+    }
+    for (; !recordSet.IsEOF(); recordSet.MoveNext()) {
+        CVisit visit;
+        recordSet.GetCollect(ClientColumn::kGuestName, visit.name);
+        recordSet.GetCollect(ClientColumn::kIp, visit.ip);
+        recordSet.GetCollect(ClientColumn::kShopName, visit.shop);
+        recordSet.GetCollect(ClientColumn::kLastTime, visit.time);
+        recordSet.GetCollect(ClientColumn::kCity, visit.region);
+        recordSet.GetCollect(ClientColumn::kShopUrl, visit.itemUrl);
+        auto group = std::find_if(shops.begin(), shops.end(),
+                                  [&](const QList<CVisit>& visits) { return visits.first().shop == visit.shop; });
+        if (group == shops.end())
+            shops.append({visit});
+        else
+            group->append(visit);
+    }
+    return shops;
+}
+
+} // namespace
+
+CTeamAlerts::CTeamAlerts(QObject* parent) : QObject(parent)
+{
+    m_batch.setSingleShot(true);
+    m_batch.setInterval(kBatchMs);
+    connect(&m_batch, &QTimer::timeout, this, &CTeamAlerts::Flush);
+}
+
+CTeamAlerts::~CTeamAlerts()
+{
+    m_work.Stop();
+}
+
+void CTeamAlerts::OnVisitRecorded(qint64 id, const QString& machine)
+{
+    // This machine's own visits were announced by its poll.
+    if (machine == ThisMachine() || id <= 0)
+        return;
+    m_pending.append(id);
+    if (!m_batch.isActive())
+        m_batch.start();
+}
+
+void CTeamAlerts::Flush()
+{
+    if (m_pending.isEmpty())
+        return;
+    // One batch at a time; the next waits for the one under way.
+    if (m_work.IsRunning()) {
+        m_batch.start();
+        return;
+    }
+    QList<qint64> ids;
+    ids.swap(m_pending);
+    m_work = RunThenCallback(
+        this, [ids] { RaiseAlerts(ids); }, [] {});
+}
+
+void CTeamAlerts::RaiseAlerts(const QList<qint64>& ids)
+{
+    const CAdvancedSettings advanced = CurrentAdvancedSettings();
+    const QString quietSummary = AlertPolicy().TakeQuietSummary(advanced, Clock().NowMs());
+    if (!quietSummary.isEmpty())
+        AlertOwner(quietSummary);
+    const QList<QList<CVisit>> shops = ReadVisits(ids);
+    for (const QList<CVisit>& visits : shops) {
+        const CVisit& first = visits.first();
+        QStringList names;
+        for (const CVisit& visit : visits)
+            names.append(visit.name);
+        QString ordinary;
+        if (LiveSettings().clienttip.load() != 0) {
+            const QString title = LookupItemTitle(first.itemUrl);
+            ordinary = QStringLiteral("新客户[%1]\r\nIP:%2\r\n来自:%3\r\n访问[%4]的网店\r\n商品:%5")
+                           .arg(first.name, first.ip, first.region, first.shop, title);
+        }
+        for (const COwnerAlert& alert :
+             AlertPolicy().ForNewVisitors(advanced, Clock().NowMs(), first.shop, names, first.name, ordinary))
+            AlertOwnerAbout(alert.text, alert.shop, alert.visitor);
+        ShowStatusMessage(QStringLiteral("顾客[%1]在 %2 访问了[%3]的网店!").arg(first.name, first.time, first.shop));
+    }
+    if (shops.isEmpty())
+        return;
+    if (IVisitorListBridge* bridge = VisitorListBridge())
+        bridge->RequestRefill();
+}
