@@ -2,6 +2,8 @@
 
 #include "platform/Log.h"
 #include "store/Schema.h"
+#include "store/TeamStatement.h"
+#include "store/TeamStore.h"
 #include "store/Variant.h"
 
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <mutex>
@@ -81,13 +84,19 @@ QString StatementHead(const QString& sql)
     return (paren >= 0 ? head.left(paren) : head).left(80);
 }
 
-void LogFailure(sqlite3* db, const QString& sql)
+void LogFailure(const QString& sql, QString message)
 {
-    // SQLite quotes the text near a syntax error, which may be part of a value.
+    // Both stores quote the text near a syntax error, which may be part of a value;
+    // PostgreSQL's further lines name the values of a key.
     static const QRegularExpression nearText(QStringLiteral("near \"[^\"]*\""));
-    QString message = QString::fromUtf8(sqlite3_errmsg(db));
+    message = message.section(QLatin1Char('\n'), 0, 0);
     message.replace(nearText, QStringLiteral("near \"...\""));
     qCWarning(LogStore).noquote() << "statement failed:" << StatementHead(sql) << "-" << message;
+}
+
+void LogFailure(sqlite3* db, const QString& sql)
+{
+    LogFailure(sql, QString::fromUtf8(sqlite3_errmsg(db)));
 }
 
 // Why a file could not be opened, in the owner's words, with the store's own reason.
@@ -339,6 +348,8 @@ void CAdoConnection::SetWindowThread(QThread* thread, int busyTimeoutMs)
     std::unique_lock lock(m_handleLock);
     m_windowBusyMs = busyTimeoutMs;
     m_windowThread = thread;
+    if (m_team)
+        m_team->SetWindowThread(thread);
     if (m_windowDb) {
         sqlite3_busy_timeout(m_windowDb, busyTimeoutMs);
         return;
@@ -357,14 +368,72 @@ sqlite3* CAdoConnection::HandleForCaller() const
     return m_db;
 }
 
+bool CAdoConnection::ConnectTeam(const QString& url, const QString& machine)
+{
+    Close();
+    m_connectionString = url;
+    m_lastOpenError.clear();
+    auto team = std::make_unique<CTeamStore>(url, machine);
+    team->SetWindowThread(m_windowThread.load());
+    QString why;
+    bool refused = false;
+    if (!team->Start(&why, &refused)) {
+        m_lastOpenError = why;
+        if (refused)
+            return false;
+    }
+    std::unique_lock lock(m_handleLock);
+    m_team = std::move(team);
+    return true;
+}
+
+bool CAdoConnection::IsTeamStore() const
+{
+    std::shared_lock lock(m_handleLock);
+    return m_team != nullptr;
+}
+
+QString CAdoConnection::MachineName() const
+{
+    std::shared_lock lock(m_handleLock);
+    return m_team ? m_team->Machine() : QString();
+}
+
+bool CAdoConnection::IsReachable() const
+{
+    std::shared_lock lock(m_handleLock);
+    return m_team ? m_team->IsReachable() : m_db != nullptr;
+}
+
+pg_result* CAdoConnection::OpenTeamQuery(const QString& sql)
+{
+    const QString translated = TranslateForTeam(sql);
+    std::shared_lock lock(m_handleLock);
+    if (!m_team)
+        return nullptr;
+    QString error;
+    PGresult* result = m_team->Run(translated, &error);
+    if (!result)
+        LogFailure(sql, error);
+    return result;
+}
+
+EVarType CAdoConnection::TeamDeclaredType(unsigned table, int column) const
+{
+    std::shared_lock lock(m_handleLock);
+    return m_team ? m_team->DeclaredType(table, column) : EVarType::Empty;
+}
+
 void CAdoConnection::Close()
 {
     sqlite3* db = nullptr;
     sqlite3* windowDb = nullptr;
+    std::unique_ptr<CTeamStore> team;
     {
         std::unique_lock lock(m_handleLock);
         std::swap(db, m_db);
         std::swap(windowDb, m_windowDb);
+        std::swap(team, m_team);
     }
     // Record sets still reading keep the handle alive until they finalise.
     if (db)
@@ -376,7 +445,7 @@ void CAdoConnection::Close()
 bool CAdoConnection::IsOpen() const
 {
     std::shared_lock lock(m_handleLock);
-    return m_db != nullptr;
+    return m_db != nullptr || m_team != nullptr;
 }
 
 bool CAdoConnection::Execute(const QString& sql)
@@ -386,6 +455,15 @@ bool CAdoConnection::Execute(const QString& sql)
 
 int CAdoConnection::ExecuteChanges(const QString& sql)
 {
+    if (IsTeamStore()) {
+        PGresult* result = OpenTeamQuery(sql);
+        if (!result)
+            return -1;
+        // An insert that met a visitor already recorded changed nothing: 0.
+        const int changed = QByteArray(PQcmdTuples(result)).toInt();
+        PQclear(result);
+        return changed;
+    }
     const QByteArray utf8 = TranslateStatement(sql).toUtf8();
     std::shared_lock lock(m_handleLock);
     sqlite3* db = HandleForCaller();
@@ -409,6 +487,9 @@ int CAdoConnection::ExecuteChanges(const QString& sql)
 
 bool CAdoConnection::DeleteWhere(const QString& table, const QString& condition)
 {
+    // The server keeps inserts of other sessions apart from the delete by itself.
+    if (IsTeamStore())
+        return ExecuteChanges(QStringLiteral("delete from %1 where %2").arg(table, condition)) >= 0;
     const QByteArray where = TranslateStatement(condition).toUtf8();
     const QByteArray tableName = table.toUtf8();
     std::shared_lock lock(m_handleLock);

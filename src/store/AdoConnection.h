@@ -7,12 +7,17 @@
 // program
 // ([bracketed] names, #date# literals), translated on the way in.
 // Owned by the application object; created before any page, destroyed last.
+#include "store/Variant.h"
+
 #include <QString>
 
 #include <atomic>
+#include <memory>
 #include <shared_mutex>
 
 class QThread;
+class CTeamStore;
+struct pg_result;
 
 // Workers wait this long for another writer; the window's thread only briefly.
 constexpr int kWorkerBusyTimeoutMs = 10000;
@@ -33,8 +38,17 @@ public:
     // A missing file is created with the four tables and the settings row.
     bool Connect(const QString& path, const QString& password = QString(), int options = -1);
     bool Open(const QString& connectionString, int options = -1);
+    // The team store on PostgreSQL (url: a libpq connection string or URI). False, with
+    // LastOpenError, when the server refused us; a server that is away is retried in the
+    // background (IsReachable() false meanwhile) and this returns true.
+    bool ConnectTeam(const QString& url, const QString& machine);
     void Close();
     bool IsOpen() const;
+    bool IsTeamStore() const;
+    // This machine's name in the team store; empty on SQLite.
+    QString MachineName() const;
+    // False while the team store's server is away; on SQLite, IsOpen().
+    bool IsReachable() const;
     // Runs one change statement; false on any error (nothing is shown, the error is logged).
     bool Execute(const QString& sql);
     // The same; the number of rows the statement changed, -1 on any error.
@@ -57,6 +71,10 @@ public:
     // Null on any error. The statement stays usable after Close (the store frees the
     // connection when its last statement is finalised).
     sqlite3_stmt* OpenQuery(const QString& sql, bool* hasRow);
+    // The team store's whole result of one query; null on any error. The caller frees it.
+    pg_result* OpenTeamQuery(const QString& sql);
+    // The value type a team store result column declares (its table column's domain); Empty: by value.
+    EVarType TeamDeclaredType(unsigned table, int column) const;
 
     // The path a connection string names ("Data Source=").
     static QString DataSourceOf(const QString& connectionString);
@@ -71,6 +89,7 @@ private:
     QString m_lastOpenError;
     sqlite3* m_db = nullptr;
     sqlite3* m_windowDb = nullptr;
+    std::unique_ptr<CTeamStore> m_team;
     std::atomic<QThread*> m_windowThread{nullptr};
     int m_windowBusyMs = kWindowBusyTimeoutMs;
     // Shared by statements, exclusive for Open/Close, so no statement meets a freed handle.

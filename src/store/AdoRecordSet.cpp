@@ -2,7 +2,9 @@
 
 #include "platform/MessageBox.h"
 #include "store/AdoConnection.h"
+#include "store/TeamValue.h"
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <cmath>
@@ -189,6 +191,8 @@ bool CAdoRecordSet::Open(const QString& sql)
     m_failures = 0;
     if (!m_pConnection || m_sql.isEmpty())
         return false;
+    if (m_pConnection->IsTeamStore())
+        return OpenTeam();
     bool hasRow = false;
     sqlite3_stmt* stmt = m_pConnection->OpenQuery(m_sql, &hasRow);
     if (!stmt)
@@ -204,28 +208,60 @@ bool CAdoRecordSet::Open(const QString& sql)
     return true;
 }
 
+bool CAdoRecordSet::OpenTeam()
+{
+    PGresult* result = m_pConnection->OpenTeamQuery(m_sql);
+    if (!result)
+        return false;
+    const int count = PQnfields(result);
+    for (int i = 0; i < count; ++i) {
+        m_columnNames.append(QString::fromUtf8(PQfname(result, i)));
+        const Oid table = PQftable(result, i);
+        m_columnTypes.append(table == InvalidOid ? EVarType::Empty
+                                                 : m_pConnection->TeamDeclaredType(table, PQftablecol(result, i)));
+    }
+    m_hasColumns = true;
+    m_result = result;
+    m_row = 0;
+    m_eof = PQntuples(result) == 0;
+    return true;
+}
+
 void CAdoRecordSet::Close()
 {
     if (m_stmt)
         sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
+    PQclear(m_result);
+    m_result = nullptr;
     m_eof = true;
 }
 
 bool CAdoRecordSet::IsOpen() const
 {
-    return m_stmt != nullptr;
+    return m_stmt != nullptr || m_result != nullptr;
+}
+
+CVariant CAdoRecordSet::ValueAt(int position) const
+{
+    if (m_result)
+        return ReadTeamValue(m_result, m_row, position, m_columnTypes[position]);
+    return ReadValue(m_stmt, position, m_columnTypes[position]);
 }
 
 bool CAdoRecordSet::IsEOF() const
 {
     // A closed set, or one whose store failed while reading, is at its end: a reading
     // loop ends instead of asking again and again.
-    return !m_stmt || m_eof || m_failures > 0;
+    return !IsOpen() || m_eof || m_failures > 0;
 }
 
 bool CAdoRecordSet::MoveNext()
 {
+    if (m_result && !m_eof) {
+        m_eof = ++m_row >= PQntuples(m_result);
+        return true;
+    }
     if (!m_stmt || m_eof)
         return false;
     int rc;
@@ -258,9 +294,9 @@ QString CAdoRecordSet::GetFieldName(int position) const
 
 CVariant CAdoRecordSet::GetValue(int position) const
 {
-    if (!m_stmt || IsEOF() || position < 0 || position >= m_columnTypes.size())
+    if (IsEOF() || position < 0 || position >= m_columnTypes.size())
         return CVariant();
-    return ReadValue(m_stmt, position, m_columnTypes[position]);
+    return ValueAt(position);
 }
 
 bool CAdoRecordSet::GetCollect(int position, QString& out)
@@ -273,13 +309,13 @@ bool CAdoRecordSet::GetCollect(int position, QString& out)
     }
     if (IsEOF() || position < 0)
         return false;
-    out = VariantToText(ReadValue(m_stmt, position, m_columnTypes[position]));
+    out = VariantToText(ValueAt(position));
     return true;
 }
 
 bool CAdoRecordSet::GetCollectUtf8(int position, QByteArray& out)
 {
-    if (!m_stmt || IsEOF() || position < 0 || position >= m_columnTypes.size()) {
+    if (IsEOF() || position < 0 || position >= m_columnTypes.size()) {
         QString text;
         const bool ok = GetCollect(position, text);
         out = text.toUtf8();
@@ -295,10 +331,27 @@ bool CAdoRecordSet::GetCollectUtf8(int position, QByteArray& out)
 bool CAdoRecordSet::GetRowUtf8(const QList<int>& positions, std::vector<QByteArray>& scratch, std::string_view* out)
 {
     scratch.resize(size_t(positions.size()));
-    if (!m_stmt || IsEOF()) {
+    if (IsEOF()) {
         for (qsizetype i = 0; i < positions.size(); ++i)
             out[i] = {};
         return false;
+    }
+    if (m_result) {
+        for (qsizetype i = 0; i < positions.size(); ++i) {
+            const int position = positions[i];
+            out[i] = {};
+            if (position < 0 || position >= m_columnTypes.size())
+                continue;
+            if (TeamTextIsValueText(m_result, m_row, position, m_columnTypes[position])) {
+                out[i] = std::string_view(PQgetvalue(m_result, m_row, position),
+                                          size_t(PQgetlength(m_result, m_row, position)));
+                continue;
+            }
+            QByteArray& converted = scratch[size_t(i)];
+            converted = VariantToText(ValueAt(position)).toUtf8();
+            out[i] = std::string_view(converted.constData(), size_t(converted.size()));
+        }
+        return true;
     }
     // Serialised connection: every column call would take the lock on its own.
     sqlite3_mutex* mutex = sqlite3_db_mutex(sqlite3_db_handle(m_stmt));
@@ -333,9 +386,9 @@ bool CAdoRecordSet::GetRowUtf8(const QList<int>& positions, std::vector<QByteArr
 bool CAdoRecordSet::GetCollectBool(int position, bool& out)
 {
     out = false;
-    if (!m_stmt || IsEOF() || position < 0 || position >= m_columnTypes.size())
+    if (IsEOF() || position < 0 || position >= m_columnTypes.size())
         return false;
-    const CVariant value = ReadValue(m_stmt, position, m_columnTypes[position]);
+    const CVariant value = ValueAt(position);
     out = value.type == EVarType::Bool && value.integer != 0;
     return true;
 }
@@ -343,8 +396,8 @@ bool CAdoRecordSet::GetCollectBool(int position, bool& out)
 bool CAdoRecordSet::GetCollectInt(int position, int& out)
 {
     out = 0;
-    if (!m_stmt || IsEOF() || position < 0 || position >= m_columnTypes.size())
+    if (IsEOF() || position < 0 || position >= m_columnTypes.size())
         return false;
-    out = VariantToInt(ReadValue(m_stmt, position, m_columnTypes[position]));
+    out = VariantToInt(ValueAt(position));
     return true;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 struct sqlite3_stmt;
+struct pg_result;
 class CAdoConnection;
 
 class CAdoRecordSet
@@ -52,8 +53,15 @@ public:
     static QString DisconnectedText();
 
 private:
+    bool OpenTeam();
+    // The value at a position of the current row; the caller checked the position.
+    CVariant ValueAt(int position) const;
+
     QString m_sql;
     sqlite3_stmt* m_stmt = nullptr;
+    // The team store hands over a whole result; m_row is the current row.
+    pg_result* m_result = nullptr;
+    int m_row = 0;
     bool m_eof = true;
     int m_failures = 0;
     // The column collection of the last query that opened; kept after Close, as the

@@ -3,6 +3,8 @@
 #include "platform/MessageBox.h"
 #include "store/AdoConnection.h"
 #include "store/Schema.h"
+#include "store/StoreConfig.h"
+#include "store/TeamStore.h"
 
 #include <QDir>
 
@@ -13,11 +15,37 @@ QString StoreOpenFailureText(const QString& path, const QString& reason)
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
+QString TeamStoreFailureText(const QString& where, const QString& reason)
+{
+    return QStringLiteral("无法连接团队数据库:\r\n%1\r\n\r\n原因: %2\r\n\r\n"
+                          "请检查 mirelhelper.ini 中 [store] 的设置。程序将继续运行, 但不会显示或保存任何记录。")
+        .arg(where, reason);
+}
+
+namespace {
+
+bool OpenTeamStore(const CStoreConfig& config)
+{
+    const bool opened = g_pConnection->ConnectTeam(config.url, config.machine);
+    if (!opened) {
+        ShowMessageBox(TeamStoreFailureText(TeamUrlForDisplay(config.url), g_pConnection->LastOpenError()),
+                       AppTitle(), EMsgIcon::Exclamation);
+    }
+    // The greeting queue is shared with the other machines: nothing of theirs is emptied here,
+    // and the server's tables are made in their present shape.
+    return opened;
+}
+
+} // namespace
+
 bool OpenStore(const QString& dataDir)
 {
     CloseStore();
-    const QString path = dataDir + QStringLiteral("/Info.mdb");
     g_pConnection = new CAdoConnection;
+    const CStoreConfig config = ReadStoreConfig(dataDir);
+    if (config.team)
+        return OpenTeamStore(config);
+    const QString path = dataDir + QStringLiteral("/Info.mdb");
     const bool opened = g_pConnection->Connect(path, QString(), -1);
     if (!opened)
         ShowMessageBox(StoreOpenFailureText(path, g_pConnection->LastOpenError()), AppTitle(), EMsgIcon::Exclamation);

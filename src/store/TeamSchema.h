@@ -1,0 +1,18 @@
+#pragma once
+// The tables of the team store on PostgreSQL: the same tables and column order as
+// Info.mdb (readers fetch by position), lower-case names, and the declared types as
+// domains so the record set reads the same value types.
+#include <QStringList>
+
+// Run once, in one transaction under an advisory lock, when the store has no [client] yet.
+QStringList TeamSchemaStatements();
+// This session's machine: the [sysseting] view shows its row, the visit trigger names it.
+QString TeamMachineSetup(const QString& machine);
+// Dates the server writes (the queue time) in this machine's local time, as the program writes its own.
+QString TeamTimeZoneSetup(const QString& timeZone);
+// This machine's settings row, made from the defaults when it has none.
+QString TeamSettingsRowStatement();
+// The lock that keeps two machines from making the schema at once.
+constexpr long long kTeamSchemaLockKey = 0x6d6972656c;
+// The notification channel of new visits; payload "<id> <machine>".
+constexpr char kTeamVisitChannel[] = "mirel_visit";

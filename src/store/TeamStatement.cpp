@@ -1,0 +1,111 @@
+#include "store/TeamStatement.h"
+
+#include "store/AdoConnection.h"
+
+#include <QRegularExpression>
+
+namespace {
+
+bool IsWordChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
+
+// SQLite-only words the program uses, and what PostgreSQL calls them.
+QString MappedWord(const QString& word, const QString& previous, bool& likeFollows)
+{
+    const QString lower = word.toLower();
+    likeFollows = false;
+    if (lower == QLatin1String("like")) {
+        likeFollows = true;
+        return QStringLiteral("ilike");
+    }
+    if (lower == QLatin1String("ifnull"))
+        return QStringLiteral("coalesce");
+    if (lower == QLatin1String("json_each"))
+        return QStringLiteral("mirel_id_list");
+    if (previous == QLatin1String("where") && (word == QLatin1String("0") || word == QLatin1String("1")))
+        return word == QLatin1String("0") ? QStringLiteral("false") : QStringLiteral("true");
+    return word;
+}
+
+qsizetype NextNonBlank(const QString& text, qsizetype from)
+{
+    while (from < text.size() && text[from].isSpace())
+        ++from;
+    return from;
+}
+
+} // namespace
+
+QString TranslateForTeam(const QString& sql)
+{
+    const QString in = TranslateStatement(sql);
+    QString out;
+    out.reserve(in.size() + 32);
+    QString previous; // the last word outside quotes, lower-case
+    bool likePending = false;
+    for (qsizetype i = 0; i < in.size();) {
+        const QChar c = in[i];
+        if (c == QLatin1Char('\'')) {
+            // Doubled quotes inside read as a close and an open: copied either way.
+            const qsizetype end = in.indexOf(QLatin1Char('\''), i + 1);
+            const qsizetype stop = end < 0 ? in.size() : end + 1;
+            out += QStringView(in).mid(i, stop - i);
+            i = stop;
+            const qsizetype next = NextNonBlank(in, i);
+            if (likePending && (next >= in.size() || in[next] != QLatin1Char('\'')) &&
+                !(next < in.size() && in[next] == QLatin1Char('|'))) {
+                out += QStringLiteral(" escape '' ");
+                likePending = false;
+            }
+            continue;
+        }
+        if (c == QLatin1Char('"')) {
+            const qsizetype end = in.indexOf(QLatin1Char('"'), i + 1);
+            const qsizetype stop = end < 0 ? in.size() : end + 1;
+            out += QStringView(in).mid(i, stop - i);
+            i = stop;
+            likePending = false;
+            continue;
+        }
+        if (c == QLatin1Char('[')) {
+            const qsizetype end = in.indexOf(QLatin1Char(']'), i + 1);
+            const qsizetype stop = end < 0 ? in.size() : end;
+            QString name = in.mid(i + 1, stop - i - 1).toLower();
+            name.replace(QLatin1Char('"'), QLatin1String("\"\""));
+            out += QLatin1Char('"') + name + QLatin1Char('"');
+            i = end < 0 ? in.size() : end + 1;
+            previous = name;
+            likePending = false;
+            continue;
+        }
+        if (IsWordChar(c)) {
+            qsizetype end = i;
+            while (end < in.size() && IsWordChar(in[end]))
+                ++end;
+            const QString word = in.mid(i, end - i);
+            // A name after a dot is a column, never a keyword.
+            const bool qualified = i > 0 && in[i - 1] == QLatin1Char('.');
+            bool like = false;
+            out += qualified ? word : MappedWord(word, previous, like);
+            likePending = like;
+            previous = word.toLower();
+            i = end;
+            continue;
+        }
+        if (!c.isSpace())
+            likePending = false;
+        out += c;
+        ++i;
+    }
+    static const QRegularExpression clientInsert(QStringLiteral("^\\s*insert\\s+into\\s+\"client\"\\s*\\("),
+                                                 QRegularExpression::CaseInsensitiveOption);
+    if (clientInsert.match(out).hasMatch()) {
+        // Another machine may have recorded the visitor first: nothing to do then.
+        while (out.endsWith(QLatin1Char(';')) || (!out.isEmpty() && out.back().isSpace()))
+            out.chop(1);
+        out += QStringLiteral(" on conflict do nothing");
+    }
+    return out;
+}

@@ -1,0 +1,485 @@
+#include "store/TeamStore.h"
+
+#include "notify/OwnerNotifier.h"
+#include "platform/Log.h"
+#include "store/TeamSchema.h"
+
+#include <QDeadlineTimer>
+#include <QThread>
+#include <QTimeZone>
+
+#include <libpq-fe.h>
+#include <poll.h>
+
+#include <cerrno>
+
+namespace {
+
+std::atomic<quint64> g_nextStoreId{1};
+
+// Statements of workers may read a long table; a server that stopped answering
+// is found by the keepalives long before this.
+constexpr int kWorkerDeadlineMs = 300000;
+
+struct CDomainType
+{
+    const char* name;
+    EVarType type;
+};
+const CDomainType kDomains[] = {
+    {"Long", EVarType::I4}, {"Text", EVarType::BStr}, {"DateTime", EVarType::Date}, {"YesNo", EVarType::Bool}};
+
+bool ResultOk(PGresult* result)
+{
+    const ExecStatusType status = PQresultStatus(result);
+    return result && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK);
+}
+
+// A statement of the store's own (schema, session set-up); false with the reason.
+bool RunPlain(PGconn* conn, const QString& sql, QString* why)
+{
+    PGresult* result = PQexec(conn, sql.toUtf8().constData());
+    const bool ok = ResultOk(result);
+    if (!ok && why)
+        *why = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn)).trimmed();
+    PQclear(result);
+    return ok;
+}
+
+} // namespace
+
+// One thread's connection. Used by its thread only, except that the store closes
+// it when it closes; the lock keeps that from cutting a statement in half.
+class CTeamSession
+{
+public:
+    ~CTeamSession() { Finish(); }
+    void Adopt(PGconn* conn)
+    {
+        std::lock_guard lock(m_lock);
+        if (m_conn)
+            PQfinish(m_conn);
+        m_conn = conn;
+        m_windowTimeout = false;
+    }
+    void Finish()
+    {
+        std::lock_guard lock(m_lock);
+        if (m_conn)
+            PQfinish(m_conn);
+        m_conn = nullptr;
+    }
+    void Retire()
+    {
+        m_retired = true;
+        Finish();
+    }
+    bool IsRetired() const { return m_retired; }
+    // Up, as far as can be told without a round trip: a server that ended the session
+    // (a restart) has left its farewell on the socket by now.
+    bool IsUp()
+    {
+        std::lock_guard lock(m_lock);
+        if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
+            return false;
+        pollfd pfd{PQsocket(m_conn), POLLIN, 0};
+        if (poll(&pfd, 1, 0) > 0)
+            PQconsumeInput(m_conn);
+        return PQstatus(m_conn) == CONNECTION_OK;
+    }
+    bool NeedsWindowTimeout() const { return !m_windowTimeout; }
+    void SetWindowTimeout() { m_windowTimeout = true; }
+    // Runs one statement with a client-side deadline; *lost when the session broke.
+    PGresult* Run(const QByteArray& sql, int deadlineMs, QString* error, bool* lost)
+    {
+        std::lock_guard lock(m_lock);
+        *lost = false;
+        if (!m_conn) {
+            *error = QStringLiteral("no session");
+            *lost = true;
+            return nullptr;
+        }
+        // The extended protocol refuses a second statement in the text, as the original provider did.
+        if (!PQsendQueryParams(m_conn, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0)) {
+            *error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+            *lost = PQstatus(m_conn) != CONNECTION_OK;
+            return nullptr;
+        }
+        const QDeadlineTimer deadline(deadlineMs);
+        while (PQisBusy(m_conn)) {
+            pollfd pfd{PQsocket(m_conn), POLLIN, 0};
+            const int rc = poll(&pfd, 1, int(qMin<qint64>(deadline.remainingTime(), 1000)));
+            if (rc < 0 && errno != EINTR)
+                break;
+            if (rc == 0 && deadline.hasExpired()) {
+                // The server stopped answering: give the session up rather than wait on.
+                *error = QStringLiteral("no answer within %1 s").arg(deadlineMs / 1000);
+                *lost = true;
+                if (PGcancel* cancel = PQgetCancel(m_conn)) {
+                    char buffer[256];
+                    PQcancel(cancel, buffer, sizeof buffer);
+                    PQfreeCancel(cancel);
+                }
+                PQfinish(m_conn);
+                m_conn = nullptr;
+                return nullptr;
+            }
+            if (rc > 0 && !PQconsumeInput(m_conn))
+                break;
+        }
+        PGresult* first = nullptr;
+        while (PGresult* result = PQgetResult(m_conn)) {
+            if (!first)
+                first = result;
+            else
+                PQclear(result);
+        }
+        if (!ResultOk(first)) {
+            *error = QString::fromUtf8(first ? PQresultErrorMessage(first) : PQerrorMessage(m_conn)).trimmed();
+            *lost = PQstatus(m_conn) != CONNECTION_OK;
+            PQclear(first);
+            return nullptr;
+        }
+        return first;
+    }
+    PGconn* Conn() { return m_conn; }
+
+private:
+    std::mutex m_lock;
+    PGconn* m_conn = nullptr;
+    bool m_windowTimeout = false;
+    std::atomic<bool> m_retired{false};
+};
+
+namespace {
+
+// A thread's sessions, closed when the thread ends.
+struct CThreadSessions
+{
+    std::vector<std::pair<quint64, std::shared_ptr<CTeamSession>>> list;
+    ~CThreadSessions()
+    {
+        for (auto& entry : list)
+            entry.second->Finish();
+    }
+};
+thread_local CThreadSessions t_sessions;
+
+} // namespace
+
+PGconn* TeamConnect(const QString& url, bool blocking)
+{
+    const QByteArray dbname = url.toUtf8();
+    // The url comes last, so its own settings win over these.
+    const char* keys[] = {"connect_timeout", "keepalives",     "keepalives_idle", "keepalives_interval",
+                          "keepalives_count", "tcp_user_timeout", "application_name", "dbname",
+                          nullptr};
+    const QByteArray timeout = QByteArray::number(kTeamConnectTimeoutS);
+    const char* values[] = {timeout.constData(), "1", "10", "5", "3", "30000", "mirelhelper", dbname.constData(),
+                            nullptr};
+    return blocking ? PQconnectdbParams(keys, values, 1) : PQconnectStartParams(keys, values, 1);
+}
+
+QString TeamErrorText(PGconn* conn)
+{
+    if (!conn)
+        return QStringLiteral("out of memory");
+    return QString::fromUtf8(PQerrorMessage(conn)).simplified();
+}
+
+bool TeamConnectRefused(PGconn* conn, const QString& url)
+{
+    char* parseError = nullptr;
+    PQconninfoOption* options = PQconninfoParse(url.toUtf8().constData(), &parseError);
+    PQconninfoFree(options);
+    if (!options) {
+        PQfreemem(parseError);
+        return true;
+    }
+    if (!conn)
+        return false;
+    if (PQconnectionNeedsPassword(conn))
+        return true;
+    // The server answered with a refusal; one starting up or shutting down will take us later.
+    const QString why = TeamErrorText(conn);
+    return why.contains(QLatin1String("FATAL")) && !why.contains(QLatin1String("the database system is"));
+}
+
+QString TeamUrlForDisplay(const QString& url)
+{
+    char* parseError = nullptr;
+    PQconninfoOption* options = PQconninfoParse(url.toUtf8().constData(), &parseError);
+    if (!options) {
+        PQfreemem(parseError);
+        return QStringLiteral("(无法识别的连接地址)");
+    }
+    QStringList parts;
+    for (PQconninfoOption* option = options; option->keyword; ++option) {
+        if (!option->val || !*option->val || QByteArray(option->keyword) == "password")
+            continue;
+        parts << QStringLiteral("%1=%2").arg(QString::fromUtf8(option->keyword), QString::fromUtf8(option->val));
+    }
+    PQconninfoFree(options);
+    return parts.join(QLatin1Char(' '));
+}
+
+QString TeamLostText()
+{
+    return QStringLiteral("数据库连接中断，正在重试......");
+}
+
+CTeamStore::CTeamStore(const QString& url, const QString& machine)
+    : m_id(g_nextStoreId.fetch_add(1)), m_url(url), m_machine(machine)
+{
+    m_watch = std::thread([this] { Watch(); });
+}
+
+CTeamStore::~CTeamStore()
+{
+    {
+        std::lock_guard lock(m_watchMutex);
+        m_stopping = true;
+    }
+    m_watchWake.notify_all();
+    m_watch.join();
+    // Sessions of other threads close now; their threads drop them at their next use or end.
+    std::lock_guard lock(m_sessionsMutex);
+    for (const auto& weak : m_sessions) {
+        if (auto session = weak.lock())
+            session->Retire();
+    }
+}
+
+QString CTeamStore::Url() const
+{
+    return m_url;
+}
+
+QString CTeamStore::Machine() const
+{
+    return m_machine;
+}
+
+bool CTeamStore::IsReachable() const
+{
+    return m_reachable.load();
+}
+
+void CTeamStore::SetWindowThread(QThread* thread)
+{
+    m_windowThread = thread;
+}
+
+bool CTeamStore::Start(QString* why, bool* refused)
+{
+    *refused = false;
+    PGconn* conn = TeamConnect(m_url, true);
+    if (PQstatus(conn) != CONNECTION_OK) {
+        *why = TeamErrorText(conn);
+        *refused = TeamConnectRefused(conn, m_url);
+        PQfinish(conn);
+        qCWarning(LogStore).noquote() << "team store" << TeamUrlForDisplay(m_url) << "not connected:" << *why;
+        if (!*refused)
+            MarkLost(*why);
+        return false;
+    }
+    if (!PrepareSession(conn, why)) {
+        // A server that takes us but where the tables cannot be made: no use retrying.
+        PQfinish(conn);
+        *refused = true;
+        qCWarning(LogStore).noquote() << "team store schema:" << *why;
+        return false;
+    }
+    auto session = std::make_shared<CTeamSession>();
+    session->Adopt(conn);
+    t_sessions.list.emplace_back(m_id, session);
+    std::lock_guard lock(m_sessionsMutex);
+    m_sessions.push_back(session);
+    return true;
+}
+
+bool CTeamStore::PrepareSession(PGconn* conn, QString* why)
+{
+    if (!RunPlain(conn, TeamMachineSetup(m_machine), why))
+        return false;
+    const QString zone = QString::fromUtf8(QTimeZone::systemTimeZoneId());
+    QString zoneWhy;
+    if (!zone.isEmpty() && !RunPlain(conn, TeamTimeZoneSetup(zone), &zoneWhy))
+        qCWarning(LogStore).noquote() << "team store keeps the server's time zone:" << zoneWhy;
+    if (m_schemaReady.load())
+        return true;
+    std::lock_guard lock(m_schemaMutex);
+    if (m_schemaReady.load())
+        return true;
+    if (!EnsureSchema(conn, why))
+        return false;
+    LoadTypes(conn);
+    m_schemaReady = true;
+    return true;
+}
+
+bool CTeamStore::EnsureSchema(PGconn* conn, QString* why)
+{
+    // Two machines starting at once: the second waits here and then finds the tables.
+    if (!RunPlain(conn, QStringLiteral("begin"), why))
+        return false;
+    bool ok = RunPlain(conn, QStringLiteral("select pg_advisory_xact_lock(%1)").arg(kTeamSchemaLockKey), why);
+    bool missing = false;
+    if (ok) {
+        PGresult* result = PQexec(conn, "select to_regclass('client') is null");
+        ok = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1;
+        missing = ok && PQgetvalue(result, 0, 0)[0] == 't';
+        PQclear(result);
+    }
+    if (ok && missing) {
+        for (const QString& statement : TeamSchemaStatements()) {
+            ok = RunPlain(conn, statement, why);
+            if (!ok)
+                break;
+        }
+    }
+    if (ok)
+        ok = RunPlain(conn, TeamSettingsRowStatement(), why);
+    if (ok && RunPlain(conn, QStringLiteral("commit"), why)) {
+        if (missing)
+            qCInfo(LogStore) << "team store: tables made";
+        return true;
+    }
+    RunPlain(conn, QStringLiteral("rollback"), nullptr);
+    return false;
+}
+
+void CTeamStore::LoadTypes(PGconn* conn)
+{
+    PGresult* result =
+        PQexec(conn, "select a.attrelid::bigint, a.attnum, t.typname from pg_attribute a join pg_type t on "
+                     "t.oid = a.atttypid where t.typtype = 'd' and t.typname in ('Long', 'Text', 'DateTime', "
+                     "'YesNo') and a.attnum > 0 and not a.attisdropped");
+    if (PQresultStatus(result) != PGRES_TUPLES_OK) {
+        qCWarning(LogStore).noquote() << "team store: column types not read:"
+                                      << QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+        PQclear(result);
+        return;
+    }
+    std::map<std::pair<unsigned, int>, EVarType> types;
+    for (int row = 0; row < PQntuples(result); ++row) {
+        const QByteArray name = PQgetvalue(result, row, 2);
+        for (const CDomainType& domain : kDomains) {
+            if (name == domain.name)
+                types[{unsigned(QByteArray(PQgetvalue(result, row, 0)).toULongLong()),
+                       QByteArray(PQgetvalue(result, row, 1)).toInt()}] = domain.type;
+        }
+    }
+    PQclear(result);
+    std::lock_guard lock(m_typesMutex);
+    m_types = std::move(types);
+}
+
+EVarType CTeamStore::DeclaredType(unsigned table, int column) const
+{
+    std::lock_guard lock(m_typesMutex);
+    const auto found = m_types.find({table, column});
+    return found == m_types.end() ? EVarType::Empty : found->second;
+}
+
+std::shared_ptr<CTeamSession> CTeamStore::SessionForCaller(QString* why)
+{
+    auto& list = t_sessions.list;
+    std::shared_ptr<CTeamSession> session;
+    for (auto it = list.begin(); it != list.end();) {
+        if (it->second->IsRetired()) {
+            it = list.erase(it);
+            continue;
+        }
+        if (it->first == m_id)
+            session = it->second;
+        ++it;
+    }
+    const bool window = QThread::currentThread() == m_windowThread.load();
+    if (!session || !session->IsUp()) {
+        if (!m_reachable.load()) {
+            *why = TeamLostText();
+            return nullptr;
+        }
+        PGconn* conn = TeamConnect(m_url, true);
+        if (PQstatus(conn) != CONNECTION_OK || !PrepareSession(conn, why)) {
+            if (PQstatus(conn) != CONNECTION_OK)
+                *why = TeamErrorText(conn);
+            PQfinish(conn);
+            MarkLost(*why);
+            return nullptr;
+        }
+        if (!session) {
+            session = std::make_shared<CTeamSession>();
+            list.emplace_back(m_id, session);
+            std::lock_guard lock(m_sessionsMutex);
+            std::erase_if(m_sessions, [](const std::weak_ptr<CTeamSession>& weak) { return weak.expired(); });
+            m_sessions.push_back(session);
+        }
+        session->Adopt(conn);
+    }
+    if (window && session->NeedsWindowTimeout()) {
+        QString timeoutWhy;
+        if (RunPlain(session->Conn(), QStringLiteral("set statement_timeout = %1").arg(kWindowStatementTimeoutMs),
+                     &timeoutWhy))
+            session->SetWindowTimeout();
+        else
+            qCWarning(LogStore).noquote() << "window statements have no time-out:" << timeoutWhy;
+    }
+    return session;
+}
+
+PGresult* CTeamStore::Run(const QString& sql, QString* error)
+{
+    std::shared_ptr<CTeamSession> session = SessionForCaller(error);
+    if (!session)
+        return nullptr;
+    const bool window = QThread::currentThread() == m_windowThread.load();
+    bool lost = false;
+    PGresult* result =
+        session->Run(sql.toUtf8(), window ? kWindowStatementTimeoutMs + 5000 : kWorkerDeadlineMs, error, &lost);
+    if (lost) {
+        session->Finish();
+        MarkLost(*error);
+    }
+    return result;
+}
+
+void CTeamStore::MarkLost(const QString& why)
+{
+    {
+        std::lock_guard lock(m_watchMutex);
+        if (!m_reachable.exchange(false))
+            return;
+    }
+    qCWarning(LogStore).noquote() << "team store lost:" << why;
+    ShowStatusMessage(TeamLostText());
+    m_watchWake.notify_all();
+}
+
+void CTeamStore::Watch()
+{
+    int delayMs = kTeamRetryFirstMs;
+    std::unique_lock lock(m_watchMutex);
+    while (!m_stopping) {
+        m_watchWake.wait(lock, [this] { return m_stopping || !m_reachable.load(); });
+        if (m_stopping)
+            break;
+        lock.unlock();
+        PGconn* conn = TeamConnect(m_url, true);
+        const bool up = PQstatus(conn) == CONNECTION_OK;
+        const QString why = up ? QString() : TeamErrorText(conn);
+        PQfinish(conn);
+        lock.lock();
+        if (up) {
+            m_reachable = true;
+            delayMs = kTeamRetryFirstMs;
+            qCInfo(LogStore) << "team store reachable again";
+            continue;
+        }
+        qCDebug(LogStore).noquote() << "team store still away, next try in" << delayMs << "ms:" << why;
+        ShowStatusMessage(TeamLostText());
+        m_watchWake.wait_for(lock, std::chrono::milliseconds(delayMs), [this] { return m_stopping; });
+        delayMs = qMin(delayMs * 2, kTeamRetryMaxMs);
+    }
+}
