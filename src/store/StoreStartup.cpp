@@ -28,8 +28,8 @@ bool OpenTeamStore(const CStoreConfig& config)
 {
     const bool opened = g_pConnection->ConnectTeam(config.url, config.machine);
     if (!opened) {
-        ShowMessageBox(TeamStoreFailureText(TeamUrlForDisplay(config.url), g_pConnection->LastOpenError()),
-                       AppTitle(), EMsgIcon::Exclamation);
+        ShowMessageBox(TeamStoreFailureText(TeamUrlForDisplay(config.url), g_pConnection->LastOpenError()), AppTitle(),
+                       EMsgIcon::Exclamation);
     }
     // The greeting queue is shared with the other machines: nothing of theirs is emptied here,
     // and the server's tables are made in their present shape.

@@ -171,12 +171,12 @@ PGconn* TeamConnect(const QString& url, bool blocking)
 {
     const QByteArray dbname = url.toUtf8();
     // The url comes last, so its own settings win over these.
-    const char* keys[] = {"connect_timeout", "keepalives",     "keepalives_idle", "keepalives_interval",
-                          "keepalives_count", "tcp_user_timeout", "application_name", "dbname",
-                          nullptr};
+    const char* keys[] = {"connect_timeout",     "keepalives",       "keepalives_idle",
+                          "keepalives_interval", "keepalives_count", "tcp_user_timeout",
+                          "application_name",    "dbname",           nullptr};
     const QByteArray timeout = QByteArray::number(kTeamConnectTimeoutS);
-    const char* values[] = {timeout.constData(), "1", "10", "5", "3", "30000", "mirelhelper", dbname.constData(),
-                            nullptr};
+    const char* values[] = {timeout.constData(), "1",    "10", "5", "3", "30000", "mirelhelper",
+                            dbname.constData(),  nullptr};
     return blocking ? PQconnectdbParams(keys, values, 1) : PQconnectStartParams(keys, values, 1);
 }
 

@@ -1,0 +1,41 @@
+#pragma once
+// Hears of every visit recorded in the team store, by any machine: its own
+// session LISTENs on the visit channel, read as the socket becomes readable, so
+// it never blocks the thread it lives on (the connection, too, is made step by
+// step). After the server went away it connects again by itself (back-off 1 s,
+// 2 s, 4 s ... 30 s). Owned by whoever wants the visits; lives on one thread.
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+class QTimer;
+struct pg_conn;
+
+class CTeamListener : public QObject
+{
+    Q_OBJECT
+public:
+    // Starts connecting to url (the [store] url) at once.
+    explicit CTeamListener(const QString& url, QObject* parent = nullptr);
+    ~CTeamListener() override;
+
+    bool IsListening() const;
+
+Q_SIGNALS:
+    // A visit row was inserted; machine is the inserting machine's [store] machine.
+    void VisitRecorded(qint64 id, QString machine);
+
+private:
+    void Connect();
+    void PollConnect();
+    void Read();
+    void Drop(const QString& why);
+
+    QString m_url;
+    pg_conn* m_conn = nullptr;
+    bool m_listening = false;
+    int m_retryMs;
+    qint64 m_connectStartedMs = 0;
+    QSocketNotifier* m_notifier = nullptr;
+    QTimer* m_timer;
+};

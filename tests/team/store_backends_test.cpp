@@ -1,0 +1,212 @@
+// The program's own statements over Info.mdb and over the team store on a real
+// PostgreSQL give the same texts; the team store comes back after a restart.
+#include "support/MonitorFakes.h"
+#include "support/PgCluster.h"
+#include "support/StoreTestSupport.h"
+#include "support/TestMain.h"
+#include "support/WaitUntil.h"
+
+#include "accounts/AccountStore.h"
+#include "accounts/SystemSettings.h"
+#include "history/HistoryStatements.h"
+#include "stats/VisitStatistics.h"
+#include "store/TeamStore.h"
+
+#include <thread>
+
+namespace {
+
+// A statement and, for a query, the positions the program reads (empty: every column).
+struct CStep
+{
+    QString sql;
+    bool query = true;
+    QList<int> positions = {};
+};
+
+QString Visit(const QString& guest, const QString& shop, const QString& time, const QString& url)
+{
+    // RefreshShop's insert.
+    return QStringLiteral("insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] "
+                          ", [shopurl] , [imuid]) values ('%1','%2','%3','%4',%5,'%6','%7','%8')")
+        .arg(SqlText(guest), QStringLiteral("1.2.3.4"), SqlText(shop), time, QStringLiteral("1"),
+             QStringLiteral("中国 上海"), SqlText(url), SqlText(QStringLiteral("id-") + guest));
+}
+
+QList<CStep> ProgramSteps()
+{
+    const QDate today(2009, 3, 4);
+    CAccountRecord owner{QStringLiteral("O'Brien"), QStringLiteral("im'b"),    QStringLiteral("p'w"),
+                         QStringLiteral("202abc"),  QStringLiteral("it's me"), true};
+    CAccountRecord other{QStringLiteral("店主甲"), QString(), QStringLiteral("pw"), QStringLiteral("101"),
+                         QStringLiteral("您好"),   false};
+    CSystemSettings settings;
+    settings.autorun = 1;
+    settings.reflashtime = 45;
+    QList<CStep> steps{
+        {InsertAccountSql(owner), false},
+        {InsertAccountSql(other), false},
+        {SaveAccountGreetingSql(owner.userName, QStringLiteral("new 'greeting'"), false), false},
+        {HistoryShopsSql()},
+        {QStringLiteral("select * from [user] where [username] ='%1'").arg(SqlText(owner.userName))},
+        {Visit(QStringLiteral("alice"), owner.userName, QStringLiteral("2009-03-02 23:59:59"), "http://item/1"), false},
+        {Visit(QStringLiteral("Alicia"), owner.userName, QStringLiteral("2009-03-03 14:05:09"), "http://item/1"),
+         false},
+        {Visit(QStringLiteral("bob'"), other.userName, QStringLiteral("2009-03-03 00:00:00"), "http://item/2"), false},
+        {Visit(QStringLiteral("小雨"), other.userName, QStringLiteral("2009-03-04 08:00:00"), "http://item/1"), false},
+        {Visit(QStringLiteral("alice"), other.userName, QStringLiteral("2009-03-04 09:30:00"), "http://item/3"), false},
+        {QStringLiteral("select * from [client] where [guestname] = '%1'and [shopname] = '%2'")
+             .arg(SqlText(QStringLiteral("bob'")), SqlText(other.userName))},
+        {HistoryShowAllSql()},
+        {QStringLiteral("select * from [client] order by [lasttime] desc")},
+        {HistoryDaySql(QDate(2009, 3, 3))},
+        {HistoryVisitorSql(QStringLiteral("ALI"))},
+        {HistoryVisitorSql(QStringLiteral("b'"))},
+        {HistoryShopSql(QStringLiteral("o'b"))},
+        {HistoryVisitSql(QStringLiteral("3"))},
+        {HistoryRankingSql()},
+        {QStringLiteral("select * from [client] where 0")},
+        {QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , [Message]) values ('%1' , '%2' , '%3')")
+             .arg(SqlText(QStringLiteral("bob'")), SqlText(other.userName), QStringLiteral("你好 [name]")),
+         false},
+        {QStringLiteral("select *, rowid from [AutoSend]"), true, {0, 1, 2, 3}},
+        {QStringLiteral("insert into [greetlog] ([shopname], [guestname], [senttime], [ok]) values "
+                        "('%1','%2','2009-03-04 08:01:00',1)")
+             .arg(SqlText(other.userName), SqlText(QStringLiteral("bob'"))),
+         false},
+        {QStringLiteral("select count(*) from [AutoSend] where [UserName] = '%1' and not exists (select 1 from "
+                        "[greetlog] where [greetlog].[shopname] = [AutoSend].[UserName] and "
+                        "[greetlog].[guestname] = [AutoSend].[ClientName] and [greetlog].[ok] <> 0 and "
+                        "[greetlog].[senttime] >= '2009-03-04 00:00:00')")
+             .arg(SqlText(other.userName))},
+        {QStringLiteral("delete from [AutoSend] where rowid in (1)"), false},
+        {SaveSystemSettingsSql(settings), false},
+        {QStringLiteral("select * from [sysseting] where [id] = 1")},
+        {QStringLiteral("update [advsetting] set [quieton] = 1, [budget] = 9, [watchlist] = 'a''b' where [id] = 1"),
+         false},
+        {QStringLiteral("select [quieton],[quietfrom],[budget],[watchlist] from [advsetting] where [id] = 1")},
+        {CVisitStatistics::MarksSql()},
+        {CVisitStatistics::ShopsSql()},
+    };
+    for (EStatsPeriod period : {EStatsPeriod::Last7Days, EStatsPeriod::All}) {
+        for (const QString& shop : {QString(), other.userName}) {
+            const CStatsQuery query{shop, period, today};
+            steps << CStep{CVisitStatistics::DayHourSql(query)} << CStep{CVisitStatistics::TopItemsSql(query)}
+                  << CStep{CVisitStatistics::TopRegionsSql(query)} << CStep{CVisitStatistics::ReturningSql(query)}
+                  << CStep{CVisitStatistics::GreetingsSql(query)};
+        }
+    }
+    steps << CStep{HistoryDeleteRowsSql({QStringLiteral("1"), QStringLiteral("4")}), false}
+          << CStep{HistoryDeleteRangeSql(QDate(2009, 3, 3), QDate(2009, 3, 3)), false} << CStep{HistoryShowAllSql()}
+          << CStep{DeleteAccountSql(owner.userName), false} << CStep{HistoryShopsSql()}
+          << CStep{QStringLiteral("select * from [nosuchtable]")};
+    return steps;
+}
+
+// What each step gave: a change's count of changed rows, a query's columns and every row's texts.
+QStringList Transcript(CAdoConnection& connection, const QList<CStep>& steps)
+{
+    QStringList lines;
+    for (const CStep& step : steps) {
+        if (!step.query) {
+            lines << QStringLiteral("changed %1").arg(connection.ExecuteChanges(step.sql));
+            continue;
+        }
+        CAdoRecordSet recordSet(&connection);
+        if (!recordSet.Open(step.sql)) {
+            lines << QStringLiteral("failed");
+            continue;
+        }
+        QList<int> positions = step.positions;
+        for (int i = 0; step.positions.isEmpty() && i < recordSet.GetFieldsCount(); ++i)
+            positions << i;
+        // The team store's queue has columns of its own after the ones the program reads.
+        lines << QStringLiteral("%1 columns")
+                     .arg(step.positions.isEmpty() ? recordSet.GetFieldsCount() : int(step.positions.size()));
+        QStringList rows;
+        for (const QStringList& row : ReadRows(connection, step.sql, positions))
+            rows << row.join(QLatin1Char('|'));
+        // Without an order the stores may give the rows in any order.
+        if (!step.sql.contains(QLatin1String("order by")))
+            rows.sort();
+        lines << rows;
+    }
+    return lines;
+}
+
+class TeamStoreTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        QString why;
+        ASSERT_TRUE(m_cluster.Start(&why)) << why.toStdString();
+        ASSERT_TRUE(m_team.ConnectTeam(m_cluster.Url(), QStringLiteral("till-1")))
+            << m_team.LastOpenError().toStdString();
+    }
+
+    CPgCluster m_cluster;
+    CMessageRecorder m_messages;
+    CAdoConnection m_team;
+};
+
+TEST_F(TeamStoreTest, ProgramStatementsGiveTheSameTextsOnBothStores)
+{
+    QTemporaryDir dir;
+    CAdoConnection local;
+    ASSERT_TRUE(local.Connect(dir.filePath(QStringLiteral("Info.mdb"))));
+    const QList<CStep> steps = ProgramSteps();
+    const QStringList expected = Transcript(local, steps);
+    const QStringList got = Transcript(m_team, steps);
+    for (qsizetype i = 0; i < qMax(expected.size(), got.size()); ++i)
+        ASSERT_EQ(got.value(i).toStdString(), expected.value(i).toStdString()) << "transcript line " << i;
+    EXPECT_TRUE(m_team.IsTeamStore());
+    EXPECT_FALSE(local.IsTeamStore());
+
+    // A visitor another machine recorded first: the insert does nothing, and says so.
+    const QString again = Visit(QStringLiteral("alice"), QStringLiteral("店主甲"), "2009-03-04 10:00:00", "x");
+    EXPECT_EQ(local.ExecuteChanges(again), 1);
+    EXPECT_EQ(m_team.ExecuteChanges(again), 0);
+
+    // Each machine has its own settings row.
+    CAdoConnection second;
+    ASSERT_TRUE(second.ConnectTeam(m_cluster.Url(), QStringLiteral("till-2")));
+    EXPECT_EQ(ReadRows(second, QStringLiteral("select * from [sysseting] where [id] = 1"), {1, 3}),
+              (QList<QStringList>{{"FALSE", "30"}}));
+    EXPECT_EQ(ReadRows(m_team, QStringLiteral("select * from [sysseting] where [id] = 1"), {1, 3}),
+              (QList<QStringList>{{"TRUE", "45"}}));
+    EXPECT_EQ(second.MachineName().toStdString(), "till-2");
+}
+
+TEST_F(TeamStoreTest, RefusalIsToldAndAServerAwayIsFoundAgain)
+{
+    CRecordingNotifier notifier;
+    CAdoConnection refused;
+    EXPECT_FALSE(refused.ConnectTeam(m_cluster.Url() + QStringLiteral("-none"), QStringLiteral("x")));
+    EXPECT_TRUE(refused.LastOpenError().contains(QLatin1String("does not exist")))
+        << refused.LastOpenError().toStdString();
+    EXPECT_FALSE(refused.IsOpen());
+
+    ASSERT_EQ(m_team.ExecuteChanges(QStringLiteral("insert into [machine] ([name]) values ('till-1')")), 1);
+    m_cluster.Stop();
+    // The failing statement and one on a worker's session, both at once, not after a wait.
+    EXPECT_EQ(m_team.ExecuteChanges(QStringLiteral("update [machine] set [lastseen] = '1'")), -1);
+    int workerChanged = 0;
+    std::thread([this, &workerChanged] {
+        workerChanged = m_team.ExecuteChanges(QStringLiteral("update [machine] set [lastseen] = '1'"));
+    }).join();
+    EXPECT_EQ(workerChanged, -1);
+    EXPECT_FALSE(m_team.IsReachable());
+    EXPECT_TRUE(WaitUntil([&] { return notifier.StatusTextsOnly().contains(TeamLostText()); }));
+
+    QString why;
+    ASSERT_TRUE(m_cluster.Start(&why)) << why.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return m_team.IsReachable(); }, 20000));
+    EXPECT_EQ(m_team.ExecuteChanges(QStringLiteral("update [machine] set [lastseen] = '2'")), 1);
+    std::thread([this, &workerChanged] {
+        workerChanged = m_team.ExecuteChanges(QStringLiteral("update [machine] set [lastseen] = '3'"));
+    }).join();
+    EXPECT_EQ(workerChanged, 1);
+}
+
+} // namespace
