@@ -46,6 +46,11 @@ bool RunPlain(PGconn* conn, const QString& sql, QString* why)
     return ok;
 }
 
+void LogNotice(void*, const char* message)
+{
+    qCInfo(LogStore).noquote() << "team store:" << QString::fromUtf8(message).trimmed();
+}
+
 } // namespace
 
 // One thread's connection. Used by its thread only, except that the store closes
@@ -177,7 +182,11 @@ PGconn* TeamConnect(const QString& url, bool blocking)
     const QByteArray timeout = QByteArray::number(kTeamConnectTimeoutS);
     const char* values[] = {timeout.constData(), "1",    "10", "5", "3", "30000", "mirelhelper",
                             dbname.constData(),  nullptr};
-    return blocking ? PQconnectdbParams(keys, values, 1) : PQconnectStartParams(keys, values, 1);
+    PGconn* conn = blocking ? PQconnectdbParams(keys, values, 1) : PQconnectStartParams(keys, values, 1);
+    // The server's notices (a session ended by a restart) go to the log, not to stderr.
+    if (conn)
+        PQsetNoticeProcessor(conn, LogNotice, nullptr);
+    return conn;
 }
 
 QString TeamErrorText(PGconn* conn)
@@ -200,9 +209,11 @@ bool TeamConnectRefused(PGconn* conn, const QString& url)
         return false;
     if (PQconnectionNeedsPassword(conn))
         return true;
-    // The server answered with a refusal; one starting up or shutting down will take us later.
+    // The server answered with a refusal (one starting up or shutting down will take us later),
+    // or the url names a host that does not exist.
     const QString why = TeamErrorText(conn);
-    return why.contains(QLatin1String("FATAL")) && !why.contains(QLatin1String("the database system is"));
+    return (why.contains(QLatin1String("FATAL")) && !why.contains(QLatin1String("the database system is"))) ||
+           why.contains(QLatin1String("could not translate host name"));
 }
 
 QString TeamUrlForDisplay(const QString& url)

@@ -10,7 +10,13 @@
 #include "accounts/SystemSettings.h"
 #include "history/HistoryStatements.h"
 #include "stats/VisitStatistics.h"
+#include "store/StoreStartup.h"
+#include "store/TeamListener.h"
 #include "store/TeamStore.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QSysInfo>
 
 #include <thread>
 
@@ -178,22 +184,52 @@ TEST_F(TeamStoreTest, ProgramStatementsGiveTheSameTextsOnBothStores)
     EXPECT_EQ(second.MachineName().toStdString(), "till-2");
 }
 
-TEST_F(TeamStoreTest, RefusalIsToldAndAServerAwayIsFoundAgain)
+TEST_F(TeamStoreTest, StartChoosesTheStoreAndTellsARefusal)
+{
+    QTemporaryDir dir;
+    const auto writeIni = [&dir](const QString& url) {
+        QSettings ini(dir.filePath(QStringLiteral("mirelhelper.ini")), QSettings::IniFormat);
+        ini.setValue(QStringLiteral("store/backend"), QStringLiteral("postgresql"));
+        ini.setValue(QStringLiteral("store/url"), url);
+    };
+    // A database the server does not have: one message with the server's words, and the program runs on.
+    writeIni(m_cluster.Url() + QStringLiteral("-none"));
+    EXPECT_FALSE(OpenStore(dir.path()));
+    ASSERT_EQ(m_messages.Count(), 1u);
+    EXPECT_TRUE(m_messages.Shown()[0].text.contains(QLatin1String("\"mirel-none\" does not exist")))
+        << m_messages.Shown()[0].text.toStdString();
+    EXPECT_FALSE(g_pConnection->IsOpen());
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("Info.mdb"))));
+
+    // The shared queue outlives a machine's start.
+    ASSERT_EQ(m_team.ExecuteChanges(QStringLiteral("insert into [AutoSend] ([ClientName]) values ('v')")), 1);
+    writeIni(m_cluster.Url());
+    EXPECT_TRUE(OpenStore(dir.path()));
+    EXPECT_TRUE(g_pConnection->IsTeamStore());
+    EXPECT_EQ(g_pConnection->MachineName(), QSysInfo::machineHostName());
+    EXPECT_EQ(ReadColumn(*g_pConnection, QStringLiteral("select * from [AutoSend]"), 0), QStringList{"v"});
+    EXPECT_EQ(m_messages.Count(), 1u);
+    CloseStore();
+}
+
+TEST_F(TeamStoreTest, AServerAwayIsFoundAgain)
 {
     CRecordingNotifier notifier;
-    CAdoConnection refused;
-    EXPECT_FALSE(refused.ConnectTeam(m_cluster.Url() + QStringLiteral("-none"), QStringLiteral("x")));
-    EXPECT_TRUE(refused.LastOpenError().contains(QLatin1String("does not exist")))
-        << refused.LastOpenError().toStdString();
-    EXPECT_FALSE(refused.IsOpen());
+    CTeamListener listener(m_cluster.Url());
+    QStringList heard;
+    QObject::connect(&listener, &CTeamListener::VisitRecorded, &listener, [&heard](qint64 id, const QString& machine) {
+        heard << QStringLiteral("%1 %2").arg(id).arg(machine);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return listener.IsListening(); }));
+    ASSERT_EQ(m_team.ExecuteChanges(Visit("v1", "shop", "2009-03-04 10:00:00", "x")), 1);
+    EXPECT_TRUE(WaitUntil([&] { return heard == QStringList{"1 till-1"}; })) << heard.join(',').toStdString();
 
-    ASSERT_EQ(m_team.ExecuteChanges(QStringLiteral("insert into [machine] ([name]) values ('till-1')")), 1);
     m_cluster.Stop();
     // The failing statement and one on a worker's session, both at once, not after a wait.
-    EXPECT_EQ(m_team.ExecuteChanges(QStringLiteral("update [machine] set [lastseen] = '1'")), -1);
+    EXPECT_EQ(m_team.ExecuteChanges(QStringLiteral("update [client] set [count] = 2")), -1);
     int workerChanged = 0;
     std::thread([this, &workerChanged] {
-        workerChanged = m_team.ExecuteChanges(QStringLiteral("update [machine] set [lastseen] = '1'"));
+        workerChanged = m_team.ExecuteChanges(QStringLiteral("update [client] set [count] = 2"));
     }).join();
     EXPECT_EQ(workerChanged, -1);
     EXPECT_FALSE(m_team.IsReachable());
@@ -201,12 +237,14 @@ TEST_F(TeamStoreTest, RefusalIsToldAndAServerAwayIsFoundAgain)
 
     QString why;
     ASSERT_TRUE(m_cluster.Start(&why)) << why.toStdString();
-    EXPECT_TRUE(WaitUntil([&] { return m_team.IsReachable(); }, 20000));
-    EXPECT_EQ(m_team.ExecuteChanges(QStringLiteral("update [machine] set [lastseen] = '2'")), 1);
+    EXPECT_TRUE(WaitUntil([&] { return m_team.IsReachable() && listener.IsListening(); }, 40000));
+    EXPECT_EQ(m_team.ExecuteChanges(QStringLiteral("update [client] set [count] = 3")), 1);
     std::thread([this, &workerChanged] {
-        workerChanged = m_team.ExecuteChanges(QStringLiteral("update [machine] set [lastseen] = '3'"));
+        workerChanged = m_team.ExecuteChanges(Visit("v2", "shop", "2009-03-04 10:01:00", "x"));
     }).join();
     EXPECT_EQ(workerChanged, 1);
+    EXPECT_TRUE(WaitUntil([&] { return heard.size() == 2; }));
+    EXPECT_EQ(heard.value(1).toStdString(), "2 till-1");
 }
 
 } // namespace
