@@ -373,6 +373,11 @@ bool CAdoConnection::ConnectTeam(const QString& url, const QString& machine)
     Close();
     m_connectionString = url;
     m_lastOpenError.clear();
+    if (url.trimmed().isEmpty()) {
+        // libpq would quietly take its own defaults (a local server, the login name).
+        m_lastOpenError = QStringLiteral("mirelhelper.ini 的 [store] 中没有设置 url");
+        return false;
+    }
     auto team = std::make_unique<CTeamStore>(url, machine);
     team->SetWindowThread(m_windowThread.load());
     QString why;

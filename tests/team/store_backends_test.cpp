@@ -243,6 +243,14 @@ TEST_F(TeamStoreTest, AServerAwayIsFoundAgain)
         workerChanged = m_team.ExecuteChanges(Visit("v2", "shop", "2009-03-04 10:01:00", "x"));
     }).join();
     EXPECT_EQ(workerChanged, 1);
+    // The worker's session ended with its thread: this thread's and the listener's are left.
+    QStringList sessions;
+    EXPECT_TRUE(WaitUntil([&] {
+        return m_cluster.Query(QStringLiteral("select count(*) from pg_stat_activity where application_name = "
+                                              "'mirelhelper'"),
+                               &sessions) &&
+               sessions == QStringList{"2"};
+    })) << sessions.join(',').toStdString();
     EXPECT_TRUE(WaitUntil([&] { return heard.size() == 2; }));
     EXPECT_EQ(heard.value(1).toStdString(), "2 till-1");
 }
