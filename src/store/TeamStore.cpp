@@ -172,14 +172,14 @@ thread_local CThreadSessions t_sessions;
 
 } // namespace
 
-PGconn* TeamConnect(const QString& url, bool blocking)
+PGconn* TeamConnect(const QString& url, bool blocking, int timeoutS)
 {
     const QByteArray dbname = url.toUtf8();
     // The url comes last, so its own settings win over these.
     const char* keys[] = {"connect_timeout",     "keepalives",       "keepalives_idle",
                           "keepalives_interval", "keepalives_count", "tcp_user_timeout",
                           "application_name",    "dbname",           nullptr};
-    const QByteArray timeout = QByteArray::number(kTeamConnectTimeoutS);
+    const QByteArray timeout = QByteArray::number(timeoutS);
     const char* values[] = {timeout.constData(), "1",    "10", "5", "3", "30000", "mirelhelper",
                             dbname.constData(),  nullptr};
     PGconn* conn = blocking ? PQconnectdbParams(keys, values, 1) : PQconnectStartParams(keys, values, 1);
@@ -412,7 +412,7 @@ std::shared_ptr<CTeamSession> CTeamStore::SessionForCaller(QString* why)
             *why = TeamLostText();
             return nullptr;
         }
-        PGconn* conn = TeamConnect(m_url, true);
+        PGconn* conn = TeamConnect(m_url, true, window ? kWindowConnectTimeoutS : kTeamConnectTimeoutS);
         if (PQstatus(conn) != CONNECTION_OK || !PrepareSession(conn, why)) {
             if (PQstatus(conn) != CONNECTION_OK)
                 *why = TeamErrorText(conn);

@@ -24,6 +24,8 @@ class QThread;
 class CTeamSession;
 
 constexpr int kTeamConnectTimeoutS = 5;
+// libpq's shortest; the window's thread connects only after the watch found the server answering.
+constexpr int kWindowConnectTimeoutS = 2;
 // The window's statements end by then at the latest (the server cancels them); nothing freezes it.
 constexpr int kWindowStatementTimeoutMs = 10000;
 constexpr int kTeamRetryFirstMs = 1000;
@@ -31,7 +33,7 @@ constexpr int kTeamRetryMaxMs = 30000;
 
 // Connects to the url (a libpq connection string or URI) with the store's time-outs and
 // keepalives; the url's own settings win. Blocking, or started for PQconnectPoll.
-pg_conn* TeamConnect(const QString& url, bool blocking);
+pg_conn* TeamConnect(const QString& url, bool blocking, int timeoutS = kTeamConnectTimeoutS);
 // True when a failed connect was the server refusing us (user, password, database) or a
 // url libpq cannot read: trying again will not help.
 bool TeamConnectRefused(pg_conn* conn, const QString& url);
