@@ -12,7 +12,7 @@ bool IsWordChar(QChar c)
 }
 
 // SQLite-only words the program uses, and what PostgreSQL calls them.
-QString MappedWord(const QString& word, const QString& previous, bool& likeFollows)
+QString MappedWord(const QString& word, const QString& previous, bool conditionEnds, bool& likeFollows)
 {
     const QString lower = word.toLower();
     likeFollows = false;
@@ -24,7 +24,9 @@ QString MappedWord(const QString& word, const QString& previous, bool& likeFollo
         return QStringLiteral("coalesce");
     if (lower == QLatin1String("json_each"))
         return QStringLiteral("mirel_id_list");
-    if (previous == QLatin1String("where") && (word == QLatin1String("0") || word == QLatin1String("1")))
+    // "where 0" alone, not "where 0 = 1".
+    if (previous == QLatin1String("where") && conditionEnds &&
+        (word == QLatin1String("0") || word == QLatin1String("1")))
         return word == QLatin1String("0") ? QStringLiteral("false") : QStringLiteral("true");
     return word;
 }
@@ -88,7 +90,10 @@ QString TranslateForTeam(const QString& sql)
             // A name after a dot is a column, never a keyword.
             const bool qualified = i > 0 && in[i - 1] == QLatin1Char('.');
             bool like = false;
-            out += qualified ? word : MappedWord(word, previous, like);
+            const qsizetype next = NextNonBlank(in, end);
+            const bool conditionEnds = next >= in.size() || in[next].isLetter() || in[next] == QLatin1Char(')') ||
+                                       in[next] == QLatin1Char(';');
+            out += qualified ? word : MappedWord(word, previous, conditionEnds, like);
             likePending = like;
             previous = word.toLower();
             i = end;
