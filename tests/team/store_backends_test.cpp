@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QSettings>
 #include <QSysInfo>
+#include <QThread>
 
 #include <thread>
 
@@ -182,6 +183,13 @@ TEST_F(TeamStoreTest, ProgramStatementsGiveTheSameTextsOnBothStores)
     EXPECT_EQ(ReadRows(m_team, QStringLiteral("select * from [sysseting] where [id] = 1"), {1, 3}),
               (QList<QStringList>{{"TRUE", "45"}}));
     EXPECT_EQ(second.MachineName().toStdString(), "till-2");
+
+    // The window's statements end by a time-out; a worker's may read a long table.
+    m_team.SetWindowThread(QThread::currentThread());
+    EXPECT_EQ(ReadColumn(m_team, QStringLiteral("show statement_timeout"), 0), QStringList{"10s"});
+    QStringList worker;
+    std::thread([&] { worker = ReadColumn(m_team, QStringLiteral("show statement_timeout"), 0); }).join();
+    EXPECT_EQ(worker, QStringList{"0"});
 }
 
 TEST_F(TeamStoreTest, StartChoosesTheStoreAndTellsARefusal)
