@@ -155,6 +155,9 @@ int CAutoSendMsgThread::Send(const CQueuedGreeting& greeting, CTeamGreetingQueue
     LogAttempt(greeting, result == kGreetingSent);
     if (result == kGreetingFailed)
         qCWarning(LogGreet) << "greeting not sent";
+    // On a team, which machine greeted whom is worth knowing.
+    else if (claim && result == kGreetingSent)
+        qCInfo(LogGreet).noquote() << "greeting sent for" << greeting.account;
     return result;
 }
 
