@@ -16,7 +16,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <array>
 #include <memory>
 
 namespace {
@@ -95,8 +94,9 @@ public:
         QFile file(m_home.filePath(QStringLiteral("mirelhelper.log")));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
-    // The alert chime written so far (every alert plays it).
-    qint64 SoundBytes() const { return QFileInfo(SoundPath()).size(); }
+    // Every alert plays the chime into the sound file (which each playing rewrites).
+    void ForgetAlerts() const { QFile::remove(SoundPath()); }
+    bool Alerted() const { return QFileInfo(SoundPath()).size() > 0; }
 
 private:
     static QString Program() { return QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"); }
@@ -219,15 +219,19 @@ TEST_F(TeamTest, OneVisitOneGreetingAlertsEverywhereSurvivesTheServerAwayAndAKil
 {
     ASSERT_TRUE(m_alpha.Start());
     ASSERT_TRUE(m_beta.Start());
-    ASSERT_TRUE(WaitUntil([&] { return !Poller().isEmpty() && ListeningMachines() == 2; }, 60000))
+    ASSERT_TRUE(WaitUntil([&] { return !Poller().isEmpty(); }, 60000))
         << "poller " << Poller().toStdString() << ", listening " << ListeningMachines();
-    std::array<qint64, 2> sound{m_alpha.SoundBytes(), m_beta.SoundBytes()};
-    const auto bothAlerted = [&] { return m_alpha.SoundBytes() > sound[0] && m_beta.SoundBytes() > sound[1]; };
+    const auto forgetAlerts = [&] {
+        m_alpha.ForgetAlerts();
+        m_beta.ForgetAlerts();
+    };
+    const auto bothAlerted = [&] { return m_alpha.Alerted() && m_beta.Alerted(); };
+    forgetAlerts();
 
     // One shopper: one row, both machines alert, beta sends the one greeting.
     ShopperVisits(QStringLiteral("买家一"), QStringLiteral("a0001"));
     ASSERT_TRUE(WaitUntil([&] { return VisitsOf(QStringLiteral("买家一")) == 1; }, 2 * kCycleMs));
-    EXPECT_TRUE(WaitUntil(bothAlerted, 30000)) << "sound " << m_alpha.SoundBytes() << " " << m_beta.SoundBytes();
+    EXPECT_TRUE(WaitUntil(bothAlerted, 30000)) << "alerted: alpha " << m_alpha.Alerted() << ", beta " << m_beta.Alerted();
     ASSERT_TRUE(m_hichat.WaitForMessages(1, 60000)) << "no greeting reached hichat";
     EXPECT_EQ(m_hichat.Messages().value(0).value(QStringLiteral("id")).toString(), QStringLiteral("买家一"));
     EXPECT_TRUE(WaitUntil([&] { return Peek(QStringLiteral("select count(*) from autosend")).value(0) == "0"; }));
@@ -237,7 +241,7 @@ TEST_F(TeamTest, OneVisitOneGreetingAlertsEverywhereSurvivesTheServerAwayAndAKil
     EXPECT_FALSE(m_hichat.WaitForMessages(2, 8000));
 
     // The server away for 20 s: both windows keep answering, a shopper of that time is recorded afterwards.
-    sound = {m_alpha.SoundBytes(), m_beta.SoundBytes()};
+    forgetAlerts();
     m_cluster.Stop();
     ShopperVisits(QStringLiteral("买家二"), QStringLiteral("a0002"));
     QTest::qWait(5000);
@@ -248,7 +252,7 @@ TEST_F(TeamTest, OneVisitOneGreetingAlertsEverywhereSurvivesTheServerAwayAndAKil
     ASSERT_TRUE(m_cluster.Start(&why)) << why.toStdString();
     EXPECT_TRUE(WaitUntil([&] { return VisitsOf(QStringLiteral("买家二")) == 1; }, 90000))
         << "the visit of the outage was lost";
-    EXPECT_TRUE(WaitUntil(bothAlerted, 60000)) << "sound " << m_alpha.SoundBytes() << " " << m_beta.SoundBytes();
+    EXPECT_TRUE(WaitUntil(bothAlerted, 60000)) << "alerted: alpha " << m_alpha.Alerted() << ", beta " << m_beta.Alerted();
     EXPECT_TRUE(m_alpha.Responsive());
     EXPECT_TRUE(m_beta.Responsive());
 
