@@ -7,45 +7,19 @@
 
 #include <QDateTime>
 
-namespace {
-
-// The store's team calls, while a build of the store without them still answers "no team".
-template <typename Connection> bool IsTeam(const Connection& connection)
-{
-    if constexpr (requires { connection.IsTeamStore(); })
-        return connection.IsTeamStore();
-    return false;
-}
-
-template <typename Connection> QString MachineOf(const Connection& connection)
-{
-    if constexpr (requires { connection.MachineName(); })
-        return connection.MachineName();
-    return QString();
-}
-
-template <typename Connection> bool ReachableOf(const Connection& connection)
-{
-    if constexpr (requires { connection.IsReachable(); })
-        return connection.IsReachable();
-    return true;
-}
-
-} // namespace
-
 bool OnTeamStore()
 {
-    return g_pConnection && IsTeam(*g_pConnection);
+    return g_pConnection && g_pConnection->IsTeamStore();
 }
 
 QString ThisMachine()
 {
-    return OnTeamStore() ? MachineOf(*g_pConnection) : QString();
+    return OnTeamStore() ? g_pConnection->MachineName() : QString();
 }
 
 bool StoreReachable()
 {
-    return !OnTeamStore() || ReachableOf(*g_pConnection);
+    return !OnTeamStore() || g_pConnection->IsReachable();
 }
 
 QString StoreTimeText(qint64 ms)

@@ -1,16 +1,20 @@
 #include "app/MirelHelperApp.h"
 
 #include "accounts/AdvancedSettings.h"
+#include "accounts/TeamSettings.h"
 #include "app/GuiMessageBox.h"
 #include "app/MainFrame.h"
 #include "app/MirelHelperView.h"
+#include "monitor/TeamAlerts.h"
 #include "platform/DataDirectory.h"
 #include "platform/Endpoints.h"
 #include "platform/MessageBox.h"
 #include "platform/TextCodec.h"
 #include "platform/Workers.h"
 #include "store/AdoConnection.h"
+#include "store/StoreConfig.h"
 #include "store/StoreStartup.h"
+#include "store/TeamListener.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -65,6 +69,12 @@ bool CMirelHelperApp::InitInstance()
     // worker queued behind another program's write lock never freezes the window.
     if (g_pConnection)
         g_pConnection->SetWindowThread(QThread::currentThread());
+    // Visits the other machines of a team record alert here too.
+    if (OnTeamStore()) {
+        auto* listener = new CTeamListener(ReadStoreConfig(dataDir).url, this);
+        auto* alerts = new CTeamAlerts(this);
+        connect(listener, &CTeamListener::VisitRecorded, alerts, &CTeamAlerts::OnVisitRecorded);
+    }
 
     g_pMonitorControl = &m_monitorControl;
     auto* frame = new CMainFrame;

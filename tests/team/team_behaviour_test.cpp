@@ -219,7 +219,7 @@ TEST_F(TeamTest, OneVisitOneGreetingAlertsEverywhereSurvivesTheServerAwayAndAKil
 {
     ASSERT_TRUE(m_alpha.Start());
     ASSERT_TRUE(m_beta.Start());
-    ASSERT_TRUE(WaitUntil([&] { return !Poller().isEmpty(); }, 60000))
+    ASSERT_TRUE(WaitUntil([&] { return !Poller().isEmpty() && ListeningMachines() == 2; }, 60000))
         << "poller " << Poller().toStdString() << ", listening " << ListeningMachines();
     const auto forgetAlerts = [&] {
         m_alpha.ForgetAlerts();
@@ -231,7 +231,8 @@ TEST_F(TeamTest, OneVisitOneGreetingAlertsEverywhereSurvivesTheServerAwayAndAKil
     // One shopper: one row, both machines alert, beta sends the one greeting.
     ShopperVisits(QStringLiteral("买家一"), QStringLiteral("a0001"));
     ASSERT_TRUE(WaitUntil([&] { return VisitsOf(QStringLiteral("买家一")) == 1; }, 2 * kCycleMs));
-    EXPECT_TRUE(WaitUntil(bothAlerted, 30000)) << "alerted: alpha " << m_alpha.Alerted() << ", beta " << m_beta.Alerted();
+    EXPECT_TRUE(WaitUntil(bothAlerted, 30000))
+        << "alerted: alpha " << m_alpha.Alerted() << ", beta " << m_beta.Alerted();
     ASSERT_TRUE(m_hichat.WaitForMessages(1, 60000)) << "no greeting reached hichat";
     EXPECT_EQ(m_hichat.Messages().value(0).value(QStringLiteral("id")).toString(), QStringLiteral("买家一"));
     EXPECT_TRUE(WaitUntil([&] { return Peek(QStringLiteral("select count(*) from autosend")).value(0) == "0"; }));
@@ -252,12 +253,13 @@ TEST_F(TeamTest, OneVisitOneGreetingAlertsEverywhereSurvivesTheServerAwayAndAKil
     ASSERT_TRUE(m_cluster.Start(&why)) << why.toStdString();
     EXPECT_TRUE(WaitUntil([&] { return VisitsOf(QStringLiteral("买家二")) == 1; }, 90000))
         << "the visit of the outage was lost";
-    EXPECT_TRUE(WaitUntil(bothAlerted, 60000)) << "alerted: alpha " << m_alpha.Alerted() << ", beta " << m_beta.Alerted();
+    EXPECT_TRUE(WaitUntil(bothAlerted, 60000))
+        << "alerted: alpha " << m_alpha.Alerted() << ", beta " << m_beta.Alerted();
     EXPECT_TRUE(m_alpha.Responsive());
     EXPECT_TRUE(m_beta.Responsive());
 
     // The polling instance killed: its session and claim end, the other polls the shop within a cycle.
-    ASSERT_TRUE(WaitUntil([&] { return !Poller().isEmpty(); }, 2 * kCycleMs));
+    ASSERT_TRUE(WaitUntil([&] { return !Poller().isEmpty() && ListeningMachines() == 2; }, 2 * kCycleMs));
     const QString poller = Poller();
     CInstance& killed = poller == m_alpha.Name() ? m_alpha : m_beta;
     CInstance& survivor = poller == m_alpha.Name() ? m_beta : m_alpha;
