@@ -3,20 +3,40 @@
 // instances alert, the one that greets for the shop sends the one greeting;
 // the server stopped for 20 s loses nothing and freezes no window; the
 // polling instance killed, the other takes the account over.
+#include "accounts/TeamSettings.h"
+#include "accounts/ui/TeamSettingDlg.h"
+#include "app/PageFactory.h"
+#include "greet/TeamGreetingQueue.h"
+#include "store/AdoConnection.h"
+#include "store/AdoRecordSet.h"
 #include "support/Hichat.h"
 #include "support/LocalService.h"
 #include "support/PgCluster.h"
+#include "support/StoreTestSupport.h"
 #include "support/TestMain.h"
 #include "support/WaitUntil.h"
 #include "support/XvfbSession.h"
 
+#include <QApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QListWidget>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
-#include <memory>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+// Failure messages show texts as texts.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -267,6 +287,63 @@ TEST_F(TeamTest, OneVisitOneGreetingAlertsEverywhereSurvivesTheServerAwayAndAKil
     ShopperVisits(QStringLiteral("买家三"), QStringLiteral("a0003"));
     EXPECT_TRUE(WaitUntil([&] { return VisitsOf(QStringLiteral("买家三")) == 1; }, kCycleMs + 15000));
     EXPECT_EQ(Poller(), survivor.Name());
+}
+
+// In process, as machine "gamma": the 团队设置 dialog stores the shops it greets for; a claimed
+// queue row is skipped by another session's claim and drop; a row queued over 30 minutes ago is dropped.
+TEST(TeamQueueTest, DialogStoresTheShopsAClaimedRowIsSkippedAndStaleRowsGo)
+{
+    CPgCluster cluster;
+    QString why;
+    ASSERT_TRUE(cluster.Start(&why)) << why.toStdString();
+    CMessageRecorder boxes;
+    CAdoConnection team;
+    ASSERT_TRUE(team.ConnectTeam(cluster.Url(), QStringLiteral("gamma")));
+    struct CRestore
+    {
+        CAdoConnection* previous = g_pConnection;
+        ~CRestore() { g_pConnection = previous; }
+    } restore;
+    g_pConnection = &team;
+    ASSERT_TRUE(team.Execute(QStringLiteral("insert into [user] ([username]) values ('甲店')")));
+    ASSERT_TRUE(team.Execute(QStringLiteral("insert into [user] ([username]) values ('乙店')")));
+
+    QTimer::singleShot(0, qApp, [] {
+        auto* dialog = qobject_cast<CTeamSettingDlg*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        dialog->findChild<QListWidget*>(QStringLiteral("greetShopList"))->item(1)->setCheckState(Qt::Checked);
+        dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
+    });
+    PageFactory().openTeamSettingDialog(nullptr);
+    EXPECT_EQ(ReadGreetShops(QStringLiteral("gamma")), QStringList{QStringLiteral("乙店")});
+    EXPECT_TRUE(boxes.Shown().empty());
+
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const auto& [visitor, queuedMs] : {std::pair{"客一", now - 31 * 60 * 1000}, std::pair{"客二", now}}) {
+        ASSERT_TRUE(team.Execute(QStringLiteral("insert into [AutoSend] ([ClientName], [UserName], [Message], "
+                                                "[queuedtime]) values ('%1', '乙店', 'hi', '%2')")
+                                     .arg(QString::fromUtf8(visitor), StoreTimeText(queuedMs))));
+    }
+    CTeamGreetingQueue first;
+    const std::optional<CQueuedGreeting> claimed = first.Claim({QStringLiteral("乙店")}, {});
+    ASSERT_TRUE(claimed.has_value());
+    EXPECT_EQ(claimed->visitor, QStringLiteral("客一"));
+    std::optional<CQueuedGreeting> other;
+    int droppedMeanwhile = -2;
+    std::thread([&] {
+        CTeamGreetingQueue second;
+        other = second.Claim({QStringLiteral("乙店")}, {});
+        second.Finish(false);
+        droppedMeanwhile = second.DropStale(now);
+    }).join();
+    EXPECT_EQ(other ? other->visitor : QString(), QStringLiteral("客二"));
+    EXPECT_EQ(droppedMeanwhile, 0);
+    first.Finish(false);
+    EXPECT_EQ(CTeamGreetingQueue().DropStale(now), 1);
+    QStringList left;
+    cluster.Query(QStringLiteral("select clientname from autosend"), &left);
+    EXPECT_EQ(left, QStringList{QStringLiteral("客二")});
 }
 
 } // namespace
