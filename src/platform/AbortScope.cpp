@@ -19,3 +19,8 @@ bool AbortRequested()
     const std::atomic<int>* flag = t_stopFlag;
     return flag && flag->load(std::memory_order_relaxed) != 0;
 }
+
+const std::atomic<int>* CurrentAbortFlag()
+{
+    return t_stopFlag;
+}

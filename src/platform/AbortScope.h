@@ -19,3 +19,5 @@ private:
 
 // True when the calling thread's stop flag is set.
 bool AbortRequested();
+// The calling thread's stop flag (null when none), for helper threads that stop with it.
+const std::atomic<int>* CurrentAbortFlag();

@@ -1,13 +1,21 @@
 #include "stats/VisitStatistics.h"
 
+#include "platform/AbortScope.h"
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Schema.h"
+#include "store/StoreReader.h"
 
 #include <QMap>
+#include <QThread>
 
+#include <algorithm>
+#include <atomic>
 #include <functional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -35,10 +43,16 @@ QString Where(const CStatsQuery& query, const QString& shopColumn, const QString
     return conditions.isEmpty() ? QString() : QStringLiteral(" where ") + conditions.join(QStringLiteral(" and "));
 }
 
+// Threads that read at once, each on a connection of its own: the statements
+// are independent and each reads its own index.
+constexpr int kMaxReaders = 3;
+
+using CRowReader = std::function<void(const QString&, int, int)>;
+
 // Reads (text, count[, count]) rows; false when the statement fails.
-bool ReadCounts(const QString& sql, const std::function<void(const QString&, int, int)>& row)
+bool ReadCounts(CAdoConnection* connection, const QString& sql, const CRowReader& row)
 {
-    CAdoRecordSet recordSet;
+    CAdoRecordSet recordSet(connection);
     if (!recordSet.Open(sql)) {
         qCWarning(LogStats) << "statement failed:" << sql.left(120);
         return false;
@@ -58,11 +72,40 @@ bool ReadCounts(const QString& sql, const std::function<void(const QString&, int
     return true;
 }
 
-QList<CStatsCount> ReadTop(const QString& sql, bool& ok)
+struct CStatement
 {
-    QList<CStatsCount> top;
-    ok = ok && ReadCounts(sql, [&top](const QString& key, int count, int) { top.append({key, count}); });
-    return top;
+    QString sql;
+    CRowReader row; // writes to its own part of the result only: statements run at once
+};
+
+// Runs the statements, longest first, on up to kMaxReaders threads; false when one fails.
+bool RunStatements(const std::vector<CStatement>& statements)
+{
+    std::atomic<size_t> next{0};
+    std::atomic<bool> ok{true};
+    const std::atomic<int>* stop = CurrentAbortFlag();
+    const auto drain = [&] {
+        const CAbortScope scope(stop);
+        CStoreReader reader;
+        for (size_t i = next++; i < statements.size() && ok.load(); i = next++) {
+            if (!ReadCounts(reader.Connection(), statements[i].sql, statements[i].row))
+                ok = false;
+        }
+    };
+    std::vector<std::thread> helpers;
+    const int helperCount = std::clamp(QThread::idealThreadCount(), 1, kMaxReaders) - 1;
+    for (int i = 0; i < helperCount && size_t(i + 1) < statements.size(); ++i) {
+        try {
+            helpers.emplace_back(drain);
+        } catch (const std::system_error& e) {
+            qCWarning(LogStats) << "no reading thread, reading on one:" << e.what();
+            break;
+        }
+    }
+    drain();
+    for (std::thread& helper : helpers)
+        helper.join();
+    return ok.load();
 }
 
 } // namespace
@@ -163,32 +206,69 @@ bool CVisitStatistics::ReadMarks(CStatsMarks& marks)
     return true;
 }
 
+QStringList CVisitStatistics::IndexWork()
+{
+    CStoreReader reader;
+    return StatisticsIndexWork(reader.Connection());
+}
+
+bool CVisitStatistics::BuildIndexes(const QStringList& work)
+{
+    // Each its own transaction, so other writers get in between; on a connection
+    // of its own, so the workers' shared handle stays free for their statements.
+    CStoreReader reader;
+    for (const QString& statement : work) {
+        if (!reader.Connection()->Execute(statement)) {
+            qCWarning(LogStats) << "statistics indexes not finished; the numbers are read without them";
+            return false;
+        }
+    }
+    return true;
+}
+
 CVisitStats CVisitStatistics::Load(const CStatsQuery& query)
 {
     CVisitStats stats;
     if (!ReadMarks(stats.marks))
         return stats;
-    bool ok = ReadCounts(ShopsSql(), [&stats](const QString& shop, int, int) { stats.shops.append(shop); });
 
     // Day texts sort as dates, so the maps come out in calendar order.
     QMap<QString, CStatsBucket> days;
-    ok = ok && ReadCounts(DayHourSql(query), [&](const QString& key, int count, int) {
+    QMap<QString, int> returning;
+    QMap<QString, std::pair<int, int>> greetings;
+    const std::vector<CStatement> statements{
+        {ReturningSql(query), [&returning](const QString& day, int count, int) { returning[day] += count; }},
+        {DayHourSql(query),
+         [&](const QString& key, int count, int) {
              const int hour = key.mid(11, 2).toInt();
              if (hour >= 0 && hour < 24)
                  stats.hours[hour] += count;
              days[key.left(10)].visits += count;
              stats.totalVisits += count;
-         });
-    ok = ok &&
-         ReadCounts(ReturningSql(query), [&days](const QString& day, int count, int) { days[day].returning += count; });
-    ok = ok && ReadCounts(GreetingsSql(query), [&days](const QString& day, int sent, int failed) {
-             days[day].greetingsSent += sent;
-             days[day].greetingsFailed += failed;
-         });
-    stats.topItems = ReadTop(TopItemsSql(query), ok);
-    stats.topRegions = ReadTop(TopRegionsSql(query), ok);
-    if (!ok)
+         }},
+        {TopItemsSql(query),
+         [&stats](const QString& key, int count, int) {
+             stats.topItems.append({key, count});
+         }},
+        {TopRegionsSql(query),
+         [&stats](const QString& key, int count, int) {
+             stats.topRegions.append({key, count});
+         }},
+        {GreetingsSql(query),
+         [&greetings](const QString& day, int sent, int failed) {
+             greetings[day].first += sent;
+             greetings[day].second += failed;
+         }},
+        {ShopsSql(), [&stats](const QString& shop, int, int) { stats.shops.append(shop); }},
+    };
+    if (!RunStatements(statements))
         return stats;
+    for (auto it = returning.cbegin(); it != returning.cend(); ++it)
+        days[it.key()].returning += it.value();
+    for (auto it = greetings.cbegin(); it != greetings.cend(); ++it) {
+        days[it.key()].greetingsSent += it->first;
+        days[it.key()].greetingsFailed += it->second;
+    }
 
     // Every day of the period gets its bar, days without visits too.
     QDate first = PeriodStart(query.period, query.today);

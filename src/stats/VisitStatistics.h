@@ -1,7 +1,7 @@
 #pragma once
 // The numbers of the statistics page (访客统计), read with grouped statements
 // from [client] and [greetlog]. Load runs on a worker thread (it may take a
-// good part of a second on a long history) over g_pConnection; the
+// good part of a second on a long history) over connections of its own; the
 // statements are pure and tested on their own. Values read from the store
 // (addresses, regions, shop names) come back as they are stored: whoever
 // shows them shows them as plain text.
@@ -91,6 +91,14 @@ public:
 
     // Reads the marks only; false when the store cannot be read.
     static bool ReadMarks(CStatsMarks& marks);
-    // Runs every statement; ok is false (and the failure logged) when one fails.
+    // Runs every statement, several at once on connections of their own; ok is false
+    // (and the failure logged) when one fails. Ends early, failing, when the calling
+    // thread's stop flag is raised.
     static CVisitStats Load(const CStatsQuery& query);
+    // What the store still needs before the statements read it fast: its statistics
+    // indexes (an existing store gets them at the page's first reading). Empty when nothing.
+    static QStringList IndexWork();
+    // Runs that work on a connection of its own; false (logged) when a statement fails or
+    // the calling thread's stop flag is raised. Minutes on a long history.
+    static bool BuildIndexes(const QStringList& work);
 };

@@ -45,6 +45,46 @@ void AddRandomColumn(CAdoConnection* connection)
                             .arg(QStringLiteral("AddRandom"), QStringLiteral("YesNo default 0")));
 }
 
+struct CIndex
+{
+    const char* name;
+    const char* table;
+    QString columns;
+};
+
+// The indexes the statistics page's grouped statements read instead of the table.
+QList<CIndex> StatisticsIndexes()
+{
+    return {
+        {"client_guest_shop_time", "client", QStringLiteral("[guestname], [shopname], [lasttime]")},
+        {"client_hour_shop", "client", QStringLiteral("substr([lasttime],1,13), [shopname]")},
+        {"client_item_shop", "client", QStringLiteral("[shopurl], [shopname], [lasttime]")},
+        {"client_region_shop", "client", CityCountrySql() + QStringLiteral(", [shopname], [lasttime]")},
+        {"greetlog_senttime", "greetlog", QStringLiteral("[senttime]")},
+    };
+}
+
+QString CreateIndexStatement(const CIndex& index)
+{
+    return QStringLiteral("create index if not exists [%1] on [%2] (%3)")
+        .arg(QLatin1String(index.name), QLatin1String(index.table), index.columns);
+}
+
+// The names of the store's indexes; known is false (and the list empty) when the store cannot tell.
+QStringList IndexNames(CAdoConnection* connection, bool& known)
+{
+    QStringList names;
+    CAdoRecordSet recordSet(connection);
+    known = recordSet.Open(QStringLiteral("select [name] from sqlite_master where [type] = 'index'"));
+    while (known && !recordSet.IsEOF()) {
+        QString name;
+        recordSet.GetCollect(0, name);
+        names << name;
+        recordSet.MoveNext();
+    }
+    return names;
+}
+
 } // namespace
 
 QString GreetLogStatement()
@@ -85,11 +125,29 @@ void UpgradeSchema(CAdoConnection* connection)
     connection->Execute(GreetLogStatement());
     connection->Execute(AdvSettingTableStatement());
     connection->Execute(AdvSettingRowStatement());
-    for (const QString& statement : StatisticsIndexStatements())
-        connection->Execute(statement);
-    // Stores from before the indexes: the visitor list's latest 30 must not read a long [client] whole.
-    for (const QString& sql : ClientIndexStatements())
-        connection->Execute(sql);
+    // Stores from before the indexes: the visitor list's latest 30 must not read a long [client] whole,
+    // nor the per-poll visitor check. The statistics indexes are built by the statistics page, off the
+    // window's thread; their visitor index (with the time) then takes the place of the one without.
+    bool known = false;
+    if (!IndexNames(connection, known).contains(QLatin1String("client_guest_shop_time")))
+        connection->Execute(ClientIndexStatements()[0]);
+    connection->Execute(ClientIndexStatements()[1]);
+}
+
+QStringList StatisticsIndexWork(CAdoConnection* connection)
+{
+    bool known = false;
+    const QStringList present = IndexNames(connection, known);
+    if (!known)
+        return {};
+    QStringList work;
+    for (const CIndex& index : StatisticsIndexes()) {
+        if (!present.contains(QLatin1String(index.name)))
+            work << CreateIndexStatement(index);
+    }
+    if (present.contains(QLatin1String("client_guest_shop")))
+        work << QStringLiteral("drop index if exists [client_guest_shop]");
+    return work;
 }
 
 QString SettingsRowStatement()
@@ -114,9 +172,8 @@ QStringList NewStoreStatements()
         QStringLiteral("create table [client] ([id] integer primary key autoincrement, [guestname] Text, [ip] Text, "
                        "[shopname] Text, [lasttime] DateTime, [count] Long, [city] Text, [shopurl] Text, "
                        "[imuid] Text)"),
-        // Every poll asks whether a visitor is already recorded for a shop; the visitor
-        // list reads the latest visits first.
-        ClientIndexStatements()[0],
+        // The visitor list reads the latest visits first; the per-poll visitor check
+        // reads the statistics' visitor index.
         ClientIndexStatements()[1],
         QStringLiteral("create table [AutoSend] ([ClientName] Text, [UserName] Text, [Message] Text)"),
         GreetLogStatement(),
@@ -133,14 +190,8 @@ QString CityCountrySql()
 
 QStringList StatisticsIndexStatements()
 {
-    return {
-        QStringLiteral(
-            "create index if not exists [client_hour_shop] on [client] (substr([lasttime],1,13), [shopname])"),
-        QStringLiteral("create index if not exists [client_item_shop] on [client] ([shopurl], [shopname], [lasttime])"),
-        QStringLiteral("create index if not exists [client_region_shop] on [client] (%1, [shopname], [lasttime])")
-            .arg(CityCountrySql()),
-        QStringLiteral("create index if not exists [client_guest_shop_time] on [client] ([guestname], [shopname], "
-                       "[lasttime])"),
-        QStringLiteral("create index if not exists [greetlog_senttime] on [greetlog] ([senttime])"),
-    };
+    QStringList statements;
+    for (const CIndex& index : StatisticsIndexes())
+        statements << CreateIndexStatement(index);
+    return statements;
 }

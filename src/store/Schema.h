@@ -10,7 +10,7 @@ bool HasColumn(CAdoRecordSet& recordSet, const char* name);
 // Brings a store made by an earlier version into today's shape: adds [sysseting].[AddRandom]
 // when it is missing, adds the greeting log [greetlog] and
 // the advanced settings [advsetting] (with its row), gives the IM-ID column of [client] its name [imuid], keeping every
-// row, and adds the indexes a store lacks.
+// row, and adds the visitor list's indexes a store lacks.
 void UpgradeSchema(CAdoConnection* connection);
 
 // The statements that build a new Info.mdb: the four tables in the column order every
@@ -27,8 +27,14 @@ QString GreetLogStatement();
 // The country part of a visit's region (the text before the first blank of [city]),
 // as the statistics statements and the index on it write it.
 QString CityCountrySql();
-// Indexes the statistics page's grouped statements read instead of the table;
-// "if not exists", so every start may run them.
+// Indexes the statistics page's grouped statements read instead of the table ("if not exists").
+// A new store gets them at once; an existing one when the statistics page first reads it.
 QStringList StatisticsIndexStatements();
-// The indexes of [client] every store has: visitor by shop, visit time.
+// What an existing store still needs for the statistics: the create statements of the
+// statistics indexes it lacks, then the drop of the visitor index the one with the time makes
+// redundant. Run in order, stopping at a failure. Empty when there is nothing to do or the
+// store cannot tell.
+QStringList StatisticsIndexWork(CAdoConnection* connection);
+// The indexes of [client] an upgraded store gets at start: visitor by shop (unless the
+// statistics' visitor index with the time is there), visit time.
 QStringList ClientIndexStatements();

@@ -5,6 +5,7 @@ list(APPEND MIREL_CORE_store
     ${CMAKE_CURRENT_LIST_DIR}/Schema.cpp
     ${CMAKE_CURRENT_LIST_DIR}/EventEx.cpp
     ${CMAKE_CURRENT_LIST_DIR}/StoreConfig.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/StoreReader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/StoreStartup.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TeamListener.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TeamSchema.cpp

@@ -9,6 +9,7 @@
 #include "platform/Launcher.h"
 #include "stats/ui/StatisticsChartView.h"
 #include "stats/ui/StatisticsDlg.h"
+#include "store/Schema.h"
 #include "store/StoreStartup.h"
 
 #include <QAbstractBarSeries>
@@ -85,12 +86,22 @@ TEST(StatisticsPage, SeriesFollowShopAndPeriod)
                 .arg(v.guest, v.shop, v.time, v.city, v.item)));
     }
     ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [user] ([username]) values ('甲'), ('乙')")));
+    // A store from before the statistics: the page first has their indexes built, saying so.
+    for (const char* index :
+         {"client_guest_shop_time", "client_hour_shop", "client_item_shop", "client_region_shop", "greetlog_senttime"})
+        ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("drop index [%1]").arg(QLatin1String(index))));
+    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("create index [client_guest_shop] on [client] ([guestname])")));
 
     CStatisticsDlg page;
     QSignalSpy refreshed(&page, &CStatisticsDlg::Refreshed);
+    QString preparing;
+    QObject::connect(&page, &CStatisticsDlg::Preparing, &page,
+                     [&] { preparing = page.EmptyLabel()->isVisible() ? page.EmptyLabel()->text() : QString(); });
     page.resize(800, 480);
     page.show();
     ASSERT_TRUE(WaitForRefreshes(refreshed, 1));
+    EXPECT_EQ(preparing, QStringLiteral("首次打开, 正在整理访问记录以便统计, 请稍候……"));
+    EXPECT_EQ(StatisticsIndexWork(g_pConnection), QStringList());
     // 最近7天, every shop: seven days, today's two and one two days ago.
     EXPECT_EQ(Bars(page, CStatisticsDlg::kDailyChart), (QList<QList<qreal>>{{0, 0, 0, 0, 1, 0, 2}}));
     ASSERT_EQ(Bars(page, CStatisticsDlg::kHourlyChart).value(0).size(), 24);
@@ -131,5 +142,16 @@ TEST(StatisticsPage, SeriesFollowShopAndPeriod)
     ASSERT_TRUE(WaitForRefreshes(refreshed, 3));
     EXPECT_TRUE(page.EmptyLabel()->isVisible());
     EXPECT_EQ(page.EmptyLabel()->text(), QStringLiteral("该时段没有访问记录"));
+
+    // While it shows, the page reads again when visits were recorded, and only then.
+    page.SetWatchInterval(50);
+    EXPECT_FALSE(WaitUntil([&] { return refreshed.count() > 3; }, 500));
+    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [client] ([guestname],[shopname],[lasttime]) values "
+                                                      "('e','乙','%1')")
+                                           .arg(DaysAgo(0, "09:00:00"))));
+    // Well within the 10 s the page waits unless told otherwise.
+    ASSERT_TRUE(WaitUntil([&] { return refreshed.count() >= 4; }, 5000));
+    EXPECT_EQ(page.Stats().totalVisits, 1);
+    EXPECT_FALSE(WaitUntil([&] { return refreshed.count() > 4; }, 500));
     CloseStore();
 }

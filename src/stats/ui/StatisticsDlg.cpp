@@ -29,12 +29,18 @@ struct CLoadResult
 {
     CVisitStats stats;
     bool unchanged = false;
+    QStringList indexWork; // to do before the numbers are read
 };
 
 // Worker thread. Nothing recorded since the numbers on screen: nothing to read again.
-CLoadResult LoadStatistics(const CStatsQuery& query, const CStatsMarks& known)
+CLoadResult LoadStatistics(const CStatsQuery& query, const CStatsMarks& known, bool checkIndexes)
 {
     CLoadResult result;
+    if (checkIndexes) {
+        result.indexWork = CVisitStatistics::IndexWork();
+        if (!result.indexWork.isEmpty())
+            return result;
+    }
     CStatsMarks now;
     result.unchanged = known.visit >= 0 && CVisitStatistics::ReadMarks(now) && now == known;
     if (!result.unchanged)
@@ -270,15 +276,42 @@ void CStatisticsDlg::StartLoad(bool force)
     }
     const CStatsQuery query = CurrentQuery();
     const CStatsMarks known = force ? CStatsMarks{} : m_stats.marks;
+    const bool checkIndexes = !m_indexesChecked;
     m_loader = RunThenCallback(
-        this, [query, known] { return LoadStatistics(query, known); },
-        [this, query](const CLoadResult& result) {
-            OnLoaded(query, result.stats, result.unchanged);
-            if (!m_pending)
+        this, [query, known, checkIndexes] { return LoadStatistics(query, known, checkIndexes); },
+        [this, query, checkIndexes](const CLoadResult& result) {
+            if (!result.indexWork.isEmpty()) {
+                PrepareIndexes(result.indexWork);
                 return;
-            const bool again = m_pendingForce;
+            }
+            m_indexesChecked = m_indexesChecked || checkIndexes;
+            OnLoaded(query, result.stats, result.unchanged);
+            StartPending();
+        });
+}
+
+void CStatisticsDlg::StartPending()
+{
+    if (!m_pending)
+        return;
+    const bool again = m_pendingForce;
+    m_pending = m_pendingForce = false;
+    StartLoad(again);
+}
+
+void CStatisticsDlg::PrepareIndexes(const QStringList& work)
+{
+    // Once per store: seconds on a long history, on the worker; the numbers follow.
+    m_emptyLabel->setText(QStringLiteral("首次打开, 正在整理访问记录以便统计, 请稍候……"));
+    m_stack->setCurrentWidget(m_emptyLabel);
+    Q_EMIT Preparing();
+    m_loader = RunThenCallback(
+        this, [work] { return CVisitStatistics::BuildIndexes(work); },
+        [this](bool) {
+            // Built or not (logged), the numbers are read now; without the indexes only slower.
+            m_indexesChecked = true;
             m_pending = m_pendingForce = false;
-            StartLoad(again);
+            StartLoad(true);
         });
 }
 

@@ -2,7 +2,9 @@
 // The statistics page (访客统计): charts of the visits of one shop or of all,
 // over a period. The numbers are read off the window's thread when the page
 // is shown, when the shop or period changes, and every 10 s while it shows
-// if visits or greetings were recorded meanwhile. Window's thread.
+// if visits or greetings were recorded meanwhile. Before its first reading of
+// a store that lacks the statistics indexes it has them built, on the worker,
+// saying so. Window's thread.
 #include "platform/OneShot.h"
 #include "stats/VisitStatistics.h"
 
@@ -47,9 +49,14 @@ public:
     // Opens the address of an item bar (index into ItemAddresses) in the browser, when it is http/https.
     void OpenItem(int index);
 
+    // How often the page looks for new visits while it shows (tests shorten it).
+    void SetWatchInterval(int ms) { m_watch.setInterval(ms); }
+
 Q_SIGNALS:
     // New numbers are on screen.
     void Refreshed();
+    // The store is being prepared for the statistics (once); the page says so meanwhile.
+    void Preparing();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -58,6 +65,8 @@ protected:
 private:
     CStatsQuery CurrentQuery() const;
     void StartLoad(bool force);
+    void StartPending();
+    void PrepareIndexes(const QStringList& work);
     void OnLoaded(const CStatsQuery& query, const CVisitStats& stats, bool unchanged);
     void UpdateShops(const QStringList& shops);
     void ShowStats();
@@ -72,5 +81,6 @@ private:
     COneShot m_loader;
     bool m_pending = false;
     bool m_pendingForce = false;
+    bool m_indexesChecked = false;
     CVisitStats m_stats;
 };
