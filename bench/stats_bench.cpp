@@ -115,10 +115,8 @@ void BM_StatisticsIndexBuild(benchmark::State& state)
     QStringList work;
     for (auto _ : state) {
         state.PauseTiming();
-        for (const QString& statement : StatisticsIndexStatements()) {
-            const QString name = statement.section(QLatin1Char('['), 1, 1).section(QLatin1Char(']'), 0, 0);
+        for (const QString& name : StatisticsIndexNames())
             g_pConnection->Execute(QStringLiteral("drop index if exists [%1]").arg(name));
-        }
         g_pConnection->Execute(ClientIndexStatements()[0]);
         state.ResumeTiming();
         work = CVisitStatistics::IndexWork();

@@ -8,7 +8,6 @@
 #include "store/StoreReader.h"
 
 #include <QMap>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -44,8 +43,9 @@ QString Where(const CStatsQuery& query, const QString& shopColumn, const QString
 }
 
 // Threads that read at once, each on a connection of its own: the statements
-// are independent and each reads its own index.
-constexpr int kMaxReaders = 3;
+// are independent and each reads its own index. One a statement, also beyond
+// the cores: on a shared machine the reading then gets its fair share.
+constexpr int kMaxReaders = 6;
 
 using CRowReader = std::function<void(const QString&, int, int)>;
 
@@ -93,8 +93,8 @@ bool RunStatements(const std::vector<CStatement>& statements)
         }
     };
     std::vector<std::thread> helpers;
-    const int helperCount = std::clamp(QThread::idealThreadCount(), 1, kMaxReaders) - 1;
-    for (int i = 0; i < helperCount && size_t(i + 1) < statements.size(); ++i) {
+    const int helperCount = int(std::min(statements.size(), size_t(kMaxReaders))) - 1;
+    for (int i = 0; i < helperCount; ++i) {
         try {
             helpers.emplace_back(drain);
         } catch (const std::system_error& e) {
@@ -159,17 +159,20 @@ QString CVisitStatistics::ReturningSql(const CStatsQuery& query)
             .arg(Where(query, QStringLiteral("c.[shopname]"), QStringLiteral("c.[lasttime]")),
                  earlierDay.arg(QStringLiteral("c.[guestname]"), QStringLiteral("c.[shopname]")));
     }
-    // Every visit: only a visitor with more than one row can return, and the
-    // few such pairs are found on the visitor index without reading the table.
+    // Every visit: only a visitor with more than one row can return. Such visitors are
+    // found by grouping the visitor index on the name alone (cheaper than on name and
+    // shop, a group for nearly every row); their visits are then looked up as above.
     CStatsQuery shopOnly = query;
     shopOnly.period = EStatsPeriod::All;
-    return QStringLiteral("with [pairs] as (select [guestname] as g, [shopname] as s from [client]%1 "
-                          "group by [guestname], [shopname] having count(*) > 1) "
-                          "select substr(c.[lasttime],1,10), count(*) from [pairs] "
-                          "join [client] c on c.[guestname] = [pairs].g and c.[shopname] = [pairs].s where %2 "
+    const QString shop =
+        query.shop.isEmpty() ? QString() : QStringLiteral("c.[shopname] = '%1' and ").arg(SqlText(query.shop));
+    return QStringLiteral("with [guests] as (select [guestname] as g from [client]%1 "
+                          "group by [guestname] having count(*) > 1) "
+                          "select substr(c.[lasttime],1,10), count(*) from [guests] "
+                          "join [client] c on c.[guestname] = [guests].g where %2%3 "
                           "group by substr(c.[lasttime],1,10)")
-        .arg(Where(shopOnly, QStringLiteral("[shopname]"), QString()),
-             earlierDay.arg(QStringLiteral("[pairs].g"), QStringLiteral("[pairs].s")));
+        .arg(Where(shopOnly, QStringLiteral("[shopname]"), QString()), shop,
+             earlierDay.arg(QStringLiteral("c.[guestname]"), QStringLiteral("c.[shopname]")));
 }
 
 QString CVisitStatistics::GreetingsSql(const CStatsQuery& query)

@@ -195,3 +195,11 @@ QStringList StatisticsIndexStatements()
         statements << CreateIndexStatement(index);
     return statements;
 }
+
+QStringList StatisticsIndexNames()
+{
+    QStringList names;
+    for (const CIndex& index : StatisticsIndexes())
+        names << QLatin1String(index.name);
+    return names;
+}

@@ -30,6 +30,7 @@ QString CityCountrySql();
 // Indexes the statistics page's grouped statements read instead of the table ("if not exists").
 // A new store gets them at once; an existing one when the statistics page first reads it.
 QStringList StatisticsIndexStatements();
+QStringList StatisticsIndexNames();
 // What an existing store still needs for the statistics: the create statements of the
 // statistics indexes it lacks, then the drop of the visitor index the one with the time makes
 // redundant. Run in order, stopping at a failure. Empty when there is nothing to do or the
