@@ -136,6 +136,9 @@ void UpgradeSchema(CAdoConnection* connection)
 
 QStringList StatisticsIndexWork(CAdoConnection* connection)
 {
+    // The team store's server gets its indexes with its schema.
+    if (!connection || connection->IsTeamStore())
+        return {};
     bool known = false;
     const QStringList present = IndexNames(connection, known);
     if (!known)

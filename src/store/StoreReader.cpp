@@ -22,7 +22,8 @@ int StopRequested(void*)
 CStoreReader::CStoreReader()
 {
     CAdoConnection* shared = g_pConnection;
-    if (!shared || !shared->IsOpen())
+    // The team store's server gives every thread a session of its own already.
+    if (!shared || !shared->IsOpen() || shared->IsTeamStore())
         return;
     const QString connectionString = shared->ConnectionString();
     // Only a file that is there: a reader never makes a store.
