@@ -12,12 +12,22 @@
 #include <algorithm>
 #include <vector>
 
+#include <malloc.h>
+
 namespace {
 
 constexpr auto kSettingsGroup = "ColumnInfo";
 // Up to this many rows a header click sorts at once; longer lists sort on a
 // worker while the window goes on.
 constexpr qsizetype kInlineSortRows = 20000;
+
+// After a long list or its sort let go of its memory: glibc keeps freed memory
+// of worker threads' arenas otherwise, and the program runs for months.
+void ReleaseFreedMemory(qsizetype rows)
+{
+    if (rows > kInlineSortRows)
+        malloc_trim(0);
+}
 
 } // namespace
 
@@ -120,9 +130,19 @@ public:
 
     void Clear()
     {
+        const qsizetype rows = m_rows.StoredCount();
         beginResetModel();
         Reset({});
         endResetModel();
+        ReleaseFreedMemory(rows);
+    }
+
+    // For the view's end: no view is left to tell.
+    void Drop()
+    {
+        const qsizetype rows = m_rows.StoredCount();
+        Reset({});
+        ReleaseFreedMemory(rows);
     }
 
     QString Text(int row, int column) const
@@ -188,7 +208,7 @@ public:
 
     void ApplyOrder(std::vector<uint32_t> order)
     {
-        if (order.size() != m_rows.Order().size())
+        if (order.size() != size_t(m_rows.RowCount()))
             return;
         Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
         const QModelIndexList before = persistentIndexList();
@@ -199,7 +219,7 @@ public:
             for (size_t i = 0; i < order.size(); ++i)
                 placeOfStored[order[i]] = int(i);
             for (size_t i = 0; i < order.size(); ++i)
-                newPosition[i] = placeOfStored[m_rows.Order()[i]];
+                newPosition[i] = placeOfStored[m_rows.StoredRow(qsizetype(i))];
         }
         m_rows.SetOrder(std::move(order));
         // Selection and current row follow their rows.
@@ -293,6 +313,7 @@ CSortListCtrl::CSortListCtrl(QWidget* parent)
 CSortListCtrl::~CSortListCtrl()
 {
     StopSort();
+    m_model->Drop();
     if (m_keepsColumnInfo)
         SaveColumnInfo();
 }
@@ -473,7 +494,9 @@ void CSortListCtrl::SortRows()
             if (stop->load() != 0 || m_sortStop != stop || m_model->Changes() != changes || order.empty())
                 return;
             m_sortStop.reset();
+            const qsizetype rows = qsizetype(order.size());
             m_model->ApplyOrder(std::move(order));
+            ReleaseFreedMemory(rows);
             Q_EMIT RowsSorted();
         });
 }

@@ -334,10 +334,11 @@ void CHistoryDlg::OnDeleteSelected()
         return;
     // Every selected row in one statement: one transaction however many there are.
     // A row without a numeric id (a ranking row) has nothing to delete.
-    QStringList ids;
+    const CListRows rows = m_list->Rows();
+    std::vector<qint64> ids;
     for (const int row : m_list->GetSelectedRows())
-        ids << m_list->GetItemText(row, 0);
-    DeleteThenShowAll(HistoryDeleteRowsSql(ids));
+        ids.push_back(WholeNumber(rows.Utf8(row, 0)));
+    DeleteThenShowAll(HistoryDeleteIdsSql(std::move(ids)));
 }
 
 void CHistoryDlg::OnDeleteRange()

@@ -5,6 +5,9 @@
 #include <QDate>
 #include <QString>
 
+#include <string_view>
+#include <vector>
+
 QString HistoryShopsSql();
 QString HistoryShowAllSql();
 // "%.4d-%.2d-%.2d 00:00:00" and "%.4d-%.2d-%.2d 23:59:59" of a day.
@@ -22,8 +25,14 @@ QString HistoryDeleteRowSql(const QString& idText);
 // statement above when there is only one. Ids that are no whole number are left out;
 // empty when none is left.
 QString HistoryDeleteRowsSql(const QStringList& idTexts);
+// The same for ids already read (negative ones are left out). Long runs of
+// consecutive ids go in as ranges, so deleting a whole list of a million
+// visits is a short statement.
+QString HistoryDeleteIdsSql(std::vector<qint64> ids);
 QString HistoryDeleteRangeSql(const QDate& first, const QDate& last);
 // Item addresses with their number of visits, most visited first.
 QString HistoryRankingSql();
 
 bool IsWholeNumber(const QString& text);
+// -1 when text is not a whole number.
+qint64 WholeNumber(std::string_view text);

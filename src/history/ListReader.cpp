@@ -36,14 +36,17 @@ bool ReadListRows(CAdoConnection* connection, const QString& sql, const QList<in
         recordSet.GetRowUtf8(positions, scratch, cells.data());
         block->AppendRowUtf8(cells.data());
         if (block->RowCount() >= blockRows) {
+            block->Squeeze();
             onBlock(std::move(block));
             block = std::make_shared<CTextRows>(columns);
             blockRows = std::min(blockRows * 4, kLargestBlockRows);
         }
         recordSet.MoveNext();
     }
-    if (block->RowCount() > 0)
+    if (block->RowCount() > 0) {
+        block->Squeeze();
         onBlock(std::move(block));
+    }
     recordSet.Close();
     return stop.load() == 0;
 }
