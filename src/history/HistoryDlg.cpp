@@ -25,7 +25,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <QLoggingCategory>
+
 #include <algorithm>
+
+Q_LOGGING_CATEGORY(lcHistory, "mirel.history.page")
 
 namespace {
 
@@ -106,9 +110,24 @@ bool ExecuteHistoryStatement(const QString& sql)
         return false;
     // The page's deletes all read "delete from [client] where ...".
     const QString deletePrefix = QStringLiteral("delete from [client] where ");
-    if (sql.startsWith(deletePrefix))
-        return g_pConnection->DeleteWhere(QStringLiteral("[client]"), sql.mid(deletePrefix.size()));
-    return g_pConnection->Execute(sql);
+    if (!sql.startsWith(deletePrefix))
+        return g_pConnection->Execute(sql);
+    // Debian's SQLite zeroes every page a delete frees: emptying a history of a
+    // million visits then writes the whole file once more (2 of its 2.8 s).
+    // For this delete only the pages it changes are cleared; then as before.
+    QString secureDelete;
+    CAdoRecordSet recordSet(g_pConnection);
+    if (recordSet.Open(QStringLiteral("pragma secure_delete"))) {
+        if (!recordSet.IsEOF())
+            recordSet.GetCollect(0, secureDelete);
+        recordSet.Close();
+    }
+    const bool lowered =
+        secureDelete == QLatin1String("1") && g_pConnection->Execute(QStringLiteral("pragma secure_delete=fast"));
+    const bool ok = g_pConnection->DeleteWhere(QStringLiteral("[client]"), sql.mid(deletePrefix.size()));
+    if (lowered && !g_pConnection->Execute(QStringLiteral("pragma secure_delete=1")))
+        qCWarning(lcHistory) << "could not restore secure_delete after a history delete";
+    return ok;
 }
 
 CHistoryDlg::CHistoryDlg(QWidget* parent) : QDialog(parent)

@@ -4,7 +4,10 @@
 
 #include "history/HistoryStatements.h"
 #include "platform/MessageBox.h"
+#include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+
+#include <functional>
 
 namespace {
 
@@ -127,4 +130,40 @@ TEST_F(HistoryStatementsStore, QuotedNamesAreFoundAndRangesAreWholeDays)
     EXPECT_EQ(CHistoryTestStore::Ids(HistoryShopSql(QStringLiteral("店'"))), QList<int>{quoted});
     EXPECT_EQ(CHistoryTestStore::Ids(HistoryDaySql(day)), (QList<int>{late, quoted}));
     EXPECT_EQ(CHistoryTestStore::Ids(HistoryDaySql(day.addDays(-1))), QList<int>{});
+}
+
+TEST_F(HistoryStatementsStore, DeleteOfManyIdsTakesExactlyThoseRows)
+{
+    const struct
+    {
+        const char* name;
+        std::function<bool(int offset)> deleted; // of 5,000 visits
+        int ranges;                              // "between" terms the statement holds
+    } cases[] = {
+        {"all", [](int) { return true; }, 1},
+        {"every other", [](int i) { return i % 2 == 0; }, 0},
+        {"a run and singles", [](int i) { return (i >= 10 && i < 300) || i == 301 || i == 4999; }, 1},
+        {"more runs than ranges", [](int i) { return i % 100 < 70; }, 32},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("delete from [client]")));
+        ASSERT_TRUE(g_pConnection->Execute(
+            QStringLiteral("with recursive n(i) as (select 0 union all select i + 1 from n where i < 4999) "
+                           "insert into [client] ([guestname]) select 'v' || i from n")));
+        const QList<int> all = CHistoryTestStore::Ids(QStringLiteral("select * from [client] order by [id]"));
+        ASSERT_EQ(all.size(), 5000);
+        std::vector<qint64> ids = {-7};
+        QList<int> kept;
+        for (int i = 4999; i >= 0; --i) {
+            if (c.deleted(i))
+                ids.push_back(all[i]);
+            else
+                kept.prepend(all[i]);
+        }
+        ids.push_back(ids.back()); // a row selected twice is deleted once
+        const QString sql = HistoryDeleteIdsSql(ids);
+        EXPECT_EQ(sql.count(QStringLiteral(" between ")), c.ranges) << c.name;
+        ASSERT_TRUE(g_pConnection->Execute(sql)) << c.name;
+        EXPECT_EQ(CHistoryTestStore::Ids(QStringLiteral("select * from [client] order by [id]")), kept) << c.name;
+    }
 }

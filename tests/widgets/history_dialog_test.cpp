@@ -4,6 +4,7 @@
 
 #include "app/PageFactory.h"
 #include "history/HistoryStatements.h"
+#include "store/AdoRecordSet.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -211,6 +212,12 @@ TEST_F(HistoryDialog, ThreeSelectedRowsGoInOneDeleteThenAllRows)
     // Then every remaining row, not the filter.
     EXPECT_EQ(ListIds(), (QList<int>{ids[3], ids[2], ids[1]}));
     EXPECT_EQ(CHistoryTestStore::CountVisits(), 3);
+    // The delete clears freed pages lightly; the connection's own setting is back afterwards.
+    ASSERT_TRUE(ExecuteHistoryStatement(HistoryDeleteRowSql(QString::number(ids[3]))));
+    CAdoRecordSet setting;
+    QString secureDelete;
+    ASSERT_TRUE(setting.Open(QStringLiteral("pragma secure_delete")) && setting.GetCollect(0, secureDelete));
+    EXPECT_EQ(secureDelete, QStringLiteral("1"));
 }
 
 TEST_F(HistoryDialog, NoSelectionStillAsksAndRefillsWithAllRows)
