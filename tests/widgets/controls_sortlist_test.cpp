@@ -344,6 +344,7 @@ TEST_P(MixedColumnTest, GivesTheOrderOfTheCellByCellMerge)
         block->AppendRow({texts.back(), QString::number(i)});
     }
     list.AppendRows(block);
+    const QStringList stored = texts;
     for (const bool ascending : {true, false}) {
         QSignalSpy sorted(&list, &CSortListCtrl::RowsSorted);
         list.OnColumnClick(0);
@@ -351,6 +352,10 @@ TEST_P(MixedColumnTest, GivesTheOrderOfTheCellByCellMerge)
         ASSERT_EQ(list.IsAscending(), ascending);
         texts = MergedCellByCell(texts, ascending);
         ASSERT_EQ(Column(list, 0), texts);
+        // Repeated and unique texts of a row stay together.
+        const QStringList ids = Column(list, 1);
+        for (int row = 0; row < ids.size(); ++row)
+            ASSERT_EQ(stored[ids[row].toInt()], texts[row]) << row;
     }
 }
 
