@@ -112,6 +112,9 @@ bool ExecuteHistoryStatement(const QString& sql)
     const QString deletePrefix = QStringLiteral("delete from [client] where ");
     if (!sql.startsWith(deletePrefix))
         return g_pConnection->Execute(sql);
+    const QString condition = sql.mid(deletePrefix.size());
+    if (g_pConnection->IsTeamStore())
+        return g_pConnection->DeleteWhere(QStringLiteral("[client]"), condition);
     // Debian's SQLite zeroes every page a delete frees: emptying a history of a
     // million visits then writes the whole file once more (2 of its 2.8 s).
     // For this delete only the pages it changes are cleared; then as before.
@@ -124,7 +127,7 @@ bool ExecuteHistoryStatement(const QString& sql)
     }
     const bool lowered =
         secureDelete == QLatin1String("1") && g_pConnection->Execute(QStringLiteral("pragma secure_delete=fast"));
-    const bool ok = g_pConnection->DeleteWhere(QStringLiteral("[client]"), sql.mid(deletePrefix.size()));
+    const bool ok = g_pConnection->DeleteWhere(QStringLiteral("[client]"), condition);
     if (lowered && !g_pConnection->Execute(QStringLiteral("pragma secure_delete=1")))
         qCWarning(lcHistory) << "could not restore secure_delete after a history delete";
     return ok;
