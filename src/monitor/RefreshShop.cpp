@@ -170,9 +170,13 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
                 continue;
             }
             // On the team store another machine recorded it a moment ago: that machine
-            // queues the greeting, and every machine alerts through the store's notice.
-            if (recorded == 0)
+            // queues the greeting, and every machine alerts through the store's notice
+            // (the feed's page view included: it is no anonymous guest either).
+            if (recorded == 0) {
+                if (tiedToFeed)
+                    feedVisitLost = true;
                 continue;
+            }
             // Read now, not at the start of the poll: the greeting thread may have stopped meanwhile.
             // On the team store the greeting goes out from whichever machine greets for the shop.
             if (autoGreet && (team || LiveSettings().greetingRunning.load() != 0) && g_pConnection) {
@@ -215,7 +219,7 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
         return;
     }
 
-    // The page view belongs to a visitor the next poll records; it is no anonymous guest.
+    // The page view belongs to a visitor the next poll (or another machine) records; it is no anonymous guest.
     if (feedVisitLost)
         return;
     if (ip.size() > kUsableIpChars && itemUrl.size() > kUsableItemUrlChars && LiveSettings().guesttip.load() != 0) {
