@@ -99,6 +99,6 @@ public:
     // indexes (an existing store gets them at the page's first reading). Empty when nothing.
     static QStringList IndexWork();
     // Runs that work on a connection of its own; false (logged) when a statement fails or
-    // the calling thread's stop flag is raised. Minutes on a long history.
+    // the calling thread's stop flag is raised. Several seconds on a million visits.
     static bool BuildIndexes(const QStringList& work);
 };
