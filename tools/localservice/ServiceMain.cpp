@@ -6,12 +6,14 @@
 
 #include <httplib.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -26,11 +28,13 @@ struct SOptions
     int trackingPort = 8780;
     int imPort = 8781;
     std::string bind = "127.0.0.1";
+    std::string accessLog;
 };
 
 void Usage()
 {
     std::fprintf(stderr, "usage: rivuzovara-local --data DIR [--tracking-port N] [--im-port N] [--bind ADDRESS]\n"
+                         "                        [--access-log FILE]\n"
                          "  a port of 0 picks a free one; the chosen ports are printed\n");
 }
 
@@ -65,6 +69,8 @@ bool ParseArgs(int argc, char** argv, SOptions& options)
                 return false;
         } else if (arg == "--bind") {
             options.bind = value;
+        } else if (arg == "--access-log") {
+            options.accessLog = value;
         } else {
             std::fprintf(stderr, "rivuzovara-local: unknown option %s\n", arg.c_str());
             return false;
@@ -80,6 +86,47 @@ int Bind(httplib::Server& server, const std::string& address, int port)
         return server.bind_to_any_port(address);
     return server.bind_to_port(address, port) ? port : -1;
 }
+
+// One line per request answered, for benchmarks that count who asked what:
+// "YYYY-MM-DD hh:mm:ss.mmm <side> <status> <path>?<query>".
+class CAccessLog
+{
+public:
+    ~CAccessLog()
+    {
+        if (m_file)
+            std::fclose(m_file);
+    }
+    bool Open(const std::string& path)
+    {
+        m_file = std::fopen(path.c_str(), "a");
+        return m_file != nullptr;
+    }
+    void Attach(httplib::Server& server, const char* side)
+    {
+        if (!m_file)
+            return;
+        server.set_logger([this, side](const httplib::Request& req, const httplib::Response& res) {
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            tm local{};
+            localtime_r(&now.tv_sec, &local);
+            char when[32];
+            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+            std::string query;
+            for (const auto& [name, value] : req.params)
+                query += (query.empty() ? "?" : "&") + name + "=" + httplib::detail::encode_query_param(value);
+            const std::lock_guard<std::mutex> hold(m_lock);
+            std::fprintf(m_file, "%s.%03ld %s %d %s%s\n", when, now.tv_nsec / 1000000, side, res.status,
+                         req.path.c_str(), query.c_str());
+            std::fflush(m_file);
+        });
+    }
+
+private:
+    std::FILE* m_file = nullptr;
+    std::mutex m_lock;
+};
 
 std::string HostForUrl(const std::string& address)
 {
@@ -135,6 +182,14 @@ int main(int argc, char** argv)
     }
     RegisterTrackingRoutes(tracking, store);
     RegisterImRoutes(im, options.dataDir);
+    CAccessLog accessLog;
+    if (!options.accessLog.empty() && !accessLog.Open(options.accessLog)) {
+        std::fprintf(stderr, "rivuzovara-local: cannot write %s: %s\n", options.accessLog.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    accessLog.Attach(tracking, "tracking");
+    accessLog.Attach(im, "im");
 
     const int trackingPort = Bind(tracking, options.bind, options.trackingPort);
     if (trackingPort <= 0) {
