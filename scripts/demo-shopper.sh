@@ -1,6 +1,6 @@
 # shellcheck shell=bash disable=SC2154
-# Sourced by scripts/run --demo (and scripts/readme-shots): a demo shop account
-# and a shopper who keeps looking at it.
+# Sourced by scripts/run --demo and --team (and scripts/readme-shots): a demo
+# shop account and a shopper who keeps looking at it.
 # Uses: $build $data $tracking $im (set by the caller).
 
 demo_account=demo_shop
@@ -27,7 +27,8 @@ demo_urlencode() {
     printf '%s\n' "$out"
 }
 
-demo_prepare() {
+# The demo shop at the service: the account, its IM name, item pages.
+demo_prepare_service() {
     local reply
     # Registering again keeps the web ID the service gave the account before.
     reply=$(curl -fsS "$tracking/admin/register?name=$demo_account&pwd=$demo_password")
@@ -38,6 +39,10 @@ demo_prepare() {
         curl -fsS "$im/admin/im/item?n=$i&title=$(demo_urlencode "$title")" >/dev/null
         i=$((i + 1))
     done
+}
+
+demo_prepare() {
+    demo_prepare_service
     # The program creates its store; the demo shop goes in as the configuration
     # page's add button would put it, with the shortest polling interval. Guest
     # alerts stay off so every balloon names a visitor.
@@ -51,6 +56,30 @@ update [user] set [webid] = '$demo_webid' where [username] = '$demo_account';
 update [sysseting] set [reflashtime] = 20, [clienttip] = 1, [guesttip] = 0 where [id] = 1;
 SQL
     echo "scripts/run: demo shop '$demo_account' (web ID $demo_webid, IM name $demo_im_name) is monitored and greets its visitors."
+}
+
+# The same in a team store (libpq URL) shared by the machines team-a and team-b
+# (their data directories): each machine's first start makes its settings row;
+# the shop goes in once, and team-a greets for it.
+demo_prepare_team() { # url data-directory-a data-directory-b
+    local url=$1 dir
+    demo_prepare_service
+    for dir in "$2" "$3"; do
+        MIRELHELP_HOME="$dir" "$build/mirelhelper" --init-store || return 1
+    done
+    psql -q -X -v ON_ERROR_STOP=1 "$url" <<SQL
+insert into "user" (username, usersmailname, password, webid, messageinfo, autosend)
+    select '$demo_account', '$demo_im_name', '$demo_password', '$demo_webid',
+           '亲爱的 [username],欢迎光临！随便看看哦，有什么需要帮忙的随时招呼我！[randomcode]', 1
+    where not exists (select 1 from "user" where username = '$demo_account');
+set mirel.machine = 'team-a';
+update sysseting set reflashtime = 20, clienttip = 1, guesttip = 0 where id = 1;
+set mirel.machine = 'team-b';
+update sysseting set reflashtime = 20, clienttip = 1, guesttip = 0 where id = 1;
+insert into machine (name, greetshops) values ('team-a', '$demo_account'), ('team-b', '')
+    on conflict (name) do update set greetshops = excluded.greetshops;
+SQL
+    echo "scripts/run: demo shop '$demo_account' (web ID $demo_webid, IM name $demo_im_name) is monitored by both machines; team-a greets its visitors."
 }
 
 # One shopper: opens an item page, whose tracking snippet calls shop.asp, and
