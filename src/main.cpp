@@ -3,10 +3,15 @@
 #include "iploc/IpLocator.h"
 #include "platform/DataDirectory.h"
 #include "platform/Log.h"
+#include "store/AdoConnection.h"
+#include "store/Schema.h"
+#include "store/StoreConfig.h"
+#include "store/StoreCopy.h"
 #include "store/StoreStartup.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +52,54 @@ int InstallIpData(int argc, char** argv)
     return installed ? 0 : 1;
 }
 
+// "--copy-store-to-team": copies the accounts, visits and greeting log of
+// the data directory's Info.mdb into the team store its mirelhelper.ini
+// names, skipping rows already there, and prints the counts.
+int CopyStoreToTeamOnly(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QString dir = DataDirectory();
+    const CStoreConfig config = ReadStoreConfig(dir);
+    if (!config.team) {
+        std::fprintf(stderr,
+                     "mirelhelper: %s/mirelhelper.ini does not choose a team store: set [store] backend=postgresql "
+                     "and url= first; nothing copied\n",
+                     qPrintable(dir));
+        return 1;
+    }
+    const QString path = dir + QStringLiteral("/Info.mdb");
+    if (!QFileInfo(path).isFile()) {
+        std::fprintf(stderr, "mirelhelper: there is no %s to copy\n", qPrintable(path));
+        return 1;
+    }
+    CAdoConnection local;
+    if (!local.Connect(path)) {
+        std::fprintf(stderr, "mirelhelper: cannot open %s: %s\n", qPrintable(path), qPrintable(local.LastOpenError()));
+        return 1;
+    }
+    // A store of an earlier version is read in today's column names, as the program would open it.
+    UpgradeSchema(&local);
+    CAdoConnection team;
+    if (!team.ConnectTeam(config.url, config.machine)) {
+        std::fprintf(stderr, "mirelhelper: cannot connect to the team store: %s\n", qPrintable(team.LastOpenError()));
+        return 1;
+    }
+    // ConnectTeam keeps retrying a server that is away; a copy does not wait for it.
+    if (!team.IsReachable()) {
+        std::fprintf(stderr, "mirelhelper: the team store's server does not answer (%s)\n", qPrintable(config.url));
+        return 1;
+    }
+    CStoreCopyCounts counts;
+    QString error;
+    const bool copied = CopyStoreToTeam(local, team, counts, error);
+    std::printf("mirelhelper: %s\n", qPrintable(StoreCopyReport(counts)));
+    if (!copied)
+        std::fprintf(stderr, "mirelhelper: copy stopped: %s\n", qPrintable(error));
+    team.Close();
+    local.Close();
+    return copied ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -55,6 +108,8 @@ int main(int argc, char** argv)
         return InitStoreOnly(argc, argv);
     if (argc == 3 && std::strcmp(argv[1], "--ip-data") == 0)
         return InstallIpData(argc, argv);
+    if (argc == 2 && std::strcmp(argv[1], "--copy-store-to-team") == 0)
+        return CopyStoreToTeamOnly(argc, argv);
 
     QApplication app(argc, argv);
     const QString dataDir = DataDirectory();

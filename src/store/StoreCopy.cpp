@@ -1,0 +1,160 @@
+#include "store/StoreCopy.h"
+
+#include "platform/Log.h"
+#include "store/AdoConnection.h"
+#include "store/AdoRecordSet.h"
+
+#include <QStringList>
+
+namespace {
+
+// Rows per transaction on the team store: one commit per row would make a big
+// store's copy last minutes.
+constexpr int kRowsPerCommit = 500;
+
+struct CTableCopy
+{
+    QString table;
+    QStringList columns;
+    QStringList keys;
+    int CStoreCopyCounts::*copied;
+    int CStoreCopyCounts::*there;
+};
+
+// A local value as it goes into a team statement: numbers as numbers, nothing
+// as null, everything else as the text the local store gives for it (dates in
+// the store's own form).
+QString Literal(const CVariant& value)
+{
+    switch (value.type) {
+    case EVarType::Empty:
+    case EVarType::Null:
+        return QStringLiteral("null");
+    case EVarType::Bool:
+        return value.integer != 0 ? QStringLiteral("1") : QStringLiteral("0");
+    case EVarType::I1:
+    case EVarType::UI1:
+    case EVarType::I2:
+    case EVarType::UI2:
+    case EVarType::I4:
+    case EVarType::UI4:
+    case EVarType::Int:
+    case EVarType::UInt:
+    case EVarType::I8:
+    case EVarType::UI8:
+        return QString::number(value.integer);
+    default:
+        return QLatin1Char('\'') + SqlText(VariantToText(value)) + QLatin1Char('\'');
+    }
+}
+
+QString Bracketed(const QStringList& names)
+{
+    QStringList out;
+    for (const QString& name : names)
+        out << QLatin1Char('[') + name + QLatin1Char(']');
+    return out.join(QLatin1Char(','));
+}
+
+// Copies one table; the statement inserts the row only where no row with the
+// same key exists (on the visits the store's unique index says the same).
+bool CopyTable(const CTableCopy& copy, CAdoConnection& local, CAdoConnection& team, CStoreCopyCounts& counts,
+               QString& error)
+{
+    CAdoRecordSet rows(&local);
+    if (!rows.Open(QStringLiteral("select %1 from [%2] order by [id]").arg(Bracketed(copy.columns), copy.table))) {
+        error = QStringLiteral("cannot read [%1] of the local store").arg(copy.table);
+        return false;
+    }
+    int copied = 0;
+    int there = 0;
+    int pending = 0;
+    auto commit = [&]() {
+        if (pending > 0 && !team.Execute(QStringLiteral("commit")))
+            return false;
+        counts.*copy.copied += copied;
+        counts.*copy.there += there;
+        copied = there = pending = 0;
+        return true;
+    };
+    for (; !rows.IsEOF(); rows.MoveNext()) {
+        if (pending == 0 && !team.Execute(QStringLiteral("begin"))) {
+            error = QStringLiteral("cannot begin a transaction on the team store");
+            return false;
+        }
+        QStringList values;
+        QStringList conditions;
+        for (int i = 0; i < copy.columns.size(); ++i) {
+            values << Literal(rows.GetValue(i));
+            if (copy.keys.contains(copy.columns[i])) {
+                conditions << (values.last() == QLatin1String("null")
+                                   ? QStringLiteral("[%1] is null").arg(copy.columns[i])
+                                   : QStringLiteral("[%1] = %2").arg(copy.columns[i], values.last()));
+            }
+        }
+        const int changed = team.ExecuteChanges(
+            QStringLiteral("insert into [%1] (%2) select %3 where not exists (select 1 from [%1] where %4)")
+                .arg(copy.table, Bracketed(copy.columns), values.join(QLatin1Char(',')),
+                     conditions.join(QStringLiteral(" and "))));
+        if (changed < 0) {
+            team.Execute(QStringLiteral("rollback"));
+            error = QStringLiteral("a row of [%1] could not be written to the team store").arg(copy.table);
+            return false;
+        }
+        (changed > 0 ? copied : there) += 1;
+        if (++pending == kRowsPerCommit && !commit()) {
+            error = QStringLiteral("the team store refused to commit rows of [%1]").arg(copy.table);
+            return false;
+        }
+    }
+    if (!commit()) {
+        error = QStringLiteral("the team store refused to commit rows of [%1]").arg(copy.table);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool CopyStoreToTeam(CAdoConnection& local, CAdoConnection& team, CStoreCopyCounts& counts, QString& error)
+{
+    const CTableCopy tables[] = {
+        {QStringLiteral("user"),
+         {QStringLiteral("username"), QStringLiteral("usersmailname"), QStringLiteral("password"),
+          QStringLiteral("webid"), QStringLiteral("messageinfo"), QStringLiteral("autosend")},
+         {QStringLiteral("username")},
+         &CStoreCopyCounts::accountsCopied,
+         &CStoreCopyCounts::accountsThere},
+        {QStringLiteral("client"),
+         {QStringLiteral("guestname"), QStringLiteral("ip"), QStringLiteral("shopname"), QStringLiteral("lasttime"),
+          QStringLiteral("count"), QStringLiteral("city"), QStringLiteral("shopurl"), QStringLiteral("imuid")},
+         {QStringLiteral("guestname"), QStringLiteral("shopname")},
+         &CStoreCopyCounts::visitsCopied,
+         &CStoreCopyCounts::visitsThere},
+        {QStringLiteral("greetlog"),
+         {QStringLiteral("shopname"), QStringLiteral("guestname"), QStringLiteral("senttime"), QStringLiteral("ok")},
+         {QStringLiteral("shopname"), QStringLiteral("guestname"), QStringLiteral("senttime"), QStringLiteral("ok")},
+         &CStoreCopyCounts::greetingsCopied,
+         &CStoreCopyCounts::greetingsThere},
+    };
+    for (const CTableCopy& table : tables) {
+        if (!CopyTable(table, local, team, counts, error)) {
+            qCWarning(LogStore).noquote() << "copy to the team store stopped:" << error;
+            return false;
+        }
+    }
+    qCInfo(LogStore).noquote() << "copied to the team store:" << StoreCopyReport(counts);
+    return true;
+}
+
+QString StoreCopyReport(const CStoreCopyCounts& counts)
+{
+    return QStringLiteral("%1 accounts, %2 visits, %3 greeting log rows copied; "
+                          "already there: %4 accounts, %5 visits, %6 greeting log rows")
+        .arg(counts.accountsCopied)
+        .arg(counts.visitsCopied)
+        .arg(counts.greetingsCopied)
+        .arg(counts.accountsThere)
+        .arg(counts.visitsThere)
+        .arg(counts.greetingsThere);
+}
