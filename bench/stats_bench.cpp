@@ -161,6 +161,30 @@ BENCHMARK(BM_StatisticsStatements)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
 
+// 全部 for every shop with the statements read on at most range(0) threads at once.
+void BM_StatisticsReaders(benchmark::State& state)
+{
+    if (!Store().Ok()) {
+        state.SkipWithError("store not filled");
+        return;
+    }
+    CVisitStatistics::SetMaxReaders(int(state.range(0)));
+    for (auto _ : state) {
+        if (!CVisitStatistics::Load({QString(), EStatsPeriod::All, LastDay()}).ok)
+            state.SkipWithError("statements failed");
+    }
+    CVisitStatistics::SetMaxReaders(0);
+}
+BENCHMARK(BM_StatisticsReaders)
+    ->ArgName("readers")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(6)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->MeasureProcessCPUTime();
+
 // What the owner waits for: the page asks, the worker reads, the charts are drawn.
 void BM_StatisticsPageRefresh(benchmark::State& state)
 {

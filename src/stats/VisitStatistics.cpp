@@ -46,6 +46,7 @@ QString Where(const CStatsQuery& query, const QString& shopColumn, const QString
 // are independent and each reads its own index. One a statement, also beyond
 // the cores: on a shared machine the reading then gets its fair share.
 constexpr int kMaxReaders = 6;
+std::atomic<int> g_maxReaders{kMaxReaders};
 
 using CRowReader = std::function<void(const QString&, int, int)>;
 
@@ -93,7 +94,7 @@ bool RunStatements(const std::vector<CStatement>& statements)
         }
     };
     std::vector<std::thread> helpers;
-    const int helperCount = int(std::min(statements.size(), size_t(kMaxReaders))) - 1;
+    const int helperCount = int(std::min(statements.size(), size_t(std::max(g_maxReaders.load(), 1)))) - 1;
     for (int i = 0; i < helperCount; ++i) {
         try {
             helpers.emplace_back(drain);
@@ -207,6 +208,11 @@ bool CVisitStatistics::ReadMarks(CStatsMarks& marks)
         return false;
     marks = {visit, greeting};
     return true;
+}
+
+void CVisitStatistics::SetMaxReaders(int readers)
+{
+    g_maxReaders = readers > 0 ? readers : kMaxReaders;
 }
 
 QStringList CVisitStatistics::IndexWork()

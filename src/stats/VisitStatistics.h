@@ -95,6 +95,8 @@ public:
     // (and the failure logged) when one fails. Ends early, failing, when the calling
     // thread's stop flag is raised.
     static CVisitStats Load(const CStatsQuery& query);
+    // How many threads Load reads on at most (benchmarks compare); 0: one a statement.
+    static void SetMaxReaders(int readers);
     // What the store still needs before the statements read it fast: its statistics
     // indexes (an existing store gets them at the page's first reading). Empty when nothing.
     static QStringList IndexWork();
