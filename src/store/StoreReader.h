@@ -15,7 +15,6 @@ public:
     CStoreReader& operator=(const CStoreReader&) = delete;
 
     CAdoConnection* Connection() { return m_own.IsOpen() ? &m_own : g_pConnection; }
-    bool OwnConnection() const { return m_own.IsOpen(); }
 
 private:
     CAdoConnection m_own;
