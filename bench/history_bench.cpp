@@ -105,17 +105,16 @@ public:
         for (int shop = 0; shop < 5 && m_ok; ++shop)
             m_ok =
                 g_pConnection->Execute(QStringLiteral("insert into [user] ([username]) values ('店铺%1')").arg(shop));
-        // MIREL_HISTORY_STATS_INDEXES=1 builds the statistics page's indexes, 0 drops them; unset,
-        // the store keeps what it has. Every write and delete of [client] maintains them.
+        // MIREL_HISTORY_STATS_INDEXES=1 builds the statistics page's indexes, 0 drops them (a store
+        // from before them whose statistics page never opened); unset, the store keeps what a new
+        // one has. Every write and delete of [client] maintains them.
         const QByteArray statsIndexes = qgetenv("MIREL_HISTORY_STATS_INDEXES");
         if (statsIndexes == "1") {
             for (const QString& sql : StatisticsIndexStatements())
                 m_ok = m_ok && g_pConnection->Execute(sql);
         } else if (statsIndexes == "0") {
-            for (const char* name :
-                 {"client_hour_shop", "client_item_shop", "client_region_shop", "client_guest_shop_time"})
-                m_ok = m_ok &&
-                       g_pConnection->Execute(QStringLiteral("drop index if exists [%1]").arg(QLatin1String(name)));
+            for (const QString& name : StatisticsIndexNames())
+                m_ok = m_ok && g_pConnection->Execute(QStringLiteral("drop index if exists [%1]").arg(name));
             // The per-poll visitor check keeps its index on the name and shop.
             m_ok = m_ok && g_pConnection->Execute(ClientIndexStatements()[0]);
         }
