@@ -21,8 +21,8 @@ constexpr auto kSettingsGroup = "ColumnInfo";
 // worker while the window goes on.
 constexpr qsizetype kInlineSortRows = 20000;
 
-// After a long list or its sort let go of its memory: glibc keeps freed memory
-// of worker threads' arenas otherwise, and the program runs for months.
+// After a long list let go of its memory: glibc keeps much of what is freed in
+// worker threads' arenas otherwise, and the program runs for months.
 void ReleaseFreedMemory(qsizetype rows)
 {
     if (rows > kInlineSortRows)
@@ -486,17 +486,18 @@ void CSortListCtrl::SortRows()
     const quint64 changes = m_model->Changes();
     m_sortJob = RunThenCallback(
         this,
-        [stop, ascending, rows = std::move(rows), cell] {
-            return SortedRows(rows.Order(), cell(rows), ascending, stop.get());
+        [stop, ascending, rows = std::move(rows), cell]() mutable {
+            // The rows are let go here, not whenever the job is discarded: a list
+            // cleared meanwhile is freed (and its memory given back) by the window.
+            const CListRows sorting = std::move(rows);
+            return SortedRows(sorting.Order(), cell(sorting), ascending, stop.get());
         },
         [this, stop, changes](std::vector<uint32_t> order) {
             // A list refilled or sorted again meanwhile keeps its own order.
             if (stop->load() != 0 || m_sortStop != stop || m_model->Changes() != changes || order.empty())
                 return;
             m_sortStop.reset();
-            const qsizetype rows = qsizetype(order.size());
             m_model->ApplyOrder(std::move(order));
-            ReleaseFreedMemory(rows);
             Q_EMIT RowsSorted();
         });
 }

@@ -8,9 +8,33 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
 #include <unordered_map>
 
+#include <sys/mman.h>
+
 namespace {
+
+// A sort of a million rows needs tens of megabytes for a moment. Taken from the
+// system directly, they go back to it when the sort ends; from the worker's
+// malloc arena they would stay with the process.
+template <typename T> struct CMappedAllocator
+{
+    using value_type = T;
+    CMappedAllocator() = default;
+    template <typename U> CMappedAllocator(const CMappedAllocator<U>&) {}
+    T* allocate(size_t n)
+    {
+        void* at = mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (at == MAP_FAILED)
+            throw std::bad_alloc();
+        return static_cast<T*>(at);
+    }
+    void deallocate(T* at, size_t n) { munmap(at, n * sizeof(T)); }
+    template <typename U> bool operator==(const CMappedAllocator<U>&) const { return true; }
+};
+
+template <typename T> using CSortVector = std::vector<T, CMappedAllocator<T>>;
 
 // One collator for the process's locale; case matters, as in the platform's
 // plain string comparison. Used once before any thread shares it, so its
@@ -112,11 +136,11 @@ struct CSortKey
 };
 
 // Ranks equal exactly where the collator finds the texts equal.
-bool RankTexts(const std::vector<std::string_view>& texts, std::vector<CSortKey>& keys, const std::atomic<int>* stop)
+bool RankTexts(const CSortVector<std::string_view>& texts, CSortVector<CSortKey>& keys, const std::atomic<int>* stop)
 {
     const size_t n = texts.size();
     if (TextCollator().locale().language() == QLocale::C) {
-        std::vector<uint32_t> byText(n);
+        CSortVector<uint32_t> byText(n);
         for (size_t i = 0; i < n; ++i)
             byText[i] = uint32_t(i);
         std::sort(byText.begin(), byText.end(),
@@ -134,27 +158,27 @@ bool RankTexts(const std::vector<std::string_view>& texts, std::vector<CSortKey>
     // Other locales: one collation key per distinct text (ICU's keys order as its comparison does).
     std::unordered_map<std::string_view, uint32_t> distinct;
     distinct.reserve(n / 4 + 16);
-    std::vector<uint32_t> textOf(n);
-    std::vector<std::string_view> values;
+    CSortVector<uint32_t> textOf(n);
+    CSortVector<std::string_view> values;
     for (size_t i = 0; i < n; ++i) {
         const auto [it, added] = distinct.try_emplace(texts[i], uint32_t(values.size()));
         if (added)
             values.push_back(texts[i]);
         textOf[i] = it->second;
     }
-    std::vector<QCollatorSortKey> sortKeys;
+    CSortVector<QCollatorSortKey> sortKeys;
     sortKeys.reserve(values.size());
     for (size_t v = 0; v < values.size(); ++v) {
         if (v % 65536 == 0 && Stopped(stop))
             return false;
         sortKeys.push_back(TextCollator().sortKey(ToQString(values[v])));
     }
-    std::vector<uint32_t> byText(values.size());
+    CSortVector<uint32_t> byText(values.size());
     for (size_t v = 0; v < byText.size(); ++v)
         byText[v] = uint32_t(v);
     std::sort(byText.begin(), byText.end(),
               [&](uint32_t a, uint32_t b) { return sortKeys[a].compare(sortKeys[b]) < 0; });
-    std::vector<uint32_t> rankOf(values.size());
+    CSortVector<uint32_t> rankOf(values.size());
     uint32_t rank = 0;
     for (size_t v = 0; v < byText.size(); ++v) {
         if (v > 0 && sortKeys[byText[v]].compare(sortKeys[byText[v - 1]]) != 0)
@@ -180,10 +204,10 @@ int CompareKeys(const CSortKey& a, const CSortKey& b, bool ascending)
 // Stable bottom-up merge sort that stays within bounds whatever the
 // comparison answers (std::sort may run off the end without a strict weak order).
 template <typename LessOrEqual>
-bool MergeSort(std::vector<uint32_t>& order, LessOrEqual lessOrEqual, const std::atomic<int>* stop)
+bool MergeSort(CSortVector<uint32_t>& order, LessOrEqual lessOrEqual, const std::atomic<int>* stop)
 {
     const size_t n = order.size();
-    std::vector<uint32_t> buffer(n);
+    CSortVector<uint32_t> buffer(n);
     for (size_t width = 1; width < n; width *= 2) {
         if (Stopped(stop))
             return false;
@@ -255,8 +279,8 @@ std::vector<uint32_t> SortedRows(const std::vector<uint32_t>& current, const Sor
                                  const std::atomic<int>* stop)
 {
     const size_t n = current.size();
-    std::vector<std::string_view> texts(n);
-    std::vector<CSortKey> keys(n);
+    CSortVector<std::string_view> texts(n);
+    CSortVector<CSortKey> keys(n);
     for (size_t i = 0; i < n; ++i) {
         if (i % 65536 == 0 && Stopped(stop))
             return {};
@@ -279,13 +303,14 @@ std::vector<uint32_t> SortedRows(const std::vector<uint32_t>& current, const Sor
     }
     if (!RankTexts(texts, keys, stop))
         return {};
-    std::vector<uint32_t> order(n);
+    CSortVector<uint32_t> order(n);
     for (size_t i = 0; i < n; ++i)
         order[i] = uint32_t(i);
     if (!MergeSort(
             order, [&](uint32_t a, uint32_t b) { return CompareKeys(keys[a], keys[b], ascending) <= 0; }, stop))
         return {};
+    std::vector<uint32_t> rows(n);
     for (size_t i = 0; i < n; ++i)
-        order[i] = current[order[i]];
-    return order;
+        rows[i] = current[order[i]];
+    return rows;
 }

@@ -143,7 +143,7 @@ void ExportListToExcel(QWidget* parent, CSortListCtrl* list, const QString& shee
 {
     if (!list)
         return;
-    const CListRows rows = list->Rows();
+    CListRows rows = list->Rows();
     const QList<int> columns = ShownSections(list->horizontalHeader(), list->GetColumnCount());
     if (rows.RowCount() <= 0 || columns.isEmpty())
         return;
@@ -202,8 +202,10 @@ void ExportListToExcel(QWidget* parent, CSortListCtrl* list, const QString& shee
     job->m_work = RunThenCallback(
         job,
         [=, table = std::move(table)]() mutable {
-            table.cellText = [&rows, &columns](int row, int column) { return rows.Text(row, columns.at(column)); };
-            table.cellUtf8 = [&rows, &columns](int row, int column) { return rows.Utf8(row, columns.at(column)); };
+            // Let go when the file is built, not whenever the job is discarded.
+            const CListRows shown = std::move(rows);
+            table.cellText = [&shown, &columns](int row, int column) { return shown.Text(row, columns.at(column)); };
+            table.cellUtf8 = [&shown, &columns](int row, int column) { return shown.Utf8(row, columns.at(column)); };
             QString buildError;
             const bool ok = csv ? BuildCsvFile(tempPath, table, &buildError)
                                 : BuildXlsxFile(tempPath, sheetName, table, &buildError);
