@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "store/Schema.h"
+#include "store/TeamSession.h"
 #include "store/TeamStatement.h"
 #include "store/TeamStore.h"
 #include "store/Variant.h"
@@ -421,6 +422,19 @@ pg_result* CAdoConnection::OpenTeamQuery(const QString& sql)
     if (!result)
         LogFailure(sql, error);
     return result;
+}
+
+std::unique_ptr<CTeamRows> CAdoConnection::OpenTeamRows(const QString& sql)
+{
+    const QString translated = TranslateForTeam(sql);
+    std::shared_lock lock(m_handleLock);
+    if (!m_team)
+        return nullptr;
+    QString error;
+    std::unique_ptr<CTeamRows> rows = m_team->Stream(translated, &error);
+    if (!rows)
+        LogFailure(sql, error);
+    return rows;
 }
 
 EVarType CAdoConnection::TeamDeclaredType(unsigned table, int column) const

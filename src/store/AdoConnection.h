@@ -17,6 +17,7 @@
 
 class QThread;
 class CTeamStore;
+class CTeamRows;
 struct pg_result;
 
 // Workers wait this long for another writer; the window's thread only briefly.
@@ -73,6 +74,8 @@ public:
     sqlite3_stmt* OpenQuery(const QString& sql, bool* hasRow);
     // The team store's whole result of one query; null on any error. The caller frees it.
     pg_result* OpenTeamQuery(const QString& sql);
+    // The same query's rows as the server sends them (record sets read these).
+    std::unique_ptr<CTeamRows> OpenTeamRows(const QString& sql);
     // The value type a team store result column declares (its table column's domain); Empty: by value.
     EVarType TeamDeclaredType(unsigned table, int column) const;
 

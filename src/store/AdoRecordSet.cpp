@@ -2,6 +2,7 @@
 
 #include "platform/MessageBox.h"
 #include "store/AdoConnection.h"
+#include "store/TeamSession.h"
 #include "store/TeamValue.h"
 
 #include <libpq-fe.h>
@@ -210,9 +211,10 @@ bool CAdoRecordSet::Open(const QString& sql)
 
 bool CAdoRecordSet::OpenTeam()
 {
-    PGresult* result = m_pConnection->OpenTeamQuery(m_sql);
-    if (!result)
+    std::unique_ptr<CTeamRows> rows = m_pConnection->OpenTeamRows(m_sql);
+    if (!rows)
         return false;
+    const PGresult* result = rows->Current();
     const int count = PQnfields(result);
     for (int i = 0; i < count; ++i) {
         m_columnNames.append(QString::fromUtf8(PQfname(result, i)));
@@ -221,9 +223,8 @@ bool CAdoRecordSet::OpenTeam()
                                                  : m_pConnection->TeamDeclaredType(table, PQftablecol(result, i)));
     }
     m_hasColumns = true;
-    m_result = result;
-    m_row = 0;
-    m_eof = PQntuples(result) == 0;
+    m_eof = rows->AtEnd();
+    m_rows = std::move(rows);
     return true;
 }
 
@@ -232,20 +233,19 @@ void CAdoRecordSet::Close()
     if (m_stmt)
         sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
-    PQclear(m_result);
-    m_result = nullptr;
+    m_rows.reset();
     m_eof = true;
 }
 
 bool CAdoRecordSet::IsOpen() const
 {
-    return m_stmt != nullptr || m_result != nullptr;
+    return m_stmt != nullptr || m_rows != nullptr;
 }
 
 CVariant CAdoRecordSet::ValueAt(int position) const
 {
-    if (m_result)
-        return ReadTeamValue(m_result, m_row, position, m_columnTypes[position]);
+    if (m_rows)
+        return ReadTeamValue(m_rows->Current(), 0, position, m_columnTypes[position]);
     return ReadValue(m_stmt, position, m_columnTypes[position]);
 }
 
@@ -258,9 +258,12 @@ bool CAdoRecordSet::IsEOF() const
 
 bool CAdoRecordSet::MoveNext()
 {
-    if (m_result && !m_eof) {
-        m_eof = ++m_row >= PQntuples(m_result);
-        return true;
+    if (m_rows && !m_eof) {
+        const bool read = m_rows->Next();
+        m_eof = m_rows->AtEnd();
+        if (!read)
+            ++m_failures;
+        return read;
     }
     if (!m_stmt || m_eof)
         return false;
@@ -336,15 +339,15 @@ bool CAdoRecordSet::GetRowUtf8(const QList<int>& positions, std::vector<QByteArr
             out[i] = {};
         return false;
     }
-    if (m_result) {
+    if (m_rows) {
+        const PGresult* result = m_rows->Current();
         for (qsizetype i = 0; i < positions.size(); ++i) {
             const int position = positions[i];
             out[i] = {};
             if (position < 0 || position >= m_columnTypes.size())
                 continue;
-            if (TeamTextIsValueText(m_result, m_row, position, m_columnTypes[position])) {
-                out[i] = std::string_view(PQgetvalue(m_result, m_row, position),
-                                          size_t(PQgetlength(m_result, m_row, position)));
+            if (TeamTextIsValueText(result, 0, position, m_columnTypes[position])) {
+                out[i] = std::string_view(PQgetvalue(result, 0, position), size_t(PQgetlength(result, 0, position)));
                 continue;
             }
             QByteArray& converted = scratch[size_t(i)];

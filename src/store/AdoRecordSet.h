@@ -7,11 +7,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <string_view>
 #include <vector>
 
 struct sqlite3_stmt;
-struct pg_result;
+class CTeamRows;
 class CAdoConnection;
 
 class CAdoRecordSet
@@ -59,9 +60,8 @@ private:
 
     QString m_sql;
     sqlite3_stmt* m_stmt = nullptr;
-    // The team store hands over a whole result; m_row is the current row.
-    pg_result* m_result = nullptr;
-    int m_row = 0;
+    // The team store's rows, read as the server sends them; row 0 of Current() is the current row.
+    std::unique_ptr<CTeamRows> m_rows;
     bool m_eof = true;
     int m_failures = 0;
     // The column collection of the last query that opened; kept after Close, as the

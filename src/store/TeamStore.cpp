@@ -3,15 +3,13 @@
 #include "notify/OwnerNotifier.h"
 #include "platform/Log.h"
 #include "store/TeamSchema.h"
+#include "store/TeamSession.h"
 
 #include <QDeadlineTimer>
 #include <QThread>
 #include <QTimeZone>
 
 #include <libpq-fe.h>
-#include <poll.h>
-
-#include <cerrno>
 
 namespace {
 
@@ -52,109 +50,6 @@ void LogNotice(void*, const char* message)
 }
 
 } // namespace
-
-// One thread's connection. Used by its thread only, except that the store closes
-// it when it closes; the lock keeps that from cutting a statement in half.
-class CTeamSession
-{
-public:
-    ~CTeamSession() { Finish(); }
-    void Adopt(PGconn* conn)
-    {
-        std::lock_guard lock(m_lock);
-        if (m_conn)
-            PQfinish(m_conn);
-        m_conn = conn;
-        m_windowTimeout = false;
-    }
-    void Finish()
-    {
-        std::lock_guard lock(m_lock);
-        if (m_conn)
-            PQfinish(m_conn);
-        m_conn = nullptr;
-    }
-    void Retire()
-    {
-        m_retired = true;
-        Finish();
-    }
-    bool IsRetired() const { return m_retired; }
-    // Up, as far as can be told without a round trip: a server that ended the session
-    // (a restart) has left its farewell on the socket by now.
-    bool IsUp()
-    {
-        std::lock_guard lock(m_lock);
-        if (!m_conn || PQstatus(m_conn) != CONNECTION_OK)
-            return false;
-        pollfd pfd{PQsocket(m_conn), POLLIN, 0};
-        if (poll(&pfd, 1, 0) > 0)
-            PQconsumeInput(m_conn);
-        return PQstatus(m_conn) == CONNECTION_OK;
-    }
-    bool NeedsWindowTimeout() const { return !m_windowTimeout; }
-    void SetWindowTimeout() { m_windowTimeout = true; }
-    // Runs one statement with a client-side deadline; *lost when the session broke.
-    PGresult* Run(const QByteArray& sql, int deadlineMs, QString* error, bool* lost)
-    {
-        std::lock_guard lock(m_lock);
-        *lost = false;
-        if (!m_conn) {
-            *error = QStringLiteral("no session");
-            *lost = true;
-            return nullptr;
-        }
-        // The extended protocol refuses a second statement in the text, as the original provider did.
-        if (!PQsendQueryParams(m_conn, sql.constData(), 0, nullptr, nullptr, nullptr, nullptr, 0)) {
-            *error = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
-            *lost = PQstatus(m_conn) != CONNECTION_OK;
-            return nullptr;
-        }
-        const QDeadlineTimer deadline(deadlineMs);
-        while (PQisBusy(m_conn)) {
-            pollfd pfd{PQsocket(m_conn), POLLIN, 0};
-            const int rc = poll(&pfd, 1, int(qMin<qint64>(deadline.remainingTime(), 1000)));
-            if (rc < 0 && errno != EINTR)
-                break;
-            if (rc == 0 && deadline.hasExpired()) {
-                // The server stopped answering: give the session up rather than wait on.
-                *error = QStringLiteral("no answer within %1 s").arg(deadlineMs / 1000);
-                *lost = true;
-                if (PGcancel* cancel = PQgetCancel(m_conn)) {
-                    char buffer[256];
-                    PQcancel(cancel, buffer, sizeof buffer);
-                    PQfreeCancel(cancel);
-                }
-                PQfinish(m_conn);
-                m_conn = nullptr;
-                return nullptr;
-            }
-            if (rc > 0 && !PQconsumeInput(m_conn))
-                break;
-        }
-        PGresult* first = nullptr;
-        while (PGresult* result = PQgetResult(m_conn)) {
-            if (!first)
-                first = result;
-            else
-                PQclear(result);
-        }
-        if (!ResultOk(first)) {
-            *error = QString::fromUtf8(first ? PQresultErrorMessage(first) : PQerrorMessage(m_conn)).trimmed();
-            *lost = PQstatus(m_conn) != CONNECTION_OK;
-            PQclear(first);
-            return nullptr;
-        }
-        return first;
-    }
-    PGconn* Conn() { return m_conn; }
-
-private:
-    std::mutex m_lock;
-    PGconn* m_conn = nullptr;
-    bool m_windowTimeout = false;
-    std::atomic<bool> m_retired{false};
-};
 
 namespace {
 
@@ -440,20 +335,37 @@ std::shared_ptr<CTeamSession> CTeamStore::SessionForCaller(QString* why)
     return session;
 }
 
+int CTeamStore::DeadlineForCaller() const
+{
+    return QThread::currentThread() == m_windowThread.load() ? kWindowStatementTimeoutMs + 5000 : kWorkerDeadlineMs;
+}
+
 PGresult* CTeamStore::Run(const QString& sql, QString* error)
 {
     std::shared_ptr<CTeamSession> session = SessionForCaller(error);
     if (!session)
         return nullptr;
-    const bool window = QThread::currentThread() == m_windowThread.load();
     bool lost = false;
-    PGresult* result =
-        session->Run(sql.toUtf8(), window ? kWindowStatementTimeoutMs + 5000 : kWorkerDeadlineMs, error, &lost);
+    PGresult* result = session->Run(sql.toUtf8(), DeadlineForCaller(), error, &lost);
     if (lost) {
         session->Finish();
         MarkLost(*error);
     }
     return result;
+}
+
+std::unique_ptr<CTeamRows> CTeamStore::Stream(const QString& sql, QString* error)
+{
+    std::shared_ptr<CTeamSession> session = SessionForCaller(error);
+    if (!session)
+        return nullptr;
+    bool lost = false;
+    std::unique_ptr<CTeamRows> rows = session->Stream(sql.toUtf8(), DeadlineForCaller(), error, &lost);
+    if (lost) {
+        session->Finish();
+        MarkLost(*error);
+    }
+    return rows;
 }
 
 void CTeamStore::MarkLost(const QString& why)

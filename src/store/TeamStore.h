@@ -22,6 +22,7 @@ struct pg_conn;
 struct pg_result;
 class QThread;
 class CTeamSession;
+class CTeamRows;
 
 constexpr int kTeamConnectTimeoutS = 5;
 // libpq's shortest; the window's thread connects only after the watch found the server answering.
@@ -58,6 +59,8 @@ public:
     // One translated statement on the calling thread's session; null on failure (logged by the caller
     // with *error). The caller frees the result.
     pg_result* Run(const QString& sql, QString* error);
+    // One translated query whose rows are read as they come; null on failure, as Run.
+    std::unique_ptr<CTeamRows> Stream(const QString& sql, QString* error);
     bool IsReachable() const;
     QString Url() const;
     QString Machine() const;
@@ -67,6 +70,8 @@ public:
 
 private:
     std::shared_ptr<CTeamSession> SessionForCaller(QString* why);
+    // The client-side bound of a statement on the calling thread.
+    int DeadlineForCaller() const;
     bool PrepareSession(pg_conn* conn, QString* why);
     bool EnsureSchema(pg_conn* conn, QString* why);
     void LoadTypes(pg_conn* conn);

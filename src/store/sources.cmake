@@ -10,6 +10,7 @@ list(APPEND MIREL_CORE_store
     ${CMAKE_CURRENT_LIST_DIR}/StoreStartup.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TeamListener.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TeamSchema.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TeamSession.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TeamStatement.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TeamStore.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TeamValue.cpp)

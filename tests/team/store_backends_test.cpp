@@ -184,6 +184,20 @@ TEST_F(TeamStoreTest, ProgramStatementsGiveTheSameTextsOnBothStores)
               (QList<QStringList>{{"TRUE", "45"}}));
     EXPECT_EQ(second.MachineName().toStdString(), "till-2");
 
+    // Rows come as the server sends them: a statement in the middle of a reading, and a reader
+    // that stops early, leave the session sound.
+    {
+        CAdoRecordSet rows(&m_team);
+        ASSERT_TRUE(rows.Open(QStringLiteral("select * from generate_series(1, 1000)")));
+        EXPECT_EQ(m_team.ExecuteChanges(QStringLiteral("update [client] set [count] = 7")), 1);
+        int read = 0;
+        for (; !rows.IsEOF() && read < 2000; rows.MoveNext())
+            ++read;
+        EXPECT_EQ(read, 1000);
+        ASSERT_TRUE(rows.Open(QStringLiteral("select generate_series(1, 100000000)")));
+    }
+    EXPECT_EQ(ReadColumn(m_team, QStringLiteral("select [count] from [client]"), 0), QStringList{"7"});
+
     // The window's statements end by a time-out; a worker's may read a long table.
     m_team.SetWindowThread(QThread::currentThread());
     EXPECT_EQ(ReadColumn(m_team, QStringLiteral("show statement_timeout"), 0), QStringList{"10s"});
