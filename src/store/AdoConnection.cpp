@@ -419,7 +419,8 @@ pg_result* CAdoConnection::OpenTeamQuery(const QString& sql)
         return nullptr;
     QString error;
     PGresult* result = m_team->Run(translated, &error);
-    if (!result)
+    // While the server is away every statement fails; that was logged once.
+    if (!result && error != TeamLostText())
         LogFailure(sql, error);
     return result;
 }
@@ -432,7 +433,7 @@ std::unique_ptr<CTeamRows> CAdoConnection::OpenTeamRows(const QString& sql)
         return nullptr;
     QString error;
     std::unique_ptr<CTeamRows> rows = m_team->Stream(translated, &error);
-    if (!rows)
+    if (!rows && error != TeamLostText())
         LogFailure(sql, error);
     return rows;
 }
