@@ -109,6 +109,21 @@ void FetchProfileVisitors(const QString& imName, QStringList& names, QStringList
     ParseProfileVisitors(page, endpoints.imPortraitBase + QStringLiteral("/sys/portraitn/item/"), names, imIds);
 }
 
+void AnnounceNewVisitors(const CAdvancedSettings& advanced, const CNewVisit& first, const QStringList& names,
+                         bool describe)
+{
+    QString ordinary;
+    if (LiveSettings().clienttip.load() != 0 && describe) {
+        const QString title = LookupItemTitle(first.itemUrl);
+        ordinary = QStringLiteral("新客户[%1]\r\nIP:%2\r\n来自:%3\r\n访问[%4]的网店\r\n商品:%5")
+                       .arg(first.name, first.ip, first.region, first.shop, title);
+    }
+    for (const COwnerAlert& alert :
+         AlertPolicy().ForNewVisitors(advanced, Clock().NowMs(), first.shop, names, first.name, ordinary))
+        AlertOwnerAbout(alert.text, alert.shop, alert.visitor);
+    ShowStatusMessage(QStringLiteral("顾客[%1]在 %2 访问了[%3]的网店!").arg(first.name, first.time, first.shop));
+}
+
 void RefreshShop(const QString& webId, const QString& account, const QString& imName, const QString& greeting,
                  bool autoGreet)
 {
@@ -200,19 +215,11 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
     }
 
     if (foundNew) {
-        QString ordinary;
         // The alert names the feed's visitor, who is announced when recorded.
-        if (LiveSettings().clienttip.load() != 0 && !feedVisitLost) {
-            const QString title = LookupItemTitle(itemUrl);
-            ordinary = QStringLiteral("新客户[%1]\r\nIP:%2\r\n来自:%3\r\n访问[%4]的网店\r\n商品:%5")
-                           .arg(names[0], ip, region, account, title);
-        }
-        for (const COwnerAlert& alert :
-             AlertPolicy().ForNewVisitors(advanced, Clock().NowMs(), account, newNames, names[0], ordinary))
-            AlertOwnerAbout(alert.text, alert.shop, alert.visitor);
+        AnnounceNewVisitors(advanced, CNewVisit{names[0], ip, account, pollTime, region, itemUrl}, newNames,
+                            !feedVisitLost);
         if (IVisitorListBridge* bridge = VisitorListBridge())
             bridge->RequestRefill();
-        ShowStatusMessage(QStringLiteral("顾客[%1]在 %2 访问了[%3]的网店!").arg(names[0], pollTime, account));
         // After the poll's own text, so it stays up until the next poll.
         if (!budgetNotice.isEmpty())
             ShowStatusMessage(budgetNotice);

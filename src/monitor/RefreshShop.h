@@ -6,6 +6,26 @@
 #include <QString>
 #include <QStringList>
 
+struct CAdvancedSettings;
+
+// One recorded visit as the owner is told of it.
+struct CNewVisit
+{
+    QString name;
+    QString ip;
+    QString shop;
+    QString time;
+    QString region;
+    QString itemUrl;
+};
+
+// Tells the owner of a shop's new visitors (names newest first; first is the
+// newest, described in full when describe is set) by the owner's alert rules,
+// and puts the visit on the status bar: the same whether this machine polled
+// the visits or another machine of the team recorded them.
+void AnnounceNewVisitors(const CAdvancedSettings& advanced, const CNewVisit& first, const QStringList& names,
+                         bool describe);
+
 void RefreshShop(const QString& webId, const QString& account, const QString& imName, const QString& greeting,
                  bool autoGreet);
 

@@ -1,10 +1,9 @@
 #include "monitor/TeamAlerts.h"
 
 #include "accounts/AdvancedSettings.h"
-#include "accounts/LiveSettings.h"
 #include "accounts/TeamSettings.h"
 #include "monitor/AlertPolicy.h"
-#include "monitor/ItemTitle.h"
+#include "monitor/RefreshShop.h"
 #include "monitor/VisitorListBridge.h"
 #include "notify/OwnerNotifier.h"
 #include "platform/Clock.h"
@@ -19,16 +18,6 @@
 
 namespace {
 
-struct CVisit
-{
-    QString name;
-    QString ip;
-    QString shop;
-    QString time;
-    QString region;
-    QString itemUrl;
-};
-
 QString NumberList(const QList<qint64>& numbers)
 {
     QStringList texts;
@@ -38,9 +27,9 @@ QString NumberList(const QList<qint64>& numbers)
 }
 
 // The visits by shop, each shop's newest first (the order of its IM page).
-QList<QList<CVisit>> ReadVisits(const QList<qint64>& ids)
+QList<QList<CNewVisit>> ReadVisits(const QList<qint64>& ids)
 {
-    QList<QList<CVisit>> shops;
+    QList<QList<CNewVisit>> shops;
     CAdoRecordSet recordSet(g_pConnection);
     if (!recordSet.Open(
             QStringLiteral("select * from [client] where [id] in (%1) order by [id] desc").arg(NumberList(ids)))) {
@@ -48,7 +37,7 @@ QList<QList<CVisit>> ReadVisits(const QList<qint64>& ids)
         return shops;
     }
     for (; !recordSet.IsEOF(); recordSet.MoveNext()) {
-        CVisit visit;
+        CNewVisit visit;
         recordSet.GetCollect(ClientColumn::kGuestName, visit.name);
         recordSet.GetCollect(ClientColumn::kIp, visit.ip);
         recordSet.GetCollect(ClientColumn::kShopName, visit.shop);
@@ -56,7 +45,7 @@ QList<QList<CVisit>> ReadVisits(const QList<qint64>& ids)
         recordSet.GetCollect(ClientColumn::kCity, visit.region);
         recordSet.GetCollect(ClientColumn::kShopUrl, visit.itemUrl);
         auto group = std::find_if(shops.begin(), shops.end(),
-                                  [&](const QList<CVisit>& visits) { return visits.first().shop == visit.shop; });
+                                  [&](const QList<CNewVisit>& visits) { return visits.first().shop == visit.shop; });
         if (group == shops.end())
             shops.append({visit});
         else
@@ -110,22 +99,12 @@ void CTeamAlerts::RaiseAlerts(const QList<qint64>& ids)
     const QString quietSummary = AlertPolicy().TakeQuietSummary(advanced, Clock().NowMs());
     if (!quietSummary.isEmpty())
         AlertOwner(quietSummary);
-    const QList<QList<CVisit>> shops = ReadVisits(ids);
-    for (const QList<CVisit>& visits : shops) {
-        const CVisit& first = visits.first();
+    const QList<QList<CNewVisit>> shops = ReadVisits(ids);
+    for (const QList<CNewVisit>& visits : shops) {
         QStringList names;
-        for (const CVisit& visit : visits)
+        for (const CNewVisit& visit : visits)
             names.append(visit.name);
-        QString ordinary;
-        if (LiveSettings().clienttip.load() != 0) {
-            const QString title = LookupItemTitle(first.itemUrl);
-            ordinary = QStringLiteral("新客户[%1]\r\nIP:%2\r\n来自:%3\r\n访问[%4]的网店\r\n商品:%5")
-                           .arg(first.name, first.ip, first.region, first.shop, title);
-        }
-        for (const COwnerAlert& alert :
-             AlertPolicy().ForNewVisitors(advanced, Clock().NowMs(), first.shop, names, first.name, ordinary))
-            AlertOwnerAbout(alert.text, alert.shop, alert.visitor);
-        ShowStatusMessage(QStringLiteral("顾客[%1]在 %2 访问了[%3]的网店!").arg(first.name, first.time, first.shop));
+        AnnounceNewVisitors(advanced, visits.first(), names, true);
     }
     if (shops.isEmpty())
         return;
