@@ -4,8 +4,7 @@
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
-
-#include <QDateTime>
+#include "store/Variant.h"
 
 bool OnTeamStore()
 {
@@ -20,11 +19,6 @@ QString ThisMachine()
 bool StoreReachable()
 {
     return !OnTeamStore() || g_pConnection->IsReachable();
-}
-
-QString StoreTimeText(qint64 ms)
-{
-    return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 QString SqlTextList(const QStringList& values)

@@ -22,7 +22,5 @@ bool WriteGreetShops(const QString& machine, const QStringList& shops);
 // Marks this machine as seen now; false when the statement failed.
 bool TouchMachine();
 
-// The store's text form of a time in milliseconds since the epoch ("yyyy-MM-dd HH:mm:ss", local time).
-QString StoreTimeText(qint64 ms);
 // A list of shops as the text of an SQL "in (...)": each quoted; "''" for none.
 QString SqlTextList(const QStringList& values);

@@ -12,8 +12,7 @@
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Columns.h"
-
-#include <QDateTime>
+#include "store/Variant.h"
 
 #include <vector>
 
@@ -25,8 +24,7 @@ void LogAttempt(const CQueuedGreeting& greeting, bool sent)
 {
     if (!g_pConnection)
         return;
-    const QString now =
-        QDateTime::fromMSecsSinceEpoch(Clock().NowMs()).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString now = StoreTimeText(Clock().NowMs());
     g_pConnection->Execute(
         QStringLiteral("insert into [greetlog] ([shopname], [guestname], [senttime], [ok]) values ('%1','%2','%3',%4)")
             .arg(SqlText(greeting.account), SqlText(greeting.visitor), now,

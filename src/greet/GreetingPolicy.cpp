@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Variant.h"
 
 #include <QDateTime>
 
@@ -13,12 +14,6 @@ constexpr qint64 kDayMs = 24LL * 3600 * 1000;
 QDateTime LocalTime(qint64 ms)
 {
     return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
-}
-
-// The store's text form of a time, as [greetlog].[senttime] holds it.
-QString StoreTime(const QDateTime& time)
-{
-    return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
 // The first column of a one-row count; -1 when the store does not answer.
@@ -70,7 +65,7 @@ EGreetVerdict CGreetingPolicy::Judge(const CAdvancedSettings& settings, qint64 n
         return EGreetVerdict::Queue;
     const QDateTime now = LocalTime(nowMs);
     if (settings.dailyBudget) {
-        const QString midnight = StoreTime(QDateTime(now.date(), QTime(0, 0)));
+        const QString midnight = StoreTimeText(QDateTime(now.date(), QTime(0, 0)).toMSecsSinceEpoch());
         const QString sqlShop = SqlText(shop);
         const int count = SentOrQueued(QStringLiteral("[shopname] = '%1'").arg(sqlShop),
                                        QStringLiteral("[UserName] = '%1'").arg(sqlShop), midnight);
@@ -82,7 +77,7 @@ EGreetVerdict CGreetingPolicy::Judge(const CAdvancedSettings& settings, qint64 n
             return EGreetVerdict::OverBudget;
     }
     if (settings.oncePerPerson) {
-        const QString since = StoreTime(LocalTime(nowMs - settings.onceDays * kDayMs));
+        const QString since = StoreTimeText(nowMs - settings.onceDays * kDayMs);
         const QString sqlVisitor = SqlText(visitor);
         const int count = SentOrQueued(QStringLiteral("[guestname] = '%1'").arg(sqlVisitor),
                                        QStringLiteral("[ClientName] = '%1'").arg(sqlVisitor), since);

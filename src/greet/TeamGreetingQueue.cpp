@@ -4,6 +4,7 @@
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Variant.h"
 
 namespace {
 

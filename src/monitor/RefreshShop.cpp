@@ -19,8 +19,7 @@
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
-
-#include <QDateTime>
+#include "store/Variant.h"
 
 const QString kProfileEntryMarker = QStringLiteral("<td align=\"center\" valign=\"bottom\">\r\n\t<a href=\"/");
 
@@ -43,8 +42,7 @@ const QString kRegionNotFound = QStringLiteral("没有查到相关信息");
 
 QString PollTime()
 {
-    const QDateTime now = QDateTime::fromMSecsSinceEpoch(Clock().NowMs()).toLocalTime();
-    return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return StoreTimeText(Clock().NowMs());
 }
 
 QString LookupRegion(const QString& ip)

@@ -1,6 +1,7 @@
 #include "store/Variant.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QLocale>
 
 #include <cmath>
@@ -97,6 +98,11 @@ int LeadingInteger(const QString& text)
 }
 
 } // namespace
+
+QString StoreTimeText(qint64 ms)
+{
+    return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
 
 QString FormatDateTime(double date)
 {

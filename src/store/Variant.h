@@ -47,6 +47,9 @@ QString VariantToText(const CVariant& value);
 int VariantToInt(const CVariant& value);
 // "%Y-%m-%d %H:%M:%S" of a date value, or "Invalid DateTime".
 QString FormatDateTime(double date);
+// The store's text form of a moment given in milliseconds since the epoch, in
+// local time ("yyyy-MM-dd HH:mm:ss"), as visits and greetings are stamped.
+QString StoreTimeText(qint64 ms);
 // Reads "YYYY-MM-DD[ HH:MM[:SS]]" (the form the store keeps dates in) as a date value.
 bool DateFromText(const QString& text, double& date);
 CVariant MakeDate(double date);
