@@ -31,14 +31,6 @@ void LogAttempt(const CQueuedGreeting& greeting, bool sent)
                  sent ? QStringLiteral("1") : QStringLiteral("0")));
 }
 
-QString RowIdList(const std::vector<qint64>& rowIds)
-{
-    QStringList numbers;
-    for (qint64 rowId : rowIds)
-        numbers.append(QString::number(rowId));
-    return numbers.join(QLatin1Char(','));
-}
-
 } // namespace
 
 CAutoSendMsgThread::CAutoSendMsgThread(QObject* parent) : QThread(parent) {}
@@ -114,7 +106,7 @@ bool CAutoSendMsgThread::SendPass()
     for (const CQueuedGreeting& greeting : greetings)
         FirstSeenMs(greeting, readAt);
 
-    std::vector<qint64> done;
+    QList<qint64> done;
     for (const CQueuedGreeting& greeting : greetings) {
         const qint64 now = Clock().NowMs();
         if (now - FirstSeenMs(greeting, now) >= kHeldGreetingLifetimeMs) {
@@ -132,8 +124,8 @@ bool CAutoSendMsgThread::SendPass()
             return false;
     }
 
-    if (!done.empty() && g_pConnection &&
-        g_pConnection->Execute(QStringLiteral("delete from [AutoSend] where rowid in (%1)").arg(RowIdList(done)))) {
+    if (!done.isEmpty() && g_pConnection &&
+        g_pConnection->Execute(QStringLiteral("delete from [AutoSend] where rowid in (%1)").arg(SqlNumberList(done)))) {
         for (qint64 rowId : done)
             m_firstSeen.erase(rowId);
     }

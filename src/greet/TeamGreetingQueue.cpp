@@ -4,19 +4,10 @@
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Columns.h"
 #include "store/Variant.h"
 
 namespace {
-
-// The columns every read of the shared queue names (never "select *": the team
-// store's table has columns of its own after the three).
-enum : int
-{
-    kClientName,
-    kUserName,
-    kMessage,
-    kRowId
-};
 
 bool Run(const QString& sql)
 {
@@ -40,14 +31,6 @@ qint64 RowIdOf(const CVariant& value)
     default:
         return value.integer;
     }
-}
-
-QString NumberList(const QList<qint64>& numbers)
-{
-    QStringList texts;
-    for (qint64 number : numbers)
-        texts.append(QString::number(number));
-    return texts.join(QLatin1Char(','));
 }
 
 } // namespace
@@ -74,9 +57,9 @@ int CTeamGreetingQueue::DropStale(qint64 nowMs)
             return -1;
         }
         for (; !recordSet.IsEOF(); recordSet.MoveNext()) {
-            const qint64 rowId = RowIdOf(recordSet.GetValue(kRowId));
+            const qint64 rowId = RowIdOf(recordSet.GetValue(AutoSendColumn::kRowId));
             QString shop;
-            recordSet.GetCollect(kUserName, shop);
+            recordSet.GetCollect(AutoSendColumn::kUserName, shop);
             if (rowId < 0)
                 continue;
             rows.append(rowId);
@@ -85,7 +68,7 @@ int CTeamGreetingQueue::DropStale(qint64 nowMs)
     }
     if (rows.isEmpty())
         return Run(QStringLiteral("rollback")) ? 0 : -1;
-    if (!Run(QStringLiteral("delete from [AutoSend] where rowid in (%1)").arg(NumberList(rows))) ||
+    if (!Run(QStringLiteral("delete from [AutoSend] where rowid in (%1)").arg(SqlNumberList(rows))) ||
         !Run(QStringLiteral("commit"))) {
         Run(QStringLiteral("rollback"));
         return -1;
@@ -105,7 +88,7 @@ std::optional<CQueuedGreeting> CTeamGreetingQueue::Claim(const QStringList& shop
     if (shops.isEmpty() || !Run(QStringLiteral("begin")))
         return std::nullopt;
     const QString notSkipped =
-        skip.isEmpty() ? QString() : QStringLiteral(" and rowid not in (%1)").arg(NumberList(skip));
+        skip.isEmpty() ? QString() : QStringLiteral(" and rowid not in (%1)").arg(SqlNumberList(skip));
     CAdoRecordSet recordSet(g_pConnection);
     if (!recordSet.Open(QStringLiteral("select [ClientName], [UserName], [Message], rowid from [AutoSend] where "
                                        "[UserName] in (%1)%2 order by rowid limit 1 for update skip locked")
@@ -115,10 +98,10 @@ std::optional<CQueuedGreeting> CTeamGreetingQueue::Claim(const QStringList& shop
         return std::nullopt;
     }
     CQueuedGreeting greeting;
-    greeting.rowId = RowIdOf(recordSet.GetValue(kRowId));
-    recordSet.GetCollect(kClientName, greeting.visitor);
-    recordSet.GetCollect(kUserName, greeting.account);
-    recordSet.GetCollect(kMessage, greeting.tmpl);
+    greeting.rowId = RowIdOf(recordSet.GetValue(AutoSendColumn::kRowId));
+    recordSet.GetCollect(AutoSendColumn::kClientName, greeting.visitor);
+    recordSet.GetCollect(AutoSendColumn::kUserName, greeting.account);
+    recordSet.GetCollect(AutoSendColumn::kMessage, greeting.tmpl);
     recordSet.Close();
     if (greeting.rowId < 0) {
         Run(QStringLiteral("rollback"));

@@ -18,21 +18,13 @@
 
 namespace {
 
-QString NumberList(const QList<qint64>& numbers)
-{
-    QStringList texts;
-    for (qint64 number : numbers)
-        texts.append(QString::number(number));
-    return texts.join(QLatin1Char(','));
-}
-
 // The visits by shop, each shop's newest first (the order of its IM page).
 QList<QList<CNewVisit>> ReadVisits(const QList<qint64>& ids)
 {
     QList<QList<CNewVisit>> shops;
     CAdoRecordSet recordSet(g_pConnection);
     if (!recordSet.Open(
-            QStringLiteral("select * from [client] where [id] in (%1) order by [id] desc").arg(NumberList(ids)))) {
+            QStringLiteral("select * from [client] where [id] in (%1) order by [id] desc").arg(SqlNumberList(ids)))) {
         qCWarning(LogMonitor) << "visits another machine recorded could not be read; no alert";
         return shops;
     }

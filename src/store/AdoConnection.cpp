@@ -167,6 +167,15 @@ QString SqlText(const QString& value)
     return doubled;
 }
 
+QString SqlNumberList(const QList<qint64>& numbers)
+{
+    QStringList texts;
+    texts.reserve(numbers.size());
+    for (qint64 number : numbers)
+        texts.append(QString::number(number));
+    return texts.join(QLatin1Char(','));
+}
+
 QString TranslateStatement(const QString& sql)
 {
     if (!sql.contains(QLatin1Char('#')))

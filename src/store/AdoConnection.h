@@ -9,6 +9,7 @@
 // Owned by the application object; created before any page, destroyed last.
 #include "store/Variant.h"
 
+#include <QList>
 #include <QString>
 
 #include <atomic>
@@ -104,6 +105,8 @@ extern CAdoConnection* g_pConnection;
 // A text value ready to stand between single quotes in a statement: every
 // single quote doubled. Every caller that formats text into SQL uses it.
 QString SqlText(const QString& value);
+// Numbers (row ids) as the list inside "in (...)": "3,5,8".
+QString SqlNumberList(const QList<qint64>& numbers);
 
 // The statement as SQLite reads it: #date# literals outside quotes and brackets become
 // '...' text literals in the store's form "YYYY-MM-DD HH:MM:SS".
