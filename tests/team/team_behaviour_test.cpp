@@ -216,7 +216,8 @@ TEST_F(TeamTest, OneVisitOneGreetingAlertsEverywhereSurvivesTheServerAwayAndAKil
     ASSERT_TRUE(m_hichat.WaitForMessages(1, 60000)) << "no greeting reached hichat";
     EXPECT_EQ(m_hichat.Messages().value(0).value(QStringLiteral("id")).toString(), QStringLiteral("买家一"));
     EXPECT_TRUE(WaitUntil([&] { return Peek(QStringLiteral("select count(*) from autosend")) == "0"; }));
-    EXPECT_TRUE(m_beta.Log().contains(QStringLiteral("greeting sent for team_shop")));
+    // The sender logs after it took the row off the queue: wait for the line, not only for the queue.
+    EXPECT_TRUE(WaitUntil([&] { return m_beta.Log().contains(QStringLiteral("greeting sent for team_shop")); }));
     EXPECT_FALSE(m_alpha.Log().contains(QStringLiteral("greeting sent")));
     // A second machine's pass comes and goes without a second greeting.
     EXPECT_FALSE(m_hichat.WaitForMessages(2, 8000));
