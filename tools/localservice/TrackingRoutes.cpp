@@ -1,14 +1,12 @@
 #include "TrackingRoutes.h"
 
 #include "Gbk.h"
-#include "TrackingPages.h"
+#include "TrackingProtocol.h"
 #include "TrackingStore.h"
 
 #include <httplib.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -17,39 +15,19 @@
 namespace {
 
 using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+using tracking::Cut;
+using tracking::kMaxIpLength;
+using tracking::kMaxUrlLength;
+using tracking::Lower;
+using tracking::ParseId;
+using tracking::Trim;
 
-constexpr size_t kMaxIpLength = 64;
-constexpr size_t kMaxUrlLength = 4096;
 constexpr int kDefaultPageViewList = 100;
 
-// A 1x1 transparent GIF.
-const unsigned char kPixelGif[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01, 0x00, 0x80,
-                                   0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x21, 0xF9, 0x04,
-                                   0x01, 0x00, 0x00, 0x00, 0x00, 0x2C, 0x00, 0x00, 0x00, 0x00, 0x01,
-                                   0x00, 0x01, 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B};
-
-std::string Lower(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
-std::string Trim(const std::string& text)
-{
-    const auto first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos)
-        return {};
-    const auto last = text.find_last_not_of(" \t\r\n");
-    return text.substr(first, last - first + 1);
-}
-
-// Query names are matched without regard to case, as the original service's pages did.
 std::string RawParam(const httplib::Request& req, const std::string& key)
 {
-    const std::string wanted = Lower(key);
     for (const auto& [name, value] : req.params) {
-        if (Lower(name) == wanted)
+        if (Lower(name) == Lower(key))
             return value;
     }
     return {};
@@ -57,24 +35,8 @@ std::string RawParam(const httplib::Request& req, const std::string& key)
 
 bool HasParam(const httplib::Request& req, const std::string& key)
 {
-    const std::string wanted = Lower(key);
     return std::any_of(req.params.begin(), req.params.end(),
-                       [&](const auto& entry) { return Lower(entry.first) == wanted; });
-}
-
-// Whole decimal number, nothing else; -1 otherwise.
-long long ParseId(const std::string& text)
-{
-    const std::string t = Trim(text);
-    if (t.empty() || t.size() > 18 || !std::all_of(t.begin(), t.end(), [](unsigned char c) { return std::isdigit(c); }))
-        return -1;
-    return std::strtoll(t.c_str(), nullptr, 10);
-}
-
-// Values the program sends are GBK; a person's are UTF-8.
-std::string ProgramText(const httplib::Request& req, const std::string& key)
-{
-    return gbk::FromGbk(RawParam(req, key));
+                       [&](const auto& entry) { return Lower(entry.first) == Lower(key); });
 }
 
 std::string AdminText(const httplib::Request& req, const std::string& key)
@@ -82,42 +44,17 @@ std::string AdminText(const httplib::Request& req, const std::string& key)
     return gbk::FromUtf8OrGbk(RawParam(req, key));
 }
 
-void ReplyGbk(httplib::Response& res, const std::string& utf8, const char* type = "text/plain")
+void Send(httplib::Response& res, const tracking::STrackingReply& reply)
 {
-    res.set_content(gbk::ToGbk(utf8), std::string(type) + "; charset=GBK");
+    res.status = reply.status;
+    if (reply.noStore)
+        res.set_header("Cache-Control", "no-store");
+    res.set_content(reply.body, reply.contentType);
 }
 
 void ReplyUtf8(httplib::Response& res, const std::string& utf8, const char* type = "text/plain")
 {
     res.set_content(utf8, std::string(type) + "; charset=utf-8");
-}
-
-// Separators inside a field would break the feed's grammar.
-std::string FeedField(const std::string& text)
-{
-    std::string out;
-    for (const char c : text) {
-        if (c == '#')
-            out += "%23";
-        else if (c == '|')
-            out += "%7C";
-        else
-            out += c;
-    }
-    return out;
-}
-
-std::string Cut(const std::string& text, size_t max)
-{
-    return text.size() <= max ? text : text.substr(0, max);
-}
-
-std::string BaseOf(const httplib::Request& req)
-{
-    std::string host = req.get_header_value("Host");
-    if (host.empty())
-        host = "127.0.0.1";
-    return "http://" + host;
 }
 
 std::string AccountJson(const STrackedAccount& a)
@@ -135,20 +72,54 @@ std::string PageViewJson(const SPageView& v)
            gbk::JsonEscape(v.time) + "\"}";
 }
 
+// The account calls of the shared protocol on the stand-in's store, which
+// keeps passwords as registered (tests read them back).
+class CStoreAccounts : public tracking::ITrackingAccounts
+{
+public:
+    explicit CStoreAccounts(CTrackingStore& store) : m_store(store) {}
+    long long CheckPassword(const std::string& name, const std::string& password) override
+    {
+        const auto account = m_store.Find(name);
+        return account && account->password == password ? account->webId : 0;
+    }
+    bool SetImName(const std::string& name, const std::string& imName) override
+    {
+        return m_store.SetImName(name, imName);
+    }
+    bool IsFrozen(const std::string& name) override
+    {
+        const auto account = m_store.Find(name);
+        return account && account->frozen;
+    }
+
+private:
+    CTrackingStore& m_store;
+};
+
 class CTrackingRoutes
 {
 public:
-    explicit CTrackingRoutes(CTrackingStore& store) : m_store(store) {}
+    explicit CTrackingRoutes(CTrackingStore& store) : m_store(store), m_accounts(store) {}
 
     void Dispatch(const httplib::Request& req, httplib::Response& res)
     {
-        const auto it = m_routes.find(Lower(req.path));
-        if (it == m_routes.end()) {
-            res.status = 404;
-            ReplyUtf8(res, "-ERR not found\n");
-            return;
-        }
         try {
+            tracking::STrackingRequest request;
+            request.path = req.path;
+            request.params.assign(req.params.begin(), req.params.end());
+            request.host = req.get_header_value("Host");
+            request.referer = req.get_header_value("Referer");
+            const tracking::ERoute route = tracking::RouteOf(req.path);
+            if (route != tracking::ERoute::None) {
+                Send(res, Answer(route, request, req));
+                return;
+            }
+            const auto it = m_admin.find(Lower(req.path));
+            if (it == m_admin.end()) {
+                Send(res, tracking::NotFoundReply());
+                return;
+            }
             it->second(req, res);
         } catch (...) {
             res.status = 500;
@@ -158,20 +129,6 @@ public:
 
     void Build()
     {
-        Add("/rivuzovara/getwebid.asp", [this](auto& req, auto& res) { GetWebId(req, res); });
-        Add("/rivuzovara/saveimname.asp", [this](auto& req, auto& res) { SaveImName(req, res); });
-        Add("/rivuzovara/getuserstate.asp", [this](auto& req, auto& res) { GetUserState(req, res); });
-        Add("/rivuzovara/getinfo.asp", [this](auto& req, auto& res) { GetInfo(req, res); });
-        Add("/rivuzovara/shop.asp", [this](auto& req, auto& res) { Shop(req, res); });
-        Add("/rivuzovara/rivuzovara_help.asp",
-            [](auto& req, auto& res) { ReplyGbk(res, HelpPageHtml(BaseOf(req)), "text/html"); });
-        const Handler ad = [](auto& req, auto& res) { ReplyGbk(res, FeaturedShopsHtml(BaseOf(req)), "text/html"); };
-        Add("/ad.asp", ad);
-        Add("/rivuzovara/ad.asp", ad);
-        const Handler home = [](auto& req, auto& res) { ReplyGbk(res, HomePageHtml(BaseOf(req)), "text/html"); };
-        Add("/", home);
-        Add("/index.asp", home);
-
         Add("/admin/ping", [](auto&, auto& res) { ReplyUtf8(res, "+OK rivuzovara-local\n"); });
         Add("/admin/register", [this](auto& req, auto& res) { AdminRegister(req, res); });
         Add("/admin/freeze", [this](auto& req, auto& res) { AdminFreeze(req, res); });
@@ -184,68 +141,35 @@ public:
     }
 
 private:
-    void Add(const std::string& path, Handler handler) { m_routes[path] = std::move(handler); }
+    void Add(const std::string& path, Handler handler) { m_admin[path] = std::move(handler); }
 
-    // Name and password must match a registered account.
-    std::optional<STrackedAccount> Authorised(const httplib::Request& req)
+    tracking::STrackingReply Answer(tracking::ERoute route, const tracking::STrackingRequest& request,
+                                    const httplib::Request& req)
     {
-        const std::string name = ProgramText(req, "UserName");
-        if (name.empty())
-            return std::nullopt;
-        // The password arrives as typed, so as the transport escaped it (UTF-8).
-        const std::string password = gbk::FromUtf8OrGbk(RawParam(req, "UserPwd"));
-        auto account = m_store.Find(name);
-        if (!account || account->password != password)
-            return std::nullopt;
-        return account;
-    }
-
-    void GetWebId(const httplib::Request& req, httplib::Response& res)
-    {
-        const auto account = Authorised(req);
-        if (!account) {
-            ReplyGbk(res, "-ERR 用户名或防监视密码错误");
-            return;
+        switch (route) {
+        case tracking::ERoute::GetWebId:
+        case tracking::ERoute::SaveImName:
+        case tracking::ERoute::GetUserState:
+            return tracking::AnswerAccountCall(route, request, m_accounts);
+        case tracking::ERoute::GetInfo: {
+            const long long webId = ParseId(tracking::RawParam(request.params, "userID"));
+            const auto view = webId > 0 ? m_store.LatestPageView(webId) : std::nullopt;
+            if (!view)
+                return tracking::GetInfoReply(std::nullopt);
+            return tracking::GetInfoReply(tracking::SFeedView{view->id, view->ip, view->url, view->time});
         }
-        ReplyGbk(res, "+OK " + std::to_string(account->webId));
-    }
-
-    void SaveImName(const httplib::Request& req, httplib::Response& res)
-    {
-        const auto account = Authorised(req);
-        if (!account) {
-            ReplyGbk(res, "-ERR 用户名或防监视密码错误");
-            return;
+        case tracking::ERoute::Shop:
+            return Shop(request, req);
+        case tracking::ERoute::WaitInfo:
+            return tracking::NotFoundReply();
+        default:
+            return tracking::AnswerPage(route, request);
         }
-        if (!m_store.SetImName(account->name, ProgramText(req, "UserImName"))) {
-            ReplyGbk(res, "-ERR 保存失败");
-            return;
-        }
-        ReplyGbk(res, "+OK");
     }
 
-    void GetUserState(const httplib::Request& req, httplib::Response& res)
-    {
-        const auto account = m_store.Find(ProgramText(req, "UserName"));
-        // Only a frozen account is reported; an unknown one is not the owner's fault.
-        if (account && account->frozen)
-            ReplyGbk(res, "-ERR 账户已被冻结");
-        else
-            ReplyGbk(res, "+OK");
-    }
-
-    void GetInfo(const httplib::Request& req, httplib::Response& res)
-    {
-        const long long webId = ParseId(RawParam(req, "userID"));
-        const auto view = webId > 0 ? m_store.LatestPageView(webId) : std::nullopt;
-        if (!view) {
-            // An empty record: no usable address.
-            ReplyGbk(res, "|##|");
-            return;
-        }
-        ReplyGbk(res, FeedField(view->ip) + "#||#" + FeedField(view->url) + "#||#" + view->time + "#||#|##|");
-    }
-
+    // Unlike the real service, the stand-in believes ip=, the admin-set
+    // address and X-Forwarded-For: tests and the demo play many shoppers
+    // from one machine.
     std::string ClientIp(const httplib::Request& req)
     {
         std::string ip = Trim(AdminText(req, "ip"));
@@ -266,17 +190,16 @@ private:
         return Cut(gbk::FromUtf8OrGbk(ip), kMaxIpLength);
     }
 
-    void Shop(const httplib::Request& req, httplib::Response& res)
+    tracking::STrackingReply Shop(const tracking::STrackingRequest& request, const httplib::Request& req)
     {
-        const long long webId = ParseId(RawParam(req, "id"));
-        if (webId > 0) {
-            std::string url =
-                HasParam(req, "url") ? AdminText(req, "url") : gbk::FromUtf8OrGbk(req.get_header_value("Referer"));
-            m_store.AddPageView(webId, ClientIp(req), Cut(url, kMaxUrlLength), NowText());
+        tracking::SShopQuery query = tracking::ReadShopQuery(request);
+        if (query.webId > 0) {
+            if (HasParam(req, "url"))
+                query.url = Cut(AdminText(req, "url"), kMaxUrlLength);
+            m_store.AddPageView(query.webId, ClientIp(req), query.url, NowText());
         }
         // The image always loads, whatever the query held.
-        res.set_header("Cache-Control", "no-store");
-        res.set_content(std::string(reinterpret_cast<const char*>(kPixelGif), sizeof kPixelGif), "image/gif");
+        return tracking::PixelReply();
     }
 
     void AdminRegister(const httplib::Request& req, httplib::Response& res)
@@ -359,7 +282,8 @@ private:
     }
 
     CTrackingStore& m_store;
-    std::map<std::string, Handler> m_routes;
+    CStoreAccounts m_accounts;
+    std::map<std::string, Handler> m_admin;
     std::mutex m_mutex;
     std::string m_clientIp; // admin-set address of the next shoppers
 };

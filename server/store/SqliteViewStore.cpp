@@ -1,0 +1,429 @@
+// The embedded store: DIR/tracking.db in WAL mode. Writes go through one
+// connection under a mutex (the writer thread's group commits, account
+// changes, retention); reads spread over a few connections of their own,
+// which WAL lets run beside a commit.
+#include "ViewStore.h"
+
+#include "TrackingProtocol.h"
+
+#include <sqlite3.h>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <mutex>
+
+namespace rivuzovara {
+
+namespace {
+
+constexpr long long kFirstWebId = 10001;
+constexpr int kSchemaVersion = 1;
+constexpr size_t kReaders = 4;
+
+// A prepared statement that finalises itself.
+class CStatement
+{
+public:
+    CStatement(sqlite3* db, const char* sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+            m_stmt = nullptr;
+    }
+    ~CStatement() { sqlite3_finalize(m_stmt); }
+    CStatement(const CStatement&) = delete;
+    CStatement& operator=(const CStatement&) = delete;
+
+    bool Ok() const { return m_stmt != nullptr; }
+    void Bind(int index, const std::string& text)
+    {
+        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+    void Bind(int index, long long value) { sqlite3_bind_int64(m_stmt, index, value); }
+    int Step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_MISUSE; }
+    void Reset()
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+    std::string Text(int column) const
+    {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(m_stmt, column))) : std::string();
+    }
+    long long Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+struct SConnection
+{
+    std::mutex mutex;
+    sqlite3* db = nullptr;
+};
+
+const char* const kAccountColumns = "select name, password_hash, webid, im_name, frozen, created,"
+                                    " (select count(*) from views v where v.webid = a.webid) from accounts a ";
+
+SAccount ReadAccount(const CStatement& st)
+{
+    SAccount a;
+    a.name = st.Text(0);
+    a.passwordHash = st.Text(1);
+    a.webId = st.Int(2);
+    a.imName = st.Text(3);
+    a.frozen = st.Int(4) != 0;
+    a.created = st.Text(5);
+    a.views = st.Int(6);
+    return a;
+}
+
+SStoredView ReadView(const CStatement& st)
+{
+    return {st.Int(0), st.Int(1), st.Text(2), st.Text(3), st.Text(4)};
+}
+
+class CSqliteViewStore final : public IViewStore
+{
+public:
+    explicit CSqliteViewStore(std::string path) : m_path(std::move(path)) {}
+    ~CSqliteViewStore() override
+    {
+        sqlite3_close(m_writer.db);
+        for (auto& reader : m_readers)
+            sqlite3_close(reader.db);
+    }
+
+    bool Open(std::string& error) override
+    {
+        std::lock_guard lock(m_writer.mutex);
+        if (!Connect(m_writer.db, error) || !CreateSchema(error))
+            return false;
+        for (auto& reader : m_readers) {
+            if (!Connect(reader.db, error))
+                return false;
+        }
+        return true;
+    }
+
+    bool Ping(std::string& error) override
+    {
+        auto& reader = Reader();
+        std::lock_guard lock(reader.mutex);
+        CStatement st(reader.db, "select count(*) from accounts");
+        return st.Step() == SQLITE_ROW || Failed(reader.db, error);
+    }
+
+    std::optional<SAccount> FindAccount(const std::string& name, std::string& error) override
+    {
+        return FindOne((std::string(kAccountColumns) + "where name = ?").c_str(),
+                       [&](CStatement& st) { st.Bind(1, name); }, error);
+    }
+
+    std::optional<SAccount> FindAccountByWebId(long long webId, std::string& error) override
+    {
+        return FindOne((std::string(kAccountColumns) + "where webid = ?").c_str(),
+                       [&](CStatement& st) { st.Bind(1, webId); }, error);
+    }
+
+    long long SetAccount(const std::string& name, const std::string& passwordHash, std::string& error) override
+    {
+        std::lock_guard lock(m_writer.mutex);
+        sqlite3* db = m_writer.db;
+        if (!Exec(db, "begin immediate", error))
+            return -1;
+        long long webId = -1;
+        {
+            CStatement find(db, "select webid from accounts where name = ?");
+            find.Bind(1, name);
+            const int found = find.Step();
+            if (found == SQLITE_ROW) {
+                webId = find.Int(0);
+                CStatement update(db, "update accounts set password_hash = ? where name = ?");
+                update.Bind(1, passwordHash);
+                update.Bind(2, name);
+                if (update.Step() != SQLITE_DONE)
+                    webId = -1;
+            } else if (found == SQLITE_DONE) {
+                CStatement insert(db, "insert into accounts (name, password_hash, webid, created)"
+                                      " select ?, ?, max(coalesce(max(webid) + 1, ?), ?), ? from accounts"
+                                      " returning webid");
+                insert.Bind(1, name);
+                insert.Bind(2, passwordHash);
+                insert.Bind(3, kFirstWebId);
+                insert.Bind(4, kFirstWebId);
+                insert.Bind(5, tracking::TimeText(tracking::NowSeconds()));
+                if (insert.Step() == SQLITE_ROW)
+                    webId = insert.Int(0);
+            }
+        }
+        if (webId < 0) {
+            Failed(db, error);
+            Exec(db, "rollback", error);
+            return -1;
+        }
+        return Exec(db, "commit", error) ? webId : -1;
+    }
+
+    EChange SetFrozen(const std::string& name, bool frozen, std::string& error) override
+    {
+        return Change(
+            "update accounts set frozen = ? where name = ?",
+            [&](CStatement& st) {
+                st.Bind(1, frozen ? 1LL : 0LL);
+                st.Bind(2, name);
+            },
+            error);
+    }
+
+    EChange SetImName(const std::string& name, const std::string& imName, std::string& error) override
+    {
+        return Change(
+            "update accounts set im_name = ? where name = ?",
+            [&](CStatement& st) {
+                st.Bind(1, imName);
+                st.Bind(2, name);
+            },
+            error);
+    }
+
+    EChange RemoveAccount(const std::string& name, std::string& error) override
+    {
+        std::lock_guard lock(m_writer.mutex);
+        sqlite3* db = m_writer.db;
+        if (!Exec(db, "begin immediate", error))
+            return EChange::Failed;
+        CStatement views(db, "delete from views where webid = (select webid from accounts where name = ?)");
+        views.Bind(1, name);
+        CStatement account(db, "delete from accounts where name = ?");
+        account.Bind(1, name);
+        if (views.Step() != SQLITE_DONE || account.Step() != SQLITE_DONE) {
+            Failed(db, error);
+            Exec(db, "rollback", error);
+            return EChange::Failed;
+        }
+        const bool removed = sqlite3_changes(db) > 0;
+        if (!Exec(db, "commit", error))
+            return EChange::Failed;
+        return removed ? EChange::Done : EChange::NoSuchAccount;
+    }
+
+    bool Accounts(std::vector<SAccount>& accounts, std::string& error) override
+    {
+        accounts.clear();
+        auto& reader = Reader();
+        std::lock_guard lock(reader.mutex);
+        CStatement st(reader.db, (std::string(kAccountColumns) + "order by webid").c_str());
+        int step = SQLITE_ROW;
+        while ((step = st.Step()) == SQLITE_ROW)
+            accounts.push_back(ReadAccount(st));
+        return step == SQLITE_DONE || Failed(reader.db, error);
+    }
+
+    bool RecordViews(std::span<const SNewView> views, std::vector<long long>& seqs, std::string& error) override
+    {
+        seqs.assign(views.size(), 0);
+        std::lock_guard lock(m_writer.mutex);
+        sqlite3* db = m_writer.db;
+        if (!Exec(db, "begin immediate", error))
+            return false;
+        CStatement next(db, "update accounts set last_seq = last_seq + 1 where webid = ? and frozen = 0"
+                            " returning last_seq");
+        CStatement insert(db, "insert into views (webid, seq, ip, url, time, at) values (?, ?, ?, ?, ?, ?)");
+        bool ok = next.Ok() && insert.Ok();
+        for (size_t i = 0; ok && i < views.size(); ++i) {
+            const SNewView& view = views[i];
+            next.Bind(1, view.webId);
+            const int step = next.Step();
+            const long long seq = step == SQLITE_ROW ? next.Int(0) : 0;
+            ok = step == SQLITE_ROW || step == SQLITE_DONE;
+            next.Reset();
+            if (!ok || seq == 0)
+                continue;
+            insert.Bind(1, view.webId);
+            insert.Bind(2, seq);
+            insert.Bind(3, view.ip);
+            insert.Bind(4, view.url);
+            insert.Bind(5, view.time);
+            insert.Bind(6, view.at);
+            ok = insert.Step() == SQLITE_DONE;
+            insert.Reset();
+            seqs[i] = seq;
+        }
+        if (!ok) {
+            Failed(db, error);
+            std::string ignored;
+            Exec(db, "rollback", ignored);
+            seqs.assign(views.size(), 0);
+            return false;
+        }
+        if (!Exec(db, "commit", error)) {
+            seqs.assign(views.size(), 0);
+            return false;
+        }
+        return true;
+    }
+
+    std::optional<long long> LatestSeq(long long webId, std::string& error) override
+    {
+        auto& reader = Reader();
+        std::lock_guard lock(reader.mutex);
+        CStatement st(reader.db, "select last_seq from accounts where webid = ?");
+        st.Bind(1, webId);
+        const int step = st.Step();
+        if (step == SQLITE_ROW)
+            return st.Int(0);
+        if (step != SQLITE_DONE)
+            Failed(reader.db, error);
+        return std::nullopt;
+    }
+
+    std::optional<SStoredView> LatestView(long long webId, std::string& error) override
+    {
+        auto& reader = Reader();
+        std::lock_guard lock(reader.mutex);
+        CStatement st(reader.db,
+                      "select webid, seq, ip, url, time from views where webid = ? order by seq desc limit 1");
+        st.Bind(1, webId);
+        const int step = st.Step();
+        if (step == SQLITE_ROW)
+            return ReadView(st);
+        if (step != SQLITE_DONE)
+            Failed(reader.db, error);
+        return std::nullopt;
+    }
+
+    bool ViewsAbove(long long webId, long long after, int limit, std::vector<SStoredView>& views,
+                    std::string& error) override
+    {
+        views.clear();
+        auto& reader = Reader();
+        std::lock_guard lock(reader.mutex);
+        CStatement st(reader.db, "select webid, seq, ip, url, time from views where webid = ? and seq > ?"
+                                 " order by seq limit ?");
+        st.Bind(1, webId);
+        st.Bind(2, after);
+        st.Bind(3, static_cast<long long>(limit));
+        int step = SQLITE_ROW;
+        while ((step = st.Step()) == SQLITE_ROW)
+            views.push_back(ReadView(st));
+        return step == SQLITE_DONE || Failed(reader.db, error);
+    }
+
+    long long DeleteViewsBefore(long long at, std::string& error) override
+    {
+        std::lock_guard lock(m_writer.mutex);
+        CStatement st(m_writer.db, "delete from views where at < ?");
+        st.Bind(1, at);
+        if (st.Step() != SQLITE_DONE) {
+            Failed(m_writer.db, error);
+            return -1;
+        }
+        return sqlite3_changes(m_writer.db);
+    }
+
+    // Only this process writes the file: nobody else's views to hear of.
+    void SetForeignViewsHook(ForeignViewsHook) override {}
+
+private:
+    bool Connect(sqlite3*& db, std::string& error)
+    {
+        if (sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
+            error = m_path + ": " + (db ? sqlite3_errmsg(db) : "out of memory");
+            return false;
+        }
+        sqlite3_busy_timeout(db, 5000);
+        // FULL: a commit is on the disk when it returns, so an answered view survives a crash of the machine.
+        return Exec(db, "pragma journal_mode=wal", error) && Exec(db, "pragma synchronous=full", error);
+    }
+
+    bool CreateSchema(std::string& error)
+    {
+        sqlite3* db = m_writer.db;
+        CStatement version(db, "pragma user_version");
+        const long long have = version.Step() == SQLITE_ROW ? version.Int(0) : -1;
+        if (have < 0)
+            return Failed(db, error);
+        if (have > kSchemaVersion) {
+            error = m_path + ": written by a newer rivuzovara (schema " + std::to_string(have) + ")";
+            return false;
+        }
+        if (have == kSchemaVersion)
+            return true;
+        // Each step upgrades from the version before it.
+        return Exec(db, "begin immediate", error) &&
+               Exec(db,
+                    "create table if not exists accounts ("
+                    " name text primary key, password_hash text not null, webid integer not null unique,"
+                    " im_name text not null default '', frozen integer not null default 0,"
+                    " created text not null, last_seq integer not null default 0);"
+                    "create table if not exists views ("
+                    " webid integer not null, seq integer not null, ip text not null, url text not null,"
+                    " time text not null, at integer not null, primary key (webid, seq)) without rowid;"
+                    "create index if not exists views_at on views (at);"
+                    "pragma user_version = 1",
+                    error) &&
+               Exec(db, "commit", error);
+    }
+
+    SConnection& Reader()
+    {
+        // Each thread keeps to one connection; threads take them in turn.
+        static std::atomic<size_t> s_next{0};
+        thread_local const size_t t_index = s_next++ % kReaders;
+        return m_readers[t_index];
+    }
+
+    std::optional<SAccount> FindOne(const char* sql, const std::function<void(CStatement&)>& bind, std::string& error)
+    {
+        auto& reader = Reader();
+        std::lock_guard lock(reader.mutex);
+        CStatement st(reader.db, sql);
+        bind(st);
+        const int step = st.Step();
+        if (step == SQLITE_ROW)
+            return ReadAccount(st);
+        if (step != SQLITE_DONE)
+            Failed(reader.db, error);
+        return std::nullopt;
+    }
+
+    EChange Change(const char* sql, const std::function<void(CStatement&)>& bind, std::string& error)
+    {
+        std::lock_guard lock(m_writer.mutex);
+        CStatement st(m_writer.db, sql);
+        bind(st);
+        if (st.Step() != SQLITE_DONE) {
+            Failed(m_writer.db, error);
+            return EChange::Failed;
+        }
+        return sqlite3_changes(m_writer.db) > 0 ? EChange::Done : EChange::NoSuchAccount;
+    }
+
+    bool Exec(sqlite3* db, const char* sql, std::string& error)
+    {
+        return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK || Failed(db, error);
+    }
+
+    // Always false, for the callers' returns.
+    bool Failed(sqlite3* db, std::string& error)
+    {
+        error = m_path + ": " + (db ? sqlite3_errmsg(db) : "not open");
+        return false;
+    }
+
+    std::string m_path;
+    SConnection m_writer;
+    std::array<SConnection, kReaders> m_readers;
+};
+
+} // namespace
+
+std::unique_ptr<IViewStore> MakeSqliteViewStore(const std::string& path)
+{
+    return std::make_unique<CSqliteViewStore>(path);
+}
+
+} // namespace rivuzovara
