@@ -1,0 +1,64 @@
+#pragma once
+// Hears of the views other servers sharing the PostgreSQL store record: its own
+// session LISTENs on the views channel, on a thread of its own. After the
+// session was lost it connects again (back-off 0.5 s ... 5 s) and catches up
+// from the accounts' last numbers, so no view recorded meanwhile goes unreported. It also
+// tells the store whether the server answers: a broken session of the store
+// pokes it, and it says "reachable" again once the server takes a session.
+// Owned by CPgViewStore.
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+struct pg_conn;
+
+namespace rivuzovara::pg {
+
+class CPgViewListener
+{
+public:
+    using Hook = std::function<void(long long webId, long long latestSeq)>;
+
+    CPgViewListener(std::string url, std::string instance, Hook hook);
+    ~CPgViewListener();
+    CPgViewListener(const CPgViewListener&) = delete;
+    CPgViewListener& operator=(const CPgViewListener&) = delete;
+
+    // Connects, listens and reads where every web ID stands, then runs on its thread;
+    // false with the reason when the first connection failed.
+    bool Start(std::string& error);
+    // Views this server recorded: a catch-up does not report them as foreign.
+    void NoteOwn(long long webId, long long seq);
+    bool IsReachable() const { return m_reachable.load(); }
+    // A session of the store broke: statements fail at once until the server answers again.
+    void MarkLost();
+
+private:
+    void Run();
+    bool ConnectAndListen(std::string& error);
+    // Reads every account's last number; with report, calls the hook for every web ID that moved on.
+    bool CatchUp(bool report, std::string& error);
+    void Dispatch();
+    void Drop(const std::string& why);
+    void Wake();
+    // Sleeps up to ms, or until woken; false when stopping.
+    bool Pause(int ms);
+    // Raises what is known of a web ID; true when it moved on.
+    bool Advance(long long webId, long long seq);
+
+    const std::string m_url;
+    const std::string m_instance;
+    const Hook m_hook;
+    pg_conn* m_conn = nullptr;
+    int m_wakeFd = -1;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<bool> m_reachable{true};
+    std::mutex m_knownMutex;
+    std::map<long long, long long> m_known;
+    std::thread m_thread;
+};
+
+} // namespace rivuzovara::pg
