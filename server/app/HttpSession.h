@@ -1,0 +1,153 @@
+#pragma once
+// One connection of rivuzovara, plain or TLS: reads a request within the
+// read time (a slow or silent client is closed), answers through the
+// service, and keeps the connection open for the next one when the client
+// asks for it. Lives in its io_context's thread; owned by its handlers.
+#include "TrackingService.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <type_traits>
+
+namespace rivuzovara {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+
+constexpr std::uint32_t kMaxHeaderBytes = 8192; // the URL is part of it
+constexpr std::uint64_t kMaxBodyBytes = 4096;
+constexpr auto kWriteTime = std::chrono::seconds(10);
+
+template <class Stream> class CHttpSession : public std::enable_shared_from_this<CHttpSession<Stream>>
+{
+    static constexpr bool kTls = !std::is_same_v<Stream, beast::tcp_stream>;
+
+public:
+    template <class... Args>
+    CHttpSession(CTrackingService& service, const SOptions& options, bool metricsListen, Args&&... args)
+        : m_stream(std::forward<Args>(args)...), m_service(service), m_options(options)
+    {
+        ++m_service.Metrics().connections;
+        boost::system::error_code ec;
+        m_client.peer = beast::get_lowest_layer(m_stream).socket().remote_endpoint(ec).address();
+        m_client.mayReadMetrics = metricsListen || Unmapped(m_client.peer).is_loopback();
+    }
+    ~CHttpSession() { --m_service.Metrics().connections; }
+
+    void Start()
+    {
+        if constexpr (kTls) {
+            Lowest().expires_after(std::chrono::seconds(m_options.readSeconds));
+            m_stream.async_handshake(boost::asio::ssl::stream_base::server,
+                                     [self = this->shared_from_this()](const boost::system::error_code& ec) {
+                                         if (!ec)
+                                             self->Read();
+                                     });
+        } else {
+            Read();
+        }
+    }
+
+private:
+    beast::tcp_stream& Lowest() { return beast::get_lowest_layer(m_stream); }
+
+    void Read()
+    {
+        m_parser.emplace();
+        m_parser->header_limit(kMaxHeaderBytes);
+        m_parser->body_limit(kMaxBodyBytes);
+        // The whole request within the read time: a client sending a byte now and then is closed all the same.
+        Lowest().expires_after(std::chrono::seconds(m_options.readSeconds));
+        http::async_read(
+            m_stream, m_buffer, *m_parser,
+            [self = this->shared_from_this()](const boost::system::error_code& ec, std::size_t) { self->OnRead(ec); });
+    }
+
+    void OnRead(const boost::system::error_code& ec)
+    {
+        if (ec == http::error::header_limit || ec == http::error::body_limit) {
+            m_keepAlive = false;
+            return Write(tracking::Utf8Reply(431, "-ERR request too large\n"));
+        }
+        if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == boost::asio::error::eof ||
+            ec == boost::asio::error::connection_reset || ec == boost::asio::error::operation_aborted)
+            return Close();
+        if (ec) {
+            m_keepAlive = false;
+            return Write(tracking::Utf8Reply(400, "-ERR bad request\n"));
+        }
+        const auto& request = m_parser->get();
+        m_keepAlive = request.keep_alive();
+        if (request.method() != http::verb::get) {
+            m_keepAlive = false;
+            return Write(tracking::Utf8Reply(405, "-ERR only GET\n"));
+        }
+        tracking::STrackingRequest parsed;
+        const auto target = request.target();
+        tracking::ParseTarget(std::string_view(target.data(), target.size()), parsed.path, parsed.params);
+        parsed.host = std::string(request[http::field::host]);
+        parsed.referer = std::string(request[http::field::referer]);
+        m_client.forwardedFor = std::string(request["X-Forwarded-For"]);
+        m_service.Handle(parsed, m_client, m_stream.get_executor(),
+                         [self = this->shared_from_this()](tracking::STrackingReply reply) {
+                             boost::asio::post(
+                                 self->m_stream.get_executor(),
+                                 [self, reply = std::move(reply)]() mutable { self->Write(std::move(reply)); });
+                         });
+    }
+
+    void Write(tracking::STrackingReply reply)
+    {
+        m_response = {};
+        m_response.version(11);
+        m_response.result(static_cast<http::status>(reply.status));
+        m_response.set(http::field::content_type, reply.contentType);
+        if (reply.noStore)
+            m_response.set(http::field::cache_control, "no-store");
+        m_response.body() = std::move(reply.body);
+        m_response.keep_alive(m_keepAlive);
+        m_response.prepare_payload();
+        Lowest().expires_after(kWriteTime);
+        http::async_write(m_stream, m_response,
+                          [self = this->shared_from_this()](const boost::system::error_code& ec, std::size_t) {
+                              if (ec)
+                                  return;
+                              if (self->m_keepAlive)
+                                  self->Read();
+                              else
+                                  self->Close();
+                          });
+    }
+
+    void Close()
+    {
+        if constexpr (kTls) {
+            Lowest().expires_after(kWriteTime);
+            m_stream.async_shutdown([self = this->shared_from_this()](const boost::system::error_code&) {
+                boost::system::error_code ignored;
+                self->Lowest().socket().close(ignored);
+            });
+        } else {
+            boost::system::error_code ignored;
+            Lowest().socket().shutdown(boost::asio::ip::tcp::socket::shutdown_send, ignored);
+            Lowest().socket().close(ignored);
+        }
+    }
+
+    Stream m_stream;
+    CTrackingService& m_service;
+    const SOptions& m_options;
+    SClient m_client;
+    beast::flat_buffer m_buffer{kMaxHeaderBytes};
+    std::optional<http::request_parser<http::string_body>> m_parser;
+    http::response<http::string_body> m_response;
+    bool m_keepAlive = false;
+};
+
+} // namespace rivuzovara

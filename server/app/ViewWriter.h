@@ -1,0 +1,57 @@
+#pragma once
+// The writer thread: collects the page views the request threads hand in
+// and stores each batch in one commit, then tells each request (which only
+// then answers) and the wait hub. It also deletes views older than
+// --keep-days, at start and every hour. Owned by the service; Stop before
+// the store goes.
+#include "Metrics.h"
+#include "ViewStore.h"
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace rivuzovara {
+
+class CViewWriter
+{
+public:
+    // seq > 0: stored with that number; 0: not stored (unknown or frozen web
+    // ID); -1: the store failed. Called on the writer thread.
+    using Done = std::function<void(long long seq)>;
+    using Recorded = std::function<void(long long webId, long long seq)>;
+
+    CViewWriter(IViewStore& store, SMetrics& metrics, Recorded recorded, int keepDays);
+    ~CViewWriter();
+    CViewWriter(const CViewWriter&) = delete;
+    CViewWriter& operator=(const CViewWriter&) = delete;
+
+    void Start();
+    // Stores what is queued, then ends the thread.
+    void Stop();
+    void Submit(SNewView view, Done done);
+
+private:
+    struct SPending
+    {
+        SNewView view;
+        Done done;
+    };
+    void Run();
+    void Commit(std::vector<SPending>& batch);
+    void DeleteOldViews();
+
+    IViewStore& m_store;
+    SMetrics& m_metrics;
+    Recorded m_recorded;
+    int m_keepDays;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<SPending> m_pending;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+} // namespace rivuzovara
