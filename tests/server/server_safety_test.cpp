@@ -1,0 +1,187 @@
+// rivuzovara on the open internet: no view lost to a crash, the per-client
+// limit, trusted proxies, retention and anonymised addresses, TLS, and
+// malformed requests that leave it serving.
+#include "RivuzovaraProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <atomic>
+#include <csignal>
+#include <regex>
+#include <thread>
+
+namespace {
+
+const std::string kShop = "/rivuzovara/shop.asp?id=";
+
+std::string AddShop(CRivuzovaraProcess& server)
+{
+    std::string output;
+    EXPECT_EQ(server.Account({"add", "shop", "pw"}, &output), 0);
+    return output.size() > 5 ? output.substr(4, output.size() - 5) : "0";
+}
+
+long long CountViews(const std::string& dataDir, const std::string& where = "1")
+{
+    sqlite3* db = nullptr;
+    long long count = -1;
+    if (sqlite3_open((dataDir + "/tracking.db").c_str(), &db) == SQLITE_OK) {
+        sqlite3_stmt* st = nullptr;
+        if (sqlite3_prepare_v2(db, ("select count(*) from views where " + where).c_str(), -1, &st, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            count = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+    }
+    sqlite3_close(db);
+    return count;
+}
+
+std::string LatestIp(CRivuzovaraProcess& server, const std::string& webId)
+{
+    std::string body;
+    server.Get("/rivuzovara/GetInfo.asp?userID=" + webId, &body);
+    return body.substr(0, body.find("#||#"));
+}
+
+TEST(ServerSafetyTest, ASigkillLosesNoAnsweredView)
+{
+    CRivuzovaraProcess server;
+    const std::string webId = AddShop(server);
+    ASSERT_TRUE(server.Start({"--per-client-limit", "0"})) << server.Log();
+    std::atomic<long long> answered{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> shoppers;
+    for (int i = 0; i < 8; ++i) {
+        shoppers.emplace_back([&] {
+            httplib::Client client("127.0.0.1", server.Port());
+            client.set_keep_alive(true);
+            while (!stop) {
+                const auto result = client.Get((kShop + webId).c_str());
+                if (result && result->status == 200)
+                    ++answered;
+            }
+        });
+    }
+    while (answered < 300)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    server.Kill(SIGKILL);
+    stop = true;
+    for (auto& shopper : shoppers)
+        shopper.join();
+    EXPECT_GE(CountViews(server.DataDir()), answered.load());
+}
+
+TEST(ServerSafetyTest, PerClientLimitTrustedProxiesAndAnonymisedAddresses)
+{
+    CRivuzovaraProcess server;
+    const std::string webId = AddShop(server);
+    ASSERT_TRUE(server.Start({"--per-client-limit", "3", "--trusted-proxy", "127.0.0.0/8", "--trusted-proxy",
+                              "10.0.0.0/8", "--anonymise-ip"}))
+        << server.Log();
+    const struct
+    {
+        std::string forwardedFor;
+        std::string stored;
+    } cases[] = {
+        {"", "127.0.0.0"},
+        {"61.135.1.2", "61.135.1.0"},
+        // What the shopper wrote at the left is not believed; the trusted hop 10.1.2.3 is passed over.
+        {"1.1.1.1, 61.135.7.9, 10.1.2.3", "61.135.7.0"},
+        {"2001:db8:1:2::5", "2001:db8:1::"},
+        {"::ffff:8.8.4.4", "8.8.4.0"},
+        {"not-an-address", "127.0.0.0"},
+    };
+    for (const auto& c : cases) {
+        httplib::Headers headers;
+        if (!c.forwardedFor.empty())
+            headers.emplace("X-Forwarded-For", c.forwardedFor);
+        ASSERT_EQ(server.Get(kShop + webId, nullptr, headers), 200);
+        EXPECT_EQ(LatestIp(server, webId), c.stored) << c.forwardedFor;
+    }
+    // The first client has had its three of the minute.
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(server.Get(kShop + webId, nullptr, {{"X-Forwarded-For", "61.135.1.2"}}), 200);
+    EXPECT_EQ(CountViews(server.DataDir(), "ip = '61.135.1.0'"), 3);
+    std::string metrics;
+    server.Get("/metrics", &metrics);
+    EXPECT_NE(metrics.find("rivuzovara_views_over_limit_total 1\n"), std::string::npos) << metrics;
+}
+
+TEST(ServerSafetyTest, RetentionDeletesOldViewsAndNumbersGoOn)
+{
+    CRivuzovaraProcess server;
+    const std::string webId = AddShop(server);
+    ASSERT_TRUE(server.Start()) << server.Log();
+    ASSERT_EQ(server.Get(kShop + webId), 200);
+    ASSERT_EQ(server.Get(kShop + webId), 200);
+    server.Kill(SIGTERM);
+    // One view 3 days old: the restart's upkeep with --keep-days 2 removes it, the other stays.
+    ASSERT_EQ(RunCommand("sqlite3 " + server.DataDir() +
+                         "/tracking.db \"update views set at = at - 3 * 86400 where seq = 1\""),
+              0);
+    ASSERT_TRUE(server.Start({"--keep-days", "2"})) << server.Log();
+    EXPECT_EQ(CountViews(server.DataDir()), 1);
+    EXPECT_NE(server.Log().find("deleted 1 page views older than 2 days"), std::string::npos) << server.Log();
+    ASSERT_EQ(server.Get(kShop + webId), 200);
+    std::string body;
+    server.Get("/rivuzovara/WaitInfo.asp?userID=" + webId + "&after=", &body);
+    EXPECT_EQ(body, "+OK 3");
+}
+
+TEST(ServerSafetyTest, TlsWithACertificateMadeNow)
+{
+    CRivuzovaraProcess server;
+    AddShop(server);
+    const std::string key = server.DataDir() + "/key.pem";
+    const std::string cert = server.DataDir() + "/cert.pem";
+    ASSERT_EQ(RunCommand("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost -keyout " + key +
+                         " -out " + cert + " 2>/dev/null"),
+              0);
+    ASSERT_TRUE(server.Start({"--tls-cert", cert, "--tls-key", key})) << server.Log();
+    std::string reply;
+    const std::string url = "https://localhost:" + std::to_string(server.Port()) + "/rivuzovara/";
+    EXPECT_EQ(RunCommand("curl -s --cacert " + cert + " --resolve localhost:" + std::to_string(server.Port()) +
+                             ":127.0.0.1 '" + url + "GetWebID.asp?UserName=shop&UserPwd=pw'",
+                         &reply),
+              0);
+    EXPECT_TRUE(std::regex_match(reply, std::regex("\\+OK [0-9]+"))) << reply;
+    // Plain HTTP on the TLS port is not answered as a request.
+    EXPECT_EQ(RawExchange(server.Port(), "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n", 2000).find("+OK"),
+              std::string::npos);
+}
+
+TEST(ServerSafetyTest, MalformedRequestsAreAnsweredOrClosedAndItKeepsServing)
+{
+    CRivuzovaraProcess server;
+    const std::string webId = AddShop(server);
+    ASSERT_TRUE(server.Start({"--test-read-seconds", "1"})) << server.Log();
+    const std::string host = "Host: x\r\n";
+    const struct
+    {
+        std::string request;
+        std::string expected; // start of the reply
+    } cases[] = {
+        {"GET / HTTP/1.1\r\n" + host + "X-Big: " + std::string(9000, 'a') + "\r\n\r\n", "HTTP/1.1 431"},
+        {"GET /" + std::string(9000, 'a') + " HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 431"},
+        {"GET /rivuzovara/GetWebID.asp?UserName=%zz%&UserPwd=%G1 HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 200"},
+        {"GET /rivuzovara/GetWebID.asp?UserName=%FF%FE%81&UserPwd=%80 HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 200"},
+        {"GET /rivuzovara/GetUserState.asp?UserName=a%00b HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 200"},
+        {std::string("GET /a\0b HTTP/1.1\r\n", 19) + host + "\r\n", "HTTP/1.1 400"},
+        {"POST /rivuzovara/shop.asp HTTP/1.1\r\n" + host + "Content-Length: 99999\r\n\r\n", "HTTP/1.1 431"},
+        {"DELETE / HTTP/1.1\r\n" + host + "\r\n", "HTTP/1.1 405"},
+        {"NONSENSE\r\n\r\n", "HTTP/1.1 400"},
+        // Slowloris: half a request, then silence; closed after the read time.
+        {"GET /rivuzovara/GetInfo.asp HTTP/1.1\r\n" + host, "<closed>"},
+    };
+    for (const auto& c : cases) {
+        const std::string reply = RawExchange(server.Port(), c.request, 5000);
+        EXPECT_EQ(reply.substr(0, c.expected.size()), c.expected) << c.request.substr(0, 60);
+        EXPECT_EQ(server.Get(kShop + webId), 200) << "still serving after " << c.request.substr(0, 60);
+    }
+    EXPECT_EQ(CountViews(server.DataDir()), std::size(cases));
+}
+
+} // namespace
