@@ -59,6 +59,7 @@ bool CPgViewListener::Start(std::string& error)
         Drop(error);
         return false;
     }
+    m_listening = true;
     m_thread = std::thread([this] { Run(); });
     return true;
 }
@@ -89,6 +90,13 @@ bool CPgViewListener::Pause(int ms)
     eventfd_t ignored;
     [[maybe_unused]] const ssize_t got = read(m_wakeFd, &ignored, sizeof ignored);
     return !m_stopping;
+}
+
+long long CPgViewListener::Known(long long webId)
+{
+    std::lock_guard lock(m_knownMutex);
+    const auto found = m_known.find(webId);
+    return found == m_known.end() ? 0 : found->second;
 }
 
 bool CPgViewListener::Advance(long long webId, long long seq)
@@ -187,6 +195,7 @@ void CPgViewListener::Dispatch()
 
 void CPgViewListener::Drop(const std::string& why)
 {
+    m_listening = false;
     if (m_conn)
         PQfinish(m_conn);
     m_conn = nullptr;
@@ -209,6 +218,7 @@ void CPgViewListener::Run()
             }
             retryMs = kRetryFirstMs;
             m_reachable = true;
+            m_listening = true;
             Log("PostgreSQL store: listening for views of other servers again");
         }
         pollfd fds[2] = {{PQsocket(m_conn), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};

@@ -33,6 +33,10 @@ public:
     // Views this server recorded: a catch-up does not report them as foreign.
     void NoteOwn(long long webId, long long seq);
     bool IsReachable() const { return m_reachable.load(); }
+    // Listening, and caught up since the last break: Known is then the latest number.
+    bool IsListening() const { return m_listening.load(); }
+    // The latest number of a web ID as far as this server has heard (0: none).
+    long long Known(long long webId);
     // A session of the store broke: statements fail at once until the server answers again.
     void MarkLost();
 
@@ -56,6 +60,7 @@ private:
     int m_wakeFd = -1;
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_reachable{true};
+    std::atomic<bool> m_listening{false};
     std::mutex m_knownMutex;
     std::map<long long, long long> m_known;
     std::thread m_thread;

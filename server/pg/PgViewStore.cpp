@@ -279,6 +279,7 @@ EChange CPgViewStore::RemoveAccount(const std::string& name, std::string& error)
                "select count(*) from gone",
                {Text(name)}, false, result, error))
         return EChange::Failed;
+    m_recent.Clear();
     return result.Int(0, 0) > 0 ? EChange::Done : EChange::NoSuchAccount;
 }
 
@@ -322,9 +323,12 @@ bool CPgViewStore::RecordViews(std::span<const SNewView> views, std::vector<long
         if (rows.Ok() && size_t(rows.Rows()) == views.size()) {
             for (int row = 0; row < rows.Rows(); ++row) {
                 const long long seq = rows.Int(row, 1);
+                const SNewView& view = views[size_t(rows.Int(row, 0))];
                 seqs[size_t(rows.Int(row, 0))] = seq;
-                if (seq > 0)
-                    m_listener->NoteOwn(views[size_t(rows.Int(row, 0))].webId, seq);
+                if (seq > 0) {
+                    m_listener->NoteOwn(view.webId, seq);
+                    m_recent.Append({view.webId, seq, view.ip, view.url, view.time});
+                }
             }
             return true;
         }
@@ -355,20 +359,47 @@ std::optional<long long> CPgViewStore::LatestSeq(long long webId, std::string& e
     return rows.Int(0, 0);
 }
 
+long long CPgViewStore::KnownForCache(long long webId)
+{
+    return m_listener && m_listener->IsListening() ? m_listener->Known(webId) : -1;
+}
+
+bool CPgViewStore::ReadRecent(long long webId, std::string& error)
+{
+    CPgResult rows;
+    if (!Query(std::string(kViewColumns) + "where webid = $1 order by seq desc limit $2",
+               {Int8(webId), Int8(static_cast<long long>(CPgRecentViews::kKeep))}, true, rows, error))
+        return false;
+    std::vector<SStoredView> newestFirst;
+    for (int row = 0; row < rows.Rows(); ++row)
+        newestFirst.push_back(ViewAt(rows, row));
+    m_recent.Fill(webId, newestFirst);
+    return true;
+}
+
 std::optional<SStoredView> CPgViewStore::LatestView(long long webId, std::string& error)
 {
     error.clear();
-    CPgResult rows;
-    if (!Query(std::string(kViewColumns) + "where webid = $1 order by seq desc limit 1", {Int8(webId)}, true, rows,
-               error) ||
-        rows.Rows() == 0)
+    std::optional<SStoredView> view;
+    long long known = KnownForCache(webId);
+    if (known >= 0 && m_recent.Latest(webId, known, view))
+        return view;
+    if (!ReadRecent(webId, error))
         return std::nullopt;
-    return ViewAt(rows, 0);
+    known = KnownForCache(webId);
+    if (m_recent.Latest(webId, known < 0 ? 0 : known, view))
+        return view;
+    return std::nullopt;
 }
 
 bool CPgViewStore::ViewsAbove(long long webId, long long after, int limit, std::vector<SStoredView>& views,
                               std::string& error)
 {
+    // A crowd of waiters woken by one view asks the same: the first one reads, the rest find it here.
+    const long long known = KnownForCache(webId);
+    if (known >= 0 && (m_recent.Above(webId, after, limit, known, views) ||
+                       (ReadRecent(webId, error) && m_recent.Above(webId, after, limit, known, views))))
+        return true;
     CPgResult rows;
     if (!Query(std::string(kViewColumns) + "where webid = $1 and seq > $2 order by seq limit $3",
                {Int8(webId), Int8(after), Int8(limit)}, true, rows, error))
@@ -382,8 +413,10 @@ bool CPgViewStore::ViewsAbove(long long webId, long long after, int limit, std::
 long long CPgViewStore::DeleteViewsBefore(long long at, std::string& error)
 {
     CPgResult result;
+    m_recent.Clear();
     if (!Query("delete from tracking_view where at < $1", {Int8(at)}, false, result, error))
         return -1;
+    m_recent.Clear();
     return result.Affected();
 }
 

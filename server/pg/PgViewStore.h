@@ -4,6 +4,7 @@
 // moved on in the statement that stores the views, and each statement
 // that stores views notifies the others (CPgViewListener). Sessions come from a
 // small pool, so every thread of the server may call it.
+#include "PgRecentViews.h"
 #include "ViewStore.h"
 
 #include <condition_variable>
@@ -51,11 +52,16 @@ private:
                std::string& error);
     std::optional<SAccount> FindAccountWhere(const char* condition, const SParam& key, std::string& error);
     EChange Change(const char* sql, std::vector<SParam> params, std::string& error);
+    // Reads a web ID's newest views into m_recent; false when the store failed.
+    bool ReadRecent(long long webId, std::string& error);
+    // The latest number the cache must reach, or -1 when the cache may not answer.
+    long long KnownForCache(long long webId);
 
     const std::string m_url;
     const std::string m_instance;
     ForeignViewsHook m_hook;
     std::unique_ptr<CPgViewListener> m_listener;
+    CPgRecentViews m_recent;
     std::mutex m_poolMutex;
     std::condition_variable m_poolFree;
     std::vector<std::unique_ptr<CPgSession>> m_idle;

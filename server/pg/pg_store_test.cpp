@@ -105,12 +105,20 @@ TEST_F(PgViewStoreTest, TwoServersNumberOneShopWithoutGapsAndWakeEachOther)
     std::string error;
     EXPECT_EQ(m_b->LatestSeq(m_webId, error), std::optional<long long>(expected.size()));
 
-    // One more view on A wakes B (the time it took is printed, not judged).
+    // One more view on A wakes B (the time it took is printed, not judged), and B, which read the
+    // views before, answers with the new one.
+    ASSERT_EQ(m_b->LatestView(m_webId, error).value_or(SStoredView{}).seq, static_cast<long long>(expected.size()));
     QElapsedTimer clock;
     clock.start();
-    const long long seq = Record(*m_a, m_webId, 1).at(0);
+    const long long seq = Record(*m_a, m_webId, 1, "http://shop/new").at(0);
     EXPECT_TRUE(WaitUntil([&] { return Heard(m_webId) == seq; }, 5000, 1)) << Heard(m_webId) << " of " << seq;
     std::printf("the other server heard of the view after %lld ms\n", (long long)clock.elapsed());
+    EXPECT_EQ(m_b->LatestView(m_webId, error).value_or(SStoredView{}).url, "http://shop/new");
+    std::vector<SStoredView> above;
+    ASSERT_TRUE(m_b->ViewsAbove(m_webId, seq - 2, 100, above, error)) << error;
+    ASSERT_EQ(above.size(), 2u);
+    EXPECT_EQ(above[1].seq, seq);
+    EXPECT_EQ(above[1].url, "http://shop/new");
 }
 
 TEST_F(PgViewStoreTest, ViewsOfUnknownOrFrozenShopsAreNotStoredAndBytesComeBackAsTheyWent)
@@ -144,7 +152,12 @@ TEST_F(PgViewStoreTest, ViewsOfUnknownOrFrozenShopsAreNotStoredAndBytesComeBackA
 
 TEST_F(PgViewStoreTest, AServerCutOffCatchesUpAndAStoreAwayFailsAtOnce)
 {
-    // B's listener is cut off and cannot come back while A records.
+    // B's listener is cut off and cannot come back while A records; what B read before is not
+    // taken for the latest afterwards.
+    std::string error;
+    Record(*m_a, m_webId, 1);
+    ASSERT_TRUE(WaitUntil([&] { return Heard(m_webId) == 1; }));
+    ASSERT_EQ(m_b->LatestView(m_webId, error).value_or(SStoredView{}).seq, 1);
     ASSERT_TRUE(Admin("alter database mirel allow_connections false"));
     ASSERT_TRUE(Admin("select pg_terminate_backend(pid, 5000) from pg_stat_activity where datname = 'mirel' "
                       "and application_name = 'rivuzovara-listener'"));
@@ -152,10 +165,10 @@ TEST_F(PgViewStoreTest, AServerCutOffCatchesUpAndAStoreAwayFailsAtOnce)
     ASSERT_GT(seq, 0);
     ASSERT_TRUE(Admin("alter database mirel allow_connections true"));
     EXPECT_TRUE(WaitUntil([&] { return Heard(m_webId) == seq; })) << Heard(m_webId) << " of " << seq;
+    EXPECT_EQ(m_b->LatestView(m_webId, error).value_or(SStoredView{}).seq, seq);
 
     // A server away: the first statement finds out, the next ones fail without waiting.
     m_cluster.Stop();
-    std::string error;
     EXPECT_FALSE(m_a->LatestSeq(m_webId, error).has_value());
     EXPECT_FALSE(error.empty());
     QElapsedTimer clock;
