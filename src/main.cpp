@@ -79,6 +79,8 @@ int CopyStoreToTeamOnly(int argc, char** argv)
     }
     // A store of an earlier version is read in today's column names, as the program would open it.
     UpgradeSchema(&local);
+    std::printf("mirelhelper: copying %s into the team store %s\n", qPrintable(path),
+                qPrintable(TeamUrlForDisplay(config.url)));
     CAdoConnection team;
     if (!team.ConnectTeam(config.url, config.machine)) {
         std::fprintf(stderr, "mirelhelper: cannot connect to the team store: %s\n", qPrintable(team.LastOpenError()));
@@ -86,7 +88,8 @@ int CopyStoreToTeamOnly(int argc, char** argv)
     }
     // ConnectTeam keeps retrying a server that is away; a copy does not wait for it.
     if (!team.IsReachable()) {
-        std::fprintf(stderr, "mirelhelper: the team store's server does not answer (%s)\n", qPrintable(config.url));
+        std::fprintf(stderr, "mirelhelper: the team store's server does not answer (%s)\n",
+                     qPrintable(TeamUrlForDisplay(config.url)));
         return 1;
     }
     CStoreCopyCounts counts;

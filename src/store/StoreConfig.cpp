@@ -2,7 +2,11 @@
 
 #include "platform/Log.h"
 
+#include <libpq-fe.h>
+
+#include <QByteArrayList>
 #include <QSettings>
+#include <QStringList>
 #include <QSysInfo>
 
 CStoreConfig ReadStoreConfig(const QString& dataDir)
@@ -19,4 +23,27 @@ CStoreConfig ReadStoreConfig(const QString& dataDir)
     if (config.machine.isEmpty())
         config.machine = QSysInfo::machineHostName();
     return config;
+}
+
+namespace {
+// A password may also sit in sslpassword, or in a server setting passed with options.
+const QByteArrayList kSecretKeys = {"password", "sslpassword", "options"};
+} // namespace
+
+QString TeamUrlForDisplay(const QString& url)
+{
+    char* parseError = nullptr;
+    PQconninfoOption* options = PQconninfoParse(url.toUtf8().constData(), &parseError);
+    if (!options) {
+        PQfreemem(parseError);
+        return QStringLiteral("(无法识别的连接地址)");
+    }
+    QStringList parts;
+    for (PQconninfoOption* option = options; option->keyword; ++option) {
+        if (!option->val || !*option->val || kSecretKeys.contains(QByteArray(option->keyword)))
+            continue;
+        parts << QStringLiteral("%1=%2").arg(QString::fromUtf8(option->keyword), QString::fromUtf8(option->val));
+    }
+    PQconninfoFree(options);
+    return parts.join(QLatin1Char(' '));
 }

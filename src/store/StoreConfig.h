@@ -12,3 +12,7 @@ struct CStoreConfig
 };
 
 CStoreConfig ReadStoreConfig(const QString& dataDir);
+
+// The url as messages, the log and the console show it: libpq's settings one by one, without
+// the ones that may hold a password (password, sslpassword, options).
+QString TeamUrlForDisplay(const QString& url);

@@ -13,6 +13,9 @@
 namespace {
 // How often a connection under way is looked at.
 constexpr int kConnectPollMs = 50;
+// Ids this far below the highest told are read again after a reconnect (and forgotten otherwise):
+// sessions that inserted at the same time may commit in another order than their ids.
+constexpr qint64 kLateIds = 1000;
 } // namespace
 
 CTeamListener::CTeamListener(const QString& url, QObject* parent)
@@ -38,7 +41,7 @@ bool CTeamListener::IsListening() const
 void CTeamListener::Connect()
 {
     disconnect(m_timer, nullptr, this, nullptr);
-    m_conn = TeamConnect(m_url, false);
+    m_conn = TeamConnect(m_url, false, kTeamConnectTimeoutS, "mirelhelper-listener");
     if (!m_conn || PQstatus(m_conn) == CONNECTION_BAD) {
         Drop(TeamErrorText(m_conn));
         return;
@@ -64,11 +67,21 @@ void CTeamListener::PollConnect()
         return;
     }
     disconnect(m_timer, nullptr, this, nullptr);
+    QString why;
+    if (!TeamPinSession(m_conn, &why)) {
+        Drop(why);
+        return;
+    }
     PGresult* result = PQexec(m_conn, QByteArray("listen ").append(kTeamVisitChannel).constData());
     const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
     PQclear(result);
     if (!ok) {
         Drop(TeamErrorText(m_conn));
+        return;
+    }
+    // Listening before reading: a visit committed in between is heard, and told once.
+    if (!CatchUp(&why)) {
+        Drop(why);
         return;
     }
     PQsetnonblocking(m_conn, 1);
@@ -92,12 +105,55 @@ void CTeamListener::Read()
         bool ok = false;
         const qint64 id = payload.section(QLatin1Char(' '), 0, 0).toLongLong(&ok);
         if (ok)
-            Q_EMIT VisitRecorded(id, payload.section(QLatin1Char(' '), 1));
+            Announce(id, payload.section(QLatin1Char(' '), 1));
         else
             qCWarning(LogStore) << "visit notice without an id";
     }
     if (PQstatus(m_conn) == CONNECTION_BAD)
         Drop(TeamErrorText(m_conn));
+}
+
+bool CTeamListener::CatchUp(QString* why)
+{
+    const bool first = m_lastId < 0;
+    const QByteArray from = QByteArray::number(qMax(m_firstId, m_lastId - kLateIds));
+    const char* values[] = {from.constData()};
+    // The first time only the place to start from: visits before this start were never ours to tell.
+    PGresult* result =
+        first ? PQexec(m_conn, "select coalesce(max(id), 0), '' from visit_origin")
+              : PQexecParams(m_conn, "select id, machine from visit_origin where id > $1::bigint order by id", 1,
+                             nullptr, values, nullptr, nullptr, 0);
+    const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK;
+    if (!ok)
+        *why = QString::fromUtf8(PQresultErrorMessage(result)).trimmed().section(QLatin1Char('\n'), 0, 0);
+    int missed = 0;
+    for (int row = 0; ok && row < PQntuples(result); ++row) {
+        const qint64 id = QByteArray(PQgetvalue(result, row, 0)).toLongLong();
+        if (first) {
+            m_firstId = id;
+            m_lastId = id;
+        } else if (!m_told.contains(id)) {
+            ++missed;
+            Announce(id, QString::fromUtf8(PQgetvalue(result, row, 1)));
+        }
+    }
+    PQclear(result);
+    if (missed > 0)
+        qCInfo(LogStore) << "visits recorded while the listener was away:" << missed;
+    return ok;
+}
+
+void CTeamListener::Announce(qint64 id, const QString& machine)
+{
+    if (m_told.contains(id))
+        return;
+    m_told.insert(id);
+    if (id > m_lastId) {
+        m_lastId = id;
+        if (m_told.size() > 2 * kLateIds)
+            m_told.removeIf([this](qint64 told) { return told <= m_lastId - kLateIds; });
+    }
+    Q_EMIT VisitRecorded(id, machine);
 }
 
 void CTeamListener::Drop(const QString& why)

@@ -6,10 +6,16 @@
 
 // Run once, in one transaction under an advisory lock, when the store has no [client] yet.
 QStringList TeamSchemaStatements();
-// This session's machine: the [sysseting] view shows its row, the visit trigger names it.
-QString TeamMachineSetup(const QString& machine);
-// Dates the server writes (the queue time) in this machine's local time, as the program writes its own.
-QString TeamTimeZoneSetup(const QString& timeZone);
+// Run at every start under the same lock: what is missing from a store an older version made.
+// A query of two columns: [advsetting]'s kind ("r": the shared table of old) and whether [visit_origin] is missing.
+QString TeamUpgradeCheckStatement();
+QStringList TeamUpgradeStatements(bool sharedAdvSetting, bool visitOriginMissing);
+// This machine's [advsetting] row, made when it has none.
+QStringList TeamAdvSettingRowStatements();
+// This session's machine ($1): the [sysseting] view shows its row, the visit trigger names it.
+QString TeamMachineSetup();
+// Dates the server writes (the queue time) in this machine's local time ($1), as the program writes its own.
+QString TeamTimeZoneSetup();
 // This machine's settings row, made from the defaults when it has none.
 QString TeamSettingsRowStatement();
 // The lock that keeps two machines from making the schema at once.

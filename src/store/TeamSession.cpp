@@ -18,9 +18,12 @@ bool ResultOk(const PGresult* result)
     return result && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK);
 }
 
+// First line only: the server's further lines may quote the statement and its values.
 QString ErrorOf(PGconn* conn, const PGresult* result)
 {
-    return QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn)).trimmed();
+    return QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn))
+        .trimmed()
+        .section(QLatin1Char('\n'), 0, 0);
 }
 
 } // namespace

@@ -2,14 +2,18 @@
 
 #include "notify/OwnerNotifier.h"
 #include "platform/Log.h"
+#include "store/StoreConfig.h"
 #include "store/TeamSchema.h"
 #include "store/TeamSession.h"
 
 #include <QDeadlineTimer>
+#include <QList>
 #include <QThread>
 #include <QTimeZone>
 
 #include <libpq-fe.h>
+
+#include <vector>
 
 namespace {
 
@@ -33,20 +37,64 @@ bool ResultOk(PGresult* result)
     return result && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK);
 }
 
-// A statement of the store's own (schema, session set-up); false with the reason.
-bool RunPlain(PGconn* conn, const QString& sql, QString* why)
+// The server's words, first line only: further lines may quote the statement and its values.
+QString FirstLine(const char* message)
 {
-    PGresult* result = PQexec(conn, sql.toUtf8().constData());
+    return QString::fromUtf8(message).trimmed().section(QLatin1Char('\n'), 0, 0);
+}
+
+// A statement of the store's own (schema, session set-up), its values sent apart from the
+// text; false with the reason.
+bool RunPlain(PGconn* conn, const QString& sql, QString* why, const QList<QByteArray>& values = {})
+{
+    std::vector<const char*> params;
+    for (const QByteArray& value : values)
+        params.push_back(value.constData());
+    PGresult* result = values.isEmpty() ? PQexec(conn, sql.toUtf8().constData())
+                                        : PQexecParams(conn, sql.toUtf8().constData(), int(params.size()), nullptr,
+                                                       params.data(), nullptr, nullptr, 0);
     const bool ok = ResultOk(result);
     if (!ok && why)
-        *why = QString::fromUtf8(result ? PQresultErrorMessage(result) : PQerrorMessage(conn)).trimmed();
+        *why = FirstLine(result ? PQresultErrorMessage(result) : PQerrorMessage(conn));
     PQclear(result);
     return ok;
 }
 
-void LogNotice(void*, const char* message)
+// A store an older version made gets what this one relies on.
+bool Upgrade(PGconn* conn, QString* why)
 {
-    qCInfo(LogStore).noquote() << "team store:" << QString::fromUtf8(message).trimmed();
+    PGresult* result = PQexec(conn, TeamUpgradeCheckStatement().toUtf8().constData());
+    const bool read = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1;
+    const bool sharedAdvSetting = read && QByteArray(PQgetvalue(result, 0, 0)) == "r";
+    const bool visitOriginMissing = read && PQgetvalue(result, 0, 1)[0] == 't';
+    if (!read)
+        *why = FirstLine(PQresultErrorMessage(result));
+    PQclear(result);
+    if (!read)
+        return false;
+    for (const QString& statement : TeamUpgradeStatements(sharedAdvSetting, visitOriginMissing)) {
+        if (!RunPlain(conn, statement, why))
+            return false;
+    }
+    if (sharedAdvSetting)
+        qCInfo(LogStore) << "team store: each machine keeps its own advanced settings now";
+    if (visitOriginMissing)
+        qCInfo(LogStore) << "team store: visits keep the machine that recorded them";
+    return true;
+}
+
+void LogNotice(void*, const PGresult* notice)
+{
+    const char* severity = PQresultErrorField(notice, PG_DIAG_SEVERITY);
+    const char* primary = PQresultErrorField(notice, PG_DIAG_MESSAGE_PRIMARY);
+    qCInfo(LogStore).noquote() << "team store:" << QString::fromUtf8(severity ? severity : "NOTICE")
+                               << FirstLine(primary ? primary : PQresultErrorMessage(notice));
+}
+
+bool SettingIs(PGconn* conn, const char* name, const char* value)
+{
+    const char* current = PQparameterStatus(conn, name);
+    return current && qstricmp(current, value) == 0;
 }
 
 } // namespace
@@ -67,7 +115,7 @@ thread_local CThreadSessions t_sessions;
 
 } // namespace
 
-PGconn* TeamConnect(const QString& url, bool blocking, int timeoutS)
+PGconn* TeamConnect(const QString& url, bool blocking, int timeoutS, const char* applicationName)
 {
     const QByteArray dbname = url.toUtf8();
     // The url comes last, so its own settings win over these.
@@ -75,13 +123,30 @@ PGconn* TeamConnect(const QString& url, bool blocking, int timeoutS)
                           "keepalives_interval", "keepalives_count", "tcp_user_timeout",
                           "application_name",    "dbname",           nullptr};
     const QByteArray timeout = QByteArray::number(timeoutS);
-    const char* values[] = {timeout.constData(), "1",    "10", "5", "3", "30000", "mirelhelper",
+    const char* values[] = {timeout.constData(), "1",    "10", "5", "3", "30000", applicationName,
                             dbname.constData(),  nullptr};
     PGconn* conn = blocking ? PQconnectdbParams(keys, values, 1) : PQconnectStartParams(keys, values, 1);
     // The server's notices (a session ended by a restart) go to the log, not to stderr.
     if (conn)
-        PQsetNoticeProcessor(conn, LogNotice, nullptr);
+        PQsetNoticeReceiver(conn, LogNotice, nullptr);
     return conn;
+}
+
+bool TeamPinSession(PGconn* conn, QString* why)
+{
+    // The program's statements carry their texts quoted, in UTF-8, and name the schema's objects
+    // without a schema: none of that may follow a setting of the server, the database, the role
+    // or the environment (PGCLIENTENCODING).
+    if (!RunPlain(conn,
+                  QStringLiteral("set standard_conforming_strings = on; set client_encoding = 'UTF8'; "
+                                 "set search_path = public"),
+                  why))
+        return false;
+    if (!SettingIs(conn, "standard_conforming_strings", "on") || !SettingIs(conn, "client_encoding", "UTF8")) {
+        *why = QStringLiteral("the server did not take standard_conforming_strings=on and client_encoding=UTF8");
+        return false;
+    }
+    return true;
 }
 
 QString TeamErrorText(PGconn* conn)
@@ -109,24 +174,6 @@ bool TeamConnectRefused(PGconn* conn, const QString& url)
     const QString why = TeamErrorText(conn);
     return (why.contains(QLatin1String("FATAL")) && !why.contains(QLatin1String("the database system is"))) ||
            why.contains(QLatin1String("could not translate host name"));
-}
-
-QString TeamUrlForDisplay(const QString& url)
-{
-    char* parseError = nullptr;
-    PQconninfoOption* options = PQconninfoParse(url.toUtf8().constData(), &parseError);
-    if (!options) {
-        PQfreemem(parseError);
-        return QStringLiteral("(无法识别的连接地址)");
-    }
-    QStringList parts;
-    for (PQconninfoOption* option = options; option->keyword; ++option) {
-        if (!option->val || !*option->val || QByteArray(option->keyword) == "password")
-            continue;
-        parts << QStringLiteral("%1=%2").arg(QString::fromUtf8(option->keyword), QString::fromUtf8(option->val));
-    }
-    PQconninfoFree(options);
-    return parts.join(QLatin1Char(' '));
 }
 
 QString TeamLostText()
@@ -206,11 +253,11 @@ bool CTeamStore::Start(QString* why, bool* refused)
 
 bool CTeamStore::PrepareSession(PGconn* conn, QString* why)
 {
-    if (!RunPlain(conn, TeamMachineSetup(m_machine), why))
+    if (!TeamPinSession(conn, why) || !RunPlain(conn, TeamMachineSetup(), why, {m_machine.toUtf8()}))
         return false;
-    const QString zone = QString::fromUtf8(QTimeZone::systemTimeZoneId());
+    const QByteArray zone = QTimeZone::systemTimeZoneId();
     QString zoneWhy;
-    if (!zone.isEmpty() && !RunPlain(conn, TeamTimeZoneSetup(zone), &zoneWhy))
+    if (!zone.isEmpty() && !RunPlain(conn, TeamTimeZoneSetup(), &zoneWhy, {zone}))
         qCWarning(LogStore).noquote() << "team store keeps the server's time zone:" << zoneWhy;
     if (m_schemaReady.load())
         return true;
@@ -244,8 +291,14 @@ bool CTeamStore::EnsureSchema(PGconn* conn, QString* why)
                 break;
         }
     }
+    if (ok && !missing)
+        ok = Upgrade(conn, why);
     if (ok)
         ok = RunPlain(conn, TeamSettingsRowStatement(), why);
+    for (const QString& statement : TeamAdvSettingRowStatements()) {
+        if (ok)
+            ok = RunPlain(conn, statement, why);
+    }
     if (ok && RunPlain(conn, QStringLiteral("commit"), why)) {
         if (missing)
             qCInfo(LogStore) << "team store: tables made";
@@ -263,7 +316,7 @@ void CTeamStore::LoadTypes(PGconn* conn)
                      "'YesNo') and a.attnum > 0 and not a.attisdropped");
     if (PQresultStatus(result) != PGRES_TUPLES_OK) {
         qCWarning(LogStore).noquote() << "team store: column types not read:"
-                                      << QString::fromUtf8(PQresultErrorMessage(result)).trimmed();
+                                      << FirstLine(PQresultErrorMessage(result));
         PQclear(result);
         return;
     }

@@ -34,14 +34,16 @@ constexpr int kTeamRetryMaxMs = 30000;
 
 // Connects to the url (a libpq connection string or URI) with the store's time-outs and
 // keepalives; the url's own settings win. Blocking, or started for PQconnectPoll.
-pg_conn* TeamConnect(const QString& url, bool blocking, int timeoutS = kTeamConnectTimeoutS);
+pg_conn* TeamConnect(const QString& url, bool blocking, int timeoutS = kTeamConnectTimeoutS,
+                     const char* applicationName = "mirelhelper");
+// Pins what the program's statements rely on (standard_conforming_strings=on, client_encoding
+// UTF8, search_path public) on a new session; false with the reason.
+bool TeamPinSession(pg_conn* conn, QString* why);
 // True when a failed connect was the server refusing us (user, password, database) or a
 // url libpq cannot read: trying again will not help.
 bool TeamConnectRefused(pg_conn* conn, const QString& url);
 // libpq's reason, one line.
 QString TeamErrorText(pg_conn* conn);
-// The url without its password, for messages and the log.
-QString TeamUrlForDisplay(const QString& url);
 // Shown on the status bar while the server is away.
 QString TeamLostText();
 

@@ -1,7 +1,7 @@
 #pragma once
 // A throwaway PostgreSQL server for the team tests: scripts/pg-cluster makes
 // a cluster in a temporary folder (as the user postgres when we are root),
-// starts it on a free loopback port with trust authentication and gives its
+// starts it on a unix socket in that folder, for this user alone, and gives its
 // libpq URL. Stop keeps the files, so Start again (or Restart) brings back the
 // same data on the same port; the destructor stops the server and removes the
 // folder. Used from the test's main thread.
@@ -28,7 +28,7 @@ public:
     void Restart();
     bool IsRunning() const;
 
-    // "postgresql://mirel@127.0.0.1:<port>/mirel"; empty before the first start.
+    // "postgresql://mirel@<folder, percent-encoded>:<port>/mirel"; empty before the first start.
     QString Url() const { return m_url; }
     QString Folder() const;
     // The server's log, for a failing test's message.

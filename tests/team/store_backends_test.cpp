@@ -14,6 +14,7 @@
 #include "store/TeamListener.h"
 #include "store/TeamStore.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
 #include <QSysInfo>
@@ -40,6 +41,16 @@ QString Visit(const QString& guest, const QString& shop, const QString& time, co
              QStringLiteral("中国 上海"), SqlText(url), SqlText(QStringLiteral("id-") + guest));
 }
 
+QStringList TrickyNames()
+{
+    return {QStringLiteral("x\\' or 1=1 --"),
+            QStringLiteral("tail\\"),
+            QStringLiteral("x\\' or pg_notify($$mirel_visit$$, $$1 forged$$) is null --"),
+            QStringLiteral("a$$b$$"),
+            QStringLiteral("李四五"),
+            QStringLiteral("张三")};
+}
+
 QList<CStep> ProgramSteps()
 {
     const QDate today(2009, 3, 4);
@@ -64,6 +75,18 @@ QList<CStep> ProgramSteps()
         {Visit(QStringLiteral("alice"), other.userName, QStringLiteral("2009-03-04 09:30:00"), "http://item/3"), false},
         {QStringLiteral("select * from [client] where [guestname] = '%1'and [shopname] = '%2'")
              .arg(SqlText(QStringLiteral("bob'")), SqlText(other.userName))},
+    };
+    // Names that break quoting where backslashes escape, or a client encoding other than UTF-8:
+    // each is stored as it is and found once by the poll's check.
+    int minute = 0;
+    for (const QString& name : TrickyNames()) {
+        const QString time = QStringLiteral("2009-03-04 07:%1:00").arg(minute++, 2, 10, QLatin1Char('0'));
+        steps << CStep{Visit(name, other.userName, time, "http://item/4"), false}
+              << CStep{QStringLiteral("select * from [client] where [guestname] = '%1'and [shopname] = '%2'")
+                           .arg(SqlText(name), SqlText(other.userName))}
+              << CStep{HistoryVisitorSql(name)};
+    }
+    steps << QList<CStep>{
         {HistoryShowAllSql()},
         {QStringLiteral("select * from [client] order by [lasttime] desc")},
         {HistoryDaySql(QDate(2009, 3, 3))},
@@ -141,13 +164,31 @@ QStringList Transcript(CAdoConnection& connection, const QList<CStep>& steps)
     return lines;
 }
 
+// What the server, the database or the environment would make of the session's texts.
+enum class ESessionDefaults
+{
+    Plain,
+    BackslashEscapes,
+    GbkClient
+};
+
 class TeamStoreTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    void SetUp() override { Begin(ESessionDefaults::Plain); }
+    void TearDown() override { qunsetenv("PGCLIENTENCODING"); }
+
+    void Begin(ESessionDefaults defaults)
     {
         QString why;
         ASSERT_TRUE(m_cluster.Start(&why)) << why.toStdString();
+        if (defaults == ESessionDefaults::BackslashEscapes) {
+            ASSERT_TRUE(m_cluster.Query(QStringLiteral("alter database mirel set standard_conforming_strings = off"),
+                                        nullptr, &why))
+                << why.toStdString();
+        }
+        if (defaults == ESessionDefaults::GbkClient)
+            qputenv("PGCLIENTENCODING", "GBK");
         ASSERT_TRUE(m_team.ConnectTeam(m_cluster.Url(), QStringLiteral("till-1")))
             << m_team.LastOpenError().toStdString();
     }
@@ -157,8 +198,20 @@ protected:
     CAdoConnection m_team;
 };
 
-TEST_F(TeamStoreTest, ProgramStatementsGiveTheSameTextsOnBothStores)
+class TeamStoreTextsTest : public TeamStoreTest, public ::testing::WithParamInterface<ESessionDefaults>
 {
+protected:
+    void SetUp() override { Begin(GetParam()); }
+};
+
+TEST_P(TeamStoreTextsTest, ProgramStatementsGiveTheSameTextsOnBothStores)
+{
+    CTeamListener listener(m_cluster.Url());
+    QStringList heard;
+    QObject::connect(&listener, &CTeamListener::VisitRecorded, &listener, [&heard](qint64 id, const QString& machine) {
+        heard << QStringLiteral("%1 %2").arg(id).arg(machine);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return listener.IsListening(); }));
     QTemporaryDir dir;
     CAdoConnection local;
     ASSERT_TRUE(local.Connect(dir.filePath(QStringLiteral("Info.mdb"))));
@@ -169,6 +222,12 @@ TEST_F(TeamStoreTest, ProgramStatementsGiveTheSameTextsOnBothStores)
         ASSERT_EQ(got.value(i).toStdString(), expected.value(i).toStdString()) << "transcript line " << i;
     EXPECT_TRUE(m_team.IsTeamStore());
     EXPECT_FALSE(local.IsTeamStore());
+    // No name forged a visit notice: every one up to a last visit's is a real visit's.
+    ASSERT_EQ(m_team.ExecuteChanges(Visit(QStringLiteral("last"), QStringLiteral("s"), "2009-03-05 00:00:00", "x")), 1);
+    const QStringList last = ReadColumn(m_team, QStringLiteral("select max([id]) from [client]"), 0);
+    EXPECT_TRUE(WaitUntil([&] { return heard.contains(last.value(0) + QStringLiteral(" till-1")); }));
+    for (const QString& notice : heard)
+        EXPECT_TRUE(notice.endsWith(QLatin1String(" till-1"))) << notice.toStdString();
 
     // A visitor another machine recorded first: the insert does nothing, and says so.
     const QString again = Visit(QStringLiteral("alice"), QStringLiteral("店主甲"), "2009-03-04 10:00:00", "x");
@@ -183,20 +242,25 @@ TEST_F(TeamStoreTest, ProgramStatementsGiveTheSameTextsOnBothStores)
     EXPECT_EQ(ReadRows(m_team, QStringLiteral("select * from [sysseting] where [id] = 1"), {1, 3}),
               (QList<QStringList>{{"TRUE", "45"}}));
     EXPECT_EQ(second.MachineName().toStdString(), "till-2");
+    const QString advanced = QStringLiteral("select [quieton],[budget],[watchlist] from [advsetting] where [id] = 1");
+    EXPECT_EQ(ReadRows(second, advanced, {0, 1, 2}), (QList<QStringList>{{"FALSE", "50", ""}}));
+    EXPECT_EQ(ReadRows(m_team, advanced, {0, 1, 2}), (QList<QStringList>{{"TRUE", "9", "a'b"}}));
 
     // Rows come as the server sends them: a statement in the middle of a reading, and a reader
     // that stops early, leave the session sound.
     {
         CAdoRecordSet rows(&m_team);
         ASSERT_TRUE(rows.Open(QStringLiteral("select * from generate_series(1, 1000)")));
-        EXPECT_EQ(m_team.ExecuteChanges(QStringLiteral("update [client] set [count] = 7")), 1);
+        EXPECT_EQ(m_team.ExecuteChanges(QStringLiteral("update [client] set [count] = 7 where [guestname] = 'last'")),
+                  1);
         int read = 0;
         for (; !rows.IsEOF() && read < 2000; rows.MoveNext())
             ++read;
         EXPECT_EQ(read, 1000);
         ASSERT_TRUE(rows.Open(QStringLiteral("select generate_series(1, 100000000)")));
     }
-    EXPECT_EQ(ReadColumn(m_team, QStringLiteral("select [count] from [client]"), 0), QStringList{"7"});
+    EXPECT_EQ(ReadColumn(m_team, QStringLiteral("select [count] from [client] where [guestname] = 'last'"), 0),
+              QStringList{"7"});
 
     // The window's statements end by a time-out; a worker's may read a long table.
     m_team.SetWindowThread(QThread::currentThread());
@@ -205,6 +269,10 @@ TEST_F(TeamStoreTest, ProgramStatementsGiveTheSameTextsOnBothStores)
     std::thread([&] { worker = ReadColumn(m_team, QStringLiteral("show statement_timeout"), 0); }).join();
     EXPECT_EQ(worker, QStringList{"0"});
 }
+
+INSTANTIATE_TEST_SUITE_P(SessionDefaults, TeamStoreTextsTest,
+                         ::testing::Values(ESessionDefaults::Plain, ESessionDefaults::BackslashEscapes,
+                                           ESessionDefaults::GbkClient));
 
 TEST_F(TeamStoreTest, StartChoosesTheStoreAndTellsARefusal)
 {
@@ -268,13 +336,26 @@ TEST_F(TeamStoreTest, AServerAwayIsFoundAgain)
     // The worker's session ended with its thread: this thread's and the listener's are left.
     QStringList sessions;
     EXPECT_TRUE(WaitUntil([&] {
-        return m_cluster.Query(QStringLiteral("select count(*) from pg_stat_activity where application_name = "
-                                              "'mirelhelper'"),
+        return m_cluster.Query(QStringLiteral("select count(*) from pg_stat_activity where application_name like "
+                                              "'mirelhelper%'"),
                                &sessions) &&
                sessions == QStringList{"2"};
     })) << sessions.join(',').toStdString();
     EXPECT_TRUE(WaitUntil([&] { return heard.size() == 2; }));
     EXPECT_EQ(heard.value(1).toStdString(), "2 till-1");
+
+    // A visit committed while the listener's session is gone is told after it is back, once.
+    ASSERT_TRUE(m_cluster.Query(
+        QStringLiteral("begin; select set_config('mirel.machine', 'till-2', true); insert into client (guestname, "
+                       "shopname) values ('v3', 'shop'); select pg_terminate_backend(pid, 30000) from "
+                       "pg_stat_activity where application_name = 'mirelhelper-listener'; commit"),
+        nullptr, &why))
+        << why.toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return heard.size() == 3 && listener.IsListening(); }, 40000))
+        << heard.join(',').toStdString();
+    EXPECT_EQ(heard.value(2).toStdString(), "3 till-2");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(heard.size(), 3);
 }
 
 } // namespace

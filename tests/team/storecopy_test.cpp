@@ -2,6 +2,7 @@
 // with texts that need care (quotes, brackets of a greeting template, Chinese,
 // nothing at all) goes into a fresh team store intact and only once.
 #include "store/AdoConnection.h"
+#include "store/StoreConfig.h"
 #include "support/PgCluster.h"
 #include "support/TestMain.h"
 
@@ -64,11 +65,17 @@ TEST(StoreCopyTest, CopiesOnceAndKeepsTexts)
             ASSERT_TRUE(local.Execute(QString::fromUtf8(sql))) << sql;
         }
     }
-    ASSERT_TRUE(WriteIni(home.path(),
-                         QStringLiteral("[store]\nbackend=postgresql\nurl=%1\nmachine=mover\n").arg(cluster.Url())));
+    // Whatever of the url may hold a password is never shown.
+    const QString url = cluster.Url() + QStringLiteral("?password=secret-1&sslpassword=secret-2&options=-c%20"
+                                                       "application_name%3Dsecret-3");
+    ASSERT_TRUE(WriteIni(home.path(), QStringLiteral("[store]\nbackend=postgresql\nurl=%1\nmachine=mover\n").arg(url)));
 
     const CRun first = CopyToTeam(home.path());
     EXPECT_EQ(first.code, 0) << first.output.toStdString();
+    EXPECT_TRUE(first.output.contains(QStringLiteral("into the team store ") + TeamUrlForDisplay(url)))
+        << first.output.toStdString();
+    EXPECT_TRUE(TeamUrlForDisplay(url).contains(QLatin1String("dbname=mirel"))) << TeamUrlForDisplay(url).toStdString();
+    EXPECT_FALSE(first.output.contains(QLatin1String("secret"))) << first.output.toStdString();
     EXPECT_TRUE(first.output.contains(QStringLiteral("2 accounts, 2 visits, 1 greeting log rows copied; "
                                                      "already there: 0 accounts, 0 visits, 0 greeting log rows")))
         << first.output.toStdString();

@@ -171,8 +171,11 @@ protected:
     }
     bool PolledAndHeardByBoth() const
     {
-        return !Poller().isEmpty() && Peek(QStringLiteral("select count(distinct application_name) from "
-                                                          "pg_stat_activity where query ilike 'listen%'")) == "2";
+        // A listener's last statement is its listen, or its reading of the visits it missed right after.
+        return !Poller().isEmpty() &&
+               Peek(QStringLiteral(
+                   "select count(distinct application_name) from pg_stat_activity where pid <> "
+                   "pg_backend_pid() and (query ilike 'listen%' or query ilike '%from visit_origin%')")) == "2";
     }
     bool RecordedOnce(const QString& visitor) const
     {
