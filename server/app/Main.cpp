@@ -31,9 +31,14 @@ int RunService(const rivuzovara::SOptions& options, rivuzovara::IViewStore& stor
     using namespace rivuzovara;
     RaiseDescriptorLimit();
     std::signal(SIGPIPE, SIG_IGN);
+    // The service hears of other servers' views from the store: made before the store opens.
     CTrackingService service(options, store);
-    CHttpServer server(options, service);
     std::string error;
+    if (!store.Open(error)) {
+        LogError("cannot open the store: " + error);
+        return 1;
+    }
+    CHttpServer server(options, service);
     if (!server.Listen(error)) {
         LogError(error);
         return 1;
@@ -74,11 +79,15 @@ int main(int argc, char** argv)
         return 1;
     }
     auto store = MakeViewStore(options.store, options.dataDir, error);
-    if (!store || !store->Open(error)) {
+    if (!store) {
+        std::fprintf(stderr, "rivuzovara: %s\n", error.c_str());
+        return 1;
+    }
+    if (options.command.empty())
+        return RunService(options, *store);
+    if (!store->Open(error)) {
         std::fprintf(stderr, "rivuzovara: cannot open the store: %s\n", error.c_str());
         return 1;
     }
-    if (!options.command.empty())
-        return RunAccountCommand(*store, options.command);
-    return RunService(options, *store);
+    return RunAccountCommand(*store, options.command);
 }

@@ -88,6 +88,7 @@ CTrackingService::CTrackingService(const SOptions& options, IViewStore& store)
       m_writer(
           store, m_metrics, [this](long long webId, long long seq) { m_hub.Recorded(webId, seq); }, options.keepDays)
 {
+    m_store.SetForeignViewsHook([this](long long webId, long long seq) { m_hub.Recorded(webId, seq); });
 }
 
 CTrackingService::~CTrackingService()
@@ -97,7 +98,6 @@ CTrackingService::~CTrackingService()
 
 void CTrackingService::Start()
 {
-    m_store.SetForeignViewsHook([this](long long webId, long long seq) { m_hub.Recorded(webId, seq); });
     m_writer.Start();
 }
 

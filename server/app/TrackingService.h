@@ -31,6 +31,7 @@ class CTrackingService
 public:
     using Reply = std::function<void(tracking::STrackingReply)>;
 
+    // Before the store opens: it takes the store's hook for other servers' views.
     CTrackingService(const SOptions& options, IViewStore& store);
     ~CTrackingService();
 

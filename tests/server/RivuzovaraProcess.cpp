@@ -41,22 +41,17 @@ std::string JoinQuoted(const std::vector<std::string>& words)
 
 } // namespace
 
-CRivuzovaraProcess::CRivuzovaraProcess(std::string dataDir) : m_dataDir(std::move(dataDir))
+CRivuzovaraProcess::CRivuzovaraProcess(std::string store) : m_store(std::move(store))
 {
-    if (m_dataDir.empty()) {
-        char pattern[] = "/tmp/rivuzovara-test-XXXXXX";
-        m_dataDir = mkdtemp(pattern);
-        m_ownDir = true;
-    }
+    char pattern[] = "/tmp/rivuzovara-test-XXXXXX";
+    m_dataDir = mkdtemp(pattern);
 }
 
 CRivuzovaraProcess::~CRivuzovaraProcess()
 {
     Kill(SIGTERM);
-    if (m_ownDir) {
-        std::error_code ec;
-        std::filesystem::remove_all(m_dataDir, ec);
-    }
+    std::error_code ec;
+    std::filesystem::remove_all(m_dataDir, ec);
 }
 
 std::string CRivuzovaraProcess::ProgramPath()
@@ -69,6 +64,8 @@ bool CRivuzovaraProcess::Start(const std::vector<std::string>& options)
     Kill(SIGTERM);
     const std::string log = m_dataDir + "/service.log";
     std::vector<std::string> args = {ProgramPath(), "--data", m_dataDir, "--listen", "127.0.0.1:0"};
+    if (!m_store.empty())
+        args.insert(args.end(), {"--store", m_store});
     args.insert(args.end(), options.begin(), options.end());
     // Everything the child needs is made before fork: it may only exec.
     std::vector<char*> argv;
@@ -120,7 +117,8 @@ std::string CRivuzovaraProcess::Log() const
 
 int CRivuzovaraProcess::Account(const std::vector<std::string>& words, std::string* output) const
 {
-    return RunCommand(Quoted(ProgramPath()) + " --data " + Quoted(m_dataDir) + " account" + JoinQuoted(words) +
+    const std::string store = m_store.empty() ? std::string() : " --store " + Quoted(m_store);
+    return RunCommand(Quoted(ProgramPath()) + " --data " + Quoted(m_dataDir) + store + " account" + JoinQuoted(words) +
                           " 2>/dev/null",
                       output);
 }

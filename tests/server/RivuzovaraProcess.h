@@ -10,7 +10,8 @@
 class CRivuzovaraProcess
 {
 public:
-    explicit CRivuzovaraProcess(std::string dataDir = {});
+    // store: the --store URL, empty for SQLite in the data folder.
+    explicit CRivuzovaraProcess(std::string store = {});
     ~CRivuzovaraProcess();
     CRivuzovaraProcess(const CRivuzovaraProcess&) = delete;
     CRivuzovaraProcess& operator=(const CRivuzovaraProcess&) = delete;
@@ -33,8 +34,8 @@ public:
     static std::string ProgramPath();
 
 private:
+    std::string m_store;
     std::string m_dataDir;
-    bool m_ownDir = false;
     int m_pid = -1;
     int m_port = 0;
 };

@@ -1,6 +1,10 @@
 // rivuzovara as the desktop program and a shopper's browser meet it: the
-// protocol table, the account commands and the WaitInfo wake-up.
+// protocol table, the account commands and the WaitInfo wake-up, on SQLite
+// and on PostgreSQL (a throwaway server, a database for each case), and two
+// servers on one PostgreSQL waking each other.
 #include "RivuzovaraProcess.h"
+#include "support/PgCluster.h"
+#include "support/TestMain.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +16,30 @@ namespace {
 
 const std::string kBase = "/rivuzovara/";
 
-class ServerProtocolTest : public ::testing::Test
+// One cluster for the whole executable; each case gets a database of its own.
+std::string FreshPgDatabase()
+{
+    static CPgCluster s_cluster;
+    static int s_databases = 0;
+    QString why;
+    if (!s_cluster.IsRunning() && !s_cluster.Start(&why))
+        return "(no PostgreSQL: " + why.toStdString() + ")";
+    const QString name = QStringLiteral("protocol%1").arg(++s_databases);
+    if (!s_cluster.Query("create database " + name, nullptr, &why))
+        return "(no database: " + why.toStdString() + ")";
+    QString url = s_cluster.Url();
+    return url.left(url.lastIndexOf('/') + 1).append(name).toStdString();
+}
+
+std::string StoreFor(const std::string& kind)
+{
+    return kind == "postgresql" ? FreshPgDatabase() : std::string();
+}
+
+class ServerProtocolTest : public ::testing::TestWithParam<std::string>
 {
 protected:
+    ServerProtocolTest() : m_server(StoreFor(GetParam())) {}
     void SetUp() override
     {
         ASSERT_EQ(m_server.Account({"add", "shop-a", "pw a&1"}, &m_added), 0);
@@ -38,7 +63,7 @@ protected:
     std::string m_webId;
 };
 
-TEST_F(ServerProtocolTest, AnswersEachCallAsTheDesktopProgramReadsIt)
+TEST_P(ServerProtocolTest, AnswersEachCallAsTheDesktopProgramReadsIt)
 {
     EXPECT_EQ(m_added.substr(0, 4), "+OK ");
     struct SCase
@@ -80,7 +105,7 @@ TEST_F(ServerProtocolTest, AnswersEachCallAsTheDesktopProgramReadsIt)
     EXPECT_EQ(Reply(kBase + "GetUserState.asp?UserName=shop-a"), "200 +OK");
 }
 
-TEST_F(ServerProtocolTest, TheCountingImageRecordsTheRefererAndTheConnectionsAddress)
+TEST_P(ServerProtocolTest, TheCountingImageRecordsTheRefererAndTheConnectionsAddress)
 {
     std::string gif;
     httplib::Client client("127.0.0.1", m_server.Port());
@@ -101,7 +126,7 @@ TEST_F(ServerProtocolTest, TheCountingImageRecordsTheRefererAndTheConnectionsAdd
     EXPECT_EQ(Reply(kBase + "WaitInfo.asp?userID=" + m_webId + "&after="), "200 +OK 1");
 }
 
-TEST_F(ServerProtocolTest, AccountCommands)
+TEST_P(ServerProtocolTest, AccountCommands)
 {
     std::string output;
     EXPECT_EQ(m_server.Account({"add", "shop-a", "new"}, &output), 0);
@@ -125,7 +150,7 @@ TEST_F(ServerProtocolTest, AccountCommands)
     EXPECT_EQ(RunCommand(CRivuzovaraProcess::ProgramPath() + " --listen nowhere 2>/dev/null"), 2);
 }
 
-TEST_F(ServerProtocolTest, WaitInfoWakesOnAViewAndTimesOut)
+TEST_P(ServerProtocolTest, WaitInfoWakesOnAViewAndTimesOut)
 {
     const std::string wait = kBase + "WaitInfo.asp?userID=" + m_webId + "&after=";
     EXPECT_EQ(Reply(wait + "0"), "200 +OK 0") << "no view within the (shortened) wait";
@@ -152,5 +177,36 @@ TEST_F(ServerProtocolTest, WaitInfoWakesOnAViewAndTimesOut)
     EXPECT_EQ(std::count(rest.begin(), rest.end(), '\n'), 30);
     EXPECT_EQ(Reply(wait), "200 +OK 130");
 }
+
+TEST(ServerPgTest, TwoServersOnOnePostgresqlWakeEachOther)
+{
+    const std::string store = FreshPgDatabase();
+    CRivuzovaraProcess a(store);
+    CRivuzovaraProcess b(store);
+    std::string added;
+    ASSERT_EQ(a.Account({"add", "shop", "pw"}, &added), 0) << store;
+    const std::string webId = added.substr(4, added.find('\n') - 4);
+    ASSERT_TRUE(a.Start()) << a.Log();
+    ASSERT_TRUE(b.Start({"--test-wait-seconds", "20"})) << b.Log();
+    auto waiter = std::async(std::launch::async, [&] {
+        std::string body;
+        b.Get("/rivuzovara/WaitInfo.asp?userID=" + webId + "&after=0", &body);
+        return body;
+    });
+    std::string metrics;
+    for (int i = 0; i < 200 && metrics.find("rivuzovara_waiters 1\n") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        b.Get("/metrics", &metrics);
+    }
+    ASSERT_EQ(a.Get("/rivuzovara/shop.asp?id=" + webId, nullptr, {{"Referer", "http://shop.example/a"}}), 200);
+    const std::string woken = waiter.get();
+    EXPECT_TRUE(std::regex_match(woken, std::regex("\\+OK 1\r\n1#\\|\\|#127\\.0\\.0\\.1#\\|\\|#"
+                                                   "http://shop\\.example/a#[^]*")))
+        << woken << "\n"
+        << b.Log();
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, ServerProtocolTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
 
 } // namespace
