@@ -16,19 +16,19 @@ namespace {
 
 const std::string kBase = "/rivuzovara/";
 
-// One cluster for the whole executable; each case gets a database of its own.
+// One cluster for the whole executable; each case gets a schema of its own.
 std::string FreshPgDatabase()
 {
     static CPgCluster s_cluster;
-    static int s_databases = 0;
+    static int s_schemas = 0;
     QString why;
     if (!s_cluster.IsRunning() && !s_cluster.Start(&why))
         return "(no PostgreSQL: " + why.toStdString() + ")";
-    const QString name = QStringLiteral("protocol%1").arg(++s_databases);
-    if (!s_cluster.Query("create database " + name, nullptr, &why))
-        return "(no database: " + why.toStdString() + ")";
-    QString url = s_cluster.Url();
-    return url.left(url.lastIndexOf('/') + 1).append(name).toStdString();
+    const QString name = QStringLiteral("protocol%1").arg(++s_schemas);
+    if (!s_cluster.Query("create schema " + name, nullptr, &why))
+        return "(no schema: " + why.toStdString() + ")";
+    const QString url = s_cluster.Url();
+    return (url + (url.contains('?') ? "&" : "?") + "options=-csearch_path%3D" + name).toStdString();
 }
 
 std::string StoreFor(const std::string& kind)
