@@ -4,8 +4,6 @@
 #include "net/WinHttpEx.h"
 #include "platform/TextCodec.h"
 
-#include <QUrl>
-
 namespace {
 
 const QString kOpenTag = QStringLiteral("<title>");
@@ -43,16 +41,17 @@ QString LookupItemTitle(const QString& url)
     if (!IsWebAddress(url))
         return QString::fromLatin1(kNoTitle);
     // Anyone can put an address in the feed: it must not make the owner's
-    // machine ask its own network, except the configured services.
-    const QStringList hosts = ConfiguredHosts();
-    if (!MayFetchTitle(url, hosts)) {
-        qWarning("monitor: item title not fetched: the address names an internal host");
+    // machine ask its own network, except the configured services themselves.
+    const QStringList origins = ConfiguredOrigins();
+    if (!MayFetchTitle(url, origins)) {
+        qWarning("monitor: item title not fetched: the address names an internal host that is no configured service");
         return QString::fromLatin1(kNoTitle);
     }
     QByteArray body;
     {
         CWinHttpEx http;
-        http.RefuseInternalHosts(!hosts.contains(QUrl(url.trimmed(), QUrl::TolerantMode).host().toLower()));
+        // Where names and redirects really lead is checked at every connection.
+        http.RefuseInternalHosts(true, origins);
         if (!http.Get(url, body))
             return QString::fromLatin1(kNoTitle);
     }

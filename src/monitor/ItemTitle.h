@@ -3,8 +3,9 @@
 // monitoring thread; each call uses its own HTTP session.
 #include <QString>
 
-// "<NULL>": the address is not http/https, names an internal host that is no
-// configured endpoint's, cannot be fetched or has no usable title.
+// "<NULL>": the address is not http/https, leads (itself or by a redirect) to
+// an internal host on an origin (scheme, host, port) that is no configured
+// endpoint's, cannot be fetched or has no usable title.
 inline constexpr const char* kNoTitle = "<NULL>";
 
 // One GET of the address (no retry), then ExtractItemTitle of the page.

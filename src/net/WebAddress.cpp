@@ -75,26 +75,41 @@ bool IsInternalHostLiteral(const QString& host)
     return false;
 }
 
-QStringList ConfiguredHosts()
+QString WebOrigin(const QString& address)
 {
-    const CEndpoints e = Endpoints();
-    QStringList hosts;
-    for (const QString& base : {e.trackingBase, e.imProfileBase, e.imPortraitBase, e.imPresenceBase, e.imMessagePage,
-                                e.imImageBase, e.makerSite}) {
-        const QString host = QUrl(base).host().toLower();
-        if (!host.isEmpty() && !hosts.contains(host))
-            hosts.append(host);
-    }
-    return hosts;
+    if (!IsWebAddress(address))
+        return QString();
+    const QUrl url(address.trimmed(), QUrl::TolerantMode);
+    const QString scheme = url.scheme().toLower();
+    const int port = url.port(scheme == QLatin1String("https") ? 443 : 80);
+    QString host = url.host().toLower();
+    if (host.contains(QLatin1Char(':')))
+        host = QLatin1Char('[') + host + QLatin1Char(']');
+    return scheme + QStringLiteral("://") + host + QLatin1Char(':') + QString::number(port);
 }
 
-bool MayFetchTitle(const QString& address, const QStringList& configuredHosts)
+QStringList ConfiguredOrigins()
+{
+    const CEndpoints e = Endpoints();
+    QStringList origins;
+    for (const QString& base : {e.trackingBase, e.imProfileBase, e.imPortraitBase, e.imPresenceBase, e.imMessagePage,
+                                e.imImageBase, e.makerSite}) {
+        const QString origin = WebOrigin(base);
+        if (!origin.isEmpty() && !origins.contains(origin))
+            origins.append(origin);
+    }
+    return origins;
+}
+
+bool MayFetchTitle(const QString& address, const QStringList& configuredOrigins)
 {
     if (!IsWebAddress(address))
         return false;
-    const QString host = QUrl(address.trimmed(), QUrl::TolerantMode).host().toLower();
-    if (configuredHosts.contains(host))
+    if (configuredOrigins.contains(WebOrigin(address)))
         return true;
+    // Only the configured service itself, not its machine's other ports (a
+    // database, a printer's admin page, the stand-in's admin routes).
+    const QString host = QUrl(address.trimmed(), QUrl::TolerantMode).host().toLower();
     return !IsInternalHostLiteral(host) && host != QLatin1String("localhost") &&
            !host.endsWith(QLatin1String(".localhost"));
 }

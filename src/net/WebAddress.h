@@ -1,7 +1,7 @@
 #pragma once
 // Addresses that came from outside the program (item addresses in the feed,
 // links and pictures in pages): which of them may be opened or fetched.
-// Pure functions apart from ConfiguredHosts; any thread.
+// Pure functions apart from ConfiguredOrigins; any thread.
 #include <QString>
 #include <QStringList>
 
@@ -17,10 +17,14 @@ bool IsInternalHostAddress(const sockaddr* address);
 // The same for a host as written in an address; false for a name.
 bool IsInternalHostLiteral(const QString& host);
 
-// The hosts of the configured endpoints, lower case.
-QStringList ConfiguredHosts();
+// "scheme://host:port" of a web address, lower case, the port always written
+// (80 or 443 when the address names none); empty for anything else.
+QString WebOrigin(const QString& address);
+// The origins of the configured endpoints.
+QStringList ConfiguredOrigins();
 
-// The automatic title fetch may ask this address: a web address whose host is
-// a configured endpoint's, or one that names neither an internal address nor
-// "localhost". Names are checked again when the connection is made.
-bool MayFetchTitle(const QString& address, const QStringList& configuredHosts);
+// The automatic title fetch may ask this address: a web address on a
+// configured endpoint's origin (scheme, host and port), or one that names
+// neither an internal address nor "localhost". Names, and every redirect,
+// are checked again when the connection is made (CWinHttpEx).
+bool MayFetchTitle(const QString& address, const QStringList& configuredOrigins);

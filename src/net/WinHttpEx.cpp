@@ -4,11 +4,15 @@
 #include "platform/AbortScope.h"
 
 #include <QDebug>
+#include <QUrl>
 
 #include <curl/curl.h>
 
 #include <atomic>
 #include <mutex>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
 
 namespace {
 
@@ -39,8 +43,36 @@ struct SRequest
     QByteArray headers; // raw header text of the latest response
     QByteArray body;
     CURL* easy = nullptr;
-    bool refused = false; // body too large, downgrade or abort
+    bool refused = false;                         // body too large, downgrade or abort
+    const QStringList* internalOrigins = nullptr; // internal addresses allowed for these origins
 };
+
+int PortOf(const sockaddr* address)
+{
+    if (address->sa_family == AF_INET)
+        return ntohs(reinterpret_cast<const sockaddr_in*>(address)->sin_port);
+    if (address->sa_family == AF_INET6)
+        return ntohs(reinterpret_cast<const sockaddr_in6*>(address)->sin6_port);
+    return -1;
+}
+
+// The connection being made is for the hop libcurl is on now (after a
+// redirect, the new address): allowed when that hop's origin is one of the
+// exceptions and the socket goes to the origin's own port.
+bool InternalConnectionAllowed(const SRequest& request, const sockaddr* address)
+{
+    if (!request.internalOrigins || request.internalOrigins->isEmpty())
+        return false;
+    char* current = nullptr;
+    curl_easy_getinfo(request.easy, CURLINFO_EFFECTIVE_URL, &current);
+    if (!current)
+        return false;
+    const QString url = QString::fromUtf8(current);
+    const QString origin = WebOrigin(url);
+    const QUrl parsed(url);
+    return request.internalOrigins->contains(origin) &&
+           PortOf(address) == parsed.port(parsed.scheme().toLower() == QLatin1String("https") ? 443 : 80);
+}
 
 size_t OnHeader(char* data, size_t size, size_t count, void* user)
 {
@@ -80,7 +112,7 @@ curl_socket_t OpenCheckedSocket(void* user, curlsocktype purpose, curl_sockaddr*
 {
     (void)purpose;
     auto* request = static_cast<SRequest*>(user);
-    if (IsInternalHostAddress(&address->addr)) {
+    if (IsInternalHostAddress(&address->addr) && !InternalConnectionAllowed(*request, &address->addr)) {
         request->refused = true;
         qWarning("http: connection to an internal address refused");
         return CURL_SOCKET_BAD;
@@ -248,6 +280,7 @@ bool CWinHttpEx::Get(const QString& url, QByteArray& body)
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &request);
     if (m_refuseInternal) {
+        request.internalOrigins = &m_internalOrigins;
         curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &OpenCheckedSocket);
         curl_easy_setopt(easy, CURLOPT_OPENSOCKETDATA, &request);
     }

@@ -5,6 +5,7 @@
 // worker can abort through CAbortScope (platform/AbortScope.h).
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // A reply body larger than this is a failure.
 constexpr qint64 kMaxBodyBytes = 8 * 1024 * 1024;
@@ -37,12 +38,18 @@ public:
     static const char* UserAgent();
 
     // From now on no connection of this session goes to an internal address
-    // (net/WebAddress.h), whatever name or redirect led there.
-    void RefuseInternalHosts(bool refuse) { m_refuseInternal = refuse; }
+    // (net/WebAddress.h), whatever name or redirect led there, except for an
+    // address whose origin (WebOrigin) is one of exceptOrigins.
+    void RefuseInternalHosts(bool refuse, const QStringList& exceptOrigins = {})
+    {
+        m_refuseInternal = refuse;
+        m_internalOrigins = exceptOrigins;
+    }
 
 private:
     void* m_session = nullptr; // CURLM*, keeps connections between attempts
     bool m_refuseInternal = false;
+    QStringList m_internalOrigins;
     QString m_lastError;
 };
 
