@@ -7,12 +7,23 @@
 
 namespace {
 
+bool IsBlank(QChar c)
+{
+    return c == u' ' || c == u'\u3000' || c == u'\u00A0';
+}
+
+// Spreadsheets also take the full-width signs for formulas, and skip blanks before them.
 bool LooksLikeFormula(const QString& text)
 {
+    static const QString kFormulaStarts = QStringLiteral("=+-@\uFF1D\uFF0B\uFF0D\uFF20");
     if (text.isEmpty())
         return false;
-    const QChar first = text.front();
-    return first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t' || first == u'\r';
+    if (text.front() == u'\t' || text.front() == u'\r')
+        return true;
+    qsizetype i = 0;
+    while (i < text.size() && IsBlank(text.at(i)))
+        ++i;
+    return i < text.size() && kFormulaStarts.contains(text.at(i));
 }
 
 bool Fail(QString* error, const QString& text)

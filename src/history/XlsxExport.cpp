@@ -1,6 +1,7 @@
 #include "history/XlsxExport.h"
 
 #include "platform/AbortScope.h"
+#include "platform/PrivateFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -172,9 +175,13 @@ QString ReserveExportTempFile(const QString& path, QString* error)
 bool ReplaceWithTempFile(const QString& tempPath, const QString& path, QString* error)
 {
     const bool existed = QFileInfo::exists(path);
-    QFile::setPermissions(tempPath, existed ? QFile::permissions(path)
-                                            : QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser |
-                                                  QFile::WriteUser | QFile::ReadGroup | QFile::ReadOther);
+    // The hidden file was made 0600; the export gets the mode a file the owner
+    // saves normally would: the old file's, or the umask's.
+    const QByteArray tempName = QFile::encodeName(tempPath);
+    if (existed)
+        QFile::setPermissions(tempPath, QFile::permissions(path));
+    else
+        ::chmod(tempName.constData(), UmaskFileMode());
     // rename() replaces an existing file in one step: readers see the old
     // file or the new one, never a mixture.
     if (std::rename(QFile::encodeName(tempPath).constData(), QFile::encodeName(path).constData()) != 0) {

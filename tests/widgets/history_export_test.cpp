@@ -2,6 +2,7 @@
 
 #include "history_fixture.h"
 
+#include "history/CsvExport.h"
 #include "support/HistoryXlsxReader.h"
 
 #include <QDateEdit>
@@ -14,6 +15,8 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -326,7 +329,15 @@ TEST_F(HistoryExport, CsvHoldsEveryRowAndColumnWithFormulasNeutralised)
     Dialog().List()->OnColumnClick(1);
     Settle();
     m_savePath = m_out.filePath(QStringLiteral("visits.csv"));
+    // A new export gets the mode the owner's umask gives, like any file they save.
+    const mode_t savedMask = ::umask(027);
     Click("exportButton");
+    ::umask(savedMask);
+    struct stat info
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(m_savePath).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
     ASSERT_EQ(m_boxes.size(), 1);
     EXPECT_EQ(m_boxes[0].text, QStringLiteral("导出文件保存于%1!").arg(m_savePath));
     EXPECT_TRUE(FileBytes(m_savePath).startsWith("\xEF\xBB\xBF"));
@@ -340,4 +351,38 @@ TEST_F(HistoryExport, CsvHoldsEveryRowAndColumnWithFormulasNeutralised)
         }
     }
     EXPECT_EQ(ReadCsvWithPython(m_savePath), expected);
+}
+
+// What a spreadsheet would take for a formula gets an apostrophe in front;
+// the rest is written as it is (quoted where CSV needs it).
+TEST(CsvFieldTest, FormulaLikeTextsAreNeutralised)
+{
+    const struct
+    {
+        const char* text;
+        const char* field;
+    } cases[] = {
+        {"=1+2", "'=1+2"},
+        {"+86", "'+86"},
+        {"-3", "'-3"},
+        {"@SUM(A1:A2)", "'@SUM(A1:A2)"},
+        {"\t=1", "'\t=1"},
+        {"\r=1", "\"'\r=1\""},
+        {"＝1+2", "'＝1+2"},
+        {"＋86", "'＋86"},
+        {"－3", "'－3"},
+        {"＠SUM(A1)", "'＠SUM(A1)"},
+        {" =1+2", "' =1+2"},
+        {"   ＋86", "'   ＋86"},
+        {"\u3000－3", "'\u3000－3"},
+        {" x=1", " x=1"},
+        {"a=b", "a=b"},
+        {"", ""},
+        {"   ", "   "},
+        {"=a,b", "\"'=a,b\""},
+        {"张三", "张三"},
+        {"say \"hi\"", "\"say \"\"hi\"\"\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CsvField(QString::fromUtf8(c.text)), QString::fromUtf8(c.field)) << c.text;
 }
