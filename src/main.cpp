@@ -1,8 +1,10 @@
+#include "app/ExitSignals.h"
 #include "app/MirelHelperApp.h"
 #include "app/SingleInstance.h"
 #include "iploc/IpLocator.h"
 #include "platform/DataDirectory.h"
 #include "platform/Log.h"
+#include "platform/PrivateFiles.h"
 #include "store/AdoConnection.h"
 #include "store/Schema.h"
 #include "store/StoreConfig.h"
@@ -26,6 +28,7 @@ int InitStoreOnly(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QString dir = DataDirectory();
+    SecureDataDirectory(dir);
     CSingleInstance single(dir);
     if (!single.TryLock() && single.LockHeldElsewhere()) {
         std::fprintf(stderr, "mirelhelper: a copy of the program is running on %s; --init-store refused\n",
@@ -59,6 +62,7 @@ int CopyStoreToTeamOnly(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     const QString dir = DataDirectory();
+    SecureDataDirectory(dir);
     const CStoreConfig config = ReadStoreConfig(dir);
     if (!config.team) {
         std::fprintf(stderr,
@@ -128,18 +132,29 @@ int main(int argc, char** argv)
     case CSingleInstance::EClaim::First:
         break;
     }
+    // Before anything can take long: a signal from now on ends the program in order.
+    CExitSignals exitSignals;
+    exitSignals.Install();
     InstallLog(dataDir);
     qCInfo(LogUi).noquote() << "started on" << dataDir;
+    SecureDataDirectory(dataDir);
     single.Listen();
 
     CMirelHelperApp theApp;
     QObject::connect(&single, &CSingleInstance::ShowRequested, &theApp, &CMirelHelperApp::ShowMainWindow);
+    QObject::connect(&exitSignals, &CExitSignals::ExitRequested, &theApp, [&theApp](int signalNumber) {
+        qCInfo(LogUi) << CExitSignals::SignalName(signalNumber) << "received: ending as the exit command does";
+        theApp.RequestExit();
+    });
     const int code = theApp.Run();
     // A worker that ignored its stop flag still holds the window and the
     // store, which exit then left alone; it must not meet them being torn
     // down by the process's own end either. Every statement is complete on
     // its own, so ending here leaves nothing half-written.
     if (!theApp.WorkersStopped()) {
+        qCWarning(LogUi) << "ended with a worker still running";
+        // The next start need not wait for a lock or a socket of ours.
+        single.Release();
         std::fflush(nullptr);
         std::_Exit(code);
     }

@@ -105,6 +105,19 @@ void CMirelHelperApp::ShowMainWindow()
         m_frame->OnTrayShow();
 }
 
+void CMirelHelperApp::RequestExit()
+{
+    if (!m_loopStarted) {
+        m_exitPending = true;
+        return;
+    }
+    // The tray's own exit: the icon goes first, then the frame asks for the exit.
+    if (m_frame)
+        m_frame->OnAppExit();
+    else
+        OnExitRequested();
+}
+
 void CMirelHelperApp::OnExitRequested()
 {
     if (m_exiting)
@@ -174,5 +187,8 @@ int CMirelHelperApp::Run()
 {
     if (!InitInstance())
         return ExitInstance(1);
+    m_loopStarted = true;
+    if (m_exitPending)
+        QMetaObject::invokeMethod(this, &CMirelHelperApp::RequestExit, Qt::QueuedConnection);
     return ExitInstance(QApplication::exec());
 }

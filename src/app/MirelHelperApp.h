@@ -33,6 +33,9 @@ public:
     CMainFrame* MainFrame() const { return m_frame; }
     // Shows the main window and brings it to the front (a later start asked for it).
     void ShowMainWindow();
+    // Ends the program as the exit commands do (a signal asked for it); before
+    // the event loop runs, the exit starts as soon as it does.
+    void RequestExit();
     // After exit: whether every worker ended within the wait. When one did
     // not, the window and the store were left as they were.
     bool WorkersStopped() const { return m_workersStopped; }
@@ -59,6 +62,8 @@ private:
     qint64 m_exitDeadline = 0;
     int m_exitWaitMs = kExitWaitMs;
     bool m_exiting = false;
+    bool m_loopStarted = false;
+    bool m_exitPending = false;
     bool m_workersStopped = true;
     bool m_tornDown = false;
 };

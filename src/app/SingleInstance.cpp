@@ -1,14 +1,19 @@
 #include "app/SingleInstance.h"
 
 #include "platform/Log.h"
+#include "platform/PrivateFiles.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,20 +38,43 @@ QString CSingleInstance::LockPath() const
 
 QString CSingleInstance::ServerName(const QString& dataDir)
 {
+    // A full path, never a bare name in /tmp: there another local user could
+    // create the socket first and answer our later starts.
+    const QString runtimeDir = PrivateRuntimeDirectory();
+    if (runtimeDir.isEmpty())
+        return QDir::cleanPath(dataDir) + QStringLiteral("/mirelhelper.socket");
     const QString canonical = QFileInfo(dataDir).canonicalFilePath();
     const QByteArray hash =
         QCryptographicHash::hash((canonical.isEmpty() ? QDir::cleanPath(dataDir) : canonical).toUtf8(),
                                  QCryptographicHash::Sha1)
             .toHex()
             .left(16);
-    return QStringLiteral("mirelhelper-") + QString::fromLatin1(hash);
+    return runtimeDir + QStringLiteral("/mirelhelper-") + QString::fromLatin1(hash);
+}
+
+QString CSingleInstance::PrivateRuntimeDirectory()
+{
+    const QByteArray dir = qgetenv("XDG_RUNTIME_DIR");
+    if (dir.isEmpty() || !dir.startsWith('/'))
+        return QString();
+    // The directory must be ours and closed to everybody else, as the XDG
+    // rules promise; a stray setting pointing elsewhere is not trusted.
+    struct stat info
+    {
+    };
+    if (::stat(dir.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid() ||
+        (info.st_mode & 077) != 0)
+        return QString();
+    return QDir::cleanPath(QFile::decodeName(dir));
 }
 
 bool CSingleInstance::TryLock()
 {
     // tryLock removes a lock whose holder is no longer alive (a crash) and takes it.
-    if (m_lock.tryLock(0))
+    if (m_lock.tryLock(0)) {
+        KeepFilePrivate(LockPath());
         return true;
+    }
     if (m_lock.error() != QLockFile::LockFailedError)
         qCWarning(LogUi).noquote() << "cannot write the lock file" << LockPath();
     return false;
@@ -94,11 +122,20 @@ bool CSingleInstance::Listen()
     // We hold the lock, so a socket of that name is a crashed copy's leftover.
     QLocalServer::removeServer(name);
     if (!m_server->listen(name)) {
-        qCWarning(LogUi).noquote() << "later starts cannot reach this copy:" << m_server->errorString();
+        qCWarning(LogUi).noquote() << "later starts cannot reach this copy at" << name << "-"
+                                   << m_server->errorString();
         return false;
     }
     connect(m_server.get(), &QLocalServer::newConnection, this, &CSingleInstance::OnNewConnection);
     return true;
+}
+
+void CSingleInstance::Release()
+{
+    // Closing the server removes its socket file.
+    if (m_server)
+        m_server->close();
+    m_lock.unlock();
 }
 
 void CSingleInstance::OnNewConnection()

@@ -1,6 +1,7 @@
 #pragma once
 // One running copy per data directory. The first copy holds a lock file in the
-// directory and listens on a local socket named from the directory's path; a
+// directory and listens on a local socket in $XDG_RUNTIME_DIR named from the
+// directory's path (in the data directory itself when there is none); a
 // later start finds the lock taken and asks that copy to show its window
 // instead of running beside it on the same store. A lock left by a copy that
 // crashed is taken over. Window's thread only; owned by main().
@@ -35,9 +36,14 @@ public:
     bool LockHeldElsewhere() const { return m_lock.error() == QLockFile::LockFailedError; }
     // Starts answering later starts (after Claim returned First).
     bool Listen();
+    // Stops answering and gives the lock back (also done on destruction).
+    void Release();
 
     QString LockPath() const;
+    // The socket's full path.
     static QString ServerName(const QString& dataDir);
+    // $XDG_RUNTIME_DIR when it is a directory of ours that nobody else may enter, else empty.
+    static QString PrivateRuntimeDirectory();
 
 Q_SIGNALS:
     // A later start asked for the window.

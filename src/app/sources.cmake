@@ -14,4 +14,6 @@ list(APPEND MIREL_UI_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/MirelHelperApp.h
     ${CMAKE_CURRENT_LIST_DIR}/MirelHelperApp.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SingleInstance.h
-    ${CMAKE_CURRENT_LIST_DIR}/SingleInstance.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/SingleInstance.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ExitSignals.h
+    ${CMAKE_CURRENT_LIST_DIR}/ExitSignals.cpp)

@@ -1,5 +1,7 @@
 #include "platform/DataDirectory.h"
 
+#include "platform/PrivateFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -56,7 +58,7 @@ QString DataDirectory()
     std::lock_guard lock(g_dirMutex);
     if (g_dataDir.isEmpty()) {
         g_dataDir = QDir::cleanPath(ChooseDataDirectory());
-        QDir().mkpath(g_dataDir);
+        MakePrivateDirectory(g_dataDir);
     }
     return g_dataDir;
 }
@@ -65,7 +67,7 @@ void SetDataDirectory(const QString& dir)
 {
     std::lock_guard lock(g_dirMutex);
     g_dataDir = QDir::cleanPath(dir);
-    QDir().mkpath(g_dataDir);
+    MakePrivateDirectory(g_dataDir);
 }
 
 QString DataFilePath(const QString& fileName)

@@ -1,7 +1,7 @@
 #pragma once
 // Where the program keeps Info.mdb, the IP data and mirelhelper.ini:
 // MIRELHELP_HOME when set, else the program's own directory
-// when writable, else ~/.local/share/mirelhelper. Created on first use.
+// when writable, else ~/.local/share/mirelhelper. Created on first use, 0700.
 #include <QString>
 #include <QStringList>
 

@@ -1,5 +1,6 @@
 #include "platform/Endpoints.h"
 
+#include "platform/PrivateFiles.h"
 #include "platform/TextCodec.h"
 
 #include <QSettings>
@@ -45,6 +46,8 @@ CEndpoints LoadEndpoints(const QString& dir)
     ReadOrWrite(ini, QStringLiteral("sound/device"), e.soundDevice, false);
     ReadOrWrite(ini, QStringLiteral("text/codepage"), e.codePage, false);
     ini.sync();
+    // A team store's address in it may carry a password.
+    KeepFilePrivate(ini.fileName());
     SetEndpoints(e);
     return e;
 }

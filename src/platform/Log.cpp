@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include <sys/stat.h>
+
 Q_LOGGING_CATEGORY(LogStore, "mirel.store")
 Q_LOGGING_CATEGORY(LogNet, "mirel.net")
 Q_LOGGING_CATEGORY(LogMonitor, "mirel.monitor")
@@ -42,6 +44,14 @@ const char* LevelName(QtMsgType type)
     return "?";
 }
 
+// The log names shops, visitors and addresses: its owner's to read only. A
+// rename keeps the mode, so the older files stay so too.
+void OpenLogLocked()
+{
+    if (g_logFile.open(QIODevice::WriteOnly | QIODevice::Append))
+        ::fchmod(g_logFile.handle(), 0600);
+}
+
 // mirelhelper.log -> .1 -> .2 -> .3; the oldest goes.
 void RotateLocked()
 {
@@ -51,7 +61,7 @@ void RotateLocked()
         QFile::rename(g_logPath + QStringLiteral(".%1").arg(i), g_logPath + QStringLiteral(".%1").arg(i + 1));
     QFile::rename(g_logPath, g_logPath + QStringLiteral(".1"));
     g_logFile.setFileName(g_logPath);
-    g_logFile.open(QIODevice::WriteOnly | QIODevice::Append);
+    OpenLogLocked();
 }
 
 void WriteLine(QtMsgType type, const QMessageLogContext& context, const QString& message)
@@ -89,7 +99,8 @@ void InstallLog(const QString& dataDir, qint64 fileLimit)
         g_logFile.close();
         g_logPath = dataDir + QStringLiteral("/mirelhelper.log");
         g_logFile.setFileName(g_logPath);
-        if (!g_logFile.open(QIODevice::WriteOnly | QIODevice::Append))
+        OpenLogLocked();
+        if (!g_logFile.isOpen())
             std::fprintf(stderr, "mirelhelper: cannot write %s\n", qPrintable(g_logPath));
         if (g_installed)
             return;

@@ -1,6 +1,7 @@
 list(APPEND MIREL_CORE_platform
     ${CMAKE_CURRENT_LIST_DIR}/TextCodec.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DataDirectory.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PrivateFiles.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Endpoints.cpp
     ${CMAKE_CURRENT_LIST_DIR}/MessageBox.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Clock.cpp

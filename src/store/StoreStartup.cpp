@@ -1,6 +1,7 @@
 #include "store/StoreStartup.h"
 
 #include "platform/MessageBox.h"
+#include "platform/PrivateFiles.h"
 #include "store/AdoConnection.h"
 #include "store/Schema.h"
 #include "store/StoreConfig.h"
@@ -47,6 +48,8 @@ bool OpenStore(const QString& dataDir)
         return OpenTeamStore(config);
     const QString path = dataDir + QStringLiteral("/Info.mdb");
     const bool opened = g_pConnection->Connect(path, QString(), -1);
+    // A new store and its journal files are made under the umask; they hold passwords.
+    SecureDataFiles(dataDir);
     if (!opened)
         ShowMessageBox(StoreOpenFailureText(path, g_pConnection->LastOpenError()), AppTitle(), EMsgIcon::Exclamation);
     // Greetings queued by an earlier run are never sent.

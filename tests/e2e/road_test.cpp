@@ -35,6 +35,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHelpEvent>
@@ -47,6 +48,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
@@ -55,10 +57,13 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <memory>
 #include <mutex>
 
 #include <ostream>
+
+#include <sys/stat.h>
 
 // Last: it brings in Xlib, whose macros would clash with Qt's headers.
 #include "road_support.h"
@@ -772,8 +777,7 @@ TEST_F(BuiltProgramRoadTest, DemoPreparedStoreGreetsTheShopperAndTheTrayMenuEnds
         const bool menuUp = WaitUntil(
             [&] {
                 for (const road::CXWindowInfo& window : road::WindowsOfProcess(pid)) {
-                    if (!before.contains(window.id) &&
-                        window.rect.adjusted(-24, -24, 24, 24).intersects(nearPointer))
+                    if (!before.contains(window.id) && window.rect.adjusted(-24, -24, 24, 24).intersects(nearPointer))
                         return true;
                 }
                 return false;
@@ -800,13 +804,28 @@ TEST_F(BuiltProgramRoadTest, DemoPreparedStoreGreetsTheShopperAndTheTrayMenuEnds
 
 // ---- one copy per data directory
 
+int ModeOf(const QString& path)
+{
+    struct stat info
+    {
+    };
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+}
+
 // A second start (autostart plus a click on the menu entry) shows the running
 // copy's window and ends with 0, leaving the store, the queued greeting
-// included, to the first copy.
+// included, to the first copy. Under umask 022 the data directory and the
+// files the program writes there are the owner's alone; the copies meet on a
+// socket in the private runtime directory; SIGTERM ends a copy as 退出 does.
 TEST(SecondStartTest, RaisesTheFirstCopysWindowAndLeavesTheQueueAlone)
 {
     QTemporaryDir home;
     ASSERT_TRUE(home.isValid());
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0755), 0);
+    const mode_t savedMask = ::umask(022);
+    const auto restoreMask = qScopeGuard([savedMask] { ::umask(savedMask); });
     QFile ini(home.filePath(QStringLiteral("mirelhelper.ini")));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     // Nothing answers on port 1: no service of another test is reached.
@@ -819,6 +838,7 @@ TEST(SecondStartTest, RaisesTheFirstCopysWindowAndLeavesTheQueueAlone)
     environment.insert(QStringLiteral("MIRELHELP_HOME"), home.path());
     // No "lumochat" handler: a greeting attempt searches its window for 25 s.
     environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("xdg")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     QProcess first;
     first.setProcessEnvironment(environment);
     first.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -837,6 +857,13 @@ TEST(SecondStartTest, RaisesTheFirstCopysWindowAndLeavesTheQueueAlone)
         return found;
     }();
     ASSERT_NE(window, 0ul) << "the first copy shows no window";
+    EXPECT_EQ(ModeOf(home.path()), 0700);
+    for (const char* file :
+         {"Info.mdb", "Info.mdb-wal", "Info.mdb-shm", "mirelhelper.ini", "mirelhelper.log", "mirelhelper.lock"})
+        EXPECT_EQ(ModeOf(home.filePath(QLatin1String(file))), 0600) << file;
+    const QStringList sockets = QDir(runtime.path()).entryList({QStringLiteral("mirelhelper-*")}, QDir::System);
+    ASSERT_EQ(sockets.size(), 1) << "no socket in the runtime directory";
+    const QString socket = runtime.filePath(sockets[0]);
     // The close box hides it into the notification area.
     RequestClose(window);
     ASSERT_TRUE(WaitUntil([&] { return mainWindow() == 0; }, 10000));
@@ -868,17 +895,36 @@ TEST(SecondStartTest, RaisesTheFirstCopysWindowAndLeavesTheQueueAlone)
     ASSERT_TRUE(init.waitForFinished(10000));
     EXPECT_EQ(init.exitCode(), 2);
 
-    first.kill();
-    first.waitForFinished(5000);
+    // The end a session or a service manager asks for: workers stopped, the
+    // last lines logged, the lock and the socket given back.
+    ASSERT_EQ(::kill(pid_t(first.processId()), SIGTERM), 0);
+    ASSERT_TRUE(first.waitForFinished(CMirelHelperApp::kExitWaitMs + 5000)) << "SIGTERM did not end the program";
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(home.filePath(QStringLiteral("mirelhelper.lock"))));
+    EXPECT_EQ(ModeOf(socket), -1);
+    EXPECT_EQ(road::IntegrityCheck(path), QStringLiteral("ok"));
+    QFile log(home.filePath(QStringLiteral("mirelhelper.log")));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray logText = log.readAll();
+    log.close();
+    EXPECT_TRUE(logText.contains("a later start asked for the window"));
+    EXPECT_TRUE(logText.contains("SIGTERM received"));
+    EXPECT_TRUE(logText.trimmed().endsWith("ended")) << logText.right(300).constData();
+    EXPECT_EQ(logText.count("was open to other users"), 1);
+
     // A crashed copy's lock is taken over by the next start.
+    QProcess crashed;
+    crashed.setProcessEnvironment(environment);
+    crashed.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {});
+    ASSERT_TRUE(WaitUntil([&] { return ModeOf(socket) != -1; }, 30000)) << "the copy to crash does not listen";
+    crashed.kill();
+    crashed.waitForFinished(5000);
     QProcess again;
     again.setProcessEnvironment(environment);
     again.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {QStringLiteral("--init-store")});
     ASSERT_TRUE(again.waitForFinished(10000));
     EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().constData();
-    QFile log(home.filePath(QStringLiteral("mirelhelper.log")));
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(log.readAll().contains("a later start asked for the window"));
 }
 
 // ---- preparing a data directory without a display
