@@ -41,9 +41,10 @@ bool KeepFilePrivate(const QString& path)
     // lstat: a link is not followed to somebody else's file.
     if (::lstat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return true;
-    if ((info.st_mode & 0777) == 0600)
+    // Only the others' access goes: a file the owner made read-only stays so.
+    if ((info.st_mode & 077) == 0)
         return true;
-    return ChangeMode(name, 0600);
+    return ChangeMode(name, info.st_mode & 0700);
 }
 
 bool MakePrivateDirectory(const QString& dir)

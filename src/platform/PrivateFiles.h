@@ -7,8 +7,8 @@
 
 #include <sys/types.h>
 
-// Sets the file's mode to 0600 when it exists and is more open; false (with
-// a log line) when that fails.
+// Takes group's and others' access from the file (0644 becomes 0600, 0444
+// 0400) when it exists; false (with a log line) when that fails.
 bool KeepFilePrivate(const QString& path);
 // Creates the directory (and its parents) when missing, the last one 0700.
 bool MakePrivateDirectory(const QString& dir);
