@@ -2,14 +2,22 @@
 // The tables of the team store on PostgreSQL: the same tables and column order as
 // Info.mdb (readers fetch by position), lower-case names, and the declared types as
 // domains so the record set reads the same value types.
+#include <QString>
 #include <QStringList>
 
 // Run once, in one transaction under an advisory lock, when the store has no [client] yet.
 QStringList TeamSchemaStatements();
 // Run at every start under the same lock: what is missing from a store an older version made.
-// A query of two columns: [advsetting]'s kind ("r": the shared table of old) and whether [visit_origin] is missing.
+// A query of three columns: [advsetting]'s kind ("r": the shared table of old), whether [visit_origin]
+// is missing, and [advsetting]'s column names joined by ", ".
 QString TeamUpgradeCheckStatement();
-QStringList TeamUpgradeStatements(bool sharedAdvSetting, bool visitOriginMissing);
+struct CTeamSchemaState
+{
+    bool sharedAdvSetting = false;
+    bool visitOriginMissing = false;
+    QString advSettingColumns;
+};
+QStringList TeamUpgradeStatements(const CTeamSchemaState& state);
 // This machine's [advsetting] row, made when it has none.
 QStringList TeamAdvSettingRowStatements();
 // This session's machine ($1): the [sysseting] view shows its row, the visit trigger names it.

@@ -65,20 +65,24 @@ bool Upgrade(PGconn* conn, QString* why)
 {
     PGresult* result = PQexec(conn, TeamUpgradeCheckStatement().toUtf8().constData());
     const bool read = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1;
-    const bool sharedAdvSetting = read && QByteArray(PQgetvalue(result, 0, 0)) == "r";
-    const bool visitOriginMissing = read && PQgetvalue(result, 0, 1)[0] == 't';
-    if (!read)
+    CTeamSchemaState state;
+    if (read) {
+        state.sharedAdvSetting = QByteArray(PQgetvalue(result, 0, 0)) == "r";
+        state.visitOriginMissing = PQgetvalue(result, 0, 1)[0] == 't';
+        state.advSettingColumns = QString::fromUtf8(PQgetvalue(result, 0, 2));
+    } else {
         *why = FirstLine(PQresultErrorMessage(result));
+    }
     PQclear(result);
     if (!read)
         return false;
-    for (const QString& statement : TeamUpgradeStatements(sharedAdvSetting, visitOriginMissing)) {
+    for (const QString& statement : TeamUpgradeStatements(state)) {
         if (!RunPlain(conn, statement, why))
             return false;
     }
-    if (sharedAdvSetting)
+    if (state.sharedAdvSetting)
         qCInfo(LogStore) << "team store: each machine keeps its own advanced settings now";
-    if (visitOriginMissing)
+    if (state.visitOriginMissing)
         qCInfo(LogStore) << "team store: visits keep the machine that recorded them";
     return true;
 }
