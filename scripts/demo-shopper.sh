@@ -1,7 +1,9 @@
 # shellcheck shell=bash disable=SC2154
 # Sourced by scripts/run --demo and --team (and scripts/readme-shots): a demo
 # shop account and a shopper who keeps looking at it.
-# Uses: $build $data $tracking $im (set by the caller).
+# Uses: $build $data $tracking $im (set by the caller); with $rivuzovara and
+# $tracking_data the account is made by the tracking service's account command,
+# otherwise through the stand-in's admin call.
 
 demo_account=demo_shop
 demo_password=demo123
@@ -31,7 +33,11 @@ demo_urlencode() {
 demo_prepare_service() {
     local reply
     # Registering again keeps the web ID the service gave the account before.
-    reply=$(curl -fsS "$tracking/admin/register?name=$demo_account&pwd=$demo_password")
+    if [ -n "${rivuzovara:-}" ]; then
+        reply=$("$rivuzovara" --data "$tracking_data" account add "$demo_account" "$demo_password")
+    else
+        reply=$(curl -fsS "$tracking/admin/register?name=$demo_account&pwd=$demo_password")
+    fi
     demo_webid=${reply#+OK }
     curl -fsS "$tracking/rivuzovara/SaveImName.asp?UserName=$demo_account&UserPwd=$demo_password&UserImName=$demo_im_name" >/dev/null
     local i=1 title
@@ -93,7 +99,9 @@ demo_shopper_visit() {
     item=$((RANDOM % 4 + 1))
     imid=$(printf '%08x' $((RANDOM * 32768 + RANDOM)))
     # The page view first: a poll in between sees no new name yet, never a name with an old address.
-    curl -fsS -o /dev/null -e "$im/item/$item" "$tracking/rivuzovara/shop.asp?id=$demo_webid&ip=$ip" || return 0
+    # rivuzovara believes the proxy's header, the stand-in ip=.
+    curl -fsS -o /dev/null -e "$im/item/$item" -H "X-Forwarded-For: $ip" \
+        "$tracking/rivuzovara/shop.asp?id=$demo_webid&ip=$ip" || return 0
     curl -fsS "$im/admin/im/visit?imname=$demo_im_name&name=$(demo_urlencode "$name")&imid=$imid" >/dev/null || return 0
     curl -fsS "$im/admin/im/presence?imid=$imid&online=$((RANDOM % 2))" >/dev/null || true
     echo "scripts/run: shopper $name from $ip looked at item $item"
