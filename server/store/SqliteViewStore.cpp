@@ -4,6 +4,7 @@
 // which WAL lets run beside a commit.
 #include "ViewStore.h"
 
+#include "RecentViews.h"
 #include "TrackingProtocol.h"
 
 #include <sqlite3.h>
@@ -262,6 +263,10 @@ public:
             seqs.assign(views.size(), 0);
             return false;
         }
+        for (size_t i = 0; i < views.size(); ++i) {
+            if (seqs[i] > 0)
+                m_recent.Add({views[i].webId, seqs[i], views[i].ip, views[i].url, views[i].time});
+        }
         return true;
     }
 
@@ -281,6 +286,8 @@ public:
 
     std::optional<SStoredView> LatestView(long long webId, std::string& error) override
     {
+        if (auto recent = m_recent.Latest(webId))
+            return recent;
         auto& reader = Reader();
         std::lock_guard lock(reader.mutex);
         CStatement st(reader.db,
@@ -297,7 +304,8 @@ public:
     bool ViewsAbove(long long webId, long long after, int limit, std::vector<SStoredView>& views,
                     std::string& error) override
     {
-        views.clear();
+        if (m_recent.Above(webId, after, limit, views))
+            return true;
         auto& reader = Reader();
         std::lock_guard lock(reader.mutex);
         CStatement st(reader.db, "select webid, seq, ip, url, time from views where webid = ? and seq > ?"
@@ -320,7 +328,11 @@ public:
             Failed(m_writer.db, error);
             return -1;
         }
-        return sqlite3_changes(m_writer.db);
+        const long long deleted = sqlite3_changes(m_writer.db);
+        // Rare (hourly, old views): simpler to start memory afresh than to pick out the deleted.
+        if (deleted > 0)
+            m_recent.Clear();
+        return deleted;
     }
 
     // Only this process writes the file: nobody else's views to hear of.
@@ -417,6 +429,7 @@ private:
     std::string m_path;
     SConnection m_writer;
     std::array<SConnection, kReaders> m_readers;
+    CRecentViews m_recent;
 };
 
 } // namespace
