@@ -124,6 +124,10 @@ TEST_P(ServerProtocolTest, TheCountingImageRecordsTheRefererAndTheConnectionsAdd
         EXPECT_EQ(gif.substr(0, 6), "GIF89a");
     }
     EXPECT_EQ(Reply(kBase + "WaitInfo.asp?userID=" + m_webId + "&after="), "200 +OK 1");
+    // The next view is the latest at once, though the last one was just read.
+    ASSERT_TRUE(client.Get((kBase + "shop.asp?id=" + m_webId).c_str(), {{"Referer", "http://shop.example/item2"}}));
+    EXPECT_NE(Reply(kBase + "GetInfo.asp?userID=" + m_webId).find("#||#http://shop.example/item2#||#"),
+              std::string::npos);
 }
 
 TEST_P(ServerProtocolTest, AccountCommands)
