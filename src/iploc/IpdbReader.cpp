@@ -1,23 +1,26 @@
 #include "iploc/IpdbReader.h"
 
+#include "iploc/IpAddressText.h"
+
 #include "platform/Log.h"
 
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QVarLengthArray>
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <numeric>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 
-constexpr int kMaxAddressChars = 63;
 constexpr int kMaxFields = 64;
 // Bits of the path to the IPv4 part of the trie: ::ffff:0:0/96.
 constexpr int kV4PrefixBits = 96;
@@ -28,123 +31,11 @@ uint32_t Be32(const unsigned char* p)
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
 }
 
-bool IsBlank(char16_t c)
-{
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// The text form of RFC 4291 (what inet_pton takes): up to eight groups of one
-// to four hex digits, at most one "::", and dotted IPv4 as the last 32 bits.
-// Written out because the C library's general parser was a seventh of a lookup.
-bool ParseIpv6(const char* s, int n, unsigned char* out)
-{
-    uint16_t groups[8];
-    int count = 0;
-    int gap = -1;
-    int i = 0;
-    if (n >= 2 && s[0] == ':' && s[1] == ':') {
-        gap = 0;
-        i = 2;
-    } else if (n >= 1 && s[0] == ':') {
-        return false;
-    }
-    while (i < n) {
-        int j = i;
-        bool dotted = false;
-        while (j < n && s[j] != ':') {
-            dotted = dotted || s[j] == '.';
-            ++j;
-        }
-        if (dotted) {
-            char tail[16];
-            if (j != n || count > 6 || j - i > 15)
-                return false;
-            std::memcpy(tail, s + i, size_t(j - i));
-            tail[j - i] = '\0';
-            unsigned char v4[4];
-            if (inet_pton(AF_INET, tail, v4) != 1)
-                return false;
-            groups[count++] = uint16_t(v4[0] << 8 | v4[1]);
-            groups[count++] = uint16_t(v4[2] << 8 | v4[3]);
-            break;
-        }
-        if (j == i || j - i > 4 || count == 8)
-            return false;
-        int value = 0;
-        for (int k = i; k < j; ++k) {
-            const int digit = HexDigit(s[k]);
-            if (digit < 0)
-                return false;
-            value = value << 4 | digit;
-        }
-        groups[count++] = uint16_t(value);
-        if (j == n)
-            break;
-        if (j + 1 < n && s[j + 1] == ':') {
-            if (gap >= 0)
-                return false;
-            gap = count;
-            i = j + 2;
-        } else {
-            i = j + 1;
-            if (i == n)
-                return false;
-        }
-    }
-    if (gap < 0 ? count != 8 : count > 7)
-        return false;
-    const int zeros = 8 - count;
-    for (int g = 0, k = 0; g < 8; ++g) {
-        const bool inGap = gap >= 0 && g >= gap && g < gap + zeros;
-        const uint16_t value = inGap ? 0 : groups[k++];
-        out[2 * g] = uint8_t(value >> 8);
-        out[2 * g + 1] = uint8_t(value);
-    }
-    return true;
-}
-
 } // namespace
 
 int CIpdbReader::ParseAddress(const QString& text, unsigned char* out)
 {
-    const char16_t* s = reinterpret_cast<const char16_t*>(text.constData());
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && IsBlank(s[begin]))
-        ++begin;
-    while (end > begin && IsBlank(s[end - 1]))
-        --end;
-    if (end - begin >= 2 && s[begin] == u'[' && s[end - 1] == u']') {
-        ++begin;
-        --end;
-    }
-    char ascii[kMaxAddressChars + 1];
-    int n = 0;
-    bool colon = false;
-    for (qsizetype i = begin; i < end; ++i) {
-        const char16_t c = s[i];
-        if (c == u'%' && colon)
-            break;
-        if (c >= 0x80 || n == kMaxAddressChars)
-            return 0;
-        colon = colon || c == u':';
-        ascii[n++] = static_cast<char>(c);
-    }
-    ascii[n] = '\0';
-    if (colon)
-        return ParseIpv6(ascii, n, out) ? 16 : 0;
-    return inet_pton(AF_INET, ascii, out) == 1 ? 4 : 0;
+    return ParseIpAddress(text, out);
 }
 
 namespace {
@@ -174,6 +65,44 @@ int SplitValues(const char* data, int size, int first, int count, std::string_vi
     return found;
 }
 
+// Answer texts kept for the life of the process. A look-up hands out a copy
+// that shares the characters without a reference count, as a literal does:
+// no shared write and no read of a string header, which random look-ups
+// would miss in the caches. A text is kept once for every reader and file;
+// past kPooledChars (a few data files' worth) texts are ordinary strings.
+class CTextPool
+{
+public:
+    static CTextPool& Instance()
+    {
+        // Never destroyed: copies may live until the very end.
+        static CTextPool* pool = new CTextPool;
+        return *pool;
+    }
+    QString Keep(const QString& text)
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        const auto known = m_known.constFind(text);
+        if (known != m_known.constEnd())
+            return *known;
+        if (m_chars + size_t(text.size()) > kPooledChars)
+            return text;
+        auto* chars = new QChar[size_t(text.size()) + 1];
+        std::copy(text.constBegin(), text.constEnd(), chars);
+        chars[text.size()] = QChar();
+        m_chars += size_t(text.size()) + 1;
+        const QString kept = QString::fromRawData(chars, text.size());
+        m_known.insert(kept, kept);
+        return kept;
+    }
+
+private:
+    static constexpr size_t kPooledChars = size_t(8) << 20;
+    std::mutex m_mutex;
+    QHash<QString, QString> m_known;
+    size_t m_chars = 0;
+};
+
 } // namespace
 
 bool CIpdbReader::Refuse(const QString& why)
@@ -183,6 +112,13 @@ bool CIpdbReader::Refuse(const QString& why)
     m_body = nullptr;
     m_bodySize = 0;
     m_nodeCount = 0;
+    m_leafRecords.clear();
+    m_leafTexts.clear();
+    m_texts.clear();
+    m_v4Ranges.clear();
+    m_v4Blocks.clear();
+    m_v4LowStarts.clear();
+    m_v4Texts.clear();
     qCWarning(LogIploc) << "ipdb data refused:" << why;
     return false;
 }
@@ -192,13 +128,13 @@ bool CIpdbReader::Open(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Refuse(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return Refuse(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    return Load(bytes);
+    return Load(std::move(bytes));
 }
 
-bool CIpdbReader::Load(const QByteArray& bytes)
+bool CIpdbReader::Load(QByteArray bytes)
 {
     m_error.clear();
     if (bytes.size() < 4)
@@ -243,8 +179,9 @@ bool CIpdbReader::Load(const QByteArray& bytes)
     if (languageOffset < 0 || languageOffset > 0xFFFF)
         return Refuse(QStringLiteral("bad language offset"));
 
-    m_data = bytes;
-    m_body = reinterpret_cast<const unsigned char*>(m_data.constData()) + 4 + metaSize;
+    m_data = std::move(bytes);
+    // The trie is rewritten in place: the one copy of the file's bytes is ours.
+    m_body = reinterpret_cast<unsigned char*>(m_data.data()) + 4 + metaSize;
     m_bodySize = bodySize;
     m_nodeCount = uint32_t(nodeCount);
     m_ipVersion = ipVersion;
@@ -258,24 +195,59 @@ bool CIpdbReader::Load(const QByteArray& bytes)
     m_isp = int(names.indexOf(QLatin1String("isp_domain")));
     m_buildTime = meta.value(QLatin1String("build")).toInteger(0);
 
+    NumberLeaves();
     uint32_t node = 0;
     for (int i = 0; i < kV4PrefixBits && node < m_nodeCount; ++i)
         node = Child(node, i >= kV4ZeroBits ? 1 : 0);
     m_v4Start = node;
     m_v4Jump = JumpTable(m_v4Start);
     m_v6Jump = JumpTable(0);
-    if (!BuildV4Ranges())
+    if (BuildV4Ranges()) {
+        OrderTextsByCover();
+        SplitV4Ranges();
+    } else {
         qCWarning(LogIploc) << "ipdb IPv4 part is not a tree; lookups walk it";
+    }
     return true;
+}
+
+void CIpdbReader::NumberLeaves()
+{
+    m_leafRecords.assign(1, CRecord());
+    m_leafTexts.assign(1, 0);
+    m_texts.assign(1, NotFoundText());
+    std::unordered_map<uint32_t, uint32_t> numberOf;
+    numberOf.reserve(1 << 16);
+    QHash<QString, uint32_t> textNumbers;
+    unsigned char* p = m_body;
+    for (uint64_t k = 0; k < uint64_t(m_nodeCount) * 2; ++k, p += 4) {
+        uint32_t child = Be32(p);
+        if (child >= m_nodeCount) {
+            const auto [it, added] = numberOf.try_emplace(child, 0);
+            CRecord record;
+            if (added && ReadRecord(child, record)) {
+                it->second = uint32_t(m_leafRecords.size());
+                m_leafRecords.push_back(record);
+                const QString text = RenderLeaf(record);
+                const auto known = textNumbers.constFind(text);
+                if (known != textNumbers.constEnd()) {
+                    m_leafTexts.push_back(*known);
+                } else {
+                    m_leafTexts.push_back(uint32_t(m_texts.size()));
+                    textNumbers.insert(text, uint32_t(m_texts.size()));
+                    m_texts.push_back(CTextPool::Instance().Keep(text));
+                }
+            }
+            child = m_nodeCount + it->second;
+        }
+        std::memcpy(p, &child, 4);
+    }
 }
 
 bool CIpdbReader::BuildV4Ranges()
 {
-    m_v4Starts.clear();
-    m_v4Leaves.clear();
-    m_v4Buckets.clear();
-    m_v4Texts.clear();
-    m_v4TextOf.clear();
+    m_v4Ranges.clear();
+    m_v4Blocks.clear();
     struct CStep
     {
         uint32_t node;
@@ -289,62 +261,106 @@ bool CIpdbReader::BuildV4Ranges()
         stack.pop_back();
         if (step.node >= m_nodeCount || step.depth == 32) {
             // A walk that runs out of bits inside the trie finds nothing.
-            const uint32_t leaf = step.node >= m_nodeCount ? step.node : m_nodeCount;
-            if (m_v4Leaves.empty() || m_v4Leaves.back() != leaf) {
-                m_v4Starts.push_back(uint32_t(step.prefix << (32 - step.depth)));
-                m_v4Leaves.push_back(leaf);
-            }
+            const uint32_t text = step.node >= m_nodeCount ? TextOf(step.node - m_nodeCount) : 0;
+            if (m_v4Ranges.empty() || m_v4Ranges.back().text != text)
+                m_v4Ranges.push_back({uint32_t(step.prefix << (32 - step.depth)), text});
             continue;
         }
         // A tree has each inner node once; more visits mean shared or looping nodes.
         if (++inner > m_nodeCount) {
-            m_v4Starts.clear();
-            m_v4Leaves.clear();
+            m_v4Ranges.clear();
             return false;
         }
         stack.push_back({Child(step.node, 1), step.depth + 1, step.prefix * 2 + 1});
         stack.push_back({Child(step.node, 0), step.depth + 1, step.prefix * 2});
     }
-    // Each range's answer once: lookups then only copy a shared string.
-    std::unordered_map<uint32_t, uint32_t> textOfLeaf;
-    m_v4TextOf.reserve(m_v4Leaves.size());
-    for (const uint32_t leaf : m_v4Leaves) {
-        const auto [it, added] = textOfLeaf.try_emplace(leaf, uint32_t(m_v4Texts.size()));
-        if (added)
-            m_v4Texts.push_back(RenderLeaf(leaf));
-        m_v4TextOf.push_back(it->second);
-    }
-    m_v4Buckets.resize(65537);
+    // Each /16's ranges: from the one holding its first address to the last starting in it.
+    m_v4Blocks.resize(65536);
     size_t k = 0;
-    for (uint32_t b = 0; b <= 65536; ++b) {
-        while (k < m_v4Starts.size() && (m_v4Starts[k] >> 16) < b)
+    for (uint32_t b = 0; b < 65536; ++b) {
+        while (k < m_v4Ranges.size() && m_v4Ranges[k].start < b << 16)
             ++k;
-        m_v4Buckets[b] = uint32_t(k);
+        const size_t first = k < m_v4Ranges.size() && m_v4Ranges[k].start == b << 16 ? k : k - 1;
+        size_t end = k;
+        while (end < m_v4Ranges.size() && m_v4Ranges[end].start >> 16 == b)
+            ++end;
+        if (end - first == 1)
+            m_v4Blocks[b] = {m_v4Ranges[first].text, 0};
+        else
+            m_v4Blocks[b] = {uint32_t(first), uint32_t(end - first)};
     }
     return true;
 }
 
-int CIpdbReader::V4Range(uint32_t ip) const
+void CIpdbReader::OrderTextsByCover()
 {
-    // The range holding ip starts in its /16 or is the last one before it.
-    const uint32_t b = ip >> 16;
-    const uint32_t* first = m_v4Starts.data() + (m_v4Buckets[b] > 0 ? m_v4Buckets[b] - 1 : 0);
-    const uint32_t* last = m_v4Starts.data() + m_v4Buckets[b + 1];
-    // The first range starts at 0, so found is past it.
-    return int(std::upper_bound(first, last, ip) - m_v4Starts.data() - 1);
+    // Random look-ups miss the caches; in this order the common answers
+    // share cache lines.
+    std::vector<uint64_t> cover(m_texts.size(), 0);
+    for (size_t k = 0; k < m_v4Ranges.size(); ++k) {
+        const uint64_t end = k + 1 < m_v4Ranges.size() ? m_v4Ranges[k + 1].start : uint64_t(1) << 32;
+        cover[m_v4Ranges[k].text] += end - m_v4Ranges[k].start;
+    }
+    std::vector<uint32_t> order(m_texts.size());
+    std::iota(order.begin(), order.end(), 0u);
+    // Number 0 stays "没有查到相关信息".
+    std::stable_sort(order.begin() + 1, order.end(), [&](uint32_t a, uint32_t b) { return cover[a] > cover[b]; });
+    std::vector<uint32_t> renumbered(order.size());
+    std::vector<QString> texts;
+    texts.reserve(order.size());
+    for (uint32_t i = 0; i < order.size(); ++i) {
+        renumbered[order[i]] = i;
+        texts.push_back(m_texts[order[i]]);
+    }
+    m_texts.swap(texts);
+    for (uint32_t& text : m_leafTexts)
+        text = renumbered[text];
+    for (CV4Range& range : m_v4Ranges)
+        range.text = renumbered[range.text];
+    for (CV4Block& block : m_v4Blocks) {
+        if (block.count == 0)
+            block.first = renumbered[block.first];
+    }
+}
+
+void CIpdbReader::SplitV4Ranges()
+{
+    m_v4LowStarts.resize(m_v4Ranges.size());
+    m_v4Texts.resize(m_v4Ranges.size());
+    for (size_t k = 0; k < m_v4Ranges.size(); ++k) {
+        m_v4LowStarts[k] = uint16_t(m_v4Ranges[k].start);
+        m_v4Texts[k] = m_v4Ranges[k].text;
+    }
+    // The search reads only these.
+    m_v4Ranges = std::vector<CV4Range>();
+}
+
+uint32_t CIpdbReader::V4Text(uint32_t ip) const
+{
+    const CV4Block block = m_v4Blocks[ip >> 16];
+    if (block.count == 0)
+        return block.first;
+    // The block's first range holds its first address and may start before
+    // it; the others start within the /16.
+    const uint16_t* first = m_v4LowStarts.data() + block.first;
+    const uint16_t* found = std::upper_bound(first + 1, first + block.count, uint16_t(ip));
+    return m_v4Texts[size_t(found - m_v4LowStarts.data() - 1)];
 }
 
 inline uint32_t CIpdbReader::Child(uint32_t node, int bit) const
 {
-    // node < m_nodeCount and m_nodeCount * 8 <= m_bodySize, checked by the callers and Load.
-    return Be32(m_body + uint64_t(node) * 8 + uint64_t(bit) * 4);
+    // node < m_nodeCount and m_nodeCount * 8 <= m_bodySize, checked by the callers and Load;
+    // NumberLeaves made the value native and either an inner node or a numbered leaf.
+    uint32_t child;
+    std::memcpy(&child, m_body + uint64_t(node) * 8 + uint64_t(bit) * 4, sizeof child);
+    return child;
 }
 
 uint32_t CIpdbReader::Walk(uint32_t node, const unsigned char* address, int from, int to) const
 {
     for (int i = from; i < to && node < m_nodeCount; ++i)
         node = Child(node, (address[i >> 3] >> (7 - (i & 7))) & 1);
-    return node;
+    return node >= m_nodeCount ? node - m_nodeCount : 0;
 }
 
 std::vector<uint32_t> CIpdbReader::JumpTable(uint32_t start) const
@@ -363,21 +379,10 @@ std::vector<uint32_t> CIpdbReader::JumpTable(uint32_t start) const
     return level;
 }
 
-uint32_t CIpdbReader::FindLeaf(const QString& ipText, int* v4Range) const
+uint32_t CIpdbReader::FindLeaf(const unsigned char* address, int size) const
 {
-    if (!IsOpen())
+    if (!IsOpen() || size == 0 || (size == 4 && !(m_ipVersion & 1)) || (size == 16 && !(m_ipVersion & 2)))
         return 0;
-    unsigned char address[16];
-    const int size = ParseAddress(ipText, address);
-    if (size == 0 || (size == 4 && !(m_ipVersion & 1)) || (size == 16 && !(m_ipVersion & 2)))
-        return 0;
-    if (size == 4 && !m_v4Starts.empty()) {
-        const int range =
-            V4Range(uint32_t(address[0]) << 24 | uint32_t(address[1]) << 16 | uint32_t(address[2]) << 8 | address[3]);
-        if (v4Range)
-            *v4Range = range;
-        return m_v4Leaves[range];
-    }
     const std::vector<uint32_t>& jump = size == 4 ? m_v4Jump : m_v6Jump;
     return Walk(jump[(address[0] << 8) | address[1]], address, kJumpBits, size * 8);
 }
@@ -400,9 +405,11 @@ bool CIpdbReader::ReadRecord(uint32_t leaf, CRecord& record) const
 bool CIpdbReader::Fields(const QString& ipText, QStringList& values) const
 {
     values.clear();
-    CRecord record;
-    if (!ReadRecord(FindLeaf(ipText, nullptr), record))
+    unsigned char address[16];
+    const uint32_t leaf = FindLeaf(address, ParseAddress(ipText, address));
+    if (leaf == 0)
         return false;
+    const CRecord& record = m_leafRecords[leaf];
     std::string_view parts[kMaxFields];
     const int count = SplitValues(record.data, record.size, m_languageOffset, int(m_fieldNames.size()), parts);
     for (int i = 0; i < count; ++i)
@@ -414,18 +421,17 @@ QString CIpdbReader::Lookup(const QString& ipText) const
 {
     if (ipText.isEmpty())
         return QStringLiteral("请输入IP地址");
-    int range = -1;
-    const uint32_t leaf = FindLeaf(ipText, &range);
-    if (range >= 0)
-        return m_v4Texts[m_v4TextOf[range]];
-    return RenderLeaf(leaf);
+    if (!IsOpen())
+        return NotFoundText();
+    unsigned char address[16];
+    const int size = ParseAddress(ipText, address);
+    if (size == 4 && !m_v4Blocks.empty() && (m_ipVersion & 1))
+        return m_texts[V4Text(Be32(address))];
+    return m_texts[TextOf(FindLeaf(address, size))];
 }
 
-QString CIpdbReader::RenderLeaf(uint32_t leaf) const
+QString CIpdbReader::RenderLeaf(const CRecord& record) const
 {
-    CRecord record;
-    if (!ReadRecord(leaf, record))
-        return NotFoundText();
     std::string_view parts[kMaxFields];
     const int count = SplitValues(record.data, record.size, m_languageOffset, int(m_fieldNames.size()), parts);
     const auto part = [&](int field) { return field >= 0 && field < count ? parts[field] : std::string_view(); };

@@ -5,8 +5,11 @@
 // never changes, so Lookup is lock-free and may run on any thread at once.
 // Whoever opened it owns it (the IP locator keeps it behind a shared pointer).
 //
-// A file whose header disagrees with its length is refused; every node index
-// and record offset is checked before it is read, so a corrupt trie answers
+// A file whose header disagrees with its length is refused. Load checks every
+// child of every node once and rewrites it in place: an inner node's index
+// (below the node count, so inside the trie) or a leaf's number in a table of
+// records checked against the data and answers rendered once. A walk then
+// reads nodes without further checks and a corrupt trie answers
 // "没有查到相关信息", never reads outside the data.
 #include <QByteArray>
 #include <QString>
@@ -20,7 +23,7 @@ class CIpdbReader
 public:
     bool Open(const QString& path);
     // The same from the file's bytes (tests, fuzzing).
-    bool Load(const QByteArray& bytes);
+    bool Load(QByteArray bytes);
     bool IsOpen() const { return m_nodeCount != 0; }
     // Why the last Open or Load refused the data.
     QString Error() const { return m_error; }
@@ -48,41 +51,69 @@ private:
         const char* data = nullptr;
         int size = 0;
     };
-    // The trie's leaf for the address (0 when it is none); for IPv4 also
-    // the range that holds it.
-    uint32_t FindLeaf(const QString& ipText, int* v4Range) const;
-    // The record a leaf points at; false for no record or one outside the data.
+    // The number of the address's leaf in the leaf tables (0 for none),
+    // from the address's 4 or 16 bytes, 0 of them for text that is none.
+    uint32_t FindLeaf(const unsigned char* address, int size) const;
+    // The record an original leaf value points at; false for no record or
+    // one outside the data.
     bool ReadRecord(uint32_t leaf, CRecord& record) const;
-    QString RenderLeaf(uint32_t leaf) const;
+    QString RenderLeaf(const CRecord& record) const;
     bool Refuse(const QString& why);
     uint32_t Child(uint32_t node, int bit) const;
-    // Walks from node along bits [from, to) of the address; stops at a leaf.
+    // Every leaf value to m_nodeCount + its number in the leaf tables.
+    void NumberLeaves();
+    uint32_t TextOf(uint32_t leaf) const { return m_leafTexts[leaf]; }
+    // Walks from node along bits [from, to) of the address; the leaf's number.
     uint32_t Walk(uint32_t node, const unsigned char* address, int from, int to) const;
     // The node after the first kJumpBits bits from start, for every prefix.
     std::vector<uint32_t> JumpTable(uint32_t start) const;
     // The IPv4 part of the trie as sorted ranges; false (and no ranges) when
     // the trie is not a tree, whose walk could take forever.
     bool BuildV4Ranges();
-    int V4Range(uint32_t ip) const;
+    // Answers renumbered by the IPv4 space they cover, most first.
+    void OrderTextsByCover();
+    // m_v4Ranges into m_v4LowStarts and m_v4Texts.
+    void SplitV4Ranges();
+    // The IPv4 address's answer, by its number in m_texts.
+    uint32_t V4Text(uint32_t ip) const;
 
     static constexpr int kJumpBits = 16;
 
     QByteArray m_data;
-    // The trie and the records after it: m_data without the header.
-    const unsigned char* m_body = nullptr;
+    // The trie (rewritten by NumberLeaves) and the records after it: m_data
+    // without the header.
+    unsigned char* m_body = nullptr;
     uint64_t m_bodySize = 0;
     uint32_t m_nodeCount = 0;
     uint32_t m_v4Start = 0;
     // Lookups skip the first levels of the trie, which every walk passes.
     std::vector<uint32_t> m_v4Jump;
     std::vector<uint32_t> m_v6Jump;
-    // IPv4 lookups: the leaf of each range by its first address, and where
-    // each /16 begins among them: one small search instead of 32 steps.
-    std::vector<uint32_t> m_v4Starts;
-    std::vector<uint32_t> m_v4Leaves;
-    std::vector<uint32_t> m_v4Buckets;
-    std::vector<QString> m_v4Texts;
-    std::vector<uint32_t> m_v4TextOf;
+    // Each leaf's record and its answer in m_texts, by its number; number 0
+    // is no record.
+    std::vector<CRecord> m_leafRecords;
+    std::vector<uint32_t> m_leafTexts;
+    // Each answer once (many records read the same); 0 is "没有查到相关信息".
+    std::vector<QString> m_texts;
+    // IPv4 lookups: the answer of each range by its first address, and for
+    // each /16 the ranges within it; most /16s have one answer, kept there.
+    // Random look-ups miss the caches, so each step is one memory read.
+    struct CV4Range
+    {
+        uint32_t start;
+        uint32_t text;
+    };
+    struct CV4Block
+    {
+        uint32_t first; // the answer when count is 0
+        uint32_t count;
+    };
+    std::vector<CV4Range> m_v4Ranges;
+    std::vector<CV4Block> m_v4Blocks;
+    // The same ranges for the search: the low 16 bits of each start, and the
+    // answers apart, so that a search reads few cache lines.
+    std::vector<uint16_t> m_v4LowStarts;
+    std::vector<uint32_t> m_v4Texts;
     int m_ipVersion = 0;
     int m_languageOffset = 0;
     QStringList m_fieldNames;
