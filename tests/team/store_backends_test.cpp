@@ -274,6 +274,34 @@ INSTANTIATE_TEST_SUITE_P(SessionDefaults, TeamStoreTextsTest,
                          ::testing::Values(ESessionDefaults::Plain, ESessionDefaults::BackslashEscapes,
                                            ESessionDefaults::GbkClient));
 
+TEST_F(TeamStoreTest, AStoreOfAnEarlierVersionIsUpgradedAtStart)
+{
+    // One [advsetting] row shared by every machine, and no record of which machine recorded a visit.
+    ASSERT_EQ(m_team.ExecuteChanges(QStringLiteral("update [advsetting] set [budget] = 9, [watchlist] = 'w' where "
+                                                   "[id] = 1")),
+              1);
+    QString why;
+    ASSERT_TRUE(m_cluster.Query(QStringLiteral("drop view advsetting; alter table advsetting_all rename to advsetting; "
+                                               "alter table advsetting drop column machine; alter table advsetting "
+                                               "add constraint advsetting_pkey primary key (id); drop table "
+                                               "visit_origin"),
+                                nullptr, &why))
+        << why.toStdString();
+    CAdoConnection upgraded;
+    ASSERT_TRUE(upgraded.ConnectTeam(m_cluster.Url(), QStringLiteral("till-3")))
+        << upgraded.LastOpenError().toStdString();
+    const QString advanced = QStringLiteral("select [budget],[watchlist] from [advsetting] where [id] = 1");
+    EXPECT_EQ(ReadRows(upgraded, advanced, {0, 1}), (QList<QStringList>{{"9", "w"}}));
+    ASSERT_EQ(upgraded.ExecuteChanges(QStringLiteral("update [advsetting] set [budget] = 3 where [id] = 1")), 1);
+    ASSERT_EQ(upgraded.ExecuteChanges(Visit("v1", "shop", "2009-03-04 10:00:00", "x")), 1);
+    QStringList rows;
+    EXPECT_TRUE(m_cluster.Query(QStringLiteral("select machine || ' ' || budget from advsetting_all union all "
+                                               "select 'visit by ' || machine from visit_origin order by 1"),
+                                &rows, &why))
+        << why.toStdString();
+    EXPECT_EQ(rows, (QStringList{" 9", "till-3 3", "visit by till-3"}));
+}
+
 TEST_F(TeamStoreTest, StartChoosesTheStoreAndTellsARefusal)
 {
     QTemporaryDir dir;
