@@ -36,7 +36,7 @@ public:
         ++m_service.Metrics().connections;
         boost::system::error_code ec;
         m_client.peer = beast::get_lowest_layer(m_stream).socket().remote_endpoint(ec).address();
-        m_client.mayReadMetrics = metricsListen || Unmapped(m_client.peer).is_loopback();
+        m_metricsListen = metricsListen;
     }
     ~CHttpSession() { --m_service.Metrics().connections; }
 
@@ -94,6 +94,9 @@ private:
         parsed.host = std::string(request[http::field::host]);
         parsed.referer = std::string(request[http::field::referer]);
         m_client.forwardedFor = std::string(request["X-Forwarded-For"]);
+        // A request a proxy on this machine forwards comes from loopback too, but from the internet.
+        m_client.mayReadMetrics =
+            m_metricsListen || (Unmapped(m_client.peer).is_loopback() && m_client.forwardedFor.empty());
         m_service.Handle(parsed, m_client, m_stream.get_executor(),
                          [self = this->shared_from_this()](tracking::STrackingReply reply) {
                              boost::asio::post(
@@ -148,6 +151,7 @@ private:
     std::optional<http::request_parser<http::string_body>> m_parser;
     http::response<http::string_body> m_response;
     bool m_keepAlive = false;
+    bool m_metricsListen = false;
 };
 
 } // namespace rivuzovara

@@ -97,8 +97,6 @@ bool ParseOptions(int argc, char** argv, SOptions& options, std::string& error)
             ok = ParseNumber(value, 1, 3600, options.waitSeconds);
         } else if (arg == "--test-read-seconds") {
             ok = ParseNumber(value, 1, 3600, options.readSeconds);
-        } else if (arg == "--test-idle-seconds") {
-            ok = ParseNumber(value, 1, 3600, options.idleSeconds);
         } else if (arg == "--test-max-connections") {
             ok = ParseNumber(value, 1, 1000000, options.maxConnections);
         } else {

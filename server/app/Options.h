@@ -28,7 +28,6 @@ struct SOptions
     // Test-only (not in --help): shorter waits so the tests need not sit them out.
     int waitSeconds = 25;
     int readSeconds = 10;
-    int idleSeconds = 30;
     int maxConnections = 20000;
     // The account command and its words, empty to run the service.
     std::vector<std::string> command;

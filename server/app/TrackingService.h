@@ -23,7 +23,7 @@ struct SClient
 {
     boost::asio::ip::address peer;
     std::string forwardedFor;
-    bool mayReadMetrics = false; // a loopback peer or a listen marked ",metrics"
+    bool mayReadMetrics = false; // a listen marked ",metrics", or a loopback peer that forwards nobody
 };
 
 class CTrackingService

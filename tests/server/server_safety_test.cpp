@@ -106,8 +106,11 @@ TEST(ServerSafetyTest, PerClientLimitTrustedProxiesAndAnonymisedAddresses)
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(server.Get(kShop + webId, nullptr, {{"X-Forwarded-For", "61.135.1.2"}}), 200);
     EXPECT_EQ(CountViews(server.DataDir(), "ip = '61.135.1.0'"), 3);
+    // Through a proxy on this machine a shopper comes from loopback too, yet is none of ours.
+    EXPECT_EQ(server.Get("/metrics", nullptr, {{"X-Forwarded-For", "61.135.1.2"}}), 404);
+    EXPECT_EQ(server.Get("/healthz", nullptr, {{"X-Forwarded-For", "61.135.1.2"}}), 404);
     std::string metrics;
-    server.Get("/metrics", &metrics);
+    EXPECT_EQ(server.Get("/metrics", &metrics), 200);
     EXPECT_NE(metrics.find("rivuzovara_views_over_limit_total 1\n"), std::string::npos) << metrics;
 }
 
