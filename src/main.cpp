@@ -14,10 +14,12 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -119,11 +121,23 @@ int main(int argc, char** argv)
         return CopyStoreToTeamOnly(argc, argv);
 
     QApplication app(argc, argv);
+    // The desktop matches the window to its menu entry (and the entry's actions).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.mirelhelper.MirelHelper"));
+    // The menu entry's actions: the running copy does them, or this one once it is up.
+    const std::optional<CSingleInstance::ERequest> request =
+        CSingleInstance::RequestFromArguments(QCoreApplication::arguments());
+    if (!request) {
+        std::fprintf(stderr,
+                     "mirelhelper: unknown argument %s (known: --show-visitors, --history, --toggle-alerts, "
+                     "--init-store, --ip-data FILE, --copy-store-to-team)\n",
+                     argv[1]);
+        return 2;
+    }
     const QString dataDir = DataDirectory();
     // A second start on the same data directory hands over to the running copy
     // and leaves the store alone.
     CSingleInstance single(dataDir);
-    switch (single.Claim()) {
+    switch (single.Claim(*request)) {
     case CSingleInstance::EClaim::Handed:
         return 0;
     case CSingleInstance::EClaim::Refused:
@@ -141,7 +155,9 @@ int main(int argc, char** argv)
     single.Listen();
 
     CMirelHelperApp theApp;
-    QObject::connect(&single, &CSingleInstance::ShowRequested, &theApp, &CMirelHelperApp::ShowMainWindow);
+    QObject::connect(&single, &CSingleInstance::Requested, &theApp, &CMirelHelperApp::OnRequest);
+    if (*request != CSingleInstance::ERequest::Show)
+        QTimer::singleShot(0, &theApp, [&theApp, request] { theApp.OnRequest(*request); });
     QObject::connect(&exitSignals, &CExitSignals::ExitRequested, &theApp, [&theApp](int signalNumber) {
         qCInfo(LogUi) << CExitSignals::SignalName(signalNumber) << "received: ending as the exit command does";
         theApp.RequestExit();

@@ -21,6 +21,7 @@ void CAdvancedSettings::Normalise()
     budget = qBound(0, budget, kBudgetMax);
     onceDays = qBound(1, onceDays, kDaysMax);
     watchList = ParseWatchList(watchList.join(u'\n'));
+    keepDays = keepDays <= 0 ? 0 : qBound(kKeepDaysMin, keepDays, kKeepDaysMax);
 }
 
 QStringList CAdvancedSettings::ParseWatchList(const QString& text)
@@ -45,7 +46,7 @@ bool ReadAdvancedSettings(CAdvancedSettings& settings)
         return false;
     CAdoRecordSet rs(g_pConnection);
     if (!rs.Open(QStringLiteral("select [quieton],[quietfrom],[quietto],[burston],[budgeton],[budget],[onceon],"
-                                "[oncedays],[watchlist] from [advsetting] where [id] = 1")) ||
+                                "[oncedays],[watchlist],[keepdays] from [advsetting] where [id] = 1")) ||
         rs.IsEOF()) {
         qCWarning(LogStore) << "the advanced settings row cannot be read; the switches stay as they are";
         return false;
@@ -63,6 +64,7 @@ bool ReadAdvancedSettings(CAdvancedSettings& settings)
     QString watch;
     rs.GetCollect(8, watch);
     read.watchList = CAdvancedSettings::ParseWatchList(watch);
+    rs.GetCollectInt(9, read.keepDays);
     read.Normalise();
     settings = read;
     return true;
@@ -80,11 +82,11 @@ bool WriteAdvancedSettings(const CAdvancedSettings& settings)
     g_pConnection->Execute(AdvSettingRowStatement());
     bool written = g_pConnection->Execute(
         QStringLiteral("update [advsetting] set [quieton] = %1, [quietfrom] = %2, [quietto] = %3, [burston] = %4, "
-                       "[budgeton] = %5, [budget] = %6, [onceon] = %7, [oncedays] = %8, [watchlist] = '%9' "
-                       "where [id] = 1")
+                       "[budgeton] = %5, [budget] = %6, [onceon] = %7, [oncedays] = %8, [watchlist] = '%9', "
+                       "[keepdays] = %10 where [id] = 1")
             .arg(flag(s.quietHours), QString::number(s.quietFrom), QString::number(s.quietTo), flag(s.bursts),
                  flag(s.dailyBudget), QString::number(s.budget), flag(s.oncePerPerson), QString::number(s.onceDays),
-                 SqlText(s.watchList.join(u'\n'))));
+                 SqlText(s.watchList.join(u'\n')), QString::number(s.keepDays)));
     CAdvancedSettings stored;
     written = written && ReadAdvancedSettings(stored) && stored == s;
     if (!written)

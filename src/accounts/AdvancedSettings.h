@@ -11,6 +11,8 @@ struct CAdvancedSettings
     static constexpr int kMinutesPerDay = 24 * 60;
     static constexpr int kBudgetMax = 9999;
     static constexpr int kDaysMax = 365;
+    static constexpr int kKeepDaysMin = 30;
+    static constexpr int kKeepDaysMax = 3650;
 
     // Quiet hours: from-to in minutes after midnight; from > to spans midnight.
     bool quietHours = false;
@@ -26,6 +28,8 @@ struct CAdvancedSettings
     int onceDays = 7;
     // Visitor names whose visits always alert; empty: none.
     QStringList watchList{};
+    // Visits older than this many days are deleted automatically; 0: kept until the owner deletes them.
+    int keepDays = 0;
 
     bool operator==(const CAdvancedSettings&) const = default;
 

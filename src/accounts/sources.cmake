@@ -9,6 +9,8 @@ list(APPEND MIREL_CORE_accounts
     ${CMAKE_CURRENT_LIST_DIR}/WorkerSlot.cpp)
 list(APPEND MIREL_UI_SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/ui/ConfigDlg.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ui/ConfigPageNames.h
+    ${CMAKE_CURRENT_LIST_DIR}/ui/ConfigPageNames.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ui/AdvancedSettingDlg.h
     ${CMAKE_CURRENT_LIST_DIR}/ui/AdvancedSettingDlg.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ui/TeamSettingDlg.h

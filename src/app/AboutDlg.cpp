@@ -22,6 +22,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
 
     m_picture->setObjectName(QStringLiteral("aboutPicture"));
     m_picture->setFixedSize(64, 64);
+    m_picture->setAccessibleName(QStringLiteral("程序图标"));
     m_picture->Load(QStringLiteral(":/about/logo.png"));
     m_picture->Draw();
 
@@ -71,6 +72,9 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     // Wrapping needs the final width, so the lines come once the layout has run.
     grid->activate();
     m_scroller->AddLines(ScrollerLines());
+    // What scrolls by, all at once for a screen reader.
+    m_scroller->setAccessibleName(QStringLiteral("版权信息"));
+    m_scroller->setAccessibleDescription(ScrollerLines().join(u'\n'));
 }
 
 QStringList CAboutDlg::ScrollerLines()

@@ -55,6 +55,8 @@ const CCommandInfo kCommands[] = {
     {CMainFrame::kCmdToolBar, "toolBarAction", "工具栏(&T)", "", "显示或隐藏工具栏\n切换工具栏"},
     {CMainFrame::kCmdStatusBar, "statusBarAction", "状态栏(&S)", "", "显示或隐藏状态栏\n切换状态栏"},
     {CMainFrame::kCmdExit, "exitAction", "退出(&X)", "", "退出应用程序\n退出"},
+    {CMainFrame::kCmdPauseAlerts, "pauseAlertsAction", "暂停提醒(&P)", "",
+     "暂停或恢复新客户的铃声和提示,访问照常记录\n暂停提醒"},
     {CMainFrame::kCmdAdvancedSettings, "advancedSettingsAction", "高级设置...", "",
      "安静时段、提醒合并、打招呼限额和关注客户\n高级设置"},
     {CMainFrame::kCmdTeamSettings, "teamSettingsAction", "团队设置...", "",
@@ -139,6 +141,7 @@ void CMainFrame::CreateActions()
         m_actions[id]->setCheckable(true);
         m_actions[id]->setChecked(true);
     }
+    m_actions[kCmdPauseAlerts]->setCheckable(true);
 }
 
 void CMainFrame::CreateMenus()
@@ -158,6 +161,8 @@ void CMainFrame::CreateMenus()
     for (int id : {kCmdToolBar, kCmdStatusBar, kCmdRefreshList, kCmdUserList, kCmdConfig, kCmdLastAlert, kCmdHistory,
                    kCmdStatistics, kCmdHelp, kCmdFeaturedShops})
         view->addAction(m_actions[id]);
+    view->addSeparator();
+    view->addAction(m_actions[kCmdPauseAlerts]);
     QMenu* help = bar->addMenu(QStringLiteral("帮助(&H)"));
     help->setObjectName(QStringLiteral("helpMenu"));
     help->addAction(m_actions[kCmdAbout]);
@@ -168,6 +173,7 @@ bool CMainFrame::CreateToolBar()
     m_toolBar = new CTrueColorToolBar(this);
     m_toolBar->setObjectName(QStringLiteral("mainToolBar"));
     m_toolBar->setWindowTitle(QStringLiteral("工具栏"));
+    m_toolBar->setAccessibleName(QStringLiteral("工具栏"));
     m_toolBar->setMovable(true);
     addToolBar(Qt::TopToolBarArea, m_toolBar);
     // The toolbar's own buttons carry the short texts; the menu keeps its longer ones.
@@ -183,8 +189,11 @@ bool CMainFrame::CreateToolBar()
                                     QStringLiteral(":/toolbar/toolbar_disabled.bmp"));
     m_toolBar->SetSizes(QSize(55, 70), QSize(48, 48));
     for (int id : kToolBarCommands) {
-        if (auto* button = qobject_cast<QToolButton*>(m_toolBar->widgetForAction(m_actions[id])))
+        if (auto* button = qobject_cast<QToolButton*>(m_toolBar->widgetForAction(m_actions[id]))) {
             button->setText(m_actions[id]->iconText());
+            button->setAccessibleName(m_actions[id]->iconText());
+            button->setAccessibleDescription(m_actions[id]->statusTip());
+        }
     }
     connect(m_actions[kCmdToolBar], &QAction::toggled, m_toolBar, &QWidget::setVisible);
     return true;
@@ -272,6 +281,9 @@ void CMainFrame::OnCommand(int commandId)
     case kCmdAbout:
         RunAboutDialog(this);
         break;
+    case kCmdPauseAlerts:
+        SetAlertsPaused(m_actions[kCmdPauseAlerts]->isChecked());
+        break;
     case kCmdAdvancedSettings:
         PageFactory().openAdvancedSettingDialog(this);
         break;
@@ -358,8 +370,20 @@ void CMainFrame::AlertOwner(const QString& text)
     AlertOwnerAbout(text, QString(), QString());
 }
 
+void CMainFrame::SetAlertsPaused(bool paused)
+{
+    if (QAction* action = m_actions.value(kCmdPauseAlerts))
+        action->setChecked(paused);
+    if (m_alertsPaused.exchange(paused) == paused)
+        return;
+    qCInfo(LogUi) << (paused ? "alerts paused" : "alerts resumed");
+    ShowStatusMessage(paused ? kAlertsPausedText : kAlertsResumedText);
+}
+
 void CMainFrame::AlertOwnerAbout(const QString& text, const QString& shop, const QString& visitor)
 {
+    if (m_alertsPaused.load())
+        return;
     if (LiveSettings().playsound.load() && !m_chime.isEmpty())
         m_sound.Play(m_chime, Endpoints().soundDevice);
     if (QThread::currentThread() == thread())

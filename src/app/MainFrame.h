@@ -16,6 +16,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <atomic>
 
 class CMirelHelperView;
 class CTrueColorToolBar;
@@ -29,7 +30,7 @@ public:
     static constexpr int kCmdRefreshList = 32779, kCmdUserList = 32771, kCmdConfig = 32772, kCmdLastAlert = 32784,
                          kCmdHistory = 32783, kCmdHelp = 32780, kCmdAbout = 57664, kCmdFeaturedShops = 32789,
                          kCmdStatistics = 32790, kCmdToolBar = 59392, kCmdStatusBar = 59393, kCmdExit = 57665,
-                         kCmdAdvancedSettings = 32795, kCmdTeamSettings = 32796;
+                         kCmdAdvancedSettings = 32795, kCmdTeamSettings = 32796, kCmdPauseAlerts = 32797;
     static constexpr std::array<int, 9> kToolBarCommands{kCmdRefreshList, kCmdUserList,      kCmdConfig,
                                                          kCmdLastAlert,   kCmdHistory,       kCmdHelp,
                                                          kCmdAbout,       kCmdFeaturedShops, kCmdStatistics};
@@ -37,6 +38,9 @@ public:
     static constexpr int kInfoPane = 4;
     // The window's title while it is being created; the application sets the caption afterwards.
     static inline const QString kInitialTitle = QStringLiteral("Lumo网店助手网店助手-Vexa来客提醒 v1.1");
+    static inline const QString kAlertsPausedText =
+        QStringLiteral("提醒已暂停:新客户照常记录和打招呼,只是不响铃,不弹出提示");
+    static inline const QString kAlertsResumedText = QStringLiteral("提醒已恢复");
 
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;
@@ -62,6 +66,11 @@ public:
     // The owner acted on the last alert: its visitor's chat (as the visitor
     // list's double-click opens it) or, without a visitor, the main window.
     void OnAlertActivated(bool openChat);
+    // Paused: the owner alert (sound and balloon) stays away for every visitor,
+    // watched ones too, until resumed; visits are recorded, listed and greeted
+    // as ever. Kept while the program runs; a new start alerts again.
+    void SetAlertsPaused(bool paused);
+    bool AlertsPaused() const { return m_alertsPaused.load(); }
     // Closes for good (the exit path); a plain close only hides.
     void CloseFrame();
 
@@ -107,6 +116,7 @@ private:
     CStatusMessage m_status;
     CAlertSound m_sound;
     QByteArray m_chime;
+    std::atomic<bool> m_alertsPaused{false};
     // Whom the alert on the screen is about; empty visitor: nobody in particular.
     QString m_alertShop;
     QString m_alertVisitor;

@@ -5,7 +5,10 @@
 #include "app/GuiMessageBox.h"
 #include "app/MainFrame.h"
 #include "app/MirelHelperView.h"
+#include "history/HistoryUpkeep.h"
 #include "monitor/TeamAlerts.h"
+#include "monitor/ui/UserListDlg.h"
+#include "platform/Clock.h"
 #include "platform/DataDirectory.h"
 #include "platform/Endpoints.h"
 #include "platform/MessageBox.h"
@@ -30,6 +33,8 @@ CMirelHelperApp::CMirelHelperApp()
     QCoreApplication::setApplicationName(AppTitle());
     m_exitPoll.setInterval(20);
     connect(&m_exitPoll, &QTimer::timeout, this, &CMirelHelperApp::PollWorkers);
+    m_upkeepTimer.setInterval(kUpkeepIntervalMs);
+    connect(&m_upkeepTimer, &QTimer::timeout, this, &CMirelHelperApp::StartHistoryUpkeep);
 }
 
 CMirelHelperApp::~CMirelHelperApp()
@@ -93,10 +98,26 @@ bool CMirelHelperApp::InitInstance()
     frame->resize(place.size());
     frame->showNormal();
     frame->repaint();
+    StartHistoryUpkeep();
+    m_upkeepTimer.start();
     const QByteArray unknownCodePage = UnknownCodePage();
     if (!unknownCodePage.isEmpty())
         frame->ShowStatusMessage(CodePageFallbackText(unknownCodePage));
     return true;
+}
+
+void CMirelHelperApp::StartHistoryUpkeep()
+{
+    if (m_exiting || m_upkeep.IsRunning() || CurrentAdvancedSettings().keepDays <= 0)
+        return;
+    const qint64 now = Clock().NowMs();
+    m_upkeep = RunThenCallback(
+        this, [now] { return RunHistoryUpkeep(now); },
+        [](const CUpkeepCounts& counts) {
+            // The list must not go on showing visits that are gone.
+            if (counts.visits > 0 && g_pUserListDlg)
+                g_pUserListDlg->FillVisitorList();
+        });
 }
 
 void CMirelHelperApp::ShowMainWindow()
@@ -118,6 +139,37 @@ void CMirelHelperApp::RequestExit()
         OnExitRequested();
 }
 
+void CMirelHelperApp::OnRequest(CSingleInstance::ERequest request)
+{
+    if (!m_frame || m_exiting)
+        return;
+    // A dialog already open (the history, a message box) keeps the window's
+    // attention; it comes to the front instead of a second one over it.
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+        m_frame->OnTrayShow();
+        modal->raise();
+        modal->activateWindow();
+        if (request != CSingleInstance::ERequest::ToggleAlerts)
+            return;
+    }
+    switch (request) {
+    case CSingleInstance::ERequest::Show:
+        m_frame->OnTrayShow();
+        break;
+    case CSingleInstance::ERequest::Visitors:
+        m_frame->OnTrayShow();
+        m_frame->OnCommand(CMainFrame::kCmdUserList);
+        break;
+    case CSingleInstance::ERequest::History:
+        m_frame->OnTrayShow();
+        m_frame->OnCommand(CMainFrame::kCmdHistory);
+        break;
+    case CSingleInstance::ERequest::ToggleAlerts:
+        m_frame->SetAlertsPaused(!m_frame->AlertsPaused());
+        break;
+    }
+}
+
 void CMirelHelperApp::OnExitRequested()
 {
     if (m_exiting)
@@ -127,6 +179,7 @@ void CMirelHelperApp::OnExitRequested()
     SuppressGuiMessageBoxes(true);
     if (m_frame)
         m_frame->hide();
+    m_upkeepTimer.stop();
     CWorkerRegistry::StopAll(0);
     m_exitDeadline = QDeadlineTimer(m_exitWaitMs).deadline();
     // The event loop keeps running meanwhile, so a worker blocked on a call to

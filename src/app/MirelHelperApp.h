@@ -9,7 +9,9 @@
 #include <QTimer>
 
 #include "app/MainFrame.h"
+#include "app/SingleInstance.h"
 #include "monitor/MonitorControl.h"
+#include "platform/OneShot.h"
 
 class CMirelHelperApp : public QObject
 {
@@ -36,12 +38,19 @@ public:
     // Ends the program as the exit commands do (a signal asked for it); before
     // the event loop runs, the exit starts as soon as it does.
     void RequestExit();
+    // What a later start (a menu entry's action) asked for.
+    void OnRequest(CSingleInstance::ERequest request);
     // After exit: whether every worker ended within the wait. When one did
     // not, the window and the store were left as they were.
     bool WorkersStopped() const { return m_workersStopped; }
     bool TornDown() const { return m_tornDown; }
     void SetExitWaitMs(int ms) { m_exitWaitMs = ms; }
     bool Exiting() const { return m_exiting; }
+
+    // The owner's automatic deletion of old visits, off the window's thread;
+    // at start and once a day. A run still going is left to finish.
+    void StartHistoryUpkeep();
+    static constexpr int kUpkeepIntervalMs = 24 * 60 * 60 * 1000;
 
     // 800 x 580 centred on the desktop, each half truncated toward zero.
     static QRect MainWindowRect(const QRect& desktop);
@@ -59,6 +68,8 @@ private:
     // The monitoring and greeting workers; the configuration page drives them.
     CMonitorControl m_monitorControl;
     QTimer m_exitPoll;
+    QTimer m_upkeepTimer;
+    COneShot m_upkeep;
     qint64 m_exitDeadline = 0;
     int m_exitWaitMs = kExitWaitMs;
     bool m_exiting = false;

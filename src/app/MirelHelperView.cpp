@@ -6,6 +6,7 @@
 CMirelHelperView::CMirelHelperView(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("CMirelHelperView"));
+    setAccessibleName(QStringLiteral("页面"));
 }
 
 CMirelHelperView::~CMirelHelperView()
@@ -27,9 +28,14 @@ void CMirelHelperView::OnInitialUpdate()
     m_pages[kHelpPage] = new CHtmlHelpDlg(this);
     m_pages[kAdPage] = new CMirelAdDlg(this);
     m_pages[kStatisticsPage] = factory.createStatisticsPage(this);
-    for (QWidget* page : m_pages) {
-        if (page)
-            page->setGeometry(rect());
+    // What a screen reader says as a page comes up: the command that shows it.
+    const char* const names[kPageCount] = {"访客列表", "信息配置", "帮助信息", "精品网店", "访客统计"};
+    for (int i = 0; i < kPageCount; ++i) {
+        if (!m_pages[i])
+            continue;
+        m_pages[i]->setGeometry(rect());
+        if (m_pages[i]->accessibleName().isEmpty())
+            m_pages[i]->setAccessibleName(QString::fromUtf8(names[i]));
     }
     ShowPage(kUserListPage);
 }

@@ -17,8 +17,30 @@
 
 namespace {
 
-const QByteArray kShowRequest = "show\n";
+// One line each way; the words stay what earlier versions sent for the window.
+struct CRequestWord
+{
+    CSingleInstance::ERequest request;
+    const char* argument;
+    QByteArray line;
+};
+
+const CRequestWord kRequestWords[] = {
+    {CSingleInstance::ERequest::Show, "--show", "show\n"},
+    {CSingleInstance::ERequest::Visitors, "--show-visitors", "visitors\n"},
+    {CSingleInstance::ERequest::History, "--history", "history\n"},
+    {CSingleInstance::ERequest::ToggleAlerts, "--toggle-alerts", "alerts\n"},
+};
 const QByteArray kShownAnswer = "shown\n";
+
+const CRequestWord& WordOf(CSingleInstance::ERequest request)
+{
+    for (const CRequestWord& word : kRequestWords) {
+        if (word.request == request)
+            return word;
+    }
+    return kRequestWords[0];
+}
 
 } // namespace
 
@@ -80,7 +102,20 @@ bool CSingleInstance::TryLock()
     return false;
 }
 
-CSingleInstance::EClaim CSingleInstance::Claim(int waitMs)
+std::optional<CSingleInstance::ERequest> CSingleInstance::RequestFromArguments(const QStringList& arguments)
+{
+    if (arguments.size() <= 1)
+        return ERequest::Show;
+    if (arguments.size() == 2) {
+        for (const CRequestWord& word : kRequestWords) {
+            if (arguments[1] == QLatin1String(word.argument))
+                return word.request;
+        }
+    }
+    return std::nullopt;
+}
+
+CSingleInstance::EClaim CSingleInstance::Claim(ERequest request, int waitMs)
 {
     const QDeadlineTimer deadline(waitMs);
     for (;;) {
@@ -90,7 +125,7 @@ CSingleInstance::EClaim CSingleInstance::Claim(int waitMs)
         // hold one either; the program runs as it would have without the lock.
         if (!LockHeldElsewhere())
             return EClaim::First;
-        if (AskToShow(qMax<qint64>(500, deadline.remainingTime())))
+        if (Ask(request, qMax<qint64>(500, deadline.remainingTime())))
             return EClaim::Handed;
         if (deadline.hasExpired())
             return EClaim::Refused;
@@ -98,13 +133,13 @@ CSingleInstance::EClaim CSingleInstance::Claim(int waitMs)
     }
 }
 
-bool CSingleInstance::AskToShow(int timeoutMs)
+bool CSingleInstance::Ask(ERequest request, int timeoutMs)
 {
     QLocalSocket socket;
     socket.connectToServer(ServerName(m_dataDir));
     if (!socket.waitForConnected(qMin(timeoutMs, 1000)))
         return false;
-    socket.write(kShowRequest);
+    socket.write(WordOf(request).line);
     if (!socket.waitForBytesWritten(timeoutMs))
         return false;
     const QDeadlineTimer deadline(timeoutMs);
@@ -143,14 +178,22 @@ void CSingleInstance::OnNewConnection()
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            // Anything but the one request is ignored; the socket is the user's own.
+            // Anything but a known request is ignored; the socket is the user's own.
             if (!socket->canReadLine())
                 return;
-            if (socket->readLine(64) == kShowRequest) {
-                qCInfo(LogUi) << "a later start asked for the window";
-                Q_EMIT ShowRequested();
+            const QByteArray line = socket->readLine(64);
+            for (const CRequestWord& word : kRequestWords) {
+                if (line != word.line)
+                    continue;
+                qCInfo(LogUi).noquote() << "a later start asked for"
+                                        << (word.request == ERequest::Show ? QStringLiteral("the window")
+                                                                           : QString::fromLatin1(word.line.trimmed()));
                 socket->write(kShownAnswer);
                 socket->flush();
+                // The request may open a dialog; the asker must not wait for it.
+                QMetaObject::invokeMethod(
+                    this, [this, request = word.request] { Q_EMIT Requested(request); }, Qt::QueuedConnection);
+                break;
             }
             socket->disconnectFromServer();
         });

@@ -14,6 +14,7 @@ CWebPageDlg::CWebPageDlg(const QString& objectName, const QString& address, QWid
 {
     setObjectName(objectName);
     m_browser->setObjectName(QStringLiteral("browser"));
+    m_browser->setAccessibleName(QStringLiteral("网页内容"));
     m_browser->setFrameShape(QFrame::NoFrame);
     // Whoever is on the plain-http path writes these pages.
     const QUrl origin(Endpoints().trackingBase);

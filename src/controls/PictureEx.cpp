@@ -13,6 +13,8 @@ constexpr int kDefaultFrameDelayMs = 100;
 
 CPictureEx::CPictureEx(QWidget* parent) : QWidget(parent)
 {
+    // A screen reader names it; the owner of the control may say what it shows.
+    setAccessibleName(QStringLiteral("动画图片"));
     m_animation.setSingleShot(true);
     connect(&m_animation, &QTimer::timeout, this, &CPictureEx::NextFrame);
 }

@@ -268,6 +268,8 @@ CSortHeaderCtrl::CSortHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, 
     setHighlightSections(false);
     setSortIndicatorShown(false);
     setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setAccessibleName(QStringLiteral("列标题"));
+    setAccessibleDescription(QStringLiteral("点击列标题按这一列排序,再点击一次反向排序"));
 }
 
 void CSortHeaderCtrl::SetSortArrow(int column, bool ascending)

@@ -9,6 +9,7 @@ CTextScroller::CTextScroller(QWidget* parent) : QFrame(parent)
 {
     setFrameStyle(QFrame::Box | QFrame::Plain);
     setLineWidth(1);
+    setAccessibleName(QStringLiteral("滚动文字"));
     m_fontDescription = font();
     m_font = m_fontDescription;
     m_timer.setTimerType(Qt::CoarseTimer);

@@ -5,6 +5,8 @@ list(APPEND MIREL_CORE_controls
     ${CMAKE_CURRENT_LIST_DIR}/SortOrder.h
     ${CMAKE_CURRENT_LIST_DIR}/SortOrder.cpp)
 list(APPEND MIREL_UI_SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/AccessibleText.h
+    ${CMAKE_CURRENT_LIST_DIR}/AccessibleText.cpp
     ${CMAKE_CURRENT_LIST_DIR}/DialogKeys.h
     ${CMAKE_CURRENT_LIST_DIR}/OutsideText.h
     ${CMAKE_CURRENT_LIST_DIR}/OutsideText.cpp

@@ -174,18 +174,24 @@ void CHistoryDlg::BuildControls()
     m_rangeEndEdit = MakeDateEdit(filters, "rangeEndDateEdit");
     auto* deleteRange = MakeButton(filters, QStringLiteral("删除该日期之间的记录"), "deleteRangeButton");
 
-    grid->addWidget(new QLabel(QStringLiteral("日期"), filters), 0, 0);
+    // Each label names its field, for screen readers too.
+    auto labelFor = [filters](const QString& text, QWidget* field) {
+        auto* label = new QLabel(text, filters);
+        label->setBuddy(field);
+        return label;
+    };
+    grid->addWidget(labelFor(QStringLiteral("日期"), m_dayEdit), 0, 0);
     grid->addWidget(m_dayEdit, 0, 1);
     grid->addWidget(showDay, 0, 2);
-    grid->addWidget(new QLabel(QStringLiteral("访客名"), filters), 0, 3);
+    grid->addWidget(labelFor(QStringLiteral("访客名"), m_visitorEdit), 0, 3);
     grid->addWidget(m_visitorEdit, 0, 4);
     grid->addWidget(showVisitor, 0, 5);
-    grid->addWidget(new QLabel(QStringLiteral("店铺名"), filters), 0, 6);
+    grid->addWidget(labelFor(QStringLiteral("店铺名"), m_shopCombo), 0, 6);
     grid->addWidget(m_shopCombo, 0, 7);
     grid->addWidget(showShop, 0, 8);
-    grid->addWidget(new QLabel(QStringLiteral("开始时间"), filters), 1, 0);
+    grid->addWidget(labelFor(QStringLiteral("开始时间"), m_rangeStartEdit), 1, 0);
     grid->addWidget(m_rangeStartEdit, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("结束时间"), filters), 1, 3);
+    grid->addWidget(labelFor(QStringLiteral("结束时间"), m_rangeEndEdit), 1, 3);
     grid->addWidget(m_rangeEndEdit, 1, 4);
     grid->addWidget(deleteRange, 1, 5, 1, 4, Qt::AlignLeft);
     grid->setColumnStretch(4, 1);
@@ -193,6 +199,8 @@ void CHistoryDlg::BuildControls()
 
     m_list = new CSortListCtrl(this);
     m_list->setObjectName(QStringLiteral("historyList"));
+    m_list->setAccessibleName(QStringLiteral("访问记录"));
+    m_list->setAccessibleDescription(QStringLiteral("双击一行查看客户信息"));
 
     auto* showAll = MakeButton(this, QStringLiteral("显示所有记录"), "showAllButton");
     auto* deleteSelected = MakeButton(this, QStringLiteral("删除所选记录"), "deleteSelectedButton");

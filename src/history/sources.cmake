@@ -1,5 +1,6 @@
 list(APPEND MIREL_CORE_history
     ${CMAKE_CURRENT_LIST_DIR}/HistoryStatements.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/HistoryUpkeep.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ListReader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/CsvExport.cpp
     ${CMAKE_CURRENT_LIST_DIR}/XlsxExport.cpp)

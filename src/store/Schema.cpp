@@ -45,6 +45,18 @@ void AddRandomColumn(CAdoConnection* connection)
                             .arg(QStringLiteral("AddRandom"), QStringLiteral("YesNo default 0")));
 }
 
+// Stores from before automatic deletion get its column, off, so nothing is deleted until the owner chooses.
+void AddKeepDaysColumn(CAdoConnection* connection)
+{
+    CAdoRecordSet recordSet(connection);
+    if (!recordSet.Open(QStringLiteral("select * from [advsetting] where 0")))
+        return;
+    const bool present = HasColumn(recordSet, "keepdays");
+    recordSet.Close();
+    if (!present)
+        connection->Execute(QStringLiteral("alter table [advsetting] add column [keepdays] Long default 0"));
+}
+
 struct CIndex
 {
     const char* name;
@@ -99,7 +111,7 @@ QString AdvSettingTableStatement()
     return QStringLiteral("create table if not exists [advsetting] ([id] Long primary key, [quieton] YesNo default 0, "
                           "[quietfrom] Long default 1380, [quietto] Long default 480, [burston] YesNo default 0, "
                           "[budgeton] YesNo default 0, [budget] Long default 50, [onceon] YesNo default 0, "
-                          "[oncedays] Long default 7, [watchlist] Text default '')");
+                          "[oncedays] Long default 7, [watchlist] Text default '', [keepdays] Long default 0)");
 }
 
 QString AdvSettingRowStatement()
@@ -125,6 +137,7 @@ void UpgradeSchema(CAdoConnection* connection)
     connection->Execute(GreetLogStatement());
     connection->Execute(AdvSettingTableStatement());
     connection->Execute(AdvSettingRowStatement());
+    AddKeepDaysColumn(connection);
     // Stores from before the indexes: the visitor list's latest 30 must not read a long [client] whole,
     // nor the per-poll visitor check. The statistics indexes are built by the statistics page, off the
     // window's thread; their visitor index (with the time) then takes the place of the one without.

@@ -9,8 +9,8 @@ class CAdoConnection;
 bool HasColumn(CAdoRecordSet& recordSet, const char* name);
 // Brings a store made by an earlier version into today's shape: adds [sysseting].[AddRandom]
 // when it is missing, adds the greeting log [greetlog] and
-// the advanced settings [advsetting] (with its row), gives the IM-ID column of [client] its name [imuid], keeping every
-// row, and adds the visitor list's indexes a store lacks.
+// the advanced settings [advsetting] (with its row; [keepdays] where an earlier one lacks it), gives the IM-ID column
+// of [client] its name [imuid], keeping every row, and adds the visitor list's indexes a store lacks.
 void UpgradeSchema(CAdoConnection* connection);
 
 // The statements that build a new Info.mdb: the four tables in the column order every

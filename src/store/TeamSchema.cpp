@@ -15,6 +15,7 @@ const CAdvSettingColumn kAdvSettingColumns[] = {
     {"quieton", "\"YesNo\" default 0"}, {"quietfrom", "\"Long\" default 1380"}, {"quietto", "\"Long\" default 480"},
     {"burston", "\"YesNo\" default 0"}, {"budgeton", "\"YesNo\" default 0"},    {"budget", "\"Long\" default 50"},
     {"onceon", "\"YesNo\" default 0"},  {"oncedays", "\"Long\" default 7"},     {"watchlist", "\"Text\" default ''"},
+    {"keepdays", "\"Long\" default 0"},
 };
 
 QString AdvSettingColumnNames()

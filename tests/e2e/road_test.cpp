@@ -888,6 +888,46 @@ TEST(SecondStartTest, RaisesTheFirstCopysWindowAndLeavesTheQueueAlone)
     EXPECT_EQ(road::QueryFile(path, QStringLiteral("select [ClientName] from [AutoSend]")),
               (QList<QStringList>{{QStringLiteral("queued")}}));
 
+    // The menu entry's actions go the same way.
+    auto startWith = [&](const QString& argument) {
+        QProcess action;
+        action.setProcessEnvironment(environment);
+        action.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {argument});
+        return action.waitForFinished(10000) && action.exitCode() == 0;
+    };
+    auto logHas = [&](const char* line, int times) {
+        return WaitUntil(
+            [&] {
+                QFile log(home.filePath(QStringLiteral("mirelhelper.log")));
+                return log.open(QIODevice::ReadOnly) && log.readAll().count(line) >= times;
+            },
+            10000);
+    };
+    EXPECT_TRUE(startWith(QStringLiteral("--toggle-alerts")));
+    EXPECT_TRUE(logHas("alerts paused", 1));
+    EXPECT_TRUE(startWith(QStringLiteral("--toggle-alerts")));
+    EXPECT_TRUE(logHas("alerts resumed", 1));
+    RequestClose(window);
+    ASSERT_TRUE(WaitUntil([&] { return mainWindow() == 0; }, 10000));
+    EXPECT_TRUE(startWith(QStringLiteral("--show-visitors")));
+    EXPECT_TRUE(WaitUntil([&] { return mainWindow() == window; }, 10000)) << "--show-visitors shows no window";
+    auto wideWindows = [&] {
+        int count = 0;
+        for (const road::CXWindowInfo& shown : road::WindowsOfProcess(first.processId()))
+            count += shown.rect.width() >= 700 ? 1 : 0;
+        return count;
+    };
+    EXPECT_TRUE(startWith(QStringLiteral("--history")));
+    EXPECT_TRUE(WaitUntil([&] { return wideWindows() == 2; }, 10000)) << "--history opens no history dialog";
+    // A second one while it is open only brings it to the front.
+    EXPECT_TRUE(startWith(QStringLiteral("--history")));
+    EXPECT_TRUE(logHas("a later start asked for history", 2));
+    EXPECT_EQ(wideWindows(), 2);
+    QProcess unknown;
+    unknown.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {QStringLiteral("--no-such-thing")});
+    ASSERT_TRUE(unknown.waitForFinished(10000));
+    EXPECT_EQ(unknown.exitCode(), 2);
+
     // While it runs, --init-store refuses to touch its store.
     QProcess init;
     init.setProcessEnvironment(environment);
@@ -925,6 +965,15 @@ TEST(SecondStartTest, RaisesTheFirstCopysWindowAndLeavesTheQueueAlone)
     again.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {QStringLiteral("--init-store")});
     ASSERT_TRUE(again.waitForFinished(10000));
     EXPECT_EQ(again.exitCode(), 0) << again.readAllStandardError().constData();
+
+    // With no copy running, an action starts the program and is carried out there.
+    QProcess started;
+    started.setProcessEnvironment(environment);
+    started.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {QStringLiteral("--toggle-alerts")});
+    ASSERT_TRUE(started.waitForStarted(10000));
+    EXPECT_TRUE(logHas("alerts paused", 2)) << "a start with --toggle-alerts did not pause the alerts";
+    started.kill();
+    started.waitForFinished(5000);
 }
 
 // ---- preparing a data directory without a display

@@ -2,10 +2,15 @@
 
 #include "support/HistoryTestStore.h"
 
+#include "accounts/AdvancedSettings.h"
 #include "history/HistoryStatements.h"
+#include "history/HistoryUpkeep.h"
 #include "platform/MessageBox.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
+#include "store/Variant.h"
+
+#include <QDateTime>
 
 #include <functional>
 
@@ -165,5 +170,90 @@ TEST_F(HistoryStatementsStore, DeleteOfManyIdsTakesExactlyThoseRows)
         EXPECT_EQ(sql.count(QStringLiteral(" between ")), c.ranges) << c.name;
         ASSERT_TRUE(g_pConnection->Execute(sql)) << c.name;
         EXPECT_EQ(CHistoryTestStore::Ids(QStringLiteral("select * from [client] order by [id]")), kept) << c.name;
+    }
+}
+
+TEST_F(HistoryStatementsStore, UpkeepDeletesWhatIsOlderThanTheLimitAndOneVisitorEverywhere)
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    // A table the tracking service's page views may come in (its time column found by type).
+    ASSERT_TRUE(g_pConnection->Execute(
+        QStringLiteral("create table [pageview] ([shopname] Text, [seq] Long, [viewtime] DateTime)")));
+    const struct
+    {
+        const char* name;
+        int ageDays; // of the visit or view
+        int count;
+        bool kept;
+    } cases[] = {
+        {"a year", 365, 1, false},
+        // More than the first steps hold: several short deletes.
+        {"many at 31 days", 31, 1500, false},
+        {"a day within", 29, 3, true},
+        {"today", 0, 2, true},
+    };
+    int keptVisits = 0;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(g_pConnection->Execute(
+            QStringLiteral("with recursive n(i) as (select 0 union all select i + 1 from n where i < %1) "
+                           "insert into [client] ([guestname], [shopname], [lasttime]) select '%2' || i, 's', '%3' "
+                           "from n")
+                .arg(c.count - 1)
+                .arg(QString::fromUtf8(c.name), StoreTimeText(now.addDays(-c.ageDays).toMSecsSinceEpoch()))));
+        ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [pageview] values ('s', %1, '%2')")
+                                               .arg(c.ageDays)
+                                               .arg(StoreTimeText(now.addDays(-c.ageDays).toMSecsSinceEpoch()))));
+        keptVisits += c.kept ? c.count : 0;
+    }
+    CAdvancedSettings settings;
+    settings.keepDays = 30;
+    PublishAdvancedSettings(settings);
+    const CUpkeepCounts counts = RunHistoryUpkeep(now.toMSecsSinceEpoch());
+    PublishAdvancedSettings(CAdvancedSettings());
+    EXPECT_TRUE(counts.ok);
+    EXPECT_EQ(counts.visits, 1501);
+    EXPECT_EQ(counts.pageViews, 2);
+    EXPECT_EQ(CHistoryTestStore::CountVisits(), keptVisits);
+    for (const auto& c : cases) {
+        EXPECT_EQ(
+            CHistoryTestStore::Ids(
+                QStringLiteral("select [id] from [client] where [guestname] like '%1%'").arg(QString::fromUtf8(c.name)))
+                .size(),
+            c.kept ? c.count : 0)
+            << c.name;
+        EXPECT_EQ(CHistoryTestStore::Ids(QStringLiteral("select [seq] from [pageview] where [seq] = %1").arg(c.ageDays))
+                      .size(),
+                  c.kept ? 1 : 0)
+            << c.name;
+    }
+    // Off: nothing goes.
+    EXPECT_EQ(RunHistoryUpkeep(now.addYears(5).toMSecsSinceEpoch()).visits, 0);
+    EXPECT_EQ(CHistoryTestStore::CountVisits(), keptVisits);
+
+    // One visitor, everywhere: every shop's visits, the greeting log and the queue; others stay.
+    for (const char* shop : {"店一", "店二"}) {
+        ASSERT_GT(m_store->AddVisit({QStringLiteral("o'甲"), QString::fromUtf8(shop), now}), 0);
+        ASSERT_GT(m_store->AddVisit({QStringLiteral("乙"), QString::fromUtf8(shop), now}), 0);
+        for (const char* guest : {"o''甲", "乙"}) {
+            ASSERT_TRUE(g_pConnection->Execute(
+                QStringLiteral("insert into [greetlog] ([shopname],[guestname],[ok]) values ('%1','%2',1)")
+                    .arg(QString::fromUtf8(shop), QString::fromUtf8(guest))));
+            ASSERT_TRUE(g_pConnection->Execute(
+                QStringLiteral("insert into [AutoSend] ([ClientName],[UserName],[Message]) values ('%1','%2','hi')")
+                    .arg(QString::fromUtf8(guest), QString::fromUtf8(shop))));
+        }
+    }
+    const CUpkeepCounts one = DeleteVisitorEverywhere(QStringLiteral("o'甲"));
+    EXPECT_TRUE(one.ok);
+    EXPECT_EQ(one.visits, 2);
+    EXPECT_EQ(one.greetings, 4);
+    EXPECT_EQ(CHistoryTestStore::CountVisits(), keptVisits + 2);
+    for (const char* sql : {"select count(*) from [greetlog] where [guestname] = '乙'",
+                            "select count(*) from [AutoSend] where [ClientName] = '乙'"}) {
+        CAdoRecordSet recordSet;
+        int left = -1;
+        ASSERT_TRUE(recordSet.Open(QString::fromUtf8(sql)));
+        recordSet.GetCollectInt(0, left);
+        EXPECT_EQ(left, 2) << sql;
     }
 }

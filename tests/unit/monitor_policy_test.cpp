@@ -252,8 +252,12 @@ TEST_F(PolicyStoreTest, SettingsStartOffAndSurviveTheStoreAndAnUpgrade)
     ASSERT_TRUE(ReadAdvancedSettings(read));
     EXPECT_EQ(read, CAdvancedSettings());
 
-    const CAdvancedSettings chosen{
-        .quietHours = true, .quietFrom = 22 * 60 + 30, .budget = 12, .onceDays = 3, .watchList = {"O'Brien", "<b>"}};
+    const CAdvancedSettings chosen{.quietHours = true,
+                                   .quietFrom = 22 * 60 + 30,
+                                   .budget = 12,
+                                   .onceDays = 3,
+                                   .watchList = {"O'Brien", "<b>"},
+                                   .keepDays = 90};
     ASSERT_TRUE(WriteAdvancedSettings(chosen));
     CloseStore();
     ASSERT_TRUE(OpenStore(m_dir.path()));
@@ -265,6 +269,25 @@ TEST_F(PolicyStoreTest, SettingsStartOffAndSurviveTheStoreAndAnUpgrade)
     ASSERT_TRUE(OpenStore(m_dir.path()));
     ASSERT_TRUE(ReadAdvancedSettings(read));
     EXPECT_EQ(read, CAdvancedSettings());
+    // A store from before automatic deletion gets its column, off, and keeps the rest.
+    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("drop table [advsetting]")));
+    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral(
+        "create table [advsetting] ([id] Long primary key, [quieton] YesNo default 0, [quietfrom] Long default 1380, "
+        "[quietto] Long default 480, [burston] YesNo default 0, [budgeton] YesNo default 0, [budget] Long default 50, "
+        "[onceon] YesNo default 0, [oncedays] Long default 7, [watchlist] Text default '')")));
+    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [advsetting] ([id],[burston]) values (1,1)")));
+    EXPECT_FALSE(ReadAdvancedSettings(read));
+    CloseStore();
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    ASSERT_TRUE(ReadAdvancedSettings(read));
+    EXPECT_EQ(read, CAdvancedSettings{.bursts = true});
+    // Out of range it is held to 30-3650 days; 0 stays off.
+    const std::pair<int, int> limits[] = {{1, 30}, {5000, 3650}, {0, 0}, {-4, 0}, {400, 400}};
+    for (const auto& [asked, kept] : limits) {
+        CAdvancedSettings limited{.keepDays = asked};
+        limited.Normalise();
+        EXPECT_EQ(limited.keepDays, kept) << asked;
+    }
 }
 
 } // namespace

@@ -36,6 +36,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -293,7 +294,7 @@ TEST_F(AppTest, MenuHasItsThreeDropDowns)
     EXPECT_FALSE(frame->Action(CMainFrame::kCmdTeamSettings)->isEnabled());
     EXPECT_EQ(texts(top[1]),
               (QStringList{"工具栏(&T)", "状态栏(&S)", "刷新列表(&F)", "用户列表(&U)", "信息配置(&C)", "最后提示(&L)",
-                           "历史访问(&H)", "访客统计(&J)", "帮助信息(&H)", "精品网店(&V)"}));
+                           "历史访问(&H)", "访客统计(&J)", "帮助信息(&H)", "精品网店(&V)", "", "暂停提醒(&P)"}));
     EXPECT_EQ(texts(top[2]), (QStringList{"关于 MirelHelper(&A)..."}));
 }
 
@@ -309,6 +310,8 @@ TEST_F(AppTest, AdvancedSettingsDialogStoresItsValuesAndMakesThemLive)
             return;
         dialog->findChild<QCheckBox*>(QStringLiteral("quietHoursCheck"))->setChecked(true);
         dialog->findChild<QPlainTextEdit*>(QStringLiteral("watchListEdit"))->setPlainText(" 甲 \n\n<b>乙</b>\n甲");
+        dialog->findChild<QCheckBox*>(QStringLiteral("keepDaysCheck"))->setChecked(true);
+        dialog->findChild<QSpinBox*>(QStringLiteral("keepDaysSpin"))->setValue(12);
         dialog->findChild<QPushButton*>(QStringLiteral("okButton"))->click();
     });
     frame->Action(CMainFrame::kCmdAdvancedSettings)->trigger();
@@ -316,6 +319,8 @@ TEST_F(AppTest, AdvancedSettingsDialogStoresItsValuesAndMakesThemLive)
     CAdvancedSettings expected;
     expected.quietHours = true;
     expected.watchList = QStringList{"甲", "<b>乙</b>"};
+    // Below the range the box holds its least.
+    expected.keepDays = CAdvancedSettings::kKeepDaysMin;
     CAdvancedSettings stored;
     EXPECT_TRUE(ReadAdvancedSettings(stored));
     EXPECT_EQ(stored, expected);
@@ -559,6 +564,20 @@ TEST_F(AppTest, AlertSoundsAndShowsTheBalloon)
     frame->Action(CMainFrame::kCmdLastAlert)->trigger();
     EXPECT_EQ(frame->TrayIcon().SendCount(), sends + 1);
     EXPECT_EQ(frame->TrayIcon().BalloonText(), longText.left(255));
+
+    // "暂停提醒": neither sound nor text until resumed; the status line says which.
+    frame->Action(CMainFrame::kCmdPauseAlerts)->trigger();
+    EXPECT_TRUE(frame->AlertsPaused());
+    std::thread([] { AlertOwner(QStringLiteral("访客: 丙")); }).join();
+    QTest::qWait(100);
+    EXPECT_EQ(frame->TrayIcon().BalloonText(), longText.left(255));
+    EXPECT_EQ(frame->Sound().PlayedCount(), 1);
+    EXPECT_TRUE(WaitUntil(
+        [frame] { return frame->Pane(CMainFrame::kInfoPane)->text() == CMainFrame::kAlertsPausedText; }, 5000));
+    frame->SetAlertsPaused(false);
+    EXPECT_FALSE(frame->Action(CMainFrame::kCmdPauseAlerts)->isChecked());
+    std::thread([] { AlertOwner(QStringLiteral("访客: 丁")); }).join();
+    EXPECT_TRUE(WaitUntil([frame] { return frame->TrayIcon().BalloonText() == QStringLiteral("访客: 丁"); }, 5000));
 }
 
 TEST_F(AppTest, TrayRestartBringsTheIconBackInTipMode)

@@ -189,6 +189,21 @@ TEST_F(UserListPage, AVisitorOfTwoShopsIsTwoRowsAndOnePresenceEntry)
     SetOnline({QStringLiteral("bob")});
     m_page->MarkOnlineVisitors();
     EXPECT_EQ(Images(), (QList<int>{0, 1, 0, 1}));
+
+    // "删除该客户的全部记录": asked first; Yes takes the visitor's rows of every shop, nobody else's.
+    for (const int answer : {kIdNo, kIdYes}) {
+        QStringList asked;
+        const MessageBoxHandler previous =
+            SetMessageBoxHandler([&](const QString& text, const QString&, EMsgIcon, EMsgButtons buttons) {
+                asked << text;
+                return buttons == EMsgButtons::YesNo ? answer : kIdOk;
+            });
+        EXPECT_EQ(m_page->OnDeleteVisitorEverywhere(QStringLiteral("bob")), answer == kIdYes);
+        SetMessageBoxHandler(previous);
+        EXPECT_EQ(asked, QStringList{CUserListDlg::DeleteVisitorQuestion(QStringLiteral("bob"))});
+        EXPECT_EQ(Column(0),
+                  answer == kIdYes ? (QStringList{"carol", "Bob"}) : (QStringList{"bob", "carol", "bob", "Bob"}));
+    }
 }
 
 TEST_F(UserListPage, ARefillPutsTheSelectionMarkOnTheFirstRow)

@@ -1,6 +1,7 @@
 #include "accounts/ui/AdvancedSettingDlg.h"
 
 #include "app/PageFactory.h"
+#include "controls/AccessibleText.h"
 #include "monitor/AlertPolicy.h"
 #include "platform/MessageBox.h"
 
@@ -37,7 +38,8 @@ CAdvancedSettingDlg::CAdvancedSettingDlg(QWidget* parent)
           QStringLiteral("一次刷新有%1位以上新客户时只提示一次").arg(CAlertPolicy::kBurstThreshold), this)),
       m_budgetCheck(new QCheckBox(QStringLiteral("每个店铺每天最多打招呼"), this)), m_budgetSpin(new QSpinBox(this)),
       m_onceCheck(new QCheckBox(QStringLiteral("同一客户在所有店铺中只打一次招呼，间隔天数"), this)),
-      m_onceDaysSpin(new QSpinBox(this)), m_watchListEdit(new QPlainTextEdit(this))
+      m_onceDaysSpin(new QSpinBox(this)), m_watchListEdit(new QPlainTextEdit(this)),
+      m_keepCheck(new QCheckBox(QStringLiteral("自动删除"), this)), m_keepDaysSpin(new QSpinBox(this))
 {
     setObjectName(QStringLiteral("CAdvancedSettingDlg"));
     setWindowTitle(QStringLiteral("高级设置"));
@@ -58,6 +60,11 @@ CAdvancedSettingDlg::CAdvancedSettingDlg(QWidget* parent)
     m_onceDaysSpin->setSuffix(QStringLiteral(" 天"));
     m_watchListEdit->setObjectName(QStringLiteral("watchListEdit"));
     m_watchListEdit->setPlaceholderText(QStringLiteral("每行一个客户名"));
+    m_keepCheck->setObjectName(QStringLiteral("keepDaysCheck"));
+    m_keepDaysSpin->setObjectName(QStringLiteral("keepDaysSpin"));
+    m_keepDaysSpin->setRange(CAdvancedSettings::kKeepDaysMin, CAdvancedSettings::kKeepDaysMax);
+    m_keepDaysSpin->setAccessibleName(QStringLiteral("自动删除多少天前的访问记录"));
+    auto* keepLabel = new QLabel(QStringLiteral("天前的访问记录"), this);
 
     auto* quietRow = new QHBoxLayout;
     quietRow->addWidget(m_quietCheck);
@@ -74,6 +81,12 @@ CAdvancedSettingDlg::CAdvancedSettingDlg(QWidget* parent)
     onceRow->addWidget(m_onceDaysSpin);
     onceRow->addStretch(1);
 
+    auto* keepRow = new QHBoxLayout;
+    keepRow->addWidget(m_keepCheck);
+    keepRow->addWidget(m_keepDaysSpin);
+    keepRow->addWidget(keepLabel);
+    keepRow->addStretch(1);
+
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("确定"));
@@ -89,10 +102,18 @@ CAdvancedSettingDlg::CAdvancedSettingDlg(QWidget* parent)
     layout->addLayout(onceRow);
     layout->addWidget(new QLabel(QStringLiteral("关注客户（每行一个，访问时总会提醒，安静时段内也会）："), this));
     layout->addWidget(m_watchListEdit, 1);
+    layout->addLayout(keepRow);
     layout->addWidget(buttons);
 
-    for (QCheckBox* check : {m_quietCheck, m_budgetCheck, m_onceCheck})
+    for (QCheckBox* check : {m_quietCheck, m_budgetCheck, m_onceCheck, m_keepCheck})
         connect(check, &QCheckBox::toggled, this, [this] { UpdateEnabled(); });
+    SetAccessibleTexts(this, {
+                                 {"quietFromEdit", "安静时段开始"},
+                                 {"quietToEdit", "安静时段结束"},
+                                 {"budgetSpin", "每个店铺每天最多打招呼次数"},
+                                 {"onceDaysSpin", "只打一次招呼的间隔天数"},
+                                 {"watchListEdit", "关注客户", "每行一个客户名,访问时总会提醒"},
+                             });
     SetValues(CAdvancedSettings());
     resize(460, 360);
 }
@@ -108,6 +129,9 @@ void CAdvancedSettingDlg::SetValues(const CAdvancedSettings& s)
     m_onceCheck->setChecked(s.oncePerPerson);
     m_onceDaysSpin->setValue(s.onceDays);
     m_watchListEdit->setPlainText(s.watchList.join(u'\n'));
+    m_keepCheck->setChecked(s.keepDays > 0);
+    // Off, the box offers a year.
+    m_keepDaysSpin->setValue(s.keepDays > 0 ? s.keepDays : 365);
     UpdateEnabled();
 }
 
@@ -123,6 +147,7 @@ CAdvancedSettings CAdvancedSettingDlg::Values() const
     s.oncePerPerson = m_onceCheck->isChecked();
     s.onceDays = m_onceDaysSpin->value();
     s.watchList = CAdvancedSettings::ParseWatchList(m_watchListEdit->toPlainText());
+    s.keepDays = m_keepCheck->isChecked() ? m_keepDaysSpin->value() : 0;
     s.Normalise();
     return s;
 }
@@ -133,6 +158,7 @@ void CAdvancedSettingDlg::UpdateEnabled()
     m_quietToEdit->setEnabled(m_quietCheck->isChecked());
     m_budgetSpin->setEnabled(m_budgetCheck->isChecked());
     m_onceDaysSpin->setEnabled(m_onceCheck->isChecked());
+    m_keepDaysSpin->setEnabled(m_keepCheck->isChecked());
 }
 
 void CAdvancedSettingDlg::accept()

@@ -1,6 +1,6 @@
 #pragma once
 // "高级设置": quiet hours, burst balloons, the daily greeting budget, one
-// greeting per person and the watch-list. OK stores the row and makes the
+// greeting per person, the watch-list and the automatic deletion of old visits. OK stores the row and makes the
 // values live at once; a failed store keeps the dialog open and says so.
 // Window's thread.
 #include "accounts/AdvancedSettings.h"
@@ -38,4 +38,6 @@ private:
     QCheckBox* m_onceCheck;
     QSpinBox* m_onceDaysSpin;
     QPlainTextEdit* m_watchListEdit;
+    QCheckBox* m_keepCheck;
+    QSpinBox* m_keepDaysSpin;
 };

@@ -4,6 +4,7 @@
 #include "accounts/AccountStore.h"
 #include "accounts/Autorun.h"
 #include "accounts/LiveSettings.h"
+#include "accounts/ui/ConfigPageNames.h"
 #include "accounts/ui/UpDownCtrl.h"
 #include "app/PageFactory.h"
 #include "greet/Greeting.h"
@@ -296,6 +297,7 @@ void CConfigDlg::BuildControls()
     connect(m_sendSpin, &CUpDownCtrl::DeltaPos, this, &CConfigDlg::OnSendSpinDelta);
     connect(m_refreshEdit, &QLineEdit::textEdited, this, &CConfigDlg::OnRefreshTyped);
     connect(m_sendEdit, &QLineEdit::textEdited, this, &CConfigDlg::OnSendTyped);
+    NameConfigPageControls(this);
 }
 
 void CConfigDlg::InitDialog()

@@ -21,6 +21,7 @@ CTeamSettingDlg::CTeamSettingDlg(QWidget* parent)
     // The machine's name comes from the settings file.
     m_machineLabel->setTextFormat(Qt::PlainText);
     m_shopList->setObjectName(QStringLiteral("greetShopList"));
+    m_shopList->setAccessibleName(QStringLiteral("本机打招呼的店铺"));
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("okButton"));

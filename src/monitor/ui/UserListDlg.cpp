@@ -6,6 +6,7 @@
 #include "app/Resources.h"
 #include "controls/SortListCtrl.h"
 #include "greet/ImClient.h"
+#include "history/HistoryUpkeep.h"
 #include "monitor/SessionMan.h"
 #include "monitor/ui/Explorer_showuserinfo.h"
 #include "monitor/ui/ProfileCard.h"
@@ -22,6 +23,7 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPushButton>
 #include <QThread>
 
@@ -51,6 +53,7 @@ CUserListDlg::CUserListDlg(QWidget* parent) : QWidget(parent), m_ipLocator(IpdbD
     // Pane and button first: the list, covering the page, lies above them.
     m_browser = new CExplorer_showuserinfo(this);
     m_browser->setObjectName(QStringLiteral("visitorCardBrowser"));
+    m_browser->setAccessibleName(QStringLiteral("客户名片"));
     m_browser->setGeometry(DialogRect(249, 7, 60, 139));
     m_sendMessageButton = new QPushButton(QStringLiteral("发送消息"), this);
     m_sendMessageButton->setObjectName(QStringLiteral("sendMessageButton"));
@@ -58,6 +61,9 @@ CUserListDlg::CUserListDlg(QWidget* parent) : QWidget(parent), m_ipLocator(IpdbD
     m_sendMessageButton->setAutoDefault(false);
     m_list = new CSortListCtrl(this);
     m_list->setObjectName(QStringLiteral("visitorList"));
+    m_list->setAccessibleName(QStringLiteral("最近访客"));
+    m_list->setAccessibleDescription(
+        QStringLiteral("最近30位访客,单击显示客户名片,双击打开聊天或商品页,右键可删除该客户的全部记录"));
     m_list->setGeometry(DialogRect(7, 7, 239, 166));
     m_list->raise();
 
@@ -71,6 +77,8 @@ CUserListDlg::CUserListDlg(QWidget* parent) : QWidget(parent), m_ipLocator(IpdbD
     connect(m_list, &CSortListCtrl::ItemClicked, this, &CUserListDlg::OnClickList);
     connect(m_list, &CSortListCtrl::ItemDoubleClicked, this, &CUserListDlg::OnDblClkList);
     connect(m_sendMessageButton, &QPushButton::clicked, this, &CUserListDlg::ShowProfileCard);
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_list, &QWidget::customContextMenuRequested, this, &CUserListDlg::ShowListMenu);
 
     m_browser->Navigate(QStringLiteral("about:blank"));
     FillVisitorList();
@@ -231,6 +239,42 @@ void CUserListDlg::ShowProfileCard()
     const QString name = mark >= 0 ? m_list->GetItemText(mark, kVisitorColumn) : QString();
     m_browser->Navigate(QStringLiteral("about:blank"));
     m_browser->LoadHtml(ProfileCardHtml(SampleProfileCard(name, PresenceImId(name)), Endpoints()));
+}
+
+void CUserListDlg::ShowListMenu(const QPoint& position)
+{
+    const int row = m_list->rowAt(position.y());
+    // The name now: a poll may refill the list while the menu is open.
+    const QString visitor = row < 0 ? QString() : m_list->GetItemText(row, kVisitorColumn);
+    if (visitor.isEmpty())
+        return;
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("visitorListMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QAction* remove = menu->addAction(kDeleteVisitorCommand);
+    remove->setObjectName(QStringLiteral("deleteVisitorAction"));
+    connect(remove, &QAction::triggered, this, [this, visitor] { OnDeleteVisitorEverywhere(visitor); });
+    menu->popup(m_list->viewport()->mapToGlobal(position));
+}
+
+QString CUserListDlg::DeleteVisitorQuestion(const QString& visitor)
+{
+    return QStringLiteral("将删除客户\"%1\"在所有店铺的全部访问记录、打招呼记录和待发的招呼,删除的信息将无法恢复,"
+                          "您确定删除吗?")
+        .arg(visitor);
+}
+
+bool CUserListDlg::OnDeleteVisitorEverywhere(const QString& visitor)
+{
+    if (visitor.isEmpty())
+        return false;
+    if (ShowMessageBox(DeleteVisitorQuestion(visitor), AppTitle(), EMsgIcon::Question, EMsgButtons::YesNo) != kIdYes)
+        return false;
+    const CUpkeepCounts counts = DeleteVisitorEverywhere(visitor);
+    FillVisitorList();
+    if (!counts.ok)
+        ShowMessageBox(kDeleteVisitorFailedText, AppTitle(), EMsgIcon::Exclamation);
+    return counts.ok;
 }
 
 void CUserListDlg::keyPressEvent(QKeyEvent* event)

@@ -48,6 +48,13 @@ public:
     void OpenItemPage(const QString& address);
     // Loads the card of the marked row's visitor into the browser pane.
     void ShowProfileCard();
+    // The list's context menu: "删除该客户的全部记录" asks Yes/No, then deletes
+    // the visitor everywhere (every shop's visits, greeting log, queued
+    // greetings) and refills the list. False when nothing was deleted.
+    bool OnDeleteVisitorEverywhere(const QString& visitor);
+    static inline const QString kDeleteVisitorCommand = QStringLiteral("删除该客户的全部记录(&D)");
+    static QString DeleteVisitorQuestion(const QString& visitor);
+    static inline const QString kDeleteVisitorFailedText = QStringLiteral("删除没有全部完成,请稍后重试.");
 
     CSortListCtrl* List() const { return m_list; }
     CExplorer_showuserinfo* Browser() const { return m_browser; }
@@ -78,6 +85,7 @@ protected:
 
 private:
     void StartSessionManager();
+    void ShowListMenu(const QPoint& position);
     void OnChatLaunchFinished(bool started);
     // The IM ID the presence lists keep for name; empty when none.
     QString PresenceImId(const QString& name);

@@ -35,6 +35,8 @@ CStatisticsChartView::CStatisticsChartView(const QString& fileStem, QWidget* par
     : QChartView(parent), m_fileStem(fileStem), m_saveAction(new QAction(QStringLiteral("保存图片"), this))
 {
     m_saveAction->setObjectName(QStringLiteral("saveImageAction"));
+    setAccessibleName(QStringLiteral("访客统计图表"));
+    setAccessibleDescription(QStringLiteral("右键可保存图片"));
     addAction(m_saveAction);
     setContextMenuPolicy(Qt::ActionsContextMenu);
     setRenderHint(QPainter::Antialiasing);

@@ -169,10 +169,14 @@ CStatisticsDlg::CStatisticsDlg(QWidget* parent)
     m_periodCombo->setCurrentIndex(1);
 
     auto* controls = new QHBoxLayout;
-    controls->addWidget(new QLabel(QStringLiteral("店铺:"), this));
+    auto* shopLabel = new QLabel(QStringLiteral("店铺:"), this);
+    shopLabel->setBuddy(m_shopCombo);
+    controls->addWidget(shopLabel);
     controls->addWidget(m_shopCombo);
     controls->addSpacing(16);
-    controls->addWidget(new QLabel(QStringLiteral("时段:"), this));
+    auto* periodLabel = new QLabel(QStringLiteral("时段:"), this);
+    periodLabel->setBuddy(m_periodCombo);
+    controls->addWidget(periodLabel);
     controls->addWidget(m_periodCombo);
     controls->addStretch(1);
 
@@ -358,6 +362,9 @@ void CStatisticsDlg::SetChart(int chart, QChart* newChart)
     // The view gives the previous chart back instead of deleting it.
     QChart* old = m_views[chart]->chart();
     m_views[chart]->setChart(newChart);
+    // A screen reader hears the chart's title; the picture itself says nothing.
+    if (newChart)
+        m_views[chart]->setAccessibleName(newChart->title());
     delete old;
 }
 

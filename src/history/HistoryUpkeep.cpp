@@ -1,0 +1,145 @@
+#include "history/HistoryUpkeep.h"
+
+#include "accounts/AdvancedSettings.h"
+#include "platform/AbortScope.h"
+#include "platform/Log.h"
+#include "store/AdoConnection.h"
+#include "store/AdoRecordSet.h"
+#include "store/Variant.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr qint64 kMsPerDay = 24LL * 60 * 60 * 1000;
+
+bool Stopped(const std::atomic<int>* stop)
+{
+    return (stop && stop->load() != 0) || AbortRequested();
+}
+
+// The page views' time column, found by its declared type (the table is newer than
+// this code and may be missing); empty when there is no such table.
+QString PageViewTimeColumn(CAdoConnection* connection)
+{
+    CAdoRecordSet recordSet(connection);
+    const QString sql =
+        connection->IsTeamStore()
+            ? QStringLiteral("select column_name from information_schema.columns where table_name = 'pageview' "
+                             "and domain_name = 'DateTime' order by ordinal_position")
+            : QStringLiteral("select [name] from pragma_table_info('pageview') where upper([type]) = 'DATETIME'");
+    QString column;
+    if (recordSet.Open(sql) && !recordSet.IsEOF())
+        recordSet.GetCollect(0, column);
+    return column;
+}
+
+// Deletes the rows selectFormat's subquery names (%1: how many at most), one
+// short statement at a time, until none is left or stop rises. Each step is
+// sized to take about kUpkeepStepTargetMs, and the next waits a moment so a
+// statement of another thread gets the store in between.
+bool DeleteInSteps(CAdoConnection* connection, const QString& deleteFormat, qint64& deleted,
+                   const std::atomic<int>* stop)
+{
+    int step = kUpkeepFirstStep;
+    QElapsedTimer timer;
+    while (!Stopped(stop)) {
+        timer.start();
+        const int changed = connection->ExecuteChanges(deleteFormat.arg(step));
+        const qint64 tookMs = timer.elapsed();
+        if (changed < 0)
+            return false;
+        deleted += changed;
+        if (changed < step)
+            return true;
+        if (tookMs < kUpkeepStepTargetMs / 2)
+            step = std::min(step * 2, kUpkeepMaxStep);
+        else if (tookMs > kUpkeepStepTargetMs * 2)
+            step = std::max(step / 2, 16);
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(tookMs / 2, 5, 100)));
+    }
+    return true;
+}
+
+} // namespace
+
+QString UpkeepCutoff(qint64 nowMs, int days)
+{
+    return StoreTimeText(nowMs - qint64(days) * kMsPerDay);
+}
+
+CUpkeepCounts DeleteHistoryBefore(const QString& cutoff, const std::atomic<int>* stop)
+{
+    CUpkeepCounts counts;
+    CAdoConnection* connection = g_pConnection;
+    if (!connection || !connection->IsOpen()) {
+        counts.ok = false;
+        return counts;
+    }
+    const QString before = SqlText(cutoff);
+    counts.ok = DeleteInSteps(connection,
+                              QStringLiteral("delete from [client] where [id] in (select [id] from [client] where "
+                                             "[lasttime] < '%1' order by [lasttime] limit %2)")
+                                  .arg(before, QStringLiteral("%1")),
+                              counts.visits, stop);
+    const QString timeColumn = PageViewTimeColumn(connection);
+    if (counts.ok && !timeColumn.isEmpty()) {
+        // The table has no key of ours to name rows by; each store has its own row address.
+        const QString row = connection->IsTeamStore() ? QStringLiteral("ctid") : QStringLiteral("rowid");
+        counts.ok = DeleteInSteps(connection,
+                                  QStringLiteral("delete from [pageview] where %1 in (select %1 from [pageview] "
+                                                 "where [%2] < '%3' limit %4)")
+                                      .arg(row, timeColumn, before, QStringLiteral("%1")),
+                                  counts.pageViews, stop);
+    }
+    return counts;
+}
+
+CUpkeepCounts RunHistoryUpkeep(qint64 nowMs, const std::atomic<int>* stop)
+{
+    const int days = CurrentAdvancedSettings().keepDays;
+    if (days <= 0)
+        return {};
+    const QString cutoff = UpkeepCutoff(nowMs, days);
+    const CUpkeepCounts counts = DeleteHistoryBefore(cutoff, stop);
+    if (counts.ok)
+        qCInfo(LogStore).noquote() << "history upkeep: deleted" << counts.visits << "visits and" << counts.pageViews
+                                   << "page views older than" << days << "days (before" << cutoff << ")"
+                                   << (Stopped(stop) ? "before it was stopped" : "");
+    else
+        qCWarning(LogStore).noquote() << "history upkeep failed after deleting" << counts.visits << "visits and"
+                                      << counts.pageViews << "page views older than" << days
+                                      << "days; the next run tries again";
+    return counts;
+}
+
+CUpkeepCounts DeleteVisitorEverywhere(const QString& visitor)
+{
+    CUpkeepCounts counts;
+    CAdoConnection* connection = g_pConnection;
+    if (!connection || visitor.isEmpty()) {
+        counts.ok = false;
+        return counts;
+    }
+    const QString name = SqlText(visitor);
+    const int visits =
+        connection->ExecuteChanges(QStringLiteral("delete from [client] where [guestname] = '%1'").arg(name));
+    const int logged =
+        connection->ExecuteChanges(QStringLiteral("delete from [greetlog] where [guestname] = '%1'").arg(name));
+    const int queued =
+        connection->ExecuteChanges(QStringLiteral("delete from [AutoSend] where [ClientName] = '%1'").arg(name));
+    counts.ok = visits >= 0 && logged >= 0 && queued >= 0;
+    counts.visits = std::max(visits, 0);
+    counts.greetings = std::max(logged, 0) + std::max(queued, 0);
+    if (counts.ok)
+        qCInfo(LogStore) << "one visitor's records deleted:" << counts.visits << "visits," << counts.greetings
+                         << "greeting rows";
+    else
+        qCWarning(LogStore) << "deleting one visitor's records failed part-way:" << counts.visits << "visits,"
+                            << counts.greetings << "greeting rows deleted";
+    return counts;
+}
