@@ -50,6 +50,11 @@ bool DeleteInSteps(CAdoConnection* connection, const QString& deleteFormat, qint
     while (!Stopped(stop)) {
         timer.start();
         const int changed = connection->ExecuteChanges(deleteFormat.arg(step));
+        // The step's pages go into the file now, as part of the step: left to
+        // pile up, they would be checkpointed by whichever commit crosses the
+        // journal's limit, perhaps the monitoring thread's next visit.
+        if (changed > 0 && !connection->IsTeamStore())
+            connection->Execute(QStringLiteral("pragma wal_checkpoint(PASSIVE)"));
         const qint64 tookMs = timer.elapsed();
         if (changed < 0)
             return false;
@@ -60,7 +65,8 @@ bool DeleteInSteps(CAdoConnection* connection, const QString& deleteFormat, qint
             step = std::min(step * 2, kUpkeepMaxStep);
         else if (tookMs > kUpkeepStepTargetMs * 2)
             step = std::max(step / 2, 16);
-        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(tookMs / 2, 5, 100)));
+        // As long again for everybody else: a month's deletes never crowd out the polls.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::clamp<qint64>(tookMs, 5, 200)));
     }
     return true;
 }

@@ -18,9 +18,9 @@ struct CUpkeepCounts
 };
 
 // How long one delete may hold the store: the step grows or shrinks to stay near it.
-constexpr int kUpkeepStepTargetMs = 40;
+constexpr int kUpkeepStepTargetMs = 25;
 constexpr int kUpkeepFirstStep = 200;
-constexpr int kUpkeepMaxStep = 20000;
+constexpr int kUpkeepMaxStep = 5000;
 
 // "yyyy-MM-dd HH:mm:ss" of nowMs less days, in the store's local time.
 QString UpkeepCutoff(qint64 nowMs, int days);
