@@ -50,11 +50,6 @@ bool DeleteInSteps(CAdoConnection* connection, const QString& deleteFormat, qint
     while (!Stopped(stop)) {
         timer.start();
         const int changed = connection->ExecuteChanges(deleteFormat.arg(step));
-        // The step's pages go into the file now, as part of the step: left to
-        // pile up, they would be checkpointed by whichever commit crosses the
-        // journal's limit, perhaps the monitoring thread's next visit.
-        if (changed > 0 && !connection->IsTeamStore())
-            connection->Execute(QStringLiteral("pragma wal_checkpoint(PASSIVE)"));
         const qint64 tookMs = timer.elapsed();
         if (changed < 0)
             return false;
