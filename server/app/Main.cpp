@@ -67,8 +67,12 @@ int main(int argc, char** argv)
     SOptions options;
     std::string error;
     if (!ParseOptions(argc, argv, options, error)) {
-        if (error != "help")
-            std::fprintf(stderr, "rivuzovara: %s\n", error.c_str());
+        // Asked for, the usage is the answer; after a mistake, the reason and the usage.
+        if (error == "help") {
+            std::fputs(UsageText(), stdout);
+            return 0;
+        }
+        std::fprintf(stderr, "rivuzovara: %s\n", error.c_str());
         std::fputs(UsageText(), stderr);
         return 2;
     }

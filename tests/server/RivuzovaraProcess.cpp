@@ -4,6 +4,7 @@
 
 #include <iconv.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -165,16 +166,24 @@ int RunCommand(const std::string& command, std::string* output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string RawExchange(int port, const std::string& bytes, int timeoutMs)
+int ConnectTo(int port)
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    close(fd);
+    return -1;
+}
+
+std::string RawExchange(int port, const std::string& bytes, int timeoutMs)
+{
+    const int fd = ConnectTo(port);
     std::string reply;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) >= 0) {
+    if (fd >= 0 && send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) >= 0) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
             const auto left =
@@ -184,13 +193,15 @@ std::string RawExchange(int port, const std::string& bytes, int timeoutMs)
                 break;
             char buffer[4096];
             const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-            if (got == 0)
+            // A close with the request unread arrives as a reset.
+            if (got == 0 || (got < 0 && errno == ECONNRESET))
                 reply += "<closed>";
             if (got <= 0)
                 break;
             reply.append(buffer, static_cast<size_t>(got));
         }
     }
-    close(fd);
+    if (fd >= 0)
+        close(fd);
     return reply;
 }

@@ -44,6 +44,8 @@ private:
 std::string FromGbk(const std::string& bytes);
 // Runs a shell command; its exit status, stdout in output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
+// A connection to 127.0.0.1:port, its descriptor (-1 on failure).
+int ConnectTo(int port);
 // Raw bytes to 127.0.0.1:port; what came back within timeoutMs, with "<closed>" after it when the server
 // closed the connection.
 std::string RawExchange(int port, const std::string& bytes, int timeoutMs);

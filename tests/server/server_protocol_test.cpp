@@ -152,6 +152,8 @@ TEST_P(ServerProtocolTest, AccountCommands)
     EXPECT_EQ(m_server.Account({"list"}, &output), 0);
     EXPECT_EQ(output.find("店铺乙"), std::string::npos);
     EXPECT_EQ(RunCommand(CRivuzovaraProcess::ProgramPath() + " --listen nowhere 2>/dev/null"), 2);
+    EXPECT_EQ(RunCommand(CRivuzovaraProcess::ProgramPath() + " --help", &output), 0);
+    EXPECT_NE(output.find("account add NAME PASSWORD"), std::string::npos);
 }
 
 TEST_P(ServerProtocolTest, WaitInfoWakesOnAViewAndTimesOut)

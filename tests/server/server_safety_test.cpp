@@ -13,6 +13,8 @@
 #include <regex>
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
 
 const std::string kShop = "/rivuzovara/shop.asp?id=";
@@ -189,6 +191,29 @@ TEST(ServerSafetyTest, MalformedRequestsAreAnsweredOrClosedAndItKeepsServing)
         EXPECT_EQ(server.Get(kShop + webId), 200) << "still serving after " << c.request.substr(0, 60);
     }
     EXPECT_EQ(CountViews(server.DataDir()), std::size(cases));
+}
+
+TEST(ServerSafetyTest, ConnectionsBeyondTheBoundAreClosedWithALogLine)
+{
+    CRivuzovaraProcess server;
+    ASSERT_TRUE(server.Start({"--test-max-connections", "2"})) << server.Log();
+    const int held[] = {ConnectTo(server.Port()), ConnectTo(server.Port())};
+    ASSERT_GE(held[0], 0);
+    ASSERT_GE(held[1], 0);
+    // The held two may take a moment to be accepted; until then a third gets its answer.
+    std::string reply;
+    for (int i = 0; i < 100 && reply != "<closed>"; ++i)
+        reply = RawExchange(server.Port(), "GET /healthz HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 2000);
+    EXPECT_EQ(reply, "<closed>");
+    EXPECT_NE(server.Log().find("too many connections (2 open)"), std::string::npos) << server.Log();
+    close(held[0]);
+    close(held[1]);
+    int status = 0;
+    for (int i = 0; i < 200 && status != 200; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        status = server.Get("/healthz");
+    }
+    EXPECT_EQ(status, 200);
 }
 
 } // namespace
