@@ -3,15 +3,12 @@
 // a name.
 #include "support/TestMain.h"
 
-#include "accounts/LiveSettings.h"
 #include "accounts/ui/AdvancedSettingDlg.h"
 #include "accounts/ui/TeamSettingDlg.h"
 #include "app/AboutDlg.h"
-#include "app/MainFrame.h"
 #include "app/MirelHelperApp.h"
 #include "app/MirelHelperView.h"
 #include "history/HistoryDlg.h"
-#include "notify/TrayIcon.h"
 #include "platform/DataDirectory.h"
 #include "support/StoreTestSupport.h"
 
@@ -23,50 +20,25 @@
 #include <QTest>
 
 #include <functional>
-#include <memory>
 
 namespace {
 
+// Roles a screen reader user acts on; our own classes (named C...) count too: the scroller, the picture,
+// the list's header, the pages.
 bool NeedsName(QAccessibleInterface* element)
 {
-    switch (element->role()) {
-    case QAccessible::PushButton:
-    case QAccessible::CheckBox:
-    case QAccessible::RadioButton:
-    case QAccessible::ComboBox:
-    case QAccessible::SpinBox:
-    case QAccessible::EditableText:
-    case QAccessible::List:
-    case QAccessible::Table:
-    case QAccessible::Tree:
-    case QAccessible::ButtonMenu:
-    case QAccessible::ButtonDropDown:
-    case QAccessible::PageTab:
-    case QAccessible::Link:
-    case QAccessible::Slider:
-    case QAccessible::ToolBar:
-    case QAccessible::MenuItem:
-        return true;
-    default:
-        break;
-    }
-    // Our own controls and pages (the scroller, the picture, the list's header, ...).
+    static const QSet<QAccessible::Role> kInteractive{
+        QAccessible::PushButton, QAccessible::CheckBox,     QAccessible::RadioButton,    QAccessible::ComboBox,
+        QAccessible::SpinBox,    QAccessible::EditableText, QAccessible::List,           QAccessible::Table,
+        QAccessible::Tree,       QAccessible::ButtonMenu,   QAccessible::ButtonDropDown, QAccessible::PageTab,
+        QAccessible::Link,       QAccessible::Slider,       QAccessible::ToolBar,        QAccessible::MenuItem};
     const QObject* object = element->object();
-    return object && object->isWidgetType() && object->metaObject()->className()[0] == 'C';
+    return kInteractive.contains(element->role()) ||
+           (object && object->isWidgetType() && object->metaObject()->className()[0] == 'C');
 }
 
-QString Describe(QAccessibleInterface* element)
-{
-    const QObject* object = element->object();
-    return QStringLiteral("%1 (role %2)")
-        .arg(object
-                 ? QStringLiteral("%1 %2").arg(QLatin1String(object->metaObject()->className()), object->objectName())
-                 : QStringLiteral("part of its parent"))
-        .arg(int(element->role()));
-}
-
-// Every shown element of the tree below root, and every shown widget's own
-// element (a table's header is a widget the table's element does not list).
+// Every shown element of the tree below root, and every shown widget's own element (a table's
+// header is a widget the table's element does not list).
 QStringList UnnamedElements(QWidget* root)
 {
     QStringList unnamed;
@@ -75,8 +47,12 @@ QStringList UnnamedElements(QWidget* root)
         if (!element || depth > 30 || seen.contains(element) || element->state().invisible)
             return;
         seen.insert(element);
+        const QObject* object = element->object();
         if (NeedsName(element) && element->text(QAccessible::Name).trimmed().isEmpty())
-            unnamed << Describe(element);
+            unnamed << QStringLiteral("%1 %2 (role %3)")
+                           .arg(QLatin1String(object ? object->metaObject()->className() : "part"),
+                                object ? object->objectName() : QString())
+                           .arg(int(element->role()));
         for (int i = 0; i < element->childCount(); ++i)
             walk(element->child(i), depth + 1);
     };
@@ -88,44 +64,23 @@ QStringList UnnamedElements(QWidget* root)
     return unnamed;
 }
 
-class AccessibilityTest : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(m_dir.isValid());
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_dir.filePath(QStringLiteral("settings")));
-        SetDataDirectory(m_dir.path());
-        QFile ini(m_dir.filePath(QStringLiteral("mirelhelper.ini")));
-        ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
-        // Nobody listens on port 1: the pages' fetches fail at once.
-        ini.write("[endpoints]\ntracking_base=http://127.0.0.1:1\nmaker_site=http://127.0.0.1:1/maker\n");
-        ini.close();
-        CTrayIcon::SetDefaultTrayProbe([] { return true; });
-        LiveSettings().playsound = 0;
-        m_app = std::make_unique<CMirelHelperApp>();
-        ASSERT_TRUE(m_app->InitInstance());
-    }
-    void TearDown() override
-    {
-        if (m_app)
-            m_app->ExitInstance(0);
-        m_app.reset();
-        CTrayIcon::SetDefaultTrayProbe({});
-        LiveSettings().playsound = 1;
-    }
-
-    QTemporaryDir m_dir;
-    CMessageRecorder m_boxes;
-    std::unique_ptr<CMirelHelperApp> m_app;
-};
-
 } // namespace
 
-TEST_F(AccessibilityTest, EveryInteractiveElementHasAName)
+TEST(Accessibility, EveryInteractiveElementHasAName)
 {
-    CMainFrame* frame = m_app->MainFrame();
-    ASSERT_NE(frame, nullptr);
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
+    SetDataDirectory(dir.path());
+    QFile ini(dir.filePath(QStringLiteral("mirelhelper.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    // Nobody listens on port 1: the pages' fetches fail at once.
+    ini.write("[endpoints]\ntracking_base=http://127.0.0.1:1\n[sound]\ndevice=null\n");
+    ini.close();
+    CMessageRecorder boxes;
+    CMirelHelperApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CMainFrame* frame = app.MainFrame();
     const struct
     {
         const char* name;
@@ -154,9 +109,8 @@ TEST_F(AccessibilityTest, EveryInteractiveElementHasAName)
         EXPECT_TRUE(unnamed.isEmpty()) << c.name << ": " << unnamed.join(QStringLiteral("; ")).toStdString();
         // The page itself says what it is.
         if (!dialog) {
-            QAccessibleInterface* page = QAccessible::queryAccessibleInterface(frame->View()->Page(c.page));
-            ASSERT_NE(page, nullptr);
-            EXPECT_FALSE(page->text(QAccessible::Name).isEmpty()) << c.name;
+            EXPECT_FALSE(frame->View()->Page(c.page)->accessibleName().isEmpty()) << c.name;
         }
     }
+    app.ExitInstance(0);
 }
