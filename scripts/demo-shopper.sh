@@ -1,7 +1,8 @@
 # shellcheck shell=bash disable=SC2154
 # Sourced by scripts/run --demo and --team (and scripts/readme-shots): a demo
 # shop account and a shopper who keeps looking at it.
-# Uses: $build $data $tracking $im (set by the caller); with $rivuzovara and
+# Uses: $build $data $tracking $im $service_data (the stand-in's data folder,
+# whose admin-token its admin calls carry) (set by the caller); with $rivuzovara and
 # $tracking_data the account is made by the tracking service's account command,
 # otherwise through the stand-in's admin call.
 
@@ -14,6 +15,11 @@ demo_names=(小雨 阿杰 晨曦 木子李 星河 半夏 青柠 北辰 若水 �
 demo_ips=(61.135.169.121 202.96.209.133 218.30.64.194 221.7.34.10 113.108.81.189 58.19.24.5
     123.125.114.144 119.29.29.29 183.60.92.7 222.73.44.16
     240e:3b7:3272:d8d0::1 2408:8207::1 2409:8a00::1 240e:3a1:4c51:8e20::5 2408:8456:3e12::77 2409:8900:1f4::9)
+
+# One admin call of the stand-in: a POST with the token of its data folder.
+demo_admin() {
+    curl -fsS --data "" -H "X-Admin-Token: $(cat "$service_data/admin-token")" "$@"
+}
 
 # Percent-encodes the UTF-8 bytes of a query value.
 demo_urlencode() {
@@ -36,13 +42,13 @@ demo_prepare_service() {
     if [ -n "${rivuzovara:-}" ]; then
         reply=$("$rivuzovara" --data "$tracking_data" account add "$demo_account" "$demo_password")
     else
-        reply=$(curl -fsS "$tracking/admin/register?name=$demo_account&pwd=$demo_password")
+        reply=$(demo_admin "$tracking/admin/register?name=$demo_account&pwd=$demo_password")
     fi
     demo_webid=${reply#+OK }
     curl -fsS "$tracking/rivuzovara/SaveImName.asp?UserName=$demo_account&UserPwd=$demo_password&UserImName=$demo_im_name" >/dev/null
     local i=1 title
     for title in "首页-夏季纯棉T恤 男款 - Lumo网" "手工陶瓷茶杯套装 -Lumo网" "Lumo网 - 复古帆布双肩包" "首页-蓝牙降噪耳机"; do
-        curl -fsS "$im/admin/im/item?n=$i&title=$(demo_urlencode "$title")" >/dev/null
+        demo_admin "$im/admin/im/item?n=$i&title=$(demo_urlencode "$title")" >/dev/null
         i=$((i + 1))
     done
 }
@@ -102,8 +108,8 @@ demo_shopper_visit() {
     # rivuzovara believes the proxy's header, the stand-in ip=.
     curl -fsS -o /dev/null -e "$im/item/$item" -H "X-Forwarded-For: $ip" \
         "$tracking/rivuzovara/shop.asp?id=$demo_webid&ip=$ip" || return 0
-    curl -fsS "$im/admin/im/visit?imname=$demo_im_name&name=$(demo_urlencode "$name")&imid=$imid" >/dev/null || return 0
-    curl -fsS "$im/admin/im/presence?imid=$imid&online=$((RANDOM % 2))" >/dev/null || true
+    demo_admin "$im/admin/im/visit?imname=$demo_im_name&name=$(demo_urlencode "$name")&imid=$imid" >/dev/null || return 0
+    demo_admin "$im/admin/im/presence?imid=$imid&online=$((RANDOM % 2))" >/dev/null || true
     echo "scripts/run: shopper $name from $ip looked at item $item"
 }
 

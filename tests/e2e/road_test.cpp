@@ -674,6 +674,7 @@ protected:
         environment.insert(QStringLiteral("data"), m_home.path());
         environment.insert(QStringLiteral("tracking"), m_service.TrackingBase());
         environment.insert(QStringLiteral("im"), m_service.ImBase());
+        environment.insert(QStringLiteral("service_data"), m_service.DataDir());
         bash.setProcessEnvironment(environment);
         bash.setProcessChannelMode(QProcess::MergedChannels);
         bash.start(

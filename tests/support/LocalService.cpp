@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QThread>
@@ -193,12 +194,22 @@ int CLocalService::Get(int port, const QString& pathAndQuery, QByteArray* body) 
     if (port <= 0)
         return -1;
     httplib::Client client = MakeClient(port);
-    const auto result = client.Get(pathAndQuery.toStdString());
+    // The admin calls are POSTs with the token only the data folder's owner can read.
+    const bool admin = pathAndQuery.startsWith(QLatin1String("/admin/"));
+    const auto result = admin ? client.Post(pathAndQuery.toStdString(), {{"X-Admin-Token", AdminToken().toStdString()}},
+                                            "", "application/x-www-form-urlencoded")
+                              : client.Get(pathAndQuery.toStdString());
     if (!result)
         return -1;
     if (body)
         *body = QByteArray::fromStdString(result->body);
     return result->status;
+}
+
+QString CLocalService::AdminToken() const
+{
+    QFile file(m_dataDir + QStringLiteral("/admin-token"));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll().trimmed()) : QString();
 }
 
 int CLocalService::GetTracking(const QString& pathAndQuery, QByteArray* body) const

@@ -49,11 +49,13 @@ public:
     CEndpoints MakeEndpoints() const;
     void ApplyEndpoints() const;
 
-    // One GET of an already encoded path and query; the HTTP status, or -1
-    // when nothing answered.
+    // One GET of an already encoded path and query (an admin call: a POST
+    // with the data folder's token); the HTTP status, or -1 when nothing answered.
     int Get(int port, const QString& pathAndQuery, QByteArray* body = nullptr) const;
     int GetTracking(const QString& pathAndQuery, QByteArray* body = nullptr) const;
     int GetIm(const QString& pathAndQuery, QByteArray* body = nullptr) const;
+    // What the admin calls must carry, read from the service's data folder.
+    QString AdminToken() const;
 
     // Tracking-side admin calls (values sent as UTF-8).
     // Returns the account's web ID, empty on failure.

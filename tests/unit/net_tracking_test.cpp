@@ -277,6 +277,60 @@ TEST_F(TrackingServiceTest, MalformedRequestsNeverBringItDown)
     EXPECT_TRUE(s_service->IsRunning());
 }
 
+// The admin routes answer only the local user who started the stand-in: a
+// page in the owner's browser (a GET, a form POST, a rebound name) cannot
+// drive them.
+TEST_F(TrackingServiceTest, AdminCallsNeedPostALoopbackHostAndTheToken)
+{
+    const std::string token = s_service->AdminToken().toStdString();
+    ASSERT_GE(token.size(), 16u);
+    const struct
+    {
+        const char* name;
+        bool im;
+        const char* method;
+        const char* host; // empty: the client's own (127.0.0.1:port)
+        const char* token;
+        int status;
+    } cases[] = {
+        {"tracking GET", false, "GET", "", "ok", 405},
+        {"tracking foreign Host", false, "POST", "shop.example", "ok", 403},
+        {"tracking rebound Host with port", false, "POST", "evil.example:8780", "ok", 403},
+        {"tracking no token", false, "POST", "", "", 403},
+        {"tracking wrong token", false, "POST", "", "0123456789abcdef0123", 403},
+        {"tracking allowed", false, "POST", "", "ok", 200},
+        {"tracking localhost", false, "POST", "localhost", "ok", 200},
+        {"tracking [::1]", false, "POST", "[::1]:1", "ok", 200},
+        {"im GET", true, "GET", "", "ok", 405},
+        {"im foreign Host", true, "POST", "shop.example", "ok", 403},
+        {"im no token", true, "POST", "", "", 403},
+        {"im allowed", true, "POST", "", "ok", 200},
+    };
+    for (const auto& c : cases) {
+        httplib::Client client("127.0.0.1", c.im ? s_service->ImPort() : s_service->TrackingPort());
+        httplib::Headers headers;
+        if (*c.host)
+            headers.emplace("Host", c.host);
+        if (*c.token)
+            headers.emplace("X-Admin-Token", std::string(c.token) == "ok" ? token : std::string(c.token));
+        const std::string path = c.im ? "/admin/im/clear?imname=nobody" : "/admin/ping";
+        const auto result = std::string(c.method) == "GET" ? client.Get(path, headers) : client.Post(path, headers);
+        ASSERT_TRUE(result) << c.name;
+        EXPECT_EQ(result->status, c.status) << c.name << ": " << result->body;
+    }
+
+    // The account list keeps the passwords to itself.
+    ASSERT_FALSE(s_service->RegisterAccount(QStringLiteral("listed"), QStringLiteral("pw-kept-secret")).isEmpty());
+    const QByteArray accounts = s_service->AccountsJson();
+    EXPECT_TRUE(accounts.contains("\"listed\"")) << accounts.constData();
+    EXPECT_FALSE(accounts.contains("pw-kept-secret")) << accounts.constData();
+    // One short request cannot make the stand-in build a huge name.
+    EXPECT_EQ(s_service->GetIm(QStringLiteral("/admin/im/visit?imname=a&name=") + QString(1000, QLatin1Char('x')) +
+                               QStringLiteral("&repeat=100000")),
+              400);
+    EXPECT_EQ(s_service->GetIm(QStringLiteral("/admin/im/visit?imname=a&name=xy&repeat=100")), 200);
+}
+
 TEST(LocalServiceTest, KeepsItsStateAcrossRestartsAndStopsCleanly)
 {
     QTemporaryDir dir;

@@ -1,5 +1,7 @@
 #include "ImRoutes.h"
 
+#include "AdminAccess.h"
+
 #include "Gbk.h"
 
 #include <httplib.h>
@@ -17,6 +19,7 @@
 
 namespace {
 
+constexpr size_t kMaxRepeatedName = 1 << 20;
 constexpr int kProfileEntries = 30;
 constexpr const char* kDefaultHost = "127.0.0.1:8781";
 
@@ -416,98 +419,110 @@ template <typename F> httplib::Server::Handler Guard(F f)
     };
 }
 
+// Admin calls: POST, a loopback Host and the data folder's token (AdminAccess.h).
+template <typename F> httplib::Server::Handler Admin(const std::string& token, F f)
+{
+    return Guard([token, f](const httplib::Request& req, httplib::Response& res) {
+        if (AdminRequestAllowed(req, res, token))
+            f(req, res);
+    });
+}
+
 } // namespace
 
-void RegisterImRoutes(httplib::Server& server, const std::string& dataDir)
+void RegisterImRoutes(httplib::Server& server, const std::string& dataDir, const std::string& adminToken)
 {
     auto state = std::make_shared<CImState>(dataDir + "/im.db");
+    // A GET of an admin path is told why it is refused, not sent to the profile pages.
+    server.Get(R"(/admin/.*)", Admin(adminToken, [](const httplib::Request&, httplib::Response&) {}));
 
     // ---- admin (tests and the demo) ----
-    server.Get("/admin/im/visit", Guard([state](const httplib::Request& req, httplib::Response& res) {
-                   const std::string imName = Param(req, "imname");
-                   std::string name = Param(req, "name");
-                   // A long name without a long request: the name said that many times.
-                   const std::string repeat = Param(req, "repeat");
-                   if (!repeat.empty()) {
-                       const long long times = std::stoll(repeat);
-                       if (times < 1 || times > 100000) {
-                           res.status = 400;
-                           SendText(res, "-ERR repeat must be 1 to 100000");
-                           return;
-                       }
-                       std::string repeated;
-                       for (long long i = 0; i < times; ++i)
-                           repeated += name;
-                       name = repeated;
-                   }
-                   std::string ext = Param(req, "ext");
-                   if (ext.empty())
-                       ext = "jpg";
-                   if (imName.empty() || name.empty() || !gbk::IsValidUtf8(imName) || !gbk::IsValidUtf8(name)) {
-                       res.status = 400;
-                       SendText(res, "-ERR imname and name are required (UTF-8)");
-                       return;
-                   }
-                   if (!state->AddVisitor(imName, name, Param(req, "imid"), ext, Param(req, "raw") == "1")) {
-                       res.status = 500;
-                       SendText(res, "-ERR store");
-                       return;
-                   }
-                   SendText(res, "+OK");
-               }));
-    server.Get("/admin/im/presence", Guard([state](const httplib::Request& req, httplib::Response& res) {
-                   std::string imid = Param(req, "imid");
-                   if (imid.empty() && req.has_param("name"))
-                       imid = state->ImIdOf(Param(req, "name"));
-                   std::string value = Param(req, "state");
-                   if (value.empty())
-                       value = Param(req, "online") == "1" ? "1" : "0";
-                   if (imid.empty()) {
-                       res.status = 400;
-                       SendText(res, "-ERR imid (or the name of a listed visitor) is required");
-                       return;
-                   }
-                   if (!state->SetPresence(imid, value)) {
-                       res.status = 500;
-                       SendText(res, "-ERR store");
-                       return;
-                   }
-                   SendText(res, "+OK");
-               }));
-    server.Get("/admin/im/item", Guard([state](const httplib::Request& req, httplib::Response& res) {
-                   const std::string number = Param(req, "n");
-                   long long n = 0;
-                   try {
-                       size_t used = 0;
-                       n = std::stoll(number, &used);
-                       if (used != number.size())
-                           throw std::invalid_argument("n");
-                   } catch (...) {
-                       res.status = 400;
-                       SendText(res, "-ERR n must be a whole number");
-                       return;
-                   }
-                   if (!state->SetItemTitle(n, Param(req, "title"))) {
-                       res.status = 500;
-                       SendText(res, "-ERR store");
-                       return;
-                   }
-                   SendText(res, "+OK");
-               }));
-    server.Get("/admin/im/clear", Guard([state](const httplib::Request& req, httplib::Response& res) {
-                   if (!state->Clear(Param(req, "imname"))) {
-                       res.status = 500;
-                       SendText(res, "-ERR store");
-                       return;
-                   }
-                   SendText(res, "+OK");
-               }));
-    server.Get("/admin/im/visitors", Guard([state](const httplib::Request& req, httplib::Response& res) {
-                   std::string text;
-                   for (const CImState::Visitor& v : state->Visitors(Param(req, "imname"), 1000))
-                       text += v.name + "\t" + v.imid + "\t" + state->Presence(v.imid) + "\n";
-                   res.set_content(text, "text/plain; charset=UTF-8");
-               }));
+    server.Post("/admin/im/visit", Admin(adminToken, [state](const httplib::Request& req, httplib::Response& res) {
+                    const std::string imName = Param(req, "imname");
+                    std::string name = Param(req, "name");
+                    // A long name without a long request: the name said that many times.
+                    const std::string repeat = Param(req, "repeat");
+                    if (!repeat.empty()) {
+                        const long long times = std::stoll(repeat);
+                        // Bounded by the name it builds, not by the count alone.
+                        if (times < 1 || times > 100000 || name.size() * size_t(times) > kMaxRepeatedName) {
+                            res.status = 400;
+                            SendText(res, "-ERR repeat must be 1 to 100000 and build at most 1 MiB");
+                            return;
+                        }
+                        std::string repeated;
+                        for (long long i = 0; i < times; ++i)
+                            repeated += name;
+                        name = repeated;
+                    }
+                    std::string ext = Param(req, "ext");
+                    if (ext.empty())
+                        ext = "jpg";
+                    if (imName.empty() || name.empty() || !gbk::IsValidUtf8(imName) || !gbk::IsValidUtf8(name)) {
+                        res.status = 400;
+                        SendText(res, "-ERR imname and name are required (UTF-8)");
+                        return;
+                    }
+                    if (!state->AddVisitor(imName, name, Param(req, "imid"), ext, Param(req, "raw") == "1")) {
+                        res.status = 500;
+                        SendText(res, "-ERR store");
+                        return;
+                    }
+                    SendText(res, "+OK");
+                }));
+    server.Post("/admin/im/presence", Admin(adminToken, [state](const httplib::Request& req, httplib::Response& res) {
+                    std::string imid = Param(req, "imid");
+                    if (imid.empty() && req.has_param("name"))
+                        imid = state->ImIdOf(Param(req, "name"));
+                    std::string value = Param(req, "state");
+                    if (value.empty())
+                        value = Param(req, "online") == "1" ? "1" : "0";
+                    if (imid.empty()) {
+                        res.status = 400;
+                        SendText(res, "-ERR imid (or the name of a listed visitor) is required");
+                        return;
+                    }
+                    if (!state->SetPresence(imid, value)) {
+                        res.status = 500;
+                        SendText(res, "-ERR store");
+                        return;
+                    }
+                    SendText(res, "+OK");
+                }));
+    server.Post("/admin/im/item", Admin(adminToken, [state](const httplib::Request& req, httplib::Response& res) {
+                    const std::string number = Param(req, "n");
+                    long long n = 0;
+                    try {
+                        size_t used = 0;
+                        n = std::stoll(number, &used);
+                        if (used != number.size())
+                            throw std::invalid_argument("n");
+                    } catch (...) {
+                        res.status = 400;
+                        SendText(res, "-ERR n must be a whole number");
+                        return;
+                    }
+                    if (!state->SetItemTitle(n, Param(req, "title"))) {
+                        res.status = 500;
+                        SendText(res, "-ERR store");
+                        return;
+                    }
+                    SendText(res, "+OK");
+                }));
+    server.Post("/admin/im/clear", Admin(adminToken, [state](const httplib::Request& req, httplib::Response& res) {
+                    if (!state->Clear(Param(req, "imname"))) {
+                        res.status = 500;
+                        SendText(res, "-ERR store");
+                        return;
+                    }
+                    SendText(res, "+OK");
+                }));
+    server.Post("/admin/im/visitors", Admin(adminToken, [state](const httplib::Request& req, httplib::Response& res) {
+                    std::string text;
+                    for (const CImState::Visitor& v : state->Visitors(Param(req, "imname"), 1000))
+                        text += v.name + "\t" + v.imid + "\t" + state->Presence(v.imid) + "\n";
+                    res.set_content(text, "text/plain; charset=UTF-8");
+                }));
 
     // ---- the IM service's pages ----
     server.Get("/imstate/?", Guard([state](const httplib::Request& req, httplib::Response& res) {

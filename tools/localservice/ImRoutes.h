@@ -8,4 +8,5 @@ namespace httplib {
 class Server;
 }
 
-void RegisterImRoutes(httplib::Server& server, const std::string& dataDir);
+// Admin calls need adminToken (AdminAccess.h).
+void RegisterImRoutes(httplib::Server& server, const std::string& dataDir, const std::string& adminToken);

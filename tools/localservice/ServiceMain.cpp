@@ -1,5 +1,6 @@
 // rivuzovara-local: the local stand-in of the tracking service and of the IM
 // service's web side, each on its own port.
+#include "AdminAccess.h"
 #include "ImRoutes.h"
 #include "TrackingRoutes.h"
 #include "TrackingStore.h"
@@ -88,7 +89,7 @@ int Bind(httplib::Server& server, const std::string& address, int port)
 }
 
 // One line per request answered, for benchmarks that count who asked what:
-// "YYYY-MM-DD hh:mm:ss.mmm <side> <status> <path>?<query>".
+// "YYYY-MM-DD hh:mm:ss.mmm <side> <status> <path>?<query>", password-like values as "***".
 class CAccessLog
 {
 public:
@@ -115,7 +116,8 @@ public:
             std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
             std::string query;
             for (const auto& [name, value] : req.params)
-                query += (query.empty() ? "?" : "&") + name + "=" + httplib::detail::encode_query_param(value);
+                query += (query.empty() ? "?" : "&") + name + "=" +
+                         (IsSecretName(name) ? std::string("***") : httplib::detail::encode_query_param(value));
             const std::lock_guard<std::mutex> hold(m_lock);
             std::fprintf(m_file, "%s.%03ld %s %d %s%s\n", when, now.tv_nsec / 1000000, side, res.status,
                          req.path.c_str(), query.c_str());
@@ -180,8 +182,13 @@ int main(int argc, char** argv)
             setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
         });
     }
-    RegisterTrackingRoutes(tracking, store);
-    RegisterImRoutes(im, options.dataDir);
+    std::string adminToken;
+    if (!LoadAdminToken(options.dataDir, adminToken, error)) {
+        std::fprintf(stderr, "rivuzovara-local: %s\n", error.c_str());
+        return 1;
+    }
+    RegisterTrackingRoutes(tracking, store, adminToken);
+    RegisterImRoutes(im, options.dataDir, adminToken);
     CAccessLog accessLog;
     if (!options.accessLog.empty() && !accessLog.Open(options.accessLog)) {
         std::fprintf(stderr, "rivuzovara-local: cannot write %s: %s\n", options.accessLog.c_str(),
@@ -208,6 +215,8 @@ int main(int argc, char** argv)
 
     const std::string host = HostForUrl(options.bind);
     std::printf("rivuzovara-local: data in %s\n", options.dataDir.c_str());
+    std::printf("rivuzovara-local: admin calls (POST) need the token in %s/%s\n", options.dataDir.c_str(),
+                kAdminTokenFile);
     std::printf("rivuzovara-local: tracking service on http://%s:%d\n", host.c_str(), trackingPort);
     std::printf("rivuzovara-local: IM web on http://%s:%d\n", host.c_str(), imPort);
     std::fflush(stdout);

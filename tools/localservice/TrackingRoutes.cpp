@@ -1,5 +1,7 @@
 #include "TrackingRoutes.h"
 
+#include "AdminAccess.h"
+
 #include "Gbk.h"
 #include "TrackingProtocol.h"
 #include "TrackingStore.h"
@@ -59,10 +61,10 @@ void ReplyUtf8(httplib::Response& res, const std::string& utf8, const char* type
 
 std::string AccountJson(const STrackedAccount& a)
 {
-    return "{\"name\":\"" + gbk::JsonEscape(a.name) + "\",\"password\":\"" + gbk::JsonEscape(a.password) +
-           "\",\"webid\":" + std::to_string(a.webId) + ",\"imName\":\"" + gbk::JsonEscape(a.imName) +
-           "\",\"frozen\":" + (a.frozen ? "true" : "false") + ",\"created\":\"" + gbk::JsonEscape(a.created) +
-           "\",\"pageViews\":" + std::to_string(a.pageViews) + "}";
+    // Never the password: whoever lists the accounts need not learn it.
+    return "{\"name\":\"" + gbk::JsonEscape(a.name) + "\",\"webid\":" + std::to_string(a.webId) + ",\"imName\":\"" +
+           gbk::JsonEscape(a.imName) + "\",\"frozen\":" + (a.frozen ? "true" : "false") + ",\"created\":\"" +
+           gbk::JsonEscape(a.created) + "\",\"pageViews\":" + std::to_string(a.pageViews) + "}";
 }
 
 std::string PageViewJson(const SPageView& v)
@@ -100,7 +102,10 @@ private:
 class CTrackingRoutes
 {
 public:
-    explicit CTrackingRoutes(CTrackingStore& store) : m_store(store), m_accounts(store) {}
+    CTrackingRoutes(CTrackingStore& store, std::string adminToken)
+        : m_store(store), m_accounts(store), m_adminToken(std::move(adminToken))
+    {
+    }
 
     void Dispatch(const httplib::Request& req, httplib::Response& res)
     {
@@ -111,7 +116,7 @@ public:
             request.host = req.get_header_value("Host");
             request.referer = req.get_header_value("Referer");
             const tracking::ERoute route = tracking::RouteOf(req.path);
-            if (route != tracking::ERoute::None) {
+            if (route != tracking::ERoute::None && req.method == "GET") {
                 Send(res, Answer(route, request, req));
                 return;
             }
@@ -120,7 +125,8 @@ public:
                 Send(res, tracking::NotFoundReply());
                 return;
             }
-            it->second(req, res);
+            if (AdminRequestAllowed(req, res, m_adminToken))
+                it->second(req, res);
         } catch (...) {
             res.status = 500;
             ReplyUtf8(res, "-ERR internal error\n");
@@ -284,15 +290,18 @@ private:
     CTrackingStore& m_store;
     CStoreAccounts m_accounts;
     std::map<std::string, Handler> m_admin;
+    const std::string m_adminToken;
     std::mutex m_mutex;
     std::string m_clientIp; // admin-set address of the next shoppers
 };
 
 } // namespace
 
-void RegisterTrackingRoutes(httplib::Server& server, CTrackingStore& store)
+void RegisterTrackingRoutes(httplib::Server& server, CTrackingStore& store, const std::string& adminToken)
 {
-    auto routes = std::make_shared<CTrackingRoutes>(store);
+    auto routes = std::make_shared<CTrackingRoutes>(store, adminToken);
     routes->Build();
-    server.Get(".*", [routes](const httplib::Request& req, httplib::Response& res) { routes->Dispatch(req, res); });
+    const auto dispatch = [routes](const httplib::Request& req, httplib::Response& res) { routes->Dispatch(req, res); };
+    server.Get(".*", dispatch);
+    server.Post(".*", dispatch);
 }
