@@ -66,8 +66,9 @@ void SecureDataDirectory(const QString& dir)
     };
     if (::stat(name.constData(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & 077) != 0) {
         if (ChangeMode(name, info.st_mode & 0700))
-            qCWarning(LogStore).noquote() << "the data directory" << dir << "was open to other users (mode"
-                                          << QString::number(info.st_mode & 0777, 8) << "); now only its owner's";
+            qCWarning(LogStore).noquote() << QStringLiteral("the data directory %1 was open to other users (mode %2): "
+                                                            "now only its owner may enter it")
+                                                 .arg(dir, QString::number(info.st_mode & 0777, 8));
     }
     SecureDataFiles(dir);
 }
