@@ -44,7 +44,7 @@ protected:
     {
         ASSERT_EQ(m_server.Account({"add", "shop-a", "pw a&1"}, &m_added), 0);
         ASSERT_EQ(m_server.Account({"add", "店铺乙", "pw2"}), 0);
-        ASSERT_TRUE(m_server.Start({"--test-wait-seconds", "2", "--per-client-limit", "0"})) << m_server.Log();
+        ASSERT_TRUE(m_server.Start({"--test-wait-seconds", "3", "--per-client-limit", "0"})) << m_server.Log();
         m_webId = m_added.substr(4, m_added.find('\n') - 4);
     }
     std::string Reply(const std::string& pathAndQuery, const httplib::Headers& headers = {})
