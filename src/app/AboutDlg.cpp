@@ -86,10 +86,10 @@ QStringList CAboutDlg::ScrollerLines()
 QString CAboutDlg::IpDataText(const CIpDataInUse& data)
 {
     if (data.file.isEmpty())
-        return QStringLiteral("IP数据：无");
+        return QStringLiteral("IP数据:无");
     const QString kind = data.ipv6 ? QStringLiteral("IPv4、IPv6") : QStringLiteral("IPv4");
     const QString date = data.buildDate.isEmpty() ? QStringLiteral("日期不详") : data.buildDate;
-    return QStringLiteral("IP数据：%1（%2），%3").arg(data.file, kind, date);
+    return QStringLiteral("IP数据:%1(%2),%3").arg(data.file, kind, date);
 }
 
 int CAboutDlg::OnClickedLink()

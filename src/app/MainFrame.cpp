@@ -57,10 +57,10 @@ const CCommandInfo kCommands[] = {
     {CMainFrame::kCmdExit, "exitAction", "退出(&X)", "", "退出应用程序\n退出"},
     {CMainFrame::kCmdPauseAlerts, "pauseAlertsAction", "暂停提醒(&P)", "",
      "暂停或恢复新客户的铃声和提示,访问照常记录\n暂停提醒"},
-    {CMainFrame::kCmdAdvancedSettings, "advancedSettingsAction", "高级设置...", "",
+    {CMainFrame::kCmdAdvancedSettings, "advancedSettingsAction", "高级设置(&A)...", "",
      "安静时段、提醒合并、打招呼限额和关注客户\n高级设置"},
-    {CMainFrame::kCmdTeamSettings, "teamSettingsAction", "团队设置...", "",
-     "多台电脑共用一个数据库时，本机为哪些店铺打招呼\n团队设置"},
+    {CMainFrame::kCmdTeamSettings, "teamSettingsAction", "团队设置(&T)...", "",
+     "多台电脑共用一个数据库时,本机为哪些店铺打招呼\n团队设置"},
 };
 
 // Lock states of the keyboard as X reports them in every key event's state.

@@ -20,20 +20,25 @@ namespace {
 
 constexpr int kIdlePauseSeconds = 3;
 
-void LogAttempt(const CQueuedGreeting& greeting, bool sent)
+} // namespace
+
+void LogGreetingFate(const QString& account, const QString& visitor, EGreetReason reason)
 {
     if (!g_pConnection)
         return;
     const QString now = StoreTimeText(Clock().NowMs());
-    g_pConnection->Execute(
-        QStringLiteral("insert into [greetlog] ([shopname], [guestname], [senttime], [ok]) values ('%1','%2','%3',%4)")
-            .arg(SqlText(greeting.account), SqlText(greeting.visitor), now,
-                 sent ? QStringLiteral("1") : QStringLiteral("0")));
+    const bool sent = reason == EGreetReason::Sent;
+    if (!g_pConnection->Execute(QStringLiteral("insert into [greetlog] ([shopname], [guestname], [senttime], [ok], "
+                                               "[reason]) values ('%1','%2','%3',%4,'%5')")
+                                    .arg(SqlText(account), SqlText(visitor), now,
+                                         sent ? QStringLiteral("1") : QStringLiteral("0"),
+                                         SqlText(GreetReasonText(reason)))))
+        qCWarning(LogGreet) << "a greeting's fate could not be written to the greeting log";
 }
 
-} // namespace
-
 CAutoSendMsgThread::CAutoSendMsgThread(QObject* parent) : QThread(parent) {}
+
+CAutoSendMsgThread::~CAutoSendMsgThread() = default;
 
 void CAutoSendMsgThread::run()
 {
@@ -112,6 +117,7 @@ bool CAutoSendMsgThread::SendPass()
         if (now - FirstSeenMs(greeting, now) >= kHeldGreetingLifetimeMs) {
             // The visitor has long gone; a greeting now would come out of nowhere.
             qCWarning(LogGreet) << "greeting dropped: held for 30 minutes without a free keyboard and chat window";
+            LogGreetingFate(greeting.account, greeting.visitor, EGreetReason::Dropped);
             done.push_back(greeting.rowId);
             continue;
         }
@@ -134,19 +140,27 @@ bool CAutoSendMsgThread::SendPass()
 
 int CAutoSendMsgThread::Send(const CQueuedGreeting& greeting, CTeamGreetingQueue* claim)
 {
+    const bool complete = !greeting.visitor.isEmpty() && !greeting.account.isEmpty() && !greeting.tmpl.isEmpty();
     int result = kGreetingFailed;
-    if (!greeting.visitor.isEmpty() && !greeting.account.isEmpty() && !greeting.tmpl.isEmpty())
+    EGreetReason reason = EGreetReason::Failed;
+    if (complete) {
         result = SendGreeting(greeting.account, greeting.visitor, ExpandGreeting(greeting.tmpl, greeting.visitor));
-    // The claimed row goes (or stays) before the log row is written outside its transaction.
+        reason = result == kGreetingSent ? EGreetReason::Sent : LastGreetReason();
+    }
+    // The claimed row goes (or is given back) before the log row is written.
     if (claim)
         claim->Finish(result != kGreetingHeld);
-    if (greeting.visitor.isEmpty() || greeting.account.isEmpty() || greeting.tmpl.isEmpty())
+    if (!complete)
         return result;
-    LogAttempt(greeting, result == kGreetingSent);
+    if (result == kGreetingHeld) {
+        qCInfo(LogGreet).noquote() << "greeting held (" + GreetReasonText(reason) + "); tried again on the next pass";
+        return result;
+    }
+    LogGreetingFate(greeting.account, greeting.visitor, reason);
     if (result == kGreetingFailed)
-        qCWarning(LogGreet) << "greeting not sent";
+        qCWarning(LogGreet).noquote() << "greeting not sent:" << GreetReasonText(reason);
     // On a team, which machine greeted whom is worth knowing.
-    else if (claim && result == kGreetingSent)
+    else if (claim)
         qCInfo(LogGreet).noquote() << "greeting sent for" << greeting.account;
     return result;
 }
@@ -156,18 +170,19 @@ bool CAutoSendMsgThread::TeamSendPass()
     if (!StoreReachable())
         return true;
     TouchMachine();
-    CTeamGreetingQueue queue;
-    queue.DropStale(Clock().NowMs());
+    if (!m_teamQueue)
+        m_teamQueue = std::make_unique<CTeamGreetingQueue>();
+    CTeamGreetingQueue& queue = *m_teamQueue;
+    queue.DropStale();
     bool ok = false;
     const QStringList shops = ReadGreetShops(ThisMachine(), &ok);
-    // Held rows stay queued for a later pass; this pass goes on past them.
+    // Held rows are given back for a later pass; this pass goes on past them.
     QList<qint64> tried;
     while (ok && !shops.isEmpty() && m_stop.load() == 0) {
         const std::optional<CQueuedGreeting> greeting = queue.Claim(shops, tried);
         if (!greeting)
             break;
         tried.append(greeting->rowId);
-        // The row stays claimed while it is typed, so no other machine sends it meanwhile.
         Send(*greeting, &queue);
         if (!PauseUnlessStopped(m_stop, LiveSettings().sendsteptime))
             return false;

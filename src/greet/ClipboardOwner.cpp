@@ -59,8 +59,8 @@ struct CSelectionAtoms
 class CSelectionServer
 {
 public:
-    CSelectionServer(Display* display)
-        : m_d(display), m_atoms(display),
+    CSelectionServer(Display* display, std::atomic<quint64>* served)
+        : m_d(display), m_atoms(display), m_served(served),
           m_window(XCreateSimpleWindow(display, DefaultRootWindow(display), -10, -10, 1, 1, 0, 0, 0))
     {
         XSelectInput(m_d, m_window, PropertyChangeMask);
@@ -79,7 +79,7 @@ public:
 
     Window WindowId() const { return m_window; }
 
-    bool TakeSelection(const QByteArray& utf8, const QByteArray& latin1)
+    bool TakeSelection(const CClipboardContents& contents)
     {
         const Time now = ServerTime();
         XSetSelectionOwner(m_d, m_atoms.clipboard, m_window, now);
@@ -87,9 +87,20 @@ public:
         if (!m_owned)
             return false;
         m_ownedSince = now;
-        m_utf8 = utf8;
-        m_latin1 = latin1;
+        m_items.clear();
+        for (const CClipboardItem& item : contents)
+            m_items.push_back({XInternAtom(m_d, item.target.constData(), False),
+                               XInternAtom(m_d, item.type.constData(), False), item});
         return true;
+    }
+
+    void GiveUp()
+    {
+        if (m_owned && XGetSelectionOwner(m_d, m_atoms.clipboard) == m_window)
+            XSetSelectionOwner(m_d, m_atoms.clipboard, 0, ServerTime());
+        m_owned = false;
+        m_items.clear();
+        XSync(m_d, False);
     }
 
     void Handle(XEvent& event)
@@ -101,8 +112,7 @@ public:
         case SelectionClear:
             if (event.xselectionclear.selection == m_atoms.clipboard && event.xselectionclear.window == m_window) {
                 m_owned = false;
-                m_utf8.clear();
-                m_latin1.clear();
+                m_items.clear();
             }
             break;
         case PropertyNotify:
@@ -153,27 +163,30 @@ private:
         // it with the last event they saw, which may predate it.
         const bool ours = m_owned && request.selection == m_atoms.clipboard;
         if (ours && property) {
+            const COffered* item = Find(request.target == m_atoms.text ? m_atoms.utf8 : request.target);
             if (request.target == m_atoms.targets) {
-                const Atom offered[] = {m_atoms.targets, m_atoms.utf8, m_atoms.textPlainUtf8, XA_STRING};
+                std::vector<Atom> offered{m_atoms.targets};
+                for (const COffered& each : m_items)
+                    offered.push_back(each.target);
                 XChangeProperty(m_d, request.requestor, property, XA_ATOM, 32, PropModeReplace,
-                                reinterpret_cast<const unsigned char*>(offered), int(std::size(offered)));
+                                reinterpret_cast<const unsigned char*>(offered.data()), int(offered.size()));
                 notify.property = property;
             } else if (request.target == m_atoms.timestamp) {
                 const long stamp = long(m_ownedSince);
                 XChangeProperty(m_d, request.requestor, property, XA_INTEGER, 32, PropModeReplace,
                                 reinterpret_cast<const unsigned char*>(&stamp), 1);
                 notify.property = property;
-            } else if (request.target == m_atoms.utf8 || request.target == m_atoms.textPlainUtf8 ||
-                       request.target == m_atoms.text || request.target == XA_STRING) {
-                const bool latin1 = request.target == XA_STRING;
-                const Atom type = latin1 ? XA_STRING : (request.target == m_atoms.text ? m_atoms.utf8 : request.target);
-                const QByteArray& data = latin1 ? m_latin1 : m_utf8;
-                if (data.size() > m_incrThreshold)
-                    StartTransfer(request.requestor, property, type, data);
-                else
-                    XChangeProperty(m_d, request.requestor, property, type, 8, PropModeReplace,
-                                    reinterpret_cast<const unsigned char*>(data.constData()), int(data.size()));
-                notify.property = property;
+            } else if (item) {
+                const QByteArray& data = item->item.data;
+                const int unit = item->item.format == 32 ? int(sizeof(long)) : item->item.format / 8;
+                if (item->item.format == 8 && data.size() > m_incrThreshold)
+                    StartTransfer(request.requestor, property, item->type, data);
+                else if (data.size() <= m_incrThreshold)
+                    XChangeProperty(m_d, request.requestor, property, item->type, item->item.format, PropModeReplace,
+                                    reinterpret_cast<const unsigned char*>(data.constData()), int(data.size() / unit));
+                notify.property = data.size() <= m_incrThreshold || item->item.format == 8 ? property : 0;
+                if (notify.property)
+                    ++*m_served;
             }
         }
         XSendEvent(m_d, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&notify));
@@ -230,13 +243,28 @@ private:
         return it;
     }
 
+    struct COffered
+    {
+        Atom target = 0;
+        Atom type = 0;
+        CClipboardItem item;
+    };
+    const COffered* Find(Atom target) const
+    {
+        for (const COffered& each : m_items) {
+            if (each.target == target)
+                return &each;
+        }
+        return nullptr;
+    }
+
     Display* m_d;
     CSelectionAtoms m_atoms;
+    std::atomic<quint64>* m_served;
     Window m_window;
     bool m_owned = false;
     Time m_ownedSince = 0;
-    QByteArray m_utf8;
-    QByteArray m_latin1;
+    std::vector<COffered> m_items;
     qsizetype m_incrThreshold = 0;
     std::vector<CIncrTransfer> m_transfers;
 };
@@ -254,7 +282,41 @@ CClipboardOwner::~CClipboardOwner()
     Shutdown();
 }
 
+CClipboardContents TextClipboardContents(const QString& text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return {{"UTF8_STRING", "UTF8_STRING", 8, utf8},
+            {"text/plain;charset=utf-8", "text/plain;charset=utf-8", 8, utf8},
+            {"STRING", "STRING", 8, text.toLatin1()}};
+}
+
 bool CClipboardOwner::SetText(const QString& text, int timeoutMs)
+{
+    return Request(TextClipboardContents(text), false, timeoutMs);
+}
+
+bool CClipboardOwner::SetContents(const CClipboardContents& contents, int timeoutMs)
+{
+    return Request(contents, false, timeoutMs);
+}
+
+void CClipboardOwner::Release(int timeoutMs)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_ended || m_ownerWindow == 0)
+            return;
+    }
+    Request({}, true, timeoutMs);
+}
+
+CClipboardContents CClipboardOwner::Contents()
+{
+    std::lock_guard lock(m_mutex);
+    return m_ownerWindow ? m_offered : CClipboardContents();
+}
+
+bool CClipboardOwner::Request(const CClipboardContents& contents, bool release, int timeoutMs)
 {
     const QByteArray displayName = qgetenv("DISPLAY");
     if (displayName.isEmpty())
@@ -272,8 +334,8 @@ bool CClipboardOwner::SetText(const QString& text, int timeoutMs)
         m_thread = std::thread([this, displayName] { Run(displayName); });
     }
     const quint64 serial = ++m_requestSerial;
-    m_requestUtf8 = text.toUtf8();
-    m_requestLatin1 = text.toLatin1();
+    m_requestContents = contents;
+    m_requestRelease = release;
     Wake();
     const bool answered = m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                              [&] { return m_answeredSerial >= serial || m_ended; });
@@ -335,7 +397,7 @@ void CClipboardOwner::Run(QByteArray displayName)
         wakeFd = m_wakePipe[0];
     }
     {
-        CSelectionServer server(display);
+        CSelectionServer server(display, &m_served);
         quint64 handledSerial = 0;
         for (;;) {
             while (XPending(display) > 0) {
@@ -343,8 +405,8 @@ void CClipboardOwner::Run(QByteArray displayName)
                 XNextEvent(display, &event);
                 server.Handle(event);
             }
-            QByteArray utf8;
-            QByteArray latin1;
+            CClipboardContents contents;
+            bool release = false;
             quint64 serial = 0;
             {
                 std::lock_guard lock(m_mutex);
@@ -352,17 +414,22 @@ void CClipboardOwner::Run(QByteArray displayName)
                     break;
                 if (m_requestSerial != handledSerial) {
                     serial = m_requestSerial;
-                    utf8 = m_requestUtf8;
-                    latin1 = m_requestLatin1;
+                    contents = m_requestContents;
+                    release = m_requestRelease;
                 }
             }
             if (serial != 0) {
-                const bool taken = server.TakeSelection(utf8, latin1);
+                bool taken = false;
+                if (release)
+                    server.GiveUp();
+                else
+                    taken = server.TakeSelection(contents);
                 handledSerial = serial;
                 std::lock_guard lock(m_mutex);
                 m_answeredSerial = serial;
-                m_answer = taken;
+                m_answer = release || taken;
                 m_ownerWindow = taken ? server.WindowId() : 0;
+                m_offered = taken ? contents : CClipboardContents();
                 m_changed.notify_all();
                 continue;
             }

@@ -30,7 +30,7 @@ int Count(const QString& sql)
 
 // Sent since `since` (store time) plus still queued, for the condition on each table; -1 on failure.
 // The sender deletes its rows only after its pass, so a queued row already sent is not counted again;
-// one held for a later try (logged as not sent) still counts as queued.
+// one held for a later try (not logged until its fate is decided) still counts as queued.
 int SentOrQueued(const QString& logCondition, const QString& queueCondition, const QString& since)
 {
     const int sent = Count(QStringLiteral("select count(*) from [greetlog] where %1 and [ok] <> 0 and "
@@ -55,7 +55,7 @@ CGreetingPolicy& GreetingPolicy()
 
 QString CGreetingPolicy::BudgetNoticeText(const QString& shop, int budget)
 {
-    return QStringLiteral("[%1]今天已打招呼%2次，达到每日上限，新客户只记录不再打招呼").arg(shop).arg(budget);
+    return QStringLiteral("[%1]今天已打招呼%2次,达到每日上限,新客户只记录不再打招呼!").arg(shop).arg(budget);
 }
 
 EGreetVerdict CGreetingPolicy::Judge(const CAdvancedSettings& settings, qint64 nowMs, const QString& shop,

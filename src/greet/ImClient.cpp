@@ -1,6 +1,8 @@
 #include "greet/ImClient.h"
 
 #include "greet/ClipboardOwner.h"
+#include "greet/ClipboardReader.h"
+#include "greet/XWindows.h"
 #include "platform/AbortScope.h"
 #include "platform/Clock.h"
 #include "platform/Launcher.h"
@@ -8,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -17,14 +20,46 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
+using namespace MirelX;
+
 namespace {
 
 std::mutex g_mutex;
+GreetingStepHook g_stepHook;
+// Marks a chat window left with part of a greeting in its input: never typed into again
+// while it is open. The mark lives on the window, so it goes with it (X reuses window ids).
+const char kUnsentMark[] = "_MIREL_UNSENT_GREETING";
+
+void StepDone(EGreetStep step)
+{
+    GreetingStepHook hook;
+    {
+        std::lock_guard lock(g_mutex);
+        hook = g_stepHook;
+    }
+    if (hook)
+        hook(step);
+}
+
+bool IsUnfinishedChat(Display* d, Window chat)
+{
+    return !GetLongs(d, chat, AtomOf(d, kUnsentMark), XA_CARDINAL).empty();
+}
+
+void MarkUnfinishedChat(Display* d, Window chat)
+{
+    const long one = 1;
+    XChangeProperty(d, chat, AtomOf(d, kUnsentMark), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&one), 1);
+    XSync(d, False);
+}
 GreetingSender g_sender;
 CImClientTiming g_timing;
 
-const QString kChatWindowClass = QStringLiteral("BaseGui");
-constexpr int kTitleLimit = 254;
+// The owner's clipboard is read before the greeting takes it; an owner this slow is not waited for.
+constexpr int kClipboardReadMs = 2000;
+// After Ctrl+V the chat asks for the text; until it has, the owner's clipboard is not given back.
+constexpr int kPasteServedMs = 3000;
 
 int IgnoreXError(Display*, XErrorEvent*)
 {
@@ -47,218 +82,6 @@ public:
 private:
     Display* m_d;
 };
-
-Atom AtomOf(Display* d, const char* name)
-{
-    return XInternAtom(d, name, False);
-}
-
-// The 32-bit items of a property (Xlib hands them over as longs).
-std::vector<unsigned long> GetLongs(Display* d, Window w, Atom property, Atom type)
-{
-    std::vector<unsigned long> items;
-    Atom actualType = 0;
-    int actualFormat = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(d, w, property, 0, 1 << 16, False, type, &actualType, &actualFormat, &count, &after,
-                           &data) == Success &&
-        data && actualFormat == 32) {
-        const auto* values = reinterpret_cast<const unsigned long*>(data);
-        items.assign(values, values + count);
-    }
-    if (data)
-        XFree(data);
-    return items;
-}
-
-QByteArray GetBytes(Display* d, Window w, Atom property, Atom type)
-{
-    QByteArray bytes;
-    Atom actualType = 0;
-    int actualFormat = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(d, w, property, 0, 1 << 16, False, type, &actualType, &actualFormat, &count, &after,
-                           &data) == Success &&
-        data && actualFormat == 8)
-        bytes = QByteArray(reinterpret_cast<const char*>(data), qsizetype(count));
-    if (data)
-        XFree(data);
-    return bytes;
-}
-
-bool Contains(const std::vector<unsigned long>& items, unsigned long value)
-{
-    return std::find(items.begin(), items.end(), value) != items.end();
-}
-
-// The running window manager's check window, 0 without one. A manager that
-// died leaves its root property behind, so the check window must answer too.
-Window WindowManager(Display* d)
-{
-    const Atom check = AtomOf(d, "_NET_SUPPORTING_WM_CHECK");
-    const auto fromRoot = GetLongs(d, DefaultRootWindow(d), check, XA_WINDOW);
-    if (fromRoot.empty() || fromRoot[0] == 0)
-        return 0;
-    const auto fromItself = GetLongs(d, fromRoot[0], check, XA_WINDOW);
-    return !fromItself.empty() && fromItself[0] == fromRoot[0] ? fromRoot[0] : 0;
-}
-
-bool WmSupports(Display* d, const char* name)
-{
-    return Contains(GetLongs(d, DefaultRootWindow(d), AtomOf(d, "_NET_SUPPORTED"), XA_ATOM), AtomOf(d, name));
-}
-
-// ICCCM WM_STATE: 1 normal, 3 iconic; -1 when the window has none.
-long WmState(Display* d, Window w)
-{
-    const Atom wmState = AtomOf(d, "WM_STATE");
-    const auto items = GetLongs(d, w, wmState, wmState);
-    return items.empty() ? -1 : long(items[0]);
-}
-
-void SetWmState(Display* d, Window w, long state)
-{
-    const Atom wmState = AtomOf(d, "WM_STATE");
-    const long value[2] = {state, 0};
-    XChangeProperty(d, w, wmState, wmState, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(value), 2);
-}
-
-bool IsMinimised(Display* d, Window w)
-{
-    if (WmState(d, w) == IconicState)
-        return true;
-    return Contains(GetLongs(d, w, AtomOf(d, "_NET_WM_STATE"), XA_ATOM), AtomOf(d, "_NET_WM_STATE_HIDDEN"));
-}
-
-bool IsMappedViewable(Display* d, Window w)
-{
-    XWindowAttributes attributes;
-    return XGetWindowAttributes(d, w, &attributes) && attributes.map_state == IsViewable;
-}
-
-// The X counterpart of a tool window: the helper window types.
-bool IsToolWindow(Display* d, Window w)
-{
-    static const char* const kToolTypes[] = {
-        "_NET_WM_WINDOW_TYPE_TOOLBAR",       "_NET_WM_WINDOW_TYPE_UTILITY",    "_NET_WM_WINDOW_TYPE_MENU",
-        "_NET_WM_WINDOW_TYPE_DROPDOWN_MENU", "_NET_WM_WINDOW_TYPE_POPUP_MENU", "_NET_WM_WINDOW_TYPE_TOOLTIP",
-        "_NET_WM_WINDOW_TYPE_NOTIFICATION",  "_NET_WM_WINDOW_TYPE_COMBO",      "_NET_WM_WINDOW_TYPE_DND"};
-    const auto types = GetLongs(d, w, AtomOf(d, "_NET_WM_WINDOW_TYPE"), XA_ATOM);
-    for (const char* name : kToolTypes) {
-        if (Contains(types, AtomOf(d, name)))
-            return true;
-    }
-    return false;
-}
-
-QString WindowTitle(Display* d, Window w)
-{
-    const QByteArray netName = GetBytes(d, w, AtomOf(d, "_NET_WM_NAME"), AtomOf(d, "UTF8_STRING"));
-    if (!netName.isEmpty())
-        return QString::fromUtf8(netName);
-    QString title;
-    XTextProperty property{};
-    if (XGetWMName(d, w, &property) && property.value) {
-        char** list = nullptr;
-        int count = 0;
-        if (Xutf8TextPropertyToTextList(d, &property, &list, &count) >= Success && list) {
-            if (count > 0 && list[0])
-                title = QString::fromUtf8(list[0]);
-            XFreeStringList(list);
-        }
-        XFree(property.value);
-    }
-    return title;
-}
-
-QString WindowClass(Display* d, Window w)
-{
-    QString className;
-    XClassHint hint{};
-    if (XGetClassHint(d, w, &hint)) {
-        if (hint.res_class)
-            className = QString::fromUtf8(hint.res_class);
-        if (hint.res_name)
-            XFree(hint.res_name);
-        if (hint.res_class)
-            XFree(hint.res_class);
-    }
-    return className;
-}
-
-std::vector<Window> Children(Display* d, Window w)
-{
-    std::vector<Window> children;
-    Window root = 0;
-    Window parent = 0;
-    Window* list = nullptr;
-    unsigned int count = 0;
-    if (XQueryTree(d, w, &root, &parent, &list, &count) && list)
-        children.assign(list, list + count);
-    if (list)
-        XFree(list);
-    return children;
-}
-
-Window ParentOf(Display* d, Window w)
-{
-    Window root = 0;
-    Window parent = 0;
-    Window* list = nullptr;
-    unsigned int count = 0;
-    if (!XQueryTree(d, w, &root, &parent, &list, &count))
-        parent = 0;
-    if (list)
-        XFree(list);
-    return parent;
-}
-
-// Below a window manager's frame the application's window carries WM_STATE.
-Window ClientOf(Display* d, Window w, int depth = 0)
-{
-    if (WmState(d, w) >= 0)
-        return w;
-    if (depth < 3) {
-        for (Window child : Children(d, w)) {
-            const Window client = ClientOf(d, child, depth + 1);
-            if (WmState(d, client) >= 0)
-                return client;
-        }
-    }
-    return w;
-}
-
-// The ancestor that is a child of the root: a window manager's frame, or the window itself.
-Window TopAncestor(Display* d, Window w)
-{
-    const Window root = DefaultRootWindow(d);
-    Window current = w;
-    for (int i = 0; i < 16; ++i) {
-        const Window parent = ParentOf(d, current);
-        if (parent == 0 || parent == root)
-            return current;
-        current = parent;
-    }
-    return current;
-}
-
-bool FocusWithin(Display* d, Window w)
-{
-    Window focus = 0;
-    int revert = 0;
-    XGetInputFocus(d, &focus, &revert);
-    const Window root = DefaultRootWindow(d);
-    for (int i = 0; i < 16 && focus != 0 && focus != PointerRoot && focus != root; ++i) {
-        if (focus == w)
-            return true;
-        focus = ParentOf(d, focus);
-    }
-    return false;
-}
 
 bool IsForeground(Display* d, Window w, bool managed)
 {
@@ -425,30 +248,81 @@ bool ClipboardStillOurs(Display* d)
 }
 
 // Checked right before every click and key of a send, so input never lands
-// anywhere but the chat: another client's grab or a focus that moved holds the
-// greeting for a later pass; a pointer outside the chat or a clipboard that
-// changed hands fails it.
-int GuardInput(Display* d, Window chat, const CRect& rect, bool paste, const char* step)
+// anywhere but the chat: another client's grab or a focus that moved gives
+// its reason, a pointer outside the chat or a clipboard that changed hands
+// gives Failed; None when the input may go on.
+EGreetReason GuardInput(Display* d, Window chat, const CRect& rect, bool paste)
 {
     XSync(d, False);
-    if (KeyboardGrabbedElsewhere(d)) {
-        qCInfo(LogGreet) << "greeting held before" << step << "- another client holds a keyboard grab";
-        return kGreetingHeld;
-    }
-    if (!FocusWithin(d, chat)) {
-        qCInfo(LogGreet) << "greeting held before" << step << "- the chat window lost the focus";
-        return kGreetingHeld;
-    }
-    if (!PointerInside(d, rect)) {
-        qCWarning(LogGreet) << "greeting failed before" << step << "- the pointer left the chat window";
-        return kGreetingFailed;
-    }
-    if (paste && !ClipboardStillOurs(d)) {
-        qCWarning(LogGreet) << "greeting failed before" << step << "- the clipboard changed owner";
-        return kGreetingFailed;
-    }
-    return kGreetingSent;
+    if (KeyboardGrabbedElsewhere(d))
+        return EGreetReason::Grab;
+    if (!FocusWithin(d, chat))
+        return EGreetReason::FocusLost;
+    if (!PointerInside(d, rect) || (paste && !ClipboardStillOurs(d)))
+        return EGreetReason::Failed;
+    return EGreetReason::Sent;
 }
+
+const char* GuardText(EGreetReason reason)
+{
+    switch (reason) {
+    case EGreetReason::Grab:
+        return "another client holds a keyboard grab";
+    case EGreetReason::FocusLost:
+        return "the chat window lost the focus";
+    default:
+        return "the pointer left the chat window or the clipboard changed owner";
+    }
+}
+
+int Held(EGreetReason reason)
+{
+    qCInfo(LogGreet) << "greeting held before the click -" << GuardText(reason);
+    SetLastGreetReason(reason);
+    return kGreetingHeld;
+}
+
+// Part of the greeting may be in the chat's input now: it stays there, for the owner to finish or clear.
+int FailedAfterClick(Display* d, Window chat, EGreetReason reason, const char* step)
+{
+    if (std::strcmp(step, "the paste") != 0)
+        MarkUnfinishedChat(d, chat);
+    qCWarning(LogGreet) << "greeting not sent, stopped before" << step << "-" << GuardText(reason)
+                        << "; the chat stays open";
+    SetLastGreetReason(reason);
+    return kGreetingFailed;
+}
+
+int Failed(EGreetReason reason, const char* why)
+{
+    qCWarning(LogGreet) << "greeting failed:" << why;
+    SetLastGreetReason(reason);
+    return kGreetingFailed;
+}
+
+// Gives the owner's clipboard back once the greeting's paste is done with it
+// (or at once when the send ends before the paste).
+class CClipboardGiveBack
+{
+public:
+    CClipboardGiveBack(bool known, CClipboardContents previous) : m_known(known), m_previous(std::move(previous)) {}
+    ~CClipboardGiveBack() { GiveBack(); }
+    void Keep() { m_known = false; }
+    void GiveBack()
+    {
+        if (!m_known)
+            return;
+        m_known = false;
+        if (m_previous.empty())
+            CClipboardOwner::Instance().Release();
+        else if (!CClipboardOwner::Instance().SetContents(m_previous))
+            qCWarning(LogGreet) << "the owner's clipboard could not be given back";
+    }
+
+private:
+    bool m_known;
+    CClipboardContents m_previous;
+};
 
 void MovePointer(Display* d, int x, int y)
 {
@@ -520,6 +394,13 @@ CImClientTiming SetImClientTiming(const CImClientTiming& timing)
     return previous;
 }
 
+GreetingStepHook SetGreetingStepHook(GreetingStepHook hook)
+{
+    std::lock_guard lock(g_mutex);
+    std::swap(g_stepHook, hook);
+    return hook;
+}
+
 GreetingSender SetGreetingSender(GreetingSender sender)
 {
     std::lock_guard lock(g_mutex);
@@ -534,7 +415,13 @@ int SendGreeting(const QString& account, const QString& visitor, const QString& 
         std::lock_guard lock(g_mutex);
         sender = g_sender;
     }
-    return sender ? sender(account, visitor, text) : SendGreetingThroughClient(account, visitor, text);
+    SetLastGreetReason(EGreetReason::Sent);
+    const int result = sender ? sender(account, visitor, text) : SendGreetingThroughClient(account, visitor, text);
+    if (result != kGreetingSent && LastGreetReason() == EGreetReason::Sent)
+        SetLastGreetReason(EGreetReason::Failed);
+    if (result == kGreetingSent)
+        SetLastGreetReason(EGreetReason::Sent);
+    return result;
 }
 
 bool SetClipboardText(const QString& text)
@@ -542,69 +429,6 @@ bool SetClipboardText(const QString& text)
     if (text.isEmpty())
         return true;
     return CClipboardOwner::Instance().SetText(text);
-}
-
-bool EnumTopWindowsProc(Display* d, unsigned long window, std::vector<CTaskManage>* list)
-{
-    if (!d || window == 0 || !list)
-        return false;
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(d, window, &attributes) || attributes.override_redirect)
-        return true;
-    // A minimised window counts as shown, as it does on any desktop.
-    if (attributes.map_state != IsViewable && !IsMinimised(d, window))
-        return true;
-    if (IsToolWindow(d, window))
-        return true;
-    Window owner = 0;
-    if (XGetTransientForHint(d, window, &owner) && owner != 0)
-        return true;
-    const QString title = WindowTitle(d, window).left(kTitleLimit);
-    if (title.isEmpty())
-        return true;
-    const QString className = WindowClass(d, window).left(kTitleLimit);
-    if (className.isEmpty())
-        return true;
-    list->push_back({title, className, window});
-    return true;
-}
-
-bool EnumTopWindows(Display* d, std::vector<CTaskManage>& list)
-{
-    list.clear();
-    if (!d)
-        return false;
-    InstallXErrorHandler();
-    const Window root = DefaultRootWindow(d);
-    std::vector<unsigned long> windows;
-    if (WindowManager(d)) {
-        // Top of the stack first, like the desktop's own enumeration.
-        windows = GetLongs(d, root, AtomOf(d, "_NET_CLIENT_LIST_STACKING"), XA_WINDOW);
-        if (windows.empty())
-            windows = GetLongs(d, root, AtomOf(d, "_NET_CLIENT_LIST"), XA_WINDOW);
-        std::reverse(windows.begin(), windows.end());
-    }
-    if (windows.empty()) {
-        const std::vector<Window> children = Children(d, root);
-        for (auto it = children.rbegin(); it != children.rend(); ++it)
-            windows.push_back(ClientOf(d, *it));
-    }
-    for (unsigned long window : windows) {
-        if (!EnumTopWindowsProc(d, window, &list))
-            break;
-    }
-    return true;
-}
-
-unsigned long FindChatWindow(Display* d, const QString& visitor)
-{
-    std::vector<CTaskManage> list;
-    EnumTopWindows(d, list);
-    for (const CTaskManage& task : list) {
-        if (task.m_className == kChatWindowClass && task.m_title.contains(visitor, Qt::CaseSensitive))
-            return task.m_window;
-    }
-    return 0;
 }
 
 void PressKeys(Display* d, unsigned long key1, unsigned long key2, unsigned long key3)
@@ -632,51 +456,58 @@ int SendGreetingThroughClient(const QString& account, const QString& visitor, co
     CDisplay display;
     Display* d = display.get();
     if (!d)
-        return kGreetingFailed;
+        return Failed(EGreetReason::Failed, "no X display");
     int eventBase = 0;
     int errorBase = 0;
     int major = 0;
     int minor = 0;
     if (!XTestQueryExtension(d, &eventBase, &errorBase, &major, &minor))
-        return kGreetingFailed;
+        return Failed(EGreetReason::Failed, "the X server has no XTest");
     const CImClientTiming timing = ImClientTiming();
 
-    if (!OpenWithDesktop(ChatLink(account, visitor), true, timing.launchWaitMs, [] { return AbortRequested(); })) {
-        qCWarning(LogGreet) << "greeting failed: the link opener did not start";
-        return kGreetingFailed;
-    }
+    // The chat is the window this link opens or raises, not another chat that happens to match.
+    const CTopWindowSnapshot before = SnapshotTopWindows(d);
+    if (!OpenWithDesktop(ChatLink(account, visitor), true, timing.launchWaitMs, [] { return AbortRequested(); }))
+        return Failed(EGreetReason::Failed, "the link opener did not start");
 
     Window chat = 0;
+    int candidates = 0;
     for (int attempt = 0; attempt < timing.searchAttempts && chat == 0; ++attempt) {
-        chat = FindChatWindow(d, visitor);
+        chat = FindChatWindowForLink(d, visitor, before, &candidates);
+        if (candidates > 1)
+            return Failed(EGreetReason::SeveralWindows, "several chat windows name the visitor; none is typed into");
         if (!Pause(timing.searchIntervalMs))
-            return kGreetingFailed;
+            return Failed(EGreetReason::Failed, "stopped");
     }
-    if (chat == 0) {
-        qCWarning(LogGreet) << "greeting failed: no chat window appeared";
-        return kGreetingFailed;
-    }
+    if (chat == 0)
+        return Failed(EGreetReason::NoWindow, "no chat window appeared");
+    // Its input may still hold an earlier greeting: a paste now would send both in one message.
+    if (IsUnfinishedChat(d, chat))
+        return Failed(EGreetReason::Failed, "the chat window still holds an unsent greeting");
 
+    CClipboardContents previous;
+    const bool known = ReadClipboard(d, previous, kClipboardReadMs);
+    if (!known)
+        qCWarning(LogGreet) << "the owner's clipboard did not answer; it cannot be given back after the greeting";
     // Pasting an old clipboard into the visitor's chat would be worse than not greeting.
-    if (!SetClipboardText(text)) {
-        qCWarning(LogGreet) << "greeting failed: the clipboard could not be taken";
-        return kGreetingFailed;
-    }
+    if (!SetClipboardText(text))
+        return Failed(EGreetReason::Failed, "the clipboard could not be taken");
+    CClipboardGiveBack giveBack(known, previous);
 
     Activate(d, chat, timing.activateTimeoutMs);
     CRect rect;
     if (!WindowRect(d, chat, rect))
-        return kGreetingFailed;
+        return Failed(EGreetReason::NoWindow, "the chat window went away");
     if (IsMappedViewable(d, chat) && !KeyboardGrabbedElsewhere(d))
         XSetInputFocus(d, chat, RevertToParent, CurrentTime);
     XSync(d, False);
     if (!Pause(timing.focusPauseMs))
-        return kGreetingFailed;
+        return Failed(EGreetReason::Failed, "stopped");
 
     // The pointer goes back where the owner left it, however the send ends.
     int savedX = 0;
     int savedY = 0;
-    const bool known = PointerPosition(d, savedX, savedY);
+    const bool pointerKnown = PointerPosition(d, savedX, savedY);
     struct CPointerBack
     {
         Display* d;
@@ -688,29 +519,46 @@ int SendGreetingThroughClient(const QString& account, const QString& visitor, co
             if (known)
                 MovePointer(d, x, y);
         }
-    } pointerBack{d, known, savedX, savedY};
+    } pointerBack{d, pointerKnown, savedX, savedY};
 
     MovePointer(d, rect.left + 50, rect.bottom - 50);
-    int guard = GuardInput(d, chat, rect, false, "the click");
-    if (guard != kGreetingSent)
-        return guard;
+    // Up to the click nothing has reached the chat: a grab or a stolen focus is worth another pass.
+    EGreetReason guard = GuardInput(d, chat, rect, false);
+    if (guard == EGreetReason::Grab || guard == EGreetReason::FocusLost)
+        return Held(guard);
+    if (guard != EGreetReason::Sent)
+        return Failed(guard, "the pointer left the chat window");
     Click(d);
 
-    guard = GuardInput(d, chat, rect, true, "the paste");
-    if (guard != kGreetingSent)
-        return guard;
+    // From here on the greeting is never tried again: its text may be in the input.
+    guard = GuardInput(d, chat, rect, true);
+    if (guard != EGreetReason::Sent)
+        return FailedAfterClick(d, chat, guard, "the paste");
+    const quint64 served = CClipboardOwner::Instance().ServedRequests();
     PressKeys(d, XK_Control_L, XK_v);
-    if (!Pause(timing.pastePauseMs))
-        return kGreetingFailed;
+    StepDone(EGreetStep::Pasted);
+    const bool pasted = Pause(timing.pastePauseMs) &&
+                        WaitFor(kPasteServedMs, [&] { return CClipboardOwner::Instance().ServedRequests() > served; });
+    if (!pasted) {
+        // A paste that comes later must find the greeting, never the owner's own clipboard.
+        giveBack.Keep();
+        MarkUnfinishedChat(d, chat);
+        return Failed(EGreetReason::Failed,
+                      "stopped, or the chat never asked for the pasted text; nothing more is typed");
+    }
+    giveBack.GiveBack();
 
-    guard = GuardInput(d, chat, rect, false, "the send keys");
-    if (guard != kGreetingSent)
-        return guard;
+    guard = GuardInput(d, chat, rect, false);
+    if (guard != EGreetReason::Sent)
+        return FailedAfterClick(d, chat, guard, "the send keys");
     PressKeys(d, XK_Control_L, XK_Return);
-    guard = GuardInput(d, chat, rect, false, "Enter");
-    if (guard != kGreetingSent)
-        return guard;
-    PressKeys(d, XK_Return);
+    StepDone(EGreetStep::CtrlEnterPressed);
+    // Ctrl+Enter sends in the clients we drive: Enter is only for those where it does not.
+    guard = GuardInput(d, chat, rect, false);
+    if (guard == EGreetReason::Sent)
+        PressKeys(d, XK_Return);
+    else
+        qCInfo(LogGreet) << "greeting sent with Ctrl+Enter; Enter not pressed -" << GuardText(guard);
     Pause(timing.sentPauseMs);
 
     AskToClose(d, chat);

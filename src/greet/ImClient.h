@@ -35,13 +35,34 @@ struct CImClientTiming
 // What SendGreeting gives back.
 constexpr int kGreetingSent = 1;
 constexpr int kGreetingFailed = 0;
-// Nothing more was typed because another client held a keyboard grab or the
-// chat window lost the focus: worth trying again on a later pass.
+// Not one key reached the chat because another client held a keyboard grab
+// or the chat window lost the focus before the click: worth trying again on
+// a later pass. Once the click is done a greeting is sent or failed, never held.
 constexpr int kGreetingHeld = -1;
 
-// kGreetingSent when the keys went into a found chat window; kGreetingHeld as
-// above; kGreetingFailed otherwise (no display, link opener not started, no
-// chat window, clipboard not taken or lost, pointer outside the chat, stop).
+// Why a greeting was held or not sent; [greetlog].[reason] holds its text.
+enum class EGreetReason
+{
+    Sent, // no reason: it went out
+    NoWindow,
+    SeveralWindows,
+    FocusLost,
+    Grab,
+    Dropped, // held, or claimed by a machine that went away, for 30 minutes
+    Failed,
+};
+// The owner-facing text of a reason (empty for Sent).
+QString GreetReasonText(EGreetReason reason);
+// Why the calling thread's last SendGreeting was held or failed; Sent after a send.
+EGreetReason LastGreetReason();
+// Set by a sender (the IM client, or a test's stand-in) before it returns.
+void SetLastGreetReason(EGreetReason reason);
+
+// kGreetingSent when the greeting went out into the chat window found for the
+// link (also when the guard failed after Ctrl+Enter: that key sends); kGreetingHeld
+// as above; kGreetingFailed otherwise (no display, link opener not started, no
+// or several chat windows, clipboard not taken or lost, a guard failing after
+// the click, stop), the chat then left open with what was typed.
 // Every wait looks at the calling thread's stop flag (CAbortScope) at least
 // once a second. text is sent as it is; the caller expands the template first.
 int SendGreeting(const QString& account, const QString& visitor, const QString& text);
@@ -52,6 +73,16 @@ using GreetingSender = std::function<int(const QString& account, const QString& 
 GreetingSender SetGreetingSender(GreetingSender sender);
 // What SendGreeting does without a replacement.
 int SendGreetingThroughClient(const QString& account, const QString& visitor, const QString& text);
+
+// The moments of a send after a key went out; a test's hook starts a grab there.
+enum class EGreetStep
+{
+    Pasted,
+    CtrlEnterPressed,
+};
+using GreetingStepHook = std::function<void(EGreetStep step)>;
+// Called on the greeting thread right after each of those keys; returns the previous hook.
+GreetingStepHook SetGreetingStepHook(GreetingStepHook hook);
 
 CImClientTiming ImClientTiming();
 CImClientTiming SetImClientTiming(const CImClientTiming& timing);
@@ -71,8 +102,24 @@ bool SetClipboardText(const QString& text);
 bool EnumTopWindows(_XDisplay* display, std::vector<CTaskManage>& list);
 // Applies the filters to one window; appends it when it passes. False ends the enumeration.
 bool EnumTopWindowsProc(_XDisplay* display, unsigned long window, std::vector<CTaskManage>* list);
-// The first window of class exactly "BaseGui" whose title contains the visitor; 0 when none.
-unsigned long FindChatWindow(_XDisplay* display, const QString& visitor);
+// The visitor's name in a title as a whole word (not inside a longer word).
+bool TitleNamesVisitor(const QString& title, const QString& visitor);
+// The one window of class exactly "BaseGui" whose title names the visitor; 0
+// when none or several (*candidates tells how many).
+unsigned long FindChatWindow(_XDisplay* display, const QString& visitor, int* candidates = nullptr);
+
+// The top-level windows before a link goes out, to tell which window it opened or raised.
+struct CTopWindowSnapshot
+{
+    std::vector<unsigned long> order; // top of the stack first
+    std::vector<unsigned long> viewable;
+    unsigned long focused = 0;
+};
+CTopWindowSnapshot SnapshotTopWindows(_XDisplay* display);
+// As FindChatWindow, among the windows that appeared, were shown or raised
+// since the snapshot, or are on top or hold the focus now; 0 when none or several.
+unsigned long FindChatWindowForLink(_XDisplay* display, const QString& visitor, const CTopWindowSnapshot& before,
+                                    int* candidates = nullptr);
 
 // Up to three keys (X keysyms), the list ends at the first 0: all pressed in
 // order, then released in reverse order.

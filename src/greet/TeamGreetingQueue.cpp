@@ -1,6 +1,7 @@
 #include "greet/TeamGreetingQueue.h"
 
 #include "accounts/TeamSettings.h"
+#include "greet/ImClient.h"
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
@@ -35,35 +36,41 @@ qint64 RowIdOf(const CVariant& value)
 
 } // namespace
 
-CTeamGreetingQueue::~CTeamGreetingQueue()
-{
-    // A stop between claim and finish leaves the row for another pass.
-    if (m_claimed)
-        Finish(false);
-}
+// The condition of a row left too long: queued and never claimed, or claimed and never finished.
+const char kStaleCondition[] = "([claimedby] is null and [queuedat] < now() - interval '30 minutes') or "
+                               "([claimedby] is not null and [claimedat] < now() - interval '30 minutes')";
 
-int CTeamGreetingQueue::DropStale(qint64 nowMs)
+int CTeamGreetingQueue::DropStale()
 {
+    if (!m_undeleted.isEmpty() &&
+        Run(QStringLiteral("delete from [AutoSend] where rowid in (%1)").arg(SqlNumberList(m_undeleted))))
+        m_undeleted.clear();
     if (!Run(QStringLiteral("begin")))
         return -1;
     QList<qint64> rows;
-    QStringList shops;
+    QList<CQueuedGreeting> dropped;
+    QStringList claimedBy;
     {
         CAdoRecordSet recordSet(g_pConnection);
-        if (!recordSet.Open(QStringLiteral("select [ClientName], [UserName], [Message], rowid from [AutoSend] "
-                                           "where [queuedtime] < '%1' for update skip locked")
-                                .arg(SqlText(StoreTimeText(nowMs - kHeldGreetingLifetimeMs))))) {
+        if (!recordSet.Open(QStringLiteral("select [ClientName], [UserName], [Message], rowid, [claimedby] from "
+                                           "[AutoSend] where %1 for update skip locked")
+                                .arg(QLatin1String(kStaleCondition)))) {
             Run(QStringLiteral("rollback"));
             return -1;
         }
         for (; !recordSet.IsEOF(); recordSet.MoveNext()) {
-            const qint64 rowId = RowIdOf(recordSet.GetValue(AutoSendColumn::kRowId));
-            QString shop;
-            recordSet.GetCollect(AutoSendColumn::kUserName, shop);
-            if (rowId < 0)
+            CQueuedGreeting greeting;
+            greeting.rowId = RowIdOf(recordSet.GetValue(AutoSendColumn::kRowId));
+            recordSet.GetCollect(AutoSendColumn::kClientName, greeting.visitor);
+            recordSet.GetCollect(AutoSendColumn::kUserName, greeting.account);
+            QString machine;
+            recordSet.GetCollect(AutoSendColumn::kRowId + 1, machine);
+            if (greeting.rowId < 0)
                 continue;
-            rows.append(rowId);
-            shops.append(shop);
+            rows.append(greeting.rowId);
+            dropped.append(greeting);
+            if (!machine.isEmpty())
+                claimedBy.append(machine);
         }
     }
     if (rows.isEmpty())
@@ -73,11 +80,20 @@ int CTeamGreetingQueue::DropStale(qint64 nowMs)
         Run(QStringLiteral("rollback"));
         return -1;
     }
+    QStringList shops;
+    for (const CQueuedGreeting& greeting : dropped) {
+        shops.append(greeting.account);
+        LogGreetingFate(greeting.account, greeting.visitor, EGreetReason::Dropped);
+    }
     shops.removeDuplicates();
+    claimedBy.removeDuplicates();
     qCWarning(LogGreet).noquote() << rows.size()
-                                  << "greeting(s) dropped: not sent within 30 minutes (no machine greets for, or "
-                                     "the chat was never free); shops:"
-                                  << shops.join(QStringLiteral(", "));
+                                  << "greeting(s) dropped: not sent within 30 minutes (no machine greets for, the "
+                                     "chat was never free, or the machine that took it stopped answering); shops:"
+                                  << shops.join(QStringLiteral(", "))
+                                  << (claimedBy.isEmpty()
+                                          ? QString()
+                                          : QStringLiteral("; taken by: ") + claimedBy.join(QStringLiteral(", ")));
     return int(rows.size());
 }
 
@@ -85,25 +101,36 @@ std::optional<CQueuedGreeting> CTeamGreetingQueue::Claim(const QStringList& shop
 {
     if (m_claimed)
         Finish(false);
-    if (shops.isEmpty() || !Run(QStringLiteral("begin")))
+    if (shops.isEmpty() || !g_pConnection || !Run(QStringLiteral("begin")))
         return std::nullopt;
     const QString notSkipped =
         skip.isEmpty() ? QString() : QStringLiteral(" and rowid not in (%1)").arg(SqlNumberList(skip));
-    CAdoRecordSet recordSet(g_pConnection);
-    if (!recordSet.Open(QStringLiteral("select [ClientName], [UserName], [Message], rowid from [AutoSend] where "
-                                       "[UserName] in (%1)%2 order by rowid limit 1 for update skip locked")
-                            .arg(SqlTextList(shops), notSkipped)) ||
-        recordSet.IsEOF()) {
+    CQueuedGreeting greeting;
+    {
+        CAdoRecordSet recordSet(g_pConnection);
+        if (!recordSet.Open(QStringLiteral("select [ClientName], [UserName], [Message], rowid from [AutoSend] where "
+                                           "[claimedby] is null and [UserName] in (%1)%2 order by rowid limit 1 "
+                                           "for update skip locked")
+                                .arg(SqlTextList(shops), notSkipped)) ||
+            recordSet.IsEOF()) {
+            Run(QStringLiteral("rollback"));
+            return std::nullopt;
+        }
+        greeting.rowId = RowIdOf(recordSet.GetValue(AutoSendColumn::kRowId));
+        recordSet.GetCollect(AutoSendColumn::kClientName, greeting.visitor);
+        recordSet.GetCollect(AutoSendColumn::kUserName, greeting.account);
+        recordSet.GetCollect(AutoSendColumn::kMessage, greeting.tmpl);
+    }
+    if (greeting.rowId < 0 ||
+        !Run(QStringLiteral("update [AutoSend] set [claimedby] = '%1', [claimedat] = now() where rowid = %2")
+                 .arg(SqlText(g_pConnection->MachineName()))
+                 .arg(greeting.rowId))) {
         Run(QStringLiteral("rollback"));
         return std::nullopt;
     }
-    CQueuedGreeting greeting;
-    greeting.rowId = RowIdOf(recordSet.GetValue(AutoSendColumn::kRowId));
-    recordSet.GetCollect(AutoSendColumn::kClientName, greeting.visitor);
-    recordSet.GetCollect(AutoSendColumn::kUserName, greeting.account);
-    recordSet.GetCollect(AutoSendColumn::kMessage, greeting.tmpl);
-    recordSet.Close();
-    if (greeting.rowId < 0) {
+    if (!Run(QStringLiteral("commit"))) {
+        // Perhaps committed, perhaps not: never typed; a claim that landed is dropped after 30 minutes.
+        qCWarning(LogGreet) << "a greeting's claim on the shared queue was not confirmed; it is not sent";
         Run(QStringLiteral("rollback"));
         return std::nullopt;
     }
@@ -117,11 +144,19 @@ bool CTeamGreetingQueue::Finish(bool done)
     if (!m_claimed)
         return true;
     m_claimed = false;
-    if (!done)
-        return Run(QStringLiteral("rollback"));
-    if (Run(QStringLiteral("delete from [AutoSend] where rowid = %1").arg(m_rowId)) && Run(QStringLiteral("commit")))
+    if (done) {
+        if (Run(QStringLiteral("delete from [AutoSend] where rowid = %1").arg(m_rowId)))
+            return true;
+        // Still claimed, so never sent again; deleted at a later pass.
+        qCWarning(LogGreet) << "a finished greeting could not be taken off the shared queue; tried again later";
+        m_undeleted.append(m_rowId);
+        return false;
+    }
+    if (Run(QStringLiteral("update [AutoSend] set [claimedby] = null, [claimedat] = null where rowid = %1 and "
+                           "[claimedby] = '%2'")
+                .arg(m_rowId)
+                .arg(SqlText(g_pConnection ? g_pConnection->MachineName() : QString()))))
         return true;
-    qCWarning(LogGreet) << "a sent greeting could not be taken off the shared queue";
-    Run(QStringLiteral("rollback"));
+    qCWarning(LogGreet) << "a held greeting's claim could not be given back; it is dropped after 30 minutes";
     return false;
 }

@@ -318,7 +318,7 @@ void CHistoryDlg::StopFilling()
 void CHistoryDlg::ShowRowCount()
 {
     const int rows = m_list->GetItemCount();
-    m_countLabel->setText(IsFilling() ? QStringLiteral("正在读取记录… %1").arg(rows)
+    m_countLabel->setText(IsFilling() ? QStringLiteral("正在读取记录......%1").arg(rows)
                                       : QStringLiteral("共%1条记录").arg(rows));
 }
 
@@ -390,7 +390,7 @@ void CHistoryDlg::DeleteThenShowAll(const QString& sql)
     auto stop = std::make_shared<std::atomic<int>>(0);
     m_fillStop = stop;
     SetCommandsEnabled(false);
-    m_countLabel->setText(QStringLiteral("正在删除记录…"));
+    m_countLabel->setText(QStringLiteral("正在删除记录......"));
     m_fillJob = RunThenCallback(
         this, [sql] { return RunHistoryStatement(sql); },
         [this, stop](bool) {

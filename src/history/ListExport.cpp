@@ -157,7 +157,7 @@ void ExportListToExcel(QWidget* parent, CSortListCtrl* list, const QString& shee
         return;
     const QFileInfo target(path);
     if (target.exists() && !target.isDir() &&
-        ShowMessageBox(QStringLiteral("%1 已存在。\n要替换它吗?").arg(target.fileName()), QStringLiteral("导出"),
+        ShowMessageBox(QStringLiteral("%1已存在.\n要替换它吗?").arg(target.fileName()), QStringLiteral("导出"),
                        EMsgIcon::Exclamation, EMsgButtons::YesNo) != kIdYes)
         return;
     QString error;
@@ -173,7 +173,7 @@ void ExportListToExcel(QWidget* parent, CSortListCtrl* list, const QString& shee
     job->setObjectName(QStringLiteral("listExportJob"));
     const int total = int(rows.RowCount());
     auto* progress =
-        new QProgressDialog(QStringLiteral("正在导出… 0 / %1").arg(total), QStringLiteral("取消"), 0, total, parent);
+        new QProgressDialog(QStringLiteral("正在导出......0/%1").arg(total), QStringLiteral("取消"), 0, total, parent);
     progress->setObjectName(QStringLiteral("exportProgressDialog"));
     progress->setWindowTitle(QStringLiteral("导出"));
     progress->setWindowModality(Qt::WindowModal);
@@ -185,7 +185,7 @@ void ExportListToExcel(QWidget* parent, CSortListCtrl* list, const QString& shee
     auto* timer = new QTimer(job);
     QObject::connect(timer, &QTimer::timeout, progress, [progress, state, total] {
         const int done = state->rowsDone.load();
-        progress->setLabelText(QStringLiteral("正在导出… %1 / %2").arg(done).arg(total));
+        progress->setLabelText(QStringLiteral("正在导出......%1/%2").arg(done).arg(total));
         progress->setValue(std::min(done, total));
     });
     timer->start(100);

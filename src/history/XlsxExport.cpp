@@ -130,8 +130,8 @@ bool BuildXlsxFile(const QString& tempPath, const QString& sheetName, const CExp
     if (err != LXW_NO_ERROR) {
         lxw_workbook_free(workbook);
         if (failedRow > 0)
-            return Fail(error, QStringLiteral("写入第%1行时出错: %2").arg(failedRow).arg(LibraryReason(err)));
-        return Fail(error, QStringLiteral("写入标题行时出错: %1").arg(LibraryReason(err)));
+            return Fail(error, QStringLiteral("写入第%1行时出错:%2").arg(failedRow).arg(LibraryReason(err)));
+        return Fail(error, QStringLiteral("写入标题行时出错:%1").arg(LibraryReason(err)));
     }
     errno = 0;
     err = workbook_close(workbook);
@@ -140,7 +140,7 @@ bool BuildXlsxFile(const QString& tempPath, const QString& sheetName, const CExp
         QString reason = LibraryReason(err);
         if (sysErr != 0)
             reason += QStringLiteral(" (%1)").arg(SystemReason(sysErr));
-        return Fail(error, QStringLiteral("保存工作簿时出错: %1").arg(reason));
+        return Fail(error, QStringLiteral("保存工作簿时出错:%1").arg(reason));
     }
     return true;
 }
@@ -165,8 +165,9 @@ QString ReserveExportTempFile(const QString& path, QString* error)
     QTemporaryFile reserve(folder + QStringLiteral("/.") + target.fileName() + QStringLiteral(".XXXXXX"));
     reserve.setAutoRemove(false);
     if (!reserve.open()) {
-        Fail(error, QStringLiteral("无法在文件夹%1中创建文件: %2")
-                        .arg(QDir::toNativeSeparators(folder), reserve.errorString()));
+        Fail(
+            error,
+            QStringLiteral("无法在文件夹%1中创建文件:%2").arg(QDir::toNativeSeparators(folder), reserve.errorString()));
         return QString();
     }
     return reserve.fileName();
@@ -190,9 +191,9 @@ bool ReplaceWithTempFile(const QString& tempPath, const QString& path, QString* 
         if (existed)
             return Fail(
                 error,
-                QStringLiteral("覆盖文件时出错！\n%1: %2").arg(QDir::toNativeSeparators(path), SystemReason(sysErr)));
+                QStringLiteral("覆盖文件时出错!\n%1:%2").arg(QDir::toNativeSeparators(path), SystemReason(sysErr)));
         return Fail(error,
-                    QStringLiteral("无法保存文件%1: %2").arg(QDir::toNativeSeparators(path), SystemReason(sysErr)));
+                    QStringLiteral("无法保存文件%1:%2").arg(QDir::toNativeSeparators(path), SystemReason(sysErr)));
     }
     return true;
 }

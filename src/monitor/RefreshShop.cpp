@@ -173,9 +173,29 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
                     .arg(sqlName, SqlText(tiedToFeed ? ip : kOtherEntryIp), sqlAccount, SqlText(pollTime),
                          QStringLiteral("1"), SqlText(tiedToFeed ? region : kUnknownRegion),
                          SqlText(tiedToFeed ? itemUrl : kUnknownLink), SqlText(imIds[i]));
+            // Judged before the visit is written, so the visit and its queued greeting go in
+            // together (both or neither). Read now, not at the start of the poll: the greeting
+            // thread may have stopped meanwhile. On the team store the greeting goes out from
+            // whichever machine greets for the shop.
+            EGreetVerdict verdict = EGreetVerdict::Unknown;
+            if (autoGreet && (team || LiveSettings().greetingRunning.load() != 0) && g_pConnection)
+                verdict = GreetingPolicy().Judge(advanced, Clock().NowMs(), account, names[i]);
+            // On the team store the server stamps the queue time: the 30-minute rule reads one clock.
+            const QString queue = verdict != EGreetVerdict::Queue
+                                      ? QString()
+                                      : QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , "
+                                                       "[Message]) values ('%1' , '%2' , '%3')")
+                                            .arg(sqlName, sqlAccount, SqlText(greeting));
             // A visit not recorded is not announced or greeted: it stays new, and the
-            // next poll records it (a store locked by another program, a full disk).
-            const int recorded = g_pConnection ? g_pConnection->ExecuteChanges(insert) : -1;
+            // next poll records it (a store locked by another program, a full disk, a
+            // queue insert that failed and took the visit with it).
+            QList<int> changes;
+            const bool written =
+                g_pConnection &&
+                g_pConnection->ExecuteChain(
+                    insert, [&](int done, int changed) { return done == 1 && changed == 1 ? queue : QString(); },
+                    &changes);
+            const int recorded = written ? changes.value(0, -1) : -1;
             if (recorded < 0) {
                 qCWarning(LogMonitor) << "visit not recorded; the next poll tries again";
                 if (tiedToFeed)
@@ -190,22 +210,8 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
                     feedVisitLost = true;
                 continue;
             }
-            // Read now, not at the start of the poll: the greeting thread may have stopped meanwhile.
-            // On the team store the greeting goes out from whichever machine greets for the shop.
-            if (autoGreet && (team || LiveSettings().greetingRunning.load() != 0) && g_pConnection) {
-                const EGreetVerdict verdict = GreetingPolicy().Judge(advanced, Clock().NowMs(), account, names[i]);
-                if (verdict == EGreetVerdict::Queue) {
-                    g_pConnection->Execute(
-                        team ? QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , [Message] , "
-                                              "[queuedtime]) values ('%1' , '%2' , '%3' , '%4')")
-                                   .arg(sqlName, sqlAccount, SqlText(greeting), SqlText(pollTime))
-                             : QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , [Message]) "
-                                              "values ('%1' , '%2' , '%3')")
-                                   .arg(sqlName, sqlAccount, SqlText(greeting)));
-                } else if (verdict == EGreetVerdict::OverBudget && budgetNotice.isEmpty()) {
-                    budgetNotice = GreetingPolicy().TakeBudgetNotice(advanced, Clock().NowMs(), account);
-                }
-            }
+            if (verdict == EGreetVerdict::OverBudget && budgetNotice.isEmpty())
+                budgetNotice = GreetingPolicy().TakeBudgetNotice(advanced, Clock().NowMs(), account);
             foundNew = true;
             newNames.prepend(names[i]);
         }

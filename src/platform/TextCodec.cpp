@@ -94,7 +94,7 @@ QByteArray UnknownCodePage()
 
 QString CodePageFallbackText(const QByteArray& unknown)
 {
-    return QStringLiteral("未知的代码页[%1]，已改用GBK").arg(QString::fromLatin1(unknown));
+    return QStringLiteral("未知的代码页[%1],已改用GBK").arg(QString::fromLatin1(unknown));
 }
 
 QByteArray CodePage()

@@ -13,6 +13,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <shared_mutex>
 
@@ -55,6 +56,12 @@ public:
     bool Execute(const QString& sql);
     // The same; the number of rows the statement changed, -1 on any error.
     int ExecuteChanges(const QString& sql);
+    // Runs statements as one transaction no other thread's statement enters: first, then
+    // what next gives for the number of statements done and the change count of the last
+    // one (empty ends the chain). All take effect or none: false, rolled back and logged,
+    // on any failure. *changes gets each statement's change count.
+    bool ExecuteChain(const QString& first, const std::function<QString(int done, int changes)>& next,
+                      QList<int>* changes = nullptr);
     // Statements made on thread from now on use a handle of their own with the given busy time-out.
     void SetWindowThread(QThread* thread, int busyTimeoutMs = kWindowBusyTimeoutMs);
     // "delete from <table> where <condition>" as one transaction no other

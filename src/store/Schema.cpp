@@ -57,6 +57,18 @@ void AddKeepDaysColumn(CAdoConnection* connection)
         connection->Execute(QStringLiteral("alter table [advsetting] add column [keepdays] Long default 0"));
 }
 
+// Logs from before the reasons: a greeting not sent then keeps an empty reason.
+void AddGreetReasonColumn(CAdoConnection* connection)
+{
+    CAdoRecordSet recordSet(connection);
+    if (!recordSet.Open(QStringLiteral("select * from [greetlog] where 0")))
+        return;
+    const bool present = HasColumn(recordSet, "reason");
+    recordSet.Close();
+    if (!present)
+        connection->Execute(QStringLiteral("alter table [greetlog] add column [reason] Text"));
+}
+
 struct CIndex
 {
     const char* name;
@@ -101,8 +113,9 @@ QStringList IndexNames(CAdoConnection* connection, bool& known)
 
 QString GreetLogStatement()
 {
-    return QStringLiteral("create table if not exists [greetlog] ([id] integer primary key autoincrement, "
-                          "[shopname] Text, [guestname] Text, [senttime] DateTime, [ok] YesNo default 0)");
+    return QStringLiteral(
+        "create table if not exists [greetlog] ([id] integer primary key autoincrement, "
+        "[shopname] Text, [guestname] Text, [senttime] DateTime, [ok] YesNo default 0, [reason] Text)");
 }
 
 QString AdvSettingTableStatement()
@@ -135,6 +148,7 @@ void UpgradeSchema(CAdoConnection* connection)
     AddRandomColumn(connection);
     RenameImIdColumn(connection);
     connection->Execute(GreetLogStatement());
+    AddGreetReasonColumn(connection);
     connection->Execute(AdvSettingTableStatement());
     connection->Execute(AdvSettingRowStatement());
     AddKeepDaysColumn(connection);

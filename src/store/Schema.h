@@ -22,7 +22,8 @@ QString AdvSettingTableStatement();
 QString AdvSettingRowStatement();
 // The [sysseting] row a new store starts with.
 QString SettingsRowStatement();
-// [greetlog]: one row per greeting the greeting thread tried to send, [ok] whether it went out.
+// [greetlog]: one row per greeting, written when its fate is decided: [ok] whether it went
+// out, [reason] why not (empty when sent).
 QString GreetLogStatement();
 // The country part of a visit's region (the text before the first blank of [city]),
 // as the statistics statements and the index on it write it.

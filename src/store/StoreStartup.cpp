@@ -11,15 +11,15 @@
 
 QString StoreOpenFailureText(const QString& path, const QString& reason)
 {
-    return QStringLiteral("无法打开数据库文件:\r\n%1\r\n\r\n原因: %2\r\n\r\n"
-                          "该文件没有被改动。程序将继续运行, 但不会显示或保存任何记录。")
+    return QStringLiteral("无法打开数据库文件:\r\n%1\r\n\r\n原因:%2\r\n\r\n"
+                          "该文件没有被改动.程序将继续运行,但不会显示或保存任何记录!")
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
 QString TeamStoreFailureText(const QString& where, const QString& reason)
 {
-    return QStringLiteral("无法连接团队数据库:\r\n%1\r\n\r\n原因: %2\r\n\r\n"
-                          "请检查 mirelhelper.ini 中 [store] 的设置。程序将继续运行, 但不会显示或保存任何记录。")
+    return QStringLiteral("无法连接团队数据库:\r\n%1\r\n\r\n原因:%2\r\n\r\n"
+                          "请检查mirelhelper.ini中[store]的设置.程序将继续运行,但不会显示或保存任何记录!")
         .arg(where, reason);
 }
 

@@ -182,7 +182,7 @@ bool TeamConnectRefused(PGconn* conn, const QString& url)
 
 QString TeamLostText()
 {
-    return QStringLiteral("数据库连接中断，正在重试......");
+    return QStringLiteral("数据库连接中断,正在重试......");
 }
 
 CTeamStore::CTeamStore(const QString& url, const QString& machine)
@@ -297,6 +297,8 @@ bool CTeamStore::EnsureSchema(PGconn* conn, QString* why)
     }
     if (ok && !missing)
         ok = Upgrade(conn, why);
+    if (ok && !missing)
+        ok = RunPlain(conn, TeamColumnUpgradeStatement(), why);
     if (ok)
         ok = RunPlain(conn, TeamSettingsRowStatement(), why);
     for (const QString& statement : TeamAdvSettingRowStatements()) {

@@ -1,6 +1,7 @@
 list(APPEND MIREL_CORE_store
     ${CMAKE_CURRENT_LIST_DIR}/AdoConnection.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AdoRecordSet.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/StoreTransaction.cpp
     ${CMAKE_CURRENT_LIST_DIR}/StoreCopy.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Variant.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Schema.cpp

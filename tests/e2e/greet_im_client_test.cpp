@@ -5,6 +5,7 @@
 
 #include "accounts/LiveSettings.h"
 #include "greet/AutoSendMsgThread.h"
+#include "greet/ClipboardOwner.h"
 #include "greet/Greeting.h"
 #include "greet/ImClient.h"
 #include "platform/Clock.h"
@@ -19,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -192,8 +194,8 @@ TEST_P(GreetDesktopTest, MinimisedChatWindowIsRestoredAndGreeted)
     ASSERT_TRUE(WaitUntil([&] { return !IsWindowViewable(chat); }, 5000)) << "the window did not minimise";
     EXPECT_TRUE(IsWindowMinimised(chat));
 
-    // The link opener does nothing this time: only the sender can bring the window back.
-    CLaunchRecorder launches;
+    // The link reaches the client, which brings its window back for it.
+    CLaunchRecorder launches([this] { m_hichat.OpenLink(ChatLink(kAccount, kVisitor)); });
     const QString text = TrickyGreeting(kVisitor);
     const QPoint before = PointerPosition();
     EXPECT_EQ(SendGreeting(kAccount, kVisitor, text), 1);
@@ -453,20 +455,34 @@ protected:
     int m_previousStep = 6;
 };
 
+std::atomic<int> g_heldLines{0};
+QtMessageHandler g_previousHandler = nullptr;
+
+void CountHeldLines(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.contains(QStringLiteral("greeting held")))
+        ++g_heldLines;
+    if (g_previousHandler)
+        g_previousHandler(type, context, message);
+}
+
 // While another client holds the keyboard or takes the focus, not one key
-// reaches it: the greeting is held (logged as not sent) and stays queued;
-// once the keyboard is free it reaches hichat exactly once.
+// reaches it: the greeting is held (a log line, no greeting log row) and stays
+// queued; once the keyboard is free it reaches hichat exactly once.
 TEST_P(GreetIntruderTest, NoKeyGoesAstrayAndTheGreetingArrivesOnceAfterwards)
 {
     const QString visitor = QStringLiteral("被拦的访客");
     CIntruder intruder(GetParam());
     ASSERT_TRUE(intruder.Holding());
     Queue(visitor);
+    g_heldLines = 0;
+    g_previousHandler = qInstallMessageHandler(CountHeldLines);
+    const auto restoreHandler = qScopeGuard([] { qInstallMessageHandler(g_previousHandler); });
     m_thread = new CAutoSendMsgThread;
     m_thread->start();
 
-    ASSERT_TRUE(WaitUntil([&] { return !Attempts().isEmpty(); }, 60000)) << "no attempt was made";
-    EXPECT_EQ(Attempts().value(0), (QStringList{visitor, QStringLiteral("FALSE")}));
+    ASSERT_TRUE(WaitUntil([&] { return g_heldLines.load() > 0; }, 60000)) << "no attempt was made";
+    EXPECT_TRUE(Attempts().isEmpty()) << "a held try is no greeting";
     EXPECT_EQ(ReadRows(*g_pConnection, QStringLiteral("select * from [AutoSend]"), {0}).size(), 1)
         << "the held greeting stays queued";
     EXPECT_TRUE(m_hichat.Messages().isEmpty());
@@ -482,6 +498,7 @@ TEST_P(GreetIntruderTest, NoKeyGoesAstrayAndTheGreetingArrivesOnceAfterwards)
     EXPECT_EQ(m_hichat.Messages().size(), 1);
     EXPECT_EQ(m_hichat.Messages().value(0).value(QStringLiteral("text")).toString(), QStringLiteral("你好 ") + visitor);
     EXPECT_EQ(intruder.KeysReceived(), 0) << "keys went to the other client";
+    EXPECT_EQ(Attempts(), (QList<QStringList>{{visitor, QStringLiteral("TRUE")}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Intruders, GreetIntruderTest,
@@ -489,6 +506,109 @@ INSTANTIATE_TEST_SUITE_P(Intruders, GreetIntruderTest,
                          [](const ::testing::TestParamInfo<EIntruder>& info) {
                              return info.param == EIntruder::KeyboardGrab ? "KeyboardGrab" : "FocusThief";
                          });
+
+// Another client grabs the keyboard right after a key went out (and lets go a
+// second later). Two shops greet the same visitor; hichat raises the open
+// chat for the second link. Neither greeting is typed twice nor pasted into
+// an input that still holds the other: after the paste the first is given up
+// (the chat keeps its text) and the second is not typed into that chat; after
+// Ctrl+Enter the greeting counts as sent and Enter is not pressed.
+class GreetAfterTheClickTest : public GreetIntruderTest
+{
+};
+
+TEST_P(GreetAfterTheClickTest, AGrabAfterAKeyNeverDoublesTheGreeting)
+{
+    const EGreetStep grabAfter =
+        GetParam() == EIntruder::KeyboardGrab ? EGreetStep::Pasted : EGreetStep::CtrlEnterPressed;
+    std::vector<std::thread> releases;
+    const GreetingStepHook previous = SetGreetingStepHook([&](EGreetStep step) {
+        if (step != grabAfter)
+            return;
+        Display* d = XOpenDisplay(nullptr);
+        XGrabKeyboard(d, DefaultRootWindow(d), False, GrabModeAsync, GrabModeAsync, CurrentTime);
+        XSync(d, False);
+        releases.emplace_back([d] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+            XCloseDisplay(d);
+        });
+    });
+    const QString visitor = QStringLiteral("双份访客");
+    Queue(visitor);
+    ASSERT_TRUE(g_pConnection->Execute(
+        QStringLiteral(
+            "insert into [AutoSend] ([ClientName],[UserName],[Message]) values ('%1','二店','再见 [username]')")
+            .arg(visitor)));
+    LiveSettings().sendsteptime = 1;
+    m_thread = new CAutoSendMsgThread;
+    m_thread->start();
+
+    const auto queued = [&] { return ReadRows(*g_pConnection, QStringLiteral("select * from [AutoSend]"), {0}); };
+    ASSERT_TRUE(WaitUntil([&] { return Attempts().size() == 2 && queued().isEmpty(); }, 60000))
+        << "the greetings' fates were not logged, or a greeting that reached the chat stays queued";
+    m_thread->m_stop = 1;
+    ASSERT_TRUE(m_thread->wait(30000));
+    SetGreetingStepHook(previous);
+    for (std::thread& release : releases)
+        release.join();
+    const QStringList greetings{QStringLiteral("你好 ") + visitor, QStringLiteral("再见 ") + visitor};
+    QStringList texts;
+    for (const QJsonObject& message : m_hichat.Messages())
+        texts.append(message.value(QStringLiteral("text")).toString());
+    if (grabAfter == EGreetStep::Pasted) {
+        EXPECT_EQ(texts, QStringList()) << "nothing was sent after the paste";
+        EXPECT_EQ(Attempts(),
+                  (QList<QStringList>{{visitor, QStringLiteral("FALSE")}, {visitor, QStringLiteral("FALSE")}}));
+    } else {
+        EXPECT_EQ(texts, greetings) << "each greeting once, Ctrl+Enter alone sent it";
+        EXPECT_EQ(Attempts(),
+                  (QList<QStringList>{{visitor, QStringLiteral("TRUE")}, {visitor, QStringLiteral("TRUE")}}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, GreetAfterTheClickTest,
+                         ::testing::Values(EIntruder::KeyboardGrab, EIntruder::FocusThief),
+                         [](const ::testing::TestParamInfo<EIntruder>& info) {
+                             return info.param == EIntruder::KeyboardGrab ? "GrabAfterThePaste" : "GrabAfterCtrlEnter";
+                         });
+
+// The owner's clipboard is the same after a greeting as before: every form of
+// what it held, or nothing when it held nothing.
+TEST_P(GreetBareDesktopTest, TheOwnersClipboardIsGivenBackAfterThePaste)
+{
+    for (const bool held : {true, false}) {
+        auto* mime = new QMimeData;
+        mime->setText(QStringLiteral("店主的剪贴板"));
+        mime->setHtml(QStringLiteral("<b>店主</b>"));
+        mime->setData(QStringLiteral("application/x-mirel-test"), QByteArray("\x01\x02binary", 8));
+        if (held)
+            QGuiApplication::clipboard()->setMimeData(mime);
+        else
+            delete mime;
+        if (!held) {
+            CClipboardOwner::Instance().Release();
+            ASSERT_EQ(XGetSelectionOwner(m_x.get(), XInternAtom(m_x.get(), "CLIPBOARD", False)), 0u);
+        }
+        // The test's own window answers for its clipboard while the greeting runs beside it.
+        std::atomic<int> result{-2};
+        std::thread sender([&] { result = SendGreeting(kAccount, kVisitor, QStringLiteral("打招呼的话")); });
+        EXPECT_TRUE(WaitUntil([&] { return result.load() != -2; }, 60000));
+        sender.join();
+        EXPECT_EQ(result.load(), kGreetingSent);
+        ASSERT_TRUE(m_hichat.WaitForMessages(held ? 1 : 2, 10000));
+        EXPECT_EQ(m_hichat.Messages().last().value(QStringLiteral("text")).toString(), QStringLiteral("打招呼的话"));
+        if (held) {
+            const QMimeData* back = QGuiApplication::clipboard()->mimeData();
+            ASSERT_NE(back, nullptr);
+            EXPECT_EQ(back->text(), QStringLiteral("店主的剪贴板"));
+            EXPECT_EQ(back->html(), QStringLiteral("<b>店主</b>"));
+            EXPECT_EQ(back->data(QStringLiteral("application/x-mirel-test")), QByteArray("\x01\x02binary", 8));
+        } else {
+            EXPECT_EQ(XGetSelectionOwner(m_x.get(), XInternAtom(m_x.get(), "CLIPBOARD", False)), 0u)
+                << "an empty clipboard stays empty";
+        }
+    }
+}
 
 // The window search waits up to 25 s for a chat that never comes: a stop ends
 // the greeting thread within a second all the same.
@@ -562,20 +682,44 @@ TEST_F(GreetWindowSearchTest, OnlyShownUnownedNonToolWindowsOfTheExactClassMatch
          {toolWindow.id(), ownedWindow.id(), hiddenWindow.id(), popupWindow.id(), untitled.id()})
         EXPECT_FALSE(isListed(filtered)) << std::hex << filtered;
 
-    CTestWindow chat(QStringLiteral("与访客甲聊天中"), QStringLiteral("BaseGui"));
+    CTestWindow chat(QStringLiteral("访客甲 - 聊天中"), QStringLiteral("BaseGui"));
     EXPECT_EQ(FindChatWindow(m_x.get(), visitor), chat.id());
-    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("访客")), chat.id()) << "top of the stack first";
+    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("访客")), 0u) << "only the whole name";
 }
 
-TEST_F(GreetWindowSearchTest, TheTopmostMatchingWindowWins)
+// A name matches as a whole word only; several matching chats: none is typed into.
+TEST_F(GreetWindowSearchTest, TheOneWindowNamingTheWholeVisitorOrNone)
 {
-    CTestWindow lower(QStringLiteral("李四 (1)"), QStringLiteral("BaseGui"));
-    CTestWindow upper(QStringLiteral("李四 (2)"), QStringLiteral("BaseGui"));
-    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李四")), upper.id());
-    lower.Raise();
-    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李四")), lower.id());
-    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李")), lower.id());
-    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李四 (2)")), upper.id());
+    const struct
+    {
+        const char* title;
+        const char* visitor;
+        bool names;
+    } cases[] = {
+        {"李四 - hichat", "李四", true},    {"李四 - hichat", "李", false}, {"与访客甲聊天中", "访客甲", false},
+        {"[a_b] chat", "a_b", true},        {"ab - hichat", "a", false},    {"hichat: 王五", "王五", true},
+        {"王五五 - hichat", "王五", false}, {"x 50%off y", "50%off", true}, {"", "", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TitleNamesVisitor(QString::fromUtf8(c.title), QString::fromUtf8(c.visitor)), c.names) << c.title;
+
+    CTestWindow one(QStringLiteral("李四 - hichat"), QStringLiteral("BaseGui"));
+    CTestWindow other(QStringLiteral("李四四 - hichat"), QStringLiteral("BaseGui"));
+    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李四")), one.id());
+    int candidates = 0;
+    CTestWindow second(QStringLiteral("李四 (2)"), QStringLiteral("BaseGui"));
+    EXPECT_EQ(FindChatWindow(m_x.get(), QStringLiteral("李四"), &candidates), 0u);
+    EXPECT_EQ(candidates, 2);
+
+    // For a link: only a window that appeared or was raised since the snapshot (or is on top) counts.
+    CTestWindow cover(QStringLiteral("其他程序"), QStringLiteral("Other"));
+    const CTopWindowSnapshot before = SnapshotTopWindows(m_x.get());
+    EXPECT_EQ(FindChatWindowForLink(m_x.get(), QStringLiteral("李四"), before, &candidates), 0u);
+    EXPECT_EQ(candidates, 0);
+    one.Raise();
+    EXPECT_EQ(FindChatWindowForLink(m_x.get(), QStringLiteral("李四"), before, &candidates), one.id());
+    CTestWindow fresh(QStringLiteral("王五 - hichat"), QStringLiteral("BaseGui"));
+    EXPECT_EQ(FindChatWindowForLink(m_x.get(), QStringLiteral("王五"), before), fresh.id());
 }
 
 TEST(GreetChatLink, EncodesOnlyWhatWouldCutOrChangeAValue)

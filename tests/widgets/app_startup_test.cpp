@@ -289,7 +289,7 @@ TEST_F(AppTest, MenuHasItsThreeDropDowns)
             list.append(a->text());
         return list;
     };
-    EXPECT_EQ(texts(top[0]), (QStringList{"高级设置...", "团队设置...", "", "退出(&X)"}));
+    EXPECT_EQ(texts(top[0]), (QStringList{"高级设置(&A)...", "团队设置(&T)...", "", "退出(&X)"}));
     // Only a shared store has a team.
     EXPECT_FALSE(frame->Action(CMainFrame::kCmdTeamSettings)->isEnabled());
     EXPECT_EQ(texts(top[1]),
@@ -511,7 +511,7 @@ TEST_F(AppTest, AnUnknownCodePageFallsBackToGbkAndSaysSoOnTheStatusBar)
     frame->StatusMessage().SetIntervals(20, 5000);
     // Replies and query values keep their text instead of coming out empty.
     EXPECT_EQ(UnicodeToAnsi(QStringLiteral("店")), QByteArray("\xB5\xEA"));
-    const QString said = QStringLiteral("未知的代码页[CP-NONE]，已改用GBK");
+    const QString said = QStringLiteral("未知的代码页[CP-NONE],已改用GBK");
     EXPECT_TRUE(WaitUntil([&] { return frame->Pane(CMainFrame::kInfoPane)->text() == said; }, 5000))
         << qPrintable(frame->Pane(CMainFrame::kInfoPane)->text());
     SetCodePage("GBK");

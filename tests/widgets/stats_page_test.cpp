@@ -100,7 +100,7 @@ TEST(StatisticsPage, SeriesFollowShopAndPeriod)
     page.resize(800, 480);
     page.show();
     ASSERT_TRUE(WaitForRefreshes(refreshed, 1));
-    EXPECT_EQ(preparing, QStringLiteral("首次打开, 正在整理访问记录以便统计, 请稍候……"));
+    EXPECT_EQ(preparing, QStringLiteral("首次打开,正在整理访问记录以便统计,请稍候......"));
     EXPECT_EQ(StatisticsIndexWork(g_pConnection), QStringList());
     // 最近7天, every shop: seven days, today's two and one two days ago.
     EXPECT_EQ(Bars(page, CStatisticsDlg::kDailyChart), (QList<QList<qreal>>{{0, 0, 0, 0, 1, 0, 2}}));

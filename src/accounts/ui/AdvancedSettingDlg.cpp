@@ -32,12 +32,12 @@ int ToMinutes(const QTime& time)
 
 CAdvancedSettingDlg::CAdvancedSettingDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_quietCheck(new QCheckBox(QStringLiteral("安静时段（不响铃、不弹出提示）"), this)),
+      m_quietCheck(new QCheckBox(QStringLiteral("安静时段(不响铃、不弹出提示)"), this)),
       m_quietFromEdit(new QTimeEdit(this)), m_quietToEdit(new QTimeEdit(this)),
       m_burstCheck(new QCheckBox(
           QStringLiteral("一次刷新有%1位以上新客户时只提示一次").arg(CAlertPolicy::kBurstThreshold), this)),
       m_budgetCheck(new QCheckBox(QStringLiteral("每个店铺每天最多打招呼"), this)), m_budgetSpin(new QSpinBox(this)),
-      m_onceCheck(new QCheckBox(QStringLiteral("同一客户在所有店铺中只打一次招呼，间隔天数"), this)),
+      m_onceCheck(new QCheckBox(QStringLiteral("同一客户在所有店铺中只打一次招呼,间隔天数"), this)),
       m_onceDaysSpin(new QSpinBox(this)), m_watchListEdit(new QPlainTextEdit(this)),
       m_keepCheck(new QCheckBox(QStringLiteral("自动删除"), this)), m_keepDaysSpin(new QSpinBox(this))
 {
@@ -100,7 +100,7 @@ CAdvancedSettingDlg::CAdvancedSettingDlg(QWidget* parent)
     layout->addWidget(m_burstCheck);
     layout->addLayout(budgetRow);
     layout->addLayout(onceRow);
-    layout->addWidget(new QLabel(QStringLiteral("关注客户（每行一个，访问时总会提醒，安静时段内也会）："), this));
+    layout->addWidget(new QLabel(QStringLiteral("关注客户(每行一个,访问时总会提醒,安静时段内也会):"), this));
     layout->addWidget(m_watchListEdit, 1);
     layout->addLayout(keepRow);
     layout->addWidget(buttons);

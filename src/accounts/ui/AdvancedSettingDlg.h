@@ -21,7 +21,7 @@ public:
     void SetValues(const CAdvancedSettings& settings);
     CAdvancedSettings Values() const;
 
-    static inline const QString kSaveFailedText = QStringLiteral("高级设置保存失败！");
+    static inline const QString kSaveFailedText = QStringLiteral("高级设置保存失败!");
 
 public Q_SLOTS:
     void accept() override;

@@ -33,9 +33,9 @@ CTeamSettingDlg::CTeamSettingDlg(QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_machineLabel);
-    layout->addWidget(new QLabel(QStringLiteral("本机为以下店铺自动打招呼（其他店铺由团队中的其他电脑负责）："), this));
+    layout->addWidget(new QLabel(QStringLiteral("本机为以下店铺自动打招呼(其他店铺由团队中的其他电脑负责):"), this));
     layout->addWidget(m_shopList, 1);
-    layout->addWidget(new QLabel(QStringLiteral("没有任何电脑负责的店铺，排队的招呼30分钟后会被丢弃。"), this));
+    layout->addWidget(new QLabel(QStringLiteral("没有任何电脑负责的店铺,排队的招呼30分钟后会被丢弃."), this));
     layout->addWidget(buttons);
     resize(420, 320);
 }
@@ -43,7 +43,7 @@ CTeamSettingDlg::CTeamSettingDlg(QWidget* parent)
 void CTeamSettingDlg::SetValues(const QString& machine, const QStringList& accounts, const QStringList& greetShops)
 {
     m_machine = machine;
-    m_machineLabel->setText(QStringLiteral("本机名称：%1").arg(machine));
+    m_machineLabel->setText(QStringLiteral("本机名称:%1").arg(machine));
     m_shopList->clear();
     for (const QString& account : accounts) {
         auto* item = new QListWidgetItem(account, m_shopList);

@@ -19,8 +19,8 @@ public:
     void SetValues(const QString& machine, const QStringList& accounts, const QStringList& greetShops);
     QStringList CheckedShops() const;
 
-    static inline const QString kSaveFailedText = QStringLiteral("团队设置保存失败！");
-    static inline const QString kReadFailedText = QStringLiteral("无法读取团队设置，请检查数据库连接！");
+    static inline const QString kSaveFailedText = QStringLiteral("团队设置保存失败!");
+    static inline const QString kReadFailedText = QStringLiteral("无法读取团队设置,请检查数据库连接!");
 
 public Q_SLOTS:
     void accept() override;

@@ -201,7 +201,7 @@ CStatisticsDlg::CStatisticsDlg(QWidget* parent)
     m_emptyLabel->setObjectName(QStringLiteral("emptyLabel"));
     m_emptyLabel->setAlignment(Qt::AlignCenter);
     m_emptyLabel->setTextFormat(Qt::PlainText);
-    m_emptyLabel->setText(QStringLiteral("正在读取访问记录……"));
+    m_emptyLabel->setText(QStringLiteral("正在读取访问记录......"));
     m_stack->addWidget(m_emptyLabel);
     m_stack->addWidget(scroll);
 
@@ -306,7 +306,7 @@ void CStatisticsDlg::StartPending()
 void CStatisticsDlg::PrepareIndexes(const QStringList& work)
 {
     // Once per store: seconds on a long history, on the worker; the numbers follow.
-    m_emptyLabel->setText(QStringLiteral("首次打开, 正在整理访问记录以便统计, 请稍候……"));
+    m_emptyLabel->setText(QStringLiteral("首次打开,正在整理访问记录以便统计,请稍候......"));
     m_stack->setCurrentWidget(m_emptyLabel);
     Q_EMIT Preparing();
     m_loader = RunThenCallback(
@@ -388,7 +388,7 @@ void CStatisticsDlg::ShowStats()
     auto* newSet = NewSet(QStringLiteral("新访客"), QColor(52, 120, 198));
     auto* returning = NewSet(QStringLiteral("回头客"), QColor(240, 150, 40));
     auto* sent = NewSet(QStringLiteral("已发送"), QColor(60, 160, 80));
-    auto* failed = NewSet(QStringLiteral("未发出"), QColor(200, 70, 60));
+    auto* failed = NewSet(QStringLiteral("未发送"), QColor(200, 70, 60));
     const bool manyBuckets = m_stats.buckets.size() > kFewBuckets;
     for (const CStatsBucket& bucket : std::as_const(m_stats.buckets)) {
         bucketLabels << BucketLabel(bucket.key, byMonth, manyBuckets);
@@ -469,11 +469,11 @@ void CStatisticsDlg::ShowStats()
                 CountAxis(QStringLiteral("访客数"), maxVisits));
     SetChart(kVisitorsChart, visitors);
 
-    QChart* greetings = NewChart(byMonth ? QStringLiteral("每月问候") : QStringLiteral("每日问候"), true);
+    QChart* greetings = NewChart(byMonth ? QStringLiteral("每月打招呼") : QStringLiteral("每日打招呼"), true);
     auto* greetingSeries = new QStackedBarSeries;
     greetingSeries->append({sent, failed});
     AddVertical(greetings, greetingSeries, CategoryAxis(timeTitle, bucketLabels, bucketFont),
-                CountAxis(QStringLiteral("问候条数"), maxGreetings));
+                CountAxis(QStringLiteral("打招呼次数"), maxGreetings));
     SetChart(kGreetingsChart, greetings);
 
     m_stack->setCurrentIndex(1);
