@@ -19,6 +19,7 @@
 #include "store/StoreStartup.h"
 #include "store/TeamListener.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QScreen>
@@ -87,6 +88,10 @@ bool CMirelHelperApp::InitInstance()
     if (!frame->Create())
         return false;
     connect(frame, &CMainFrame::ExitRequested, this, &CMirelHelperApp::OnExitRequested);
+    // After the command's own slot, which returns once the dialog is closed: an owner who has just
+    // turned automatic deletion on sees it done now, not tomorrow.
+    if (QAction* advanced = frame->Action(CMainFrame::kCmdAdvancedSettings))
+        connect(advanced, &QAction::triggered, this, &CMirelHelperApp::StartHistoryUpkeep);
     // The pages start their workers as they are created.
     frame->View()->OnInitialUpdate();
 

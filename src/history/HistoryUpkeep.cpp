@@ -108,13 +108,19 @@ CUpkeepCounts RunHistoryUpkeep(qint64 nowMs, const std::atomic<int>* stop)
     const QString cutoff = UpkeepCutoff(nowMs, days);
     const CUpkeepCounts counts = DeleteHistoryBefore(cutoff, stop);
     if (counts.ok)
-        qCInfo(LogStore).noquote() << "history upkeep: deleted" << counts.visits << "visits and" << counts.pageViews
-                                   << "page views older than" << days << "days (before" << cutoff << ")"
-                                   << (Stopped(stop) ? "before it was stopped" : "");
+        qCInfo(LogStore).noquote() << QStringLiteral(
+                                          "history upkeep: deleted %1 visits and %2 page views older than %3 "
+                                          "days (before %4)%5")
+                                          .arg(counts.visits)
+                                          .arg(counts.pageViews)
+                                          .arg(days)
+                                          .arg(cutoff, Stopped(stop) ? QStringLiteral(", then stopped") : QString());
     else
-        qCWarning(LogStore).noquote() << "history upkeep failed after deleting" << counts.visits << "visits and"
-                                      << counts.pageViews << "page views older than" << days
-                                      << "days; the next run tries again";
+        qCWarning(LogStore).noquote() << QStringLiteral("history upkeep failed after deleting %1 visits and %2 page "
+                                                        "views older than %3 days; the next run tries again")
+                                             .arg(counts.visits)
+                                             .arg(counts.pageViews)
+                                             .arg(days);
     return counts;
 }
 

@@ -302,6 +302,10 @@ TEST_F(AppTest, AdvancedSettingsDialogStoresItsValuesAndMakesThemLive)
 {
     CMainFrame* frame = StartApp();
     ASSERT_EQ(CurrentAdvancedSettings(), CAdvancedSettings());
+    for (const char* time : {"2020-01-01 10:00:00", "2999-01-01 10:00:00"})
+        ASSERT_TRUE(
+            g_pConnection->Execute(QStringLiteral("insert into [client] ([guestname],[lasttime]) values ('v','%1')")
+                                       .arg(QLatin1String(time))));
     bool wasModal = false;
     QTimer::singleShot(0, qApp, [&] {
         auto* dialog = qobject_cast<CAdvancedSettingDlg*>(QApplication::activeModalWidget());
@@ -325,6 +329,8 @@ TEST_F(AppTest, AdvancedSettingsDialogStoresItsValuesAndMakesThemLive)
     EXPECT_TRUE(ReadAdvancedSettings(stored));
     EXPECT_EQ(stored, expected);
     EXPECT_EQ(CurrentAdvancedSettings(), expected);
+    // Turned on, old visits go at once.
+    EXPECT_TRUE(WaitUntil([] { return CountRows(QStringLiteral("client")) == 1; }, 10000));
     PublishAdvancedSettings(CAdvancedSettings());
 }
 
