@@ -116,9 +116,7 @@ bool CIpdbReader::Refuse(const QString& why)
     m_leafTexts.clear();
     m_texts.clear();
     m_v4Ranges.clear();
-    m_v4Blocks.clear();
-    m_v4LowStarts.clear();
-    m_v4Texts.clear();
+    m_v4Table.Clear();
     qCWarning(LogIploc) << "ipdb data refused:" << why;
     return false;
 }
@@ -202,9 +200,12 @@ bool CIpdbReader::Load(QByteArray bytes)
     m_v4Start = node;
     m_v4Jump = JumpTable(m_v4Start);
     m_v6Jump = JumpTable(0);
+    m_v4Table.Clear();
     if (BuildV4Ranges()) {
         OrderTextsByCover();
-        SplitV4Ranges();
+        if (!m_v4Table.Build(m_v4Ranges, m_texts))
+            qCWarning(LogIploc) << "ipdb IPv4 table not built; lookups walk the trie";
+        m_v4Ranges = std::vector<CIpdbV4Table::CRange>();
     } else {
         qCWarning(LogIploc) << "ipdb IPv4 part is not a tree; lookups walk it";
     }
@@ -247,7 +248,6 @@ void CIpdbReader::NumberLeaves()
 bool CIpdbReader::BuildV4Ranges()
 {
     m_v4Ranges.clear();
-    m_v4Blocks.clear();
     struct CStep
     {
         uint32_t node;
@@ -273,21 +273,6 @@ bool CIpdbReader::BuildV4Ranges()
         }
         stack.push_back({Child(step.node, 1), step.depth + 1, step.prefix * 2 + 1});
         stack.push_back({Child(step.node, 0), step.depth + 1, step.prefix * 2});
-    }
-    // Each /16's ranges: from the one holding its first address to the last starting in it.
-    m_v4Blocks.resize(65536);
-    size_t k = 0;
-    for (uint32_t b = 0; b < 65536; ++b) {
-        while (k < m_v4Ranges.size() && m_v4Ranges[k].start < b << 16)
-            ++k;
-        const size_t first = k < m_v4Ranges.size() && m_v4Ranges[k].start == b << 16 ? k : k - 1;
-        size_t end = k;
-        while (end < m_v4Ranges.size() && m_v4Ranges[end].start >> 16 == b)
-            ++end;
-        if (end - first == 1)
-            m_v4Blocks[b] = {m_v4Ranges[first].text, 0};
-        else
-            m_v4Blocks[b] = {uint32_t(first), uint32_t(end - first)};
     }
     return true;
 }
@@ -315,36 +300,8 @@ void CIpdbReader::OrderTextsByCover()
     m_texts.swap(texts);
     for (uint32_t& text : m_leafTexts)
         text = renumbered[text];
-    for (CV4Range& range : m_v4Ranges)
+    for (CIpdbV4Table::CRange& range : m_v4Ranges)
         range.text = renumbered[range.text];
-    for (CV4Block& block : m_v4Blocks) {
-        if (block.count == 0)
-            block.first = renumbered[block.first];
-    }
-}
-
-void CIpdbReader::SplitV4Ranges()
-{
-    m_v4LowStarts.resize(m_v4Ranges.size());
-    m_v4Texts.resize(m_v4Ranges.size());
-    for (size_t k = 0; k < m_v4Ranges.size(); ++k) {
-        m_v4LowStarts[k] = uint16_t(m_v4Ranges[k].start);
-        m_v4Texts[k] = m_v4Ranges[k].text;
-    }
-    // The search reads only these.
-    m_v4Ranges = std::vector<CV4Range>();
-}
-
-uint32_t CIpdbReader::V4Text(uint32_t ip) const
-{
-    const CV4Block block = m_v4Blocks[ip >> 16];
-    if (block.count == 0)
-        return block.first;
-    // The block's first range holds its first address and may start before
-    // it; the others start within the /16.
-    const uint16_t* first = m_v4LowStarts.data() + block.first;
-    const uint16_t* found = std::upper_bound(first + 1, first + block.count, uint16_t(ip));
-    return m_v4Texts[size_t(found - m_v4LowStarts.data() - 1)];
 }
 
 inline uint32_t CIpdbReader::Child(uint32_t node, int bit) const
@@ -425,8 +382,8 @@ QString CIpdbReader::Lookup(const QString& ipText) const
         return NotFoundText();
     unsigned char address[16];
     const int size = ParseAddress(ipText, address);
-    if (size == 4 && !m_v4Blocks.empty() && (m_ipVersion & 1))
-        return m_texts[V4Text(Be32(address))];
+    if (size == 4 && !m_v4Table.IsEmpty() && (m_ipVersion & 1))
+        return m_v4Table.Answer(Be32(address));
     return m_texts[TextOf(FindLeaf(address, size))];
 }
 

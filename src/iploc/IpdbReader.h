@@ -11,6 +11,8 @@
 // records checked against the data and answers rendered once. A walk then
 // reads nodes without further checks and a corrupt trie answers
 // "没有查到相关信息", never reads outside the data.
+#include "iploc/IpdbV4Table.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -72,10 +74,6 @@ private:
     bool BuildV4Ranges();
     // Answers renumbered by the IPv4 space they cover, most first.
     void OrderTextsByCover();
-    // m_v4Ranges into m_v4LowStarts and m_v4Texts.
-    void SplitV4Ranges();
-    // The IPv4 address's answer, by its number in m_texts.
-    uint32_t V4Text(uint32_t ip) const;
 
     static constexpr int kJumpBits = 16;
 
@@ -95,25 +93,10 @@ private:
     std::vector<uint32_t> m_leafTexts;
     // Each answer once (many records read the same); 0 is "没有查到相关信息".
     std::vector<QString> m_texts;
-    // IPv4 lookups: the answer of each range by its first address, and for
-    // each /16 the ranges within it; most /16s have one answer, kept there.
-    // Random look-ups miss the caches, so each step is one memory read.
-    struct CV4Range
-    {
-        uint32_t start;
-        uint32_t text;
-    };
-    struct CV4Block
-    {
-        uint32_t first; // the answer when count is 0
-        uint32_t count;
-    };
-    std::vector<CV4Range> m_v4Ranges;
-    std::vector<CV4Block> m_v4Blocks;
-    // The same ranges for the search: the low 16 bits of each start, and the
-    // answers apart, so that a search reads few cache lines.
-    std::vector<uint16_t> m_v4LowStarts;
-    std::vector<uint32_t> m_v4Texts;
+    // IPv4 lookups: the answer of each range by its first address, kept
+    // only until m_v4Table is built from it.
+    std::vector<CIpdbV4Table::CRange> m_v4Ranges;
+    CIpdbV4Table m_v4Table;
     int m_ipVersion = 0;
     int m_languageOffset = 0;
     QStringList m_fieldNames;
