@@ -127,17 +127,42 @@ bool ParseIpv6(const char* s, int n, unsigned char* out)
 }
 
 // Text of digits and dots only: 4 or 0 as for dotted IPv4. -1 for any other
-// character, which the general path decides. Without the copy and the
-// library call, parsing was a third of an IPv4 lookup.
+// character, which the general path decides. One pass, as ParseDotted reads
+// it, without the copy and the library call: parsing was a third of an IPv4
+// lookup.
 int ParseDigitsAndDots(const char16_t* s, qsizetype n, unsigned char* out)
 {
     if (n > 15)
         return -1;
+    unsigned char parts[4] = {};
+    int part = 0;
+    int started = 0;
+    bool inPart = false;
+    bool valid = true;
     for (qsizetype i = 0; i < n; ++i) {
-        if ((s[i] < u'0' || s[i] > u'9') && s[i] != u'.')
+        const char16_t c = s[i];
+        const unsigned digit = unsigned(c) - u'0';
+        if (digit > 9 && c != u'.')
             return -1;
+        if (!valid)
+            continue;
+        if (digit <= 9) {
+            const unsigned value = parts[part] * 10u + digit;
+            valid = !(inPart && parts[part] == 0) && value <= 255;
+            parts[part] = static_cast<unsigned char>(value);
+            started += inPart ? 0 : 1;
+            inPart = true;
+        } else if (inPart && started < 4) {
+            ++part;
+            inPart = false;
+        } else {
+            valid = false;
+        }
     }
-    return ParseDotted(s, n, out) ? 4 : 0;
+    if (!valid || started < 4)
+        return 0;
+    std::memcpy(out, parts, 4);
+    return 4;
 }
 
 } // namespace
