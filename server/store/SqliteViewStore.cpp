@@ -5,6 +5,7 @@
 #include "ViewStore.h"
 
 #include "RecentViews.h"
+#include "SqliteStatement.h"
 #include "TrackingProtocol.h"
 
 #include <sqlite3.h>
@@ -22,42 +23,6 @@ constexpr long long kFirstWebId = 10001;
 constexpr int kSchemaVersion = 1;
 constexpr size_t kReaders = 4;
 
-// A prepared statement that finalises itself.
-class CStatement
-{
-public:
-    CStatement(sqlite3* db, const char* sql)
-    {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-            m_stmt = nullptr;
-    }
-    ~CStatement() { sqlite3_finalize(m_stmt); }
-    CStatement(const CStatement&) = delete;
-    CStatement& operator=(const CStatement&) = delete;
-
-    bool Ok() const { return m_stmt != nullptr; }
-    void Bind(int index, const std::string& text)
-    {
-        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    }
-    void Bind(int index, long long value) { sqlite3_bind_int64(m_stmt, index, value); }
-    int Step() { return m_stmt ? sqlite3_step(m_stmt) : SQLITE_MISUSE; }
-    void Reset()
-    {
-        sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
-    }
-    std::string Text(int column) const
-    {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(m_stmt, column))) : std::string();
-    }
-    long long Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-};
-
 struct SConnection
 {
     std::mutex mutex;
@@ -67,7 +32,7 @@ struct SConnection
 const char* const kAccountColumns = "select name, password_hash, webid, im_name, frozen, created,"
                                     " (select count(*) from views v where v.webid = a.webid) from accounts a ";
 
-SAccount ReadAccount(const CStatement& st)
+SAccount ReadAccount(const CSqliteStatement& st)
 {
     SAccount a;
     a.name = st.Text(0);
@@ -80,7 +45,7 @@ SAccount ReadAccount(const CStatement& st)
     return a;
 }
 
-SStoredView ReadView(const CStatement& st)
+SStoredView ReadView(const CSqliteStatement& st)
 {
     return {st.Int(0), st.Int(1), st.Text(2), st.Text(3), st.Text(4)};
 }
@@ -112,20 +77,20 @@ public:
     {
         auto& reader = Reader();
         std::lock_guard lock(reader.mutex);
-        CStatement st(reader.db, "select count(*) from accounts");
+        CSqliteStatement st(reader.db, "select count(*) from accounts");
         return st.Step() == SQLITE_ROW || Failed(reader.db, error);
     }
 
     std::optional<SAccount> FindAccount(const std::string& name, std::string& error) override
     {
         return FindOne((std::string(kAccountColumns) + "where name = ?").c_str(),
-                       [&](CStatement& st) { st.Bind(1, name); }, error);
+                       [&](CSqliteStatement& st) { st.Bind(1, name); }, error);
     }
 
     std::optional<SAccount> FindAccountByWebId(long long webId, std::string& error) override
     {
         return FindOne((std::string(kAccountColumns) + "where webid = ?").c_str(),
-                       [&](CStatement& st) { st.Bind(1, webId); }, error);
+                       [&](CSqliteStatement& st) { st.Bind(1, webId); }, error);
     }
 
     long long SetAccount(const std::string& name, const std::string& passwordHash, std::string& error) override
@@ -136,20 +101,20 @@ public:
             return -1;
         long long webId = -1;
         {
-            CStatement find(db, "select webid from accounts where name = ?");
+            CSqliteStatement find(db, "select webid from accounts where name = ?");
             find.Bind(1, name);
             const int found = find.Step();
             if (found == SQLITE_ROW) {
                 webId = find.Int(0);
-                CStatement update(db, "update accounts set password_hash = ? where name = ?");
+                CSqliteStatement update(db, "update accounts set password_hash = ? where name = ?");
                 update.Bind(1, passwordHash);
                 update.Bind(2, name);
                 if (update.Step() != SQLITE_DONE)
                     webId = -1;
             } else if (found == SQLITE_DONE) {
-                CStatement insert(db, "insert into accounts (name, password_hash, webid, created)"
-                                      " select ?, ?, max(coalesce(max(webid) + 1, ?), ?), ? from accounts"
-                                      " returning webid");
+                CSqliteStatement insert(db, "insert into accounts (name, password_hash, webid, created)"
+                                            " select ?, ?, max(coalesce(max(webid) + 1, ?), ?), ? from accounts"
+                                            " returning webid");
                 insert.Bind(1, name);
                 insert.Bind(2, passwordHash);
                 insert.Bind(3, kFirstWebId);
@@ -171,7 +136,7 @@ public:
     {
         return Change(
             "update accounts set frozen = ? where name = ?",
-            [&](CStatement& st) {
+            [&](CSqliteStatement& st) {
                 st.Bind(1, frozen ? 1LL : 0LL);
                 st.Bind(2, name);
             },
@@ -182,7 +147,7 @@ public:
     {
         return Change(
             "update accounts set im_name = ? where name = ?",
-            [&](CStatement& st) {
+            [&](CSqliteStatement& st) {
                 st.Bind(1, imName);
                 st.Bind(2, name);
             },
@@ -195,9 +160,9 @@ public:
         sqlite3* db = m_writer.db;
         if (!Exec(db, "begin immediate", error))
             return EChange::Failed;
-        CStatement views(db, "delete from views where webid = (select webid from accounts where name = ?)");
+        CSqliteStatement views(db, "delete from views where webid = (select webid from accounts where name = ?)");
         views.Bind(1, name);
-        CStatement account(db, "delete from accounts where name = ?");
+        CSqliteStatement account(db, "delete from accounts where name = ?");
         account.Bind(1, name);
         if (views.Step() != SQLITE_DONE || account.Step() != SQLITE_DONE) {
             Failed(db, error);
@@ -215,7 +180,7 @@ public:
         accounts.clear();
         auto& reader = Reader();
         std::lock_guard lock(reader.mutex);
-        CStatement st(reader.db, (std::string(kAccountColumns) + "order by webid").c_str());
+        CSqliteStatement st(reader.db, (std::string(kAccountColumns) + "order by webid").c_str());
         int step = SQLITE_ROW;
         while ((step = st.Step()) == SQLITE_ROW)
             accounts.push_back(ReadAccount(st));
@@ -229,9 +194,9 @@ public:
         sqlite3* db = m_writer.db;
         if (!Exec(db, "begin immediate", error))
             return false;
-        CStatement next(db, "update accounts set last_seq = last_seq + 1 where webid = ? and frozen = 0"
-                            " returning last_seq");
-        CStatement insert(db, "insert into views (webid, seq, ip, url, time, at) values (?, ?, ?, ?, ?, ?)");
+        CSqliteStatement next(db, "update accounts set last_seq = last_seq + 1 where webid = ? and frozen = 0"
+                                  " returning last_seq");
+        CSqliteStatement insert(db, "insert into views (webid, seq, ip, url, time, at) values (?, ?, ?, ?, ?, ?)");
         bool ok = next.Ok() && insert.Ok();
         for (size_t i = 0; ok && i < views.size(); ++i) {
             const SNewView& view = views[i];
@@ -274,7 +239,7 @@ public:
     {
         auto& reader = Reader();
         std::lock_guard lock(reader.mutex);
-        CStatement st(reader.db, "select last_seq from accounts where webid = ?");
+        CSqliteStatement st(reader.db, "select last_seq from accounts where webid = ?");
         st.Bind(1, webId);
         const int step = st.Step();
         if (step == SQLITE_ROW)
@@ -290,8 +255,8 @@ public:
             return recent;
         auto& reader = Reader();
         std::lock_guard lock(reader.mutex);
-        CStatement st(reader.db,
-                      "select webid, seq, ip, url, time from views where webid = ? order by seq desc limit 1");
+        CSqliteStatement st(reader.db,
+                            "select webid, seq, ip, url, time from views where webid = ? order by seq desc limit 1");
         st.Bind(1, webId);
         const int step = st.Step();
         if (step == SQLITE_ROW)
@@ -308,8 +273,8 @@ public:
             return true;
         auto& reader = Reader();
         std::lock_guard lock(reader.mutex);
-        CStatement st(reader.db, "select webid, seq, ip, url, time from views where webid = ? and seq > ?"
-                                 " order by seq limit ?");
+        CSqliteStatement st(reader.db, "select webid, seq, ip, url, time from views where webid = ? and seq > ?"
+                                       " order by seq limit ?");
         st.Bind(1, webId);
         st.Bind(2, after);
         st.Bind(3, static_cast<long long>(limit));
@@ -322,7 +287,7 @@ public:
     long long DeleteViewsBefore(long long at, std::string& error) override
     {
         std::lock_guard lock(m_writer.mutex);
-        CStatement st(m_writer.db, "delete from views where at < ?");
+        CSqliteStatement st(m_writer.db, "delete from views where at < ?");
         st.Bind(1, at);
         if (st.Step() != SQLITE_DONE) {
             Failed(m_writer.db, error);
@@ -354,7 +319,7 @@ private:
     bool CreateSchema(std::string& error)
     {
         sqlite3* db = m_writer.db;
-        CStatement version(db, "pragma user_version");
+        CSqliteStatement version(db, "pragma user_version");
         const long long have = version.Step() == SQLITE_ROW ? version.Int(0) : -1;
         if (have < 0)
             return Failed(db, error);
@@ -388,11 +353,12 @@ private:
         return m_readers[t_index];
     }
 
-    std::optional<SAccount> FindOne(const char* sql, const std::function<void(CStatement&)>& bind, std::string& error)
+    std::optional<SAccount> FindOne(const char* sql, const std::function<void(CSqliteStatement&)>& bind,
+                                    std::string& error)
     {
         auto& reader = Reader();
         std::lock_guard lock(reader.mutex);
-        CStatement st(reader.db, sql);
+        CSqliteStatement st(reader.db, sql);
         bind(st);
         const int step = st.Step();
         if (step == SQLITE_ROW)
@@ -402,10 +368,10 @@ private:
         return std::nullopt;
     }
 
-    EChange Change(const char* sql, const std::function<void(CStatement&)>& bind, std::string& error)
+    EChange Change(const char* sql, const std::function<void(CSqliteStatement&)>& bind, std::string& error)
     {
         std::lock_guard lock(m_writer.mutex);
-        CStatement st(m_writer.db, sql);
+        CSqliteStatement st(m_writer.db, sql);
         bind(st);
         if (st.Step() != SQLITE_DONE) {
             Failed(m_writer.db, error);

@@ -1,5 +1,7 @@
 #include "TrackingStore.h"
 
+#include "SqliteStatement.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -7,40 +9,11 @@
 
 namespace {
 
-// A prepared statement that finalises itself.
-class CStatement
-{
-public:
-    CStatement(sqlite3* db, const char* sql)
-    {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
-            m_stmt = nullptr;
-    }
-    ~CStatement() { sqlite3_finalize(m_stmt); }
-    CStatement(const CStatement&) = delete;
-    CStatement& operator=(const CStatement&) = delete;
-
-    bool Ok() const { return m_stmt != nullptr; }
-    void Bind(int index, const std::string& text)
-    {
-        sqlite3_bind_text(m_stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    }
-    void Bind(int index, long long value) { sqlite3_bind_int64(m_stmt, index, value); }
-    int Step() { return sqlite3_step(m_stmt); }
-    std::string Text(int column) const
-    {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-        return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(m_stmt, column))) : std::string();
-    }
-    long long Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-};
+using rivuzovara::CSqliteStatement;
 
 constexpr long long kFirstWebId = 10001;
 
-STrackedAccount ReadAccount(const CStatement& st)
+STrackedAccount ReadAccount(const CSqliteStatement& st)
 {
     STrackedAccount a;
     a.name = st.Text(0);
@@ -53,7 +26,7 @@ STrackedAccount ReadAccount(const CStatement& st)
     return a;
 }
 
-SPageView ReadPageView(const CStatement& st)
+SPageView ReadPageView(const CSqliteStatement& st)
 {
     SPageView v;
     v.id = st.Int(0);
@@ -131,32 +104,32 @@ long long CTrackingStore::Register(const std::string& name, const std::string& p
     if (!m_db)
         return -1;
     {
-        CStatement update(m_db, "update accounts set password = ? where name = ?");
+        CSqliteStatement update(m_db, "update accounts set password = ? where name = ?");
         update.Bind(1, password);
         update.Bind(2, name);
         if (!update.Ok() || update.Step() != SQLITE_DONE)
             return -1;
     }
     {
-        CStatement find(m_db, "select webid from accounts where name = ?");
+        CSqliteStatement find(m_db, "select webid from accounts where name = ?");
         find.Bind(1, name);
         if (find.Ok() && find.Step() == SQLITE_ROW)
             return find.Int(0);
     }
     long long webId = kFirstWebId;
     {
-        CStatement next(m_db, "select coalesce(max(webid) + 1, ?) from accounts");
+        CSqliteStatement next(m_db, "select coalesce(max(webid) + 1, ?) from accounts");
         next.Bind(1, kFirstWebId);
         if (next.Ok() && next.Step() == SQLITE_ROW)
             webId = std::max(next.Int(0), kFirstWebId);
     }
     if (wantedWebId > 0) {
-        CStatement taken(m_db, "select 1 from accounts where webid = ?");
+        CSqliteStatement taken(m_db, "select 1 from accounts where webid = ?");
         taken.Bind(1, wantedWebId);
         if (taken.Ok() && taken.Step() != SQLITE_ROW)
             webId = wantedWebId;
     }
-    CStatement insert(m_db, "insert into accounts (name, password, webid, created) values (?, ?, ?, ?)");
+    CSqliteStatement insert(m_db, "insert into accounts (name, password, webid, created) values (?, ?, ?, ?)");
     insert.Bind(1, name);
     insert.Bind(2, password);
     insert.Bind(3, webId);
@@ -171,7 +144,7 @@ std::optional<STrackedAccount> CTrackingStore::Find(const std::string& name)
     std::lock_guard lock(m_mutex);
     if (!m_db)
         return std::nullopt;
-    CStatement st(m_db, (std::string(kAccountColumns) + "where name = ?").c_str());
+    CSqliteStatement st(m_db, (std::string(kAccountColumns) + "where name = ?").c_str());
     st.Bind(1, name);
     if (!st.Ok() || st.Step() != SQLITE_ROW)
         return std::nullopt;
@@ -183,7 +156,7 @@ bool CTrackingStore::SetFrozen(const std::string& name, bool frozen)
     std::lock_guard lock(m_mutex);
     if (!m_db)
         return false;
-    CStatement st(m_db, "update accounts set frozen = ? where name = ?");
+    CSqliteStatement st(m_db, "update accounts set frozen = ? where name = ?");
     st.Bind(1, frozen ? 1LL : 0LL);
     st.Bind(2, name);
     return st.Ok() && st.Step() == SQLITE_DONE && sqlite3_changes(m_db) > 0;
@@ -194,7 +167,7 @@ bool CTrackingStore::SetImName(const std::string& name, const std::string& imNam
     std::lock_guard lock(m_mutex);
     if (!m_db)
         return false;
-    CStatement st(m_db, "update accounts set im_name = ? where name = ?");
+    CSqliteStatement st(m_db, "update accounts set im_name = ? where name = ?");
     st.Bind(1, imName);
     st.Bind(2, name);
     return st.Ok() && st.Step() == SQLITE_DONE && sqlite3_changes(m_db) > 0;
@@ -206,7 +179,7 @@ bool CTrackingStore::AddPageView(long long webId, const std::string& ip, const s
     std::lock_guard lock(m_mutex);
     if (!m_db)
         return false;
-    CStatement st(m_db, "insert into pageviews (webid, ip, url, time) values (?, ?, ?, ?)");
+    CSqliteStatement st(m_db, "insert into pageviews (webid, ip, url, time) values (?, ?, ?, ?)");
     st.Bind(1, webId);
     st.Bind(2, ip);
     st.Bind(3, url);
@@ -219,7 +192,8 @@ std::optional<SPageView> CTrackingStore::LatestPageView(long long webId)
     std::lock_guard lock(m_mutex);
     if (!m_db)
         return std::nullopt;
-    CStatement st(m_db, "select id, webid, ip, url, time from pageviews where webid = ? order by id desc limit 1");
+    CSqliteStatement st(m_db,
+                        "select id, webid, ip, url, time from pageviews where webid = ? order by id desc limit 1");
     st.Bind(1, webId);
     if (!st.Ok() || st.Step() != SQLITE_ROW)
         return std::nullopt;
@@ -232,7 +206,7 @@ std::vector<STrackedAccount> CTrackingStore::Accounts()
     std::vector<STrackedAccount> accounts;
     if (!m_db)
         return accounts;
-    CStatement st(m_db, (std::string(kAccountColumns) + "order by webid").c_str());
+    CSqliteStatement st(m_db, (std::string(kAccountColumns) + "order by webid").c_str());
     while (st.Ok() && st.Step() == SQLITE_ROW)
         accounts.push_back(ReadAccount(st));
     return accounts;
@@ -244,8 +218,8 @@ std::vector<SPageView> CTrackingStore::PageViews(long long webId, int limit)
     std::vector<SPageView> views;
     if (!m_db)
         return views;
-    CStatement st(m_db, "select id, webid, ip, url, time from pageviews where ? <= 0 or webid = ?"
-                        " order by id desc limit ?");
+    CSqliteStatement st(m_db, "select id, webid, ip, url, time from pageviews where ? <= 0 or webid = ?"
+                              " order by id desc limit ?");
     st.Bind(1, webId);
     st.Bind(2, webId);
     st.Bind(3, static_cast<long long>(limit));
