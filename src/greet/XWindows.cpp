@@ -13,10 +13,9 @@ Atom AtomOf(Display* d, const char* name)
     return XInternAtom(d, name, False);
 }
 
-// The 32-bit items of a property (Xlib hands them over as longs).
-std::vector<unsigned long> GetLongs(Display* d, Window w, Atom property, Atom type)
+// Hands a property's items to use() when it has the format asked for.
+template <typename Use> void ReadProperty(Display* d, Window w, Atom property, Atom type, int format, Use use)
 {
-    std::vector<unsigned long> items;
     Atom actualType = 0;
     int actualFormat = 0;
     unsigned long count = 0;
@@ -24,29 +23,29 @@ std::vector<unsigned long> GetLongs(Display* d, Window w, Atom property, Atom ty
     unsigned char* data = nullptr;
     if (XGetWindowProperty(d, w, property, 0, 1 << 16, False, type, &actualType, &actualFormat, &count, &after,
                            &data) == Success &&
-        data && actualFormat == 32) {
-        const auto* values = reinterpret_cast<const unsigned long*>(data);
-        items.assign(values, values + count);
-    }
+        data && actualFormat == format)
+        use(data, count);
     if (data)
         XFree(data);
+}
+
+// The 32-bit items of a property (Xlib hands them over as longs).
+std::vector<unsigned long> GetLongs(Display* d, Window w, Atom property, Atom type)
+{
+    std::vector<unsigned long> items;
+    ReadProperty(d, w, property, type, 32, [&](const unsigned char* data, unsigned long count) {
+        const auto* values = reinterpret_cast<const unsigned long*>(data);
+        items.assign(values, values + count);
+    });
     return items;
 }
 
 QByteArray GetBytes(Display* d, Window w, Atom property, Atom type)
 {
     QByteArray bytes;
-    Atom actualType = 0;
-    int actualFormat = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    if (XGetWindowProperty(d, w, property, 0, 1 << 16, False, type, &actualType, &actualFormat, &count, &after,
-                           &data) == Success &&
-        data && actualFormat == 8)
+    ReadProperty(d, w, property, type, 8, [&](const unsigned char* data, unsigned long count) {
         bytes = QByteArray(reinterpret_cast<const char*>(data), qsizetype(count));
-    if (data)
-        XFree(data);
+    });
     return bytes;
 }
 
