@@ -2,6 +2,7 @@
 
 #include "platform/Log.h"
 #include "store/Schema.h"
+#include "store/SqliteStep.h"
 #include "store/TeamSession.h"
 #include "store/TeamStatement.h"
 #include "store/TeamStore.h"
@@ -159,6 +160,23 @@ QString NormaliseDateLiteral(const QString& content)
 }
 
 } // namespace
+
+int StepStatementLocked(sqlite3* db, const QString& sql)
+{
+    sqlite3_stmt* stmt = PrepareOne(db, TranslateStatement(sql).toUtf8());
+    if (!stmt) {
+        LogFailure(db, sql);
+        return -1;
+    }
+    int rc = SQLITE_ROW;
+    while (rc == SQLITE_ROW)
+        rc = sqlite3_step(stmt);
+    const int changed = rc == SQLITE_DONE ? sqlite3_changes(db) : -1;
+    if (rc != SQLITE_DONE)
+        LogFailure(db, sql);
+    sqlite3_finalize(stmt);
+    return changed;
+}
 
 QString SqlText(const QString& value)
 {
@@ -493,25 +511,12 @@ int CAdoConnection::ExecuteChanges(const QString& sql)
         PQclear(result);
         return changed;
     }
-    const QByteArray utf8 = TranslateStatement(sql).toUtf8();
     std::shared_lock lock(m_handleLock);
     sqlite3* db = HandleForCaller();
     if (!db)
         return -1;
     CDbMutexLock dbLock(db);
-    sqlite3_stmt* stmt = PrepareOne(db, utf8);
-    if (!stmt) {
-        LogFailure(db, sql);
-        return -1;
-    }
-    int rc = SQLITE_ROW;
-    while (rc == SQLITE_ROW)
-        rc = sqlite3_step(stmt);
-    const int changed = rc == SQLITE_DONE ? sqlite3_changes(db) : -1;
-    if (rc != SQLITE_DONE)
-        LogFailure(db, sql);
-    sqlite3_finalize(stmt);
-    return changed;
+    return StepStatementLocked(db, sql);
 }
 
 bool CAdoConnection::DeleteWhere(const QString& table, const QString& condition)
