@@ -31,42 +31,17 @@ void RenameImIdColumn(CAdoConnection* connection)
     connection->Execute(QStringLiteral("alter table [client] rename column [%1] to [imuid]").arg(earlier));
 }
 
-void AddRandomColumn(CAdoConnection* connection)
+// A column a later version added, given to a store from before it (existing columns never change).
+void AddColumnIfMissing(CAdoConnection* connection, const QString& table, const char* column, const QString& type)
 {
     CAdoRecordSet recordSet(connection);
-    if (!recordSet.Open(QStringLiteral("select * from [sysseting] where [id] = 1")))
+    if (!recordSet.Open(QStringLiteral("select * from [%1] where 0").arg(table)))
         return;
-    const bool present = HasColumn(recordSet, "AddRandom");
-    recordSet.Close();
-    if (present)
-        return;
-    // Nothing reads the column yet; adding it keeps older files in the shape new ones have.
-    connection->Execute(QStringLiteral("alter table [sysseting] add column [%1] %2")
-                            .arg(QStringLiteral("AddRandom"), QStringLiteral("YesNo default 0")));
-}
-
-// Stores from before automatic deletion get its column, off, so nothing is deleted until the owner chooses.
-void AddKeepDaysColumn(CAdoConnection* connection)
-{
-    CAdoRecordSet recordSet(connection);
-    if (!recordSet.Open(QStringLiteral("select * from [advsetting] where 0")))
-        return;
-    const bool present = HasColumn(recordSet, "keepdays");
+    const bool present = HasColumn(recordSet, column);
     recordSet.Close();
     if (!present)
-        connection->Execute(QStringLiteral("alter table [advsetting] add column [keepdays] Long default 0"));
-}
-
-// Logs from before the reasons: a greeting not sent then keeps an empty reason.
-void AddGreetReasonColumn(CAdoConnection* connection)
-{
-    CAdoRecordSet recordSet(connection);
-    if (!recordSet.Open(QStringLiteral("select * from [greetlog] where 0")))
-        return;
-    const bool present = HasColumn(recordSet, "reason");
-    recordSet.Close();
-    if (!present)
-        connection->Execute(QStringLiteral("alter table [greetlog] add column [reason] Text"));
+        connection->Execute(
+            QStringLiteral("alter table [%1] add column [%2] %3").arg(table, QLatin1String(column), type));
 }
 
 struct CIndex
@@ -145,13 +120,16 @@ void UpgradeSchema(CAdoConnection* connection)
 {
     if (!connection)
         return;
-    AddRandomColumn(connection);
+    // Nothing reads it yet; adding it keeps older files in the shape new ones have.
+    AddColumnIfMissing(connection, QStringLiteral("sysseting"), "AddRandom", QStringLiteral("YesNo default 0"));
     RenameImIdColumn(connection);
     connection->Execute(GreetLogStatement());
-    AddGreetReasonColumn(connection);
+    // Logs from before the reasons: a greeting not sent then keeps an empty reason.
+    AddColumnIfMissing(connection, QStringLiteral("greetlog"), "reason", QStringLiteral("Text"));
     connection->Execute(AdvSettingTableStatement());
     connection->Execute(AdvSettingRowStatement());
-    AddKeepDaysColumn(connection);
+    // Off in stores from before automatic deletion, so nothing is deleted until the owner chooses.
+    AddColumnIfMissing(connection, QStringLiteral("advsetting"), "keepdays", QStringLiteral("Long default 0"));
     // Stores from before the indexes: the visitor list's latest 30 must not read a long [client] whole,
     // nor the per-poll visitor check. The statistics indexes are built by the statistics page, off the
     // window's thread; their visitor index (with the time) then takes the place of the one without.
