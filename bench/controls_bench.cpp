@@ -1,7 +1,7 @@
 // The sortable list at the size the brief names: 100,000 rows of the history
 // page's eight columns, filled, then sorted by each column (each run toggles
 // the direction, as repeated header clicks do).
-#include "controls/SortListCtrl.h"
+#include "controls/ui/SortListCtrl.h"
 
 #include <benchmark/benchmark.h>
 

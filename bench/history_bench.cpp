@@ -4,9 +4,9 @@
 // visitor list's refill of the 30 latest. Each reports its own peak memory
 // (VmHWM, reset before it runs); the opening also reports the time the
 // sqlite3 program needs to print the same rows from the same file.
-#include "controls/SortListCtrl.h"
-#include "history/HistoryDlg.h"
-#include "history/ListExport.h"
+#include "controls/ui/SortListCtrl.h"
+#include "history/ui/HistoryDlg.h"
+#include "history/ui/ListExport.h"
 #include "platform/MessageBox.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"

@@ -1,5 +1,4 @@
-# What each core subsystem needs beyond QtCore; a subsystem's own
-# sources.cmake may add more.
+# What each core subsystem needs beyond QtCore.
 # A subsystem that has no sources yet is skipped.
 function(mirel_link sub)
     if(NOT TARGET mirel_${sub})
@@ -13,12 +12,13 @@ function(mirel_link sub)
 endfunction()
 mirel_link(controls mirel_platform)
 mirel_link(store mirel_platform mirel_notify SQLite::SQLite3 PkgConfig::PQ)
+mirel_link(tables mirel_platform mirel_store)
 mirel_link(net mirel_platform mirel_store CURL::libcurl)
 mirel_link(iploc mirel_platform)
 mirel_link(notify mirel_platform ALSA::ALSA)
-mirel_link(accounts mirel_platform mirel_store mirel_net mirel_notify)
-mirel_link(monitor mirel_platform mirel_store mirel_net mirel_iploc mirel_notify mirel_accounts mirel_greet)
-mirel_link(greet mirel_platform mirel_store mirel_accounts X11::X11 X11::Xtst)
-mirel_link(history mirel_platform mirel_store mirel_controls mirel_accounts PkgConfig::XLSXWRITER)
+mirel_link(accounts mirel_platform mirel_store mirel_tables mirel_net mirel_notify)
+mirel_link(monitor mirel_platform mirel_store mirel_tables mirel_net mirel_iploc mirel_notify mirel_accounts mirel_greet)
+mirel_link(greet mirel_platform mirel_store mirel_tables mirel_accounts X11::X11 X11::Xtst)
+mirel_link(history mirel_platform mirel_store mirel_tables mirel_controls mirel_accounts PkgConfig::XLSXWRITER)
 mirel_link(trackcode mirel_platform mirel_store)
-mirel_link(stats mirel_platform mirel_store)
+mirel_link(stats mirel_platform mirel_store mirel_tables)

@@ -1,8 +1,8 @@
 #include "app/AboutDlg.h"
 
 #include "app/Resources.h"
-#include "controls/PictureEx.h"
-#include "controls/TextScroller.h"
+#include "controls/ui/PictureEx.h"
+#include "controls/ui/TextScroller.h"
 #include "iploc/IpLocator.h"
 #include "monitor/VisitorListBridge.h"
 #include "platform/Endpoints.h"

@@ -1,6 +1,6 @@
 #include "app/MainFrame.h"
 
-#include "controls/OutsideText.h"
+#include "controls/ui/OutsideText.h"
 
 #include "accounts/LiveSettings.h"
 #include "accounts/TeamSettings.h"
@@ -9,7 +9,7 @@
 #include "app/MirelHelperView.h"
 #include "app/PageFactory.h"
 #include "app/Resources.h"
-#include "controls/TrueColorToolBar.h"
+#include "controls/ui/TrueColorToolBar.h"
 #include "platform/Endpoints.h"
 #include "platform/Log.h"
 

@@ -8,7 +8,7 @@
 #include "notify/AlertSound.h"
 #include "notify/OwnerNotifier.h"
 #include "notify/StatusMessage.h"
-#include "notify/TrayIcon.h"
+#include "notify/ui/TrayIcon.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "app/WebPageDlg.h"
 
-#include "controls/OutsideText.h"
+#include "controls/ui/OutsideText.h"
 #include "monitor/ui/Explorer_showuserinfo.h"
 #include "net/HttpText.h"
 #include "platform/Endpoints.h"

@@ -16,7 +16,7 @@
 #include "app/MainFrame.h"
 #include "app/MirelHelperApp.h"
 #include "app/MirelHelperView.h"
-#include "controls/SortListCtrl.h"
+#include "controls/ui/SortListCtrl.h"
 #include "greet/ImClient.h"
 #include "iploc/IpdbReader.h"
 #include "monitor/MonitorClientThread.h"

@@ -8,7 +8,7 @@
 #include "app/AboutDlg.h"
 #include "app/MirelHelperApp.h"
 #include "app/MirelHelperView.h"
-#include "history/HistoryDlg.h"
+#include "history/ui/HistoryDlg.h"
 #include "platform/DataDirectory.h"
 #include "support/StoreTestSupport.h"
 

@@ -8,8 +8,8 @@
 
 #include "app/AboutDlg.h"
 #include "app/WebPageDlg.h"
-#include "controls/PictureEx.h"
-#include "controls/TextScroller.h"
+#include "controls/ui/PictureEx.h"
+#include "controls/ui/TextScroller.h"
 #include "iploc/IpLocator.h"
 #include "platform/Endpoints.h"
 #include "platform/Launcher.h"

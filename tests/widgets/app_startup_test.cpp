@@ -12,7 +12,7 @@
 #include "app/MirelHelperApp.h"
 #include "app/MirelHelperView.h"
 #include "app/PageFactory.h"
-#include "controls/TrueColorToolBar.h"
+#include "controls/ui/TrueColorToolBar.h"
 #include "notify/AlertSound.h"
 #include "notify/OwnerNotifier.h"
 #include "platform/DataDirectory.h"

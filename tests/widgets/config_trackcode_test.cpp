@@ -1,7 +1,7 @@
 // The "生成代码" command of the configuration page and the snippet dialog.
 #include "support/TestMain.h"
 
-#include "trackcode/MakeCodeDlg.h"
+#include "trackcode/ui/MakeCodeDlg.h"
 #include "widgets/config_page_fixture.h"
 
 #include <QApplication>

@@ -1,8 +1,8 @@
 // The text scroller (wrapping, layout, steps, painting) and the picture field.
 #include "support/TestMain.h"
 
-#include "controls/PictureEx.h"
-#include "controls/TextScroller.h"
+#include "controls/ui/PictureEx.h"
+#include "controls/ui/TextScroller.h"
 
 #include <QBuffer>
 #include <QFontMetrics>

@@ -2,7 +2,7 @@
 // keep together, selection across a sort, saved column widths.
 #include "support/TestMain.h"
 
-#include "controls/SortListCtrl.h"
+#include "controls/ui/SortListCtrl.h"
 
 #include <QRandomGenerator>
 #include <QSettings>

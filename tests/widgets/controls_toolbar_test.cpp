@@ -3,7 +3,7 @@
 #include "support/TestMain.h"
 
 #include "app/Resources.h"
-#include "controls/TrueColorToolBar.h"
+#include "controls/ui/TrueColorToolBar.h"
 
 #include <QAction>
 #include <QBitmap>

@@ -5,10 +5,10 @@
 #include "support/HistoryTestStore.h"
 #include "support/WaitUntil.h"
 
-#include "controls/SortListCtrl.h"
+#include "controls/ui/SortListCtrl.h"
 
-#include "history/HistoryDlg.h"
-#include "history/ListExport.h"
+#include "history/ui/HistoryDlg.h"
+#include "history/ui/ListExport.h"
 #include "platform/MessageBox.h"
 #include "store/AdoConnection.h"
 

@@ -3,7 +3,7 @@
 #include "support/TestMain.h"
 #include "support/WaitUntil.h"
 
-#include "notify/DesktopNotifier.h"
+#include "notify/ui/DesktopNotifier.h"
 #include "platform/MessageBox.h"
 #include "support/XvfbSession.h"
 

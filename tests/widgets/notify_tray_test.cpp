@@ -3,9 +3,9 @@
 #include "support/TestMain.h"
 #include "support/WaitUntil.h"
 
-#include "controls/OutsideText.h"
-#include "notify/ShowOneClientDlg.h"
-#include "notify/TrayIcon.h"
+#include "controls/ui/OutsideText.h"
+#include "notify/ui/ShowOneClientDlg.h"
+#include "notify/ui/TrayIcon.h"
 
 #include <QAction>
 #include <QApplication>

@@ -3,7 +3,7 @@
 // in a temporary folder, the real IP data file in the data directory, every
 // message box recorded, every program start recorded instead of made, and
 // the page under test.
-#include "controls/SortListCtrl.h"
+#include "controls/ui/SortListCtrl.h"
 #include "monitor/ui/UserListDlg.h"
 #include "platform/DataDirectory.h"
 #include "platform/Launcher.h"

@@ -1,7 +1,7 @@
 #include "accounts/ui/AdvancedSettingDlg.h"
 
 #include "app/PageFactory.h"
-#include "controls/AccessibleText.h"
+#include "controls/ui/AccessibleText.h"
 #include "monitor/AlertPolicy.h"
 #include "platform/MessageBox.h"
 

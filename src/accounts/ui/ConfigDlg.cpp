@@ -13,7 +13,7 @@
 #include "platform/MessageBox.h"
 #include "platform/OneShot.h"
 #include "platform/Workers.h"
-#include "trackcode/MakeCodeDlg.h"
+#include "trackcode/ui/MakeCodeDlg.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>

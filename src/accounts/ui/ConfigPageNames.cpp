@@ -1,6 +1,6 @@
 #include "accounts/ui/ConfigPageNames.h"
 
-#include "controls/AccessibleText.h"
+#include "controls/ui/AccessibleText.h"
 
 void NameConfigPageControls(QWidget* page)
 {

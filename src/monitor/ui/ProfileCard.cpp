@@ -1,6 +1,6 @@
 #include "monitor/ui/ProfileCard.h"
 
-#include "controls/OutsideText.h"
+#include "controls/ui/OutsideText.h"
 #include "net/HttpText.h"
 
 #include <QUrl>

@@ -1,10 +1,10 @@
 #include "monitor/ui/UserListDlg.h"
-#include "controls/DialogKeys.h"
+#include "controls/ui/DialogKeys.h"
 #include "platform/Workers.h"
 
 #include "app/PageFactory.h"
 #include "app/Resources.h"
-#include "controls/SortListCtrl.h"
+#include "controls/ui/SortListCtrl.h"
 #include "greet/ImClient.h"
 #include "history/HistoryUpkeep.h"
 #include "monitor/SessionMan.h"

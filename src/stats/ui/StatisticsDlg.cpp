@@ -1,7 +1,7 @@
 #include "stats/ui/StatisticsDlg.h"
 
 #include "app/PageFactory.h"
-#include "controls/OutsideText.h"
+#include "controls/ui/OutsideText.h"
 #include "net/WebAddress.h"
 #include "platform/Clock.h"
 #include "platform/Launcher.h"

@@ -1,4 +1,4 @@
-#include "controls/PictureEx.h"
+#include "controls/ui/PictureEx.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "notify/ShowOneClientDlg.h"
+#include "notify/ui/ShowOneClientDlg.h"
 
-#include "controls/OutsideText.h"
+#include "controls/ui/OutsideText.h"
 
 #include <QTextBrowser>
 #include <QVBoxLayout>

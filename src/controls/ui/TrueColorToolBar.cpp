@@ -1,4 +1,4 @@
-#include "controls/TrueColorToolBar.h"
+#include "controls/ui/TrueColorToolBar.h"
 
 #include <QActionEvent>
 #include <QBitmap>

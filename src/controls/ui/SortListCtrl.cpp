@@ -1,6 +1,6 @@
-#include "controls/SortListCtrl.h"
+#include "controls/ui/SortListCtrl.h"
 
-#include "controls/OutsideText.h"
+#include "controls/ui/OutsideText.h"
 #include "controls/SortOrder.h"
 #include "platform/OneShot.h"
 

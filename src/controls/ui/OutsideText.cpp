@@ -1,4 +1,4 @@
-#include "controls/OutsideText.h"
+#include "controls/ui/OutsideText.h"
 
 #include <QLabel>
 

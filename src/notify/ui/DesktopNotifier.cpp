@@ -1,6 +1,6 @@
-#include "notify/DesktopNotifier.h"
+#include "notify/ui/DesktopNotifier.h"
 
-#include "controls/OutsideText.h"
+#include "controls/ui/OutsideText.h"
 
 #include "platform/MessageBox.h"
 

@@ -1,4 +1,4 @@
-#include "controls/AccessibleText.h"
+#include "controls/ui/AccessibleText.h"
 
 #include <QWidget>
 

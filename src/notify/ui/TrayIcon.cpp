@@ -1,7 +1,7 @@
-#include "notify/TrayIcon.h"
+#include "notify/ui/TrayIcon.h"
 
-#include "controls/OutsideText.h"
-#include "notify/DesktopNotifier.h"
+#include "controls/ui/OutsideText.h"
+#include "notify/ui/DesktopNotifier.h"
 
 #include <QAction>
 #include <QCursor>

@@ -1,4 +1,4 @@
-#include "controls/TextScroller.h"
+#include "controls/ui/TextScroller.h"
 
 #include <QFontMetrics>
 #include <QPainter>

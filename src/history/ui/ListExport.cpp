@@ -1,6 +1,6 @@
-#include "history/ListExport.h"
+#include "history/ui/ListExport.h"
 
-#include "controls/SortListCtrl.h"
+#include "controls/ui/SortListCtrl.h"
 #include "history/CsvExport.h"
 #include "history/XlsxExport.h"
 #include "platform/AbortScope.h"

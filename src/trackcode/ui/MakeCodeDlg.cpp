@@ -1,4 +1,4 @@
-#include "trackcode/MakeCodeDlg.h"
+#include "trackcode/ui/MakeCodeDlg.h"
 
 #include "platform/MessageBox.h"
 #include "trackcode/TrackingSnippet.h"
