@@ -1,31 +1,17 @@
 #pragma once
-// The numbers of the statistics page (访客统计), read with grouped statements
-// from [client] and [greetlog]. Load runs on a worker thread (it may take a
-// good part of a second on a long history) over connections of its own; the
-// statements are pure and tested on their own. Values read from the store
+// The numbers of the statistics page (访客统计), read with the grouped reads
+// of the visits' owner and of [greetlog]. Load runs on a worker thread (it may
+// take a good part of a second on a long history) over connections of its own. Values read from the store
 // (addresses, regions, shop names) come back as they are stored: whoever
 // shows them shows them as plain text.
+#include "tables/StatsQuery.h"
+
 #include <QDate>
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <array>
-
-enum class EStatsPeriod
-{
-    Today = 0,
-    Last7Days = 1,
-    Last30Days = 2,
-    All = 3
-};
-
-struct CStatsQuery
-{
-    QString shop; // empty: every shop
-    EStatsPeriod period = EStatsPeriod::Last7Days;
-    QDate today;
-};
 
 struct CStatsCount
 {
@@ -72,21 +58,13 @@ struct CVisitStats
 class CVisitStatistics
 {
 public:
-    static constexpr int kTopCount = 10;
+    static constexpr int kTopCount = kStatsTopCount;
     static constexpr int kMaxDayBars = 31;
 
-    // The first day a period covers ("全部": an invalid date).
-    static QDate PeriodStart(EStatsPeriod period, const QDate& today);
-
-    // Visits per day and hour: "yyyy-MM-dd HH" keys with their counts.
-    static QString DayHourSql(const CStatsQuery& query);
-    static QString TopItemsSql(const CStatsQuery& query);
-    static QString TopRegionsSql(const CStatsQuery& query);
-    // Per day, the visits whose visitor was recorded for the shop on an earlier day.
-    static QString ReturningSql(const CStatsQuery& query);
     // Per day, greetings that went out and greetings that did not.
     static QString GreetingsSql(const CStatsQuery& query);
-    static QString MarksSql();
+    // The greeting log's largest id, 0 when there is none.
+    static QString GreetingMarkSql();
     static QString ShopsSql();
 
     // Reads the marks only; false when the store cannot be read.

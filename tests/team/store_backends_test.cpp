@@ -13,6 +13,7 @@
 #include "store/StoreStartup.h"
 #include "store/TeamListener.h"
 #include "store/TeamStore.h"
+#include "tables/VisitStatements.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -115,15 +116,15 @@ QList<CStep> ProgramSteps()
         {QStringLiteral("update [advsetting] set [quieton] = 1, [budget] = 9, [watchlist] = 'a''b' where [id] = 1"),
          false},
         {QStringLiteral("select [quieton],[quietfrom],[budget],[watchlist] from [advsetting] where [id] = 1")},
-        {CVisitStatistics::MarksSql()},
+        {VisitLastIdSql()},
+        {CVisitStatistics::GreetingMarkSql()},
         {CVisitStatistics::ShopsSql()},
     };
     for (EStatsPeriod period : {EStatsPeriod::Last7Days, EStatsPeriod::All}) {
         for (const QString& shop : {QString(), other.userName}) {
             const CStatsQuery query{shop, period, today};
-            steps << CStep{CVisitStatistics::DayHourSql(query)} << CStep{CVisitStatistics::TopItemsSql(query)}
-                  << CStep{CVisitStatistics::TopRegionsSql(query)} << CStep{CVisitStatistics::ReturningSql(query)}
-                  << CStep{CVisitStatistics::GreetingsSql(query)};
+            steps << CStep{StatsDayHourSql(query)} << CStep{StatsTopItemsSql(query)} << CStep{StatsTopRegionsSql(query)}
+                  << CStep{StatsReturningSql(query)} << CStep{CVisitStatistics::GreetingsSql(query)};
         }
     }
     steps << CStep{HistoryDeleteRowsSql({QStringLiteral("1"), QStringLiteral("4")}), false}

@@ -5,7 +5,7 @@
 // character; greeting templates expand around it unchanged.
 #include "accounts/AccountStore.h"
 #include "greet/Greeting.h"
-#include "history/HistoryStatements.h"
+#include "tables/VisitStatements.h"
 #include "net/HttpText.h"
 #include "net/UrlEncode.h"
 #include "platform/TextCodec.h"

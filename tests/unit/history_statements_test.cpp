@@ -4,6 +4,7 @@
 
 #include "accounts/AdvancedSettings.h"
 #include "history/HistoryStatements.h"
+#include "tables/VisitStatements.h"
 #include "history/HistoryUpkeep.h"
 #include "platform/MessageBox.h"
 #include "store/AdoConnection.h"

@@ -4,6 +4,7 @@
 
 #include "app/PageFactory.h"
 #include "history/HistoryStatements.h"
+#include "tables/VisitStatements.h"
 #include "store/AdoRecordSet.h"
 
 #include <QComboBox>

@@ -3,8 +3,9 @@
 
 #include "controls/ui/SortListCtrl.h"
 #include "history/HistoryStatements.h"
+#include "tables/VisitStatements.h"
 #include "history/ui/ListExport.h"
-#include "history/ListReader.h"
+#include "tables/ListReader.h"
 #include "notify/ui/ShowOneClientDlg.h"
 #include "platform/MessageBox.h"
 #include "platform/OneShot.h"

@@ -1,4 +1,4 @@
-#include "history/ListReader.h"
+#include "tables/ListReader.h"
 
 #include "platform/AbortScope.h"
 #include "store/AdoRecordSet.h"
