@@ -6,11 +6,13 @@
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Variant.h"
+#include "tables/VisitTable.h"
 
 #include <QElapsedTimer>
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -38,18 +40,17 @@ QString PageViewTimeColumn(CAdoConnection* connection)
     return column;
 }
 
-// Deletes the rows selectFormat's subquery names (%1: how many at most), one
-// short statement at a time, until none is left or stop rises. Each step is
+// Deletes with deleteStep (given how many rows at most; rows deleted, -1 on
+// error), one short statement at a time, until none is left or stop rises. Each step is
 // sized to take about kUpkeepStepTargetMs, and the next waits a moment so a
 // statement of another thread gets the store in between.
-bool DeleteInSteps(CAdoConnection* connection, const QString& deleteFormat, qint64& deleted,
-                   const std::atomic<int>* stop)
+bool DeleteInSteps(const std::function<int(int most)>& deleteStep, qint64& deleted, const std::atomic<int>* stop)
 {
     int step = kUpkeepFirstStep;
     QElapsedTimer timer;
     while (!Stopped(stop)) {
         timer.start();
-        const int changed = connection->ExecuteChanges(deleteFormat.arg(step));
+        const int changed = deleteStep(step);
         const qint64 tookMs = timer.elapsed();
         if (changed < 0)
             return false;
@@ -81,21 +82,18 @@ CUpkeepCounts DeleteHistoryBefore(const QString& cutoff, const std::atomic<int>*
         counts.ok = false;
         return counts;
     }
-    const QString before = SqlText(cutoff);
-    counts.ok = DeleteInSteps(connection,
-                              QStringLiteral("delete from [client] where [id] in (select [id] from [client] where "
-                                             "[lasttime] < '%1' order by [lasttime] limit %2)")
-                                  .arg(before, QStringLiteral("%1")),
-                              counts.visits, stop);
+    counts.ok =
+        DeleteInSteps([&cutoff](int most) { return CVisitTable::DeleteBefore(cutoff, most); }, counts.visits, stop);
     const QString timeColumn = PageViewTimeColumn(connection);
     if (counts.ok && !timeColumn.isEmpty()) {
         // The table has no key of ours to name rows by; each store has its own row address.
         const QString row = connection->IsTeamStore() ? QStringLiteral("ctid") : QStringLiteral("rowid");
-        counts.ok = DeleteInSteps(connection,
-                                  QStringLiteral("delete from [pageview] where %1 in (select %1 from [pageview] "
-                                                 "where [%2] < '%3' limit %4)")
-                                      .arg(row, timeColumn, before, QStringLiteral("%1")),
-                                  counts.pageViews, stop);
+        const QString deleteFormat = QStringLiteral("delete from [pageview] where %1 in (select %1 from [pageview] "
+                                                    "where [%2] < '%3' limit %4)")
+                                         .arg(row, timeColumn, SqlText(cutoff), QStringLiteral("%1"));
+        counts.ok = DeleteInSteps(
+            [connection, &deleteFormat](int most) { return connection->ExecuteChanges(deleteFormat.arg(most)); },
+            counts.pageViews, stop);
     }
     return counts;
 }
@@ -133,8 +131,7 @@ CUpkeepCounts DeleteVisitorEverywhere(const QString& visitor)
         return counts;
     }
     const QString name = SqlText(visitor);
-    const int visits =
-        connection->ExecuteChanges(QStringLiteral("delete from [client] where [guestname] = '%1'").arg(name));
+    const int visits = CVisitTable::DeleteVisitor(visitor);
     const int logged =
         connection->ExecuteChanges(QStringLiteral("delete from [greetlog] where [guestname] = '%1'").arg(name));
     const int queued =

@@ -8,9 +8,7 @@
 #include "notify/OwnerNotifier.h"
 #include "platform/Clock.h"
 #include "platform/Log.h"
-#include "store/AdoConnection.h"
-#include "store/AdoRecordSet.h"
-#include "store/Columns.h"
+#include "tables/VisitTable.h"
 
 #include <QStringList>
 
@@ -22,20 +20,13 @@ namespace {
 QList<QList<CNewVisit>> ReadVisits(const QList<qint64>& ids)
 {
     QList<QList<CNewVisit>> shops;
-    CAdoRecordSet recordSet(g_pConnection);
-    if (!recordSet.Open(
-            QStringLiteral("select * from [client] where [id] in (%1) order by [id] desc").arg(SqlNumberList(ids)))) {
+    QList<CVisitRow> rows;
+    if (!CVisitTable::ByIds(ids, rows)) {
         qCWarning(LogMonitor) << "visits another machine recorded could not be read; no alert";
         return shops;
     }
-    for (; !recordSet.IsEOF(); recordSet.MoveNext()) {
-        CNewVisit visit;
-        recordSet.GetCollect(ClientColumn::kGuestName, visit.name);
-        recordSet.GetCollect(ClientColumn::kIp, visit.ip);
-        recordSet.GetCollect(ClientColumn::kShopName, visit.shop);
-        recordSet.GetCollect(ClientColumn::kLastTime, visit.time);
-        recordSet.GetCollect(ClientColumn::kCity, visit.region);
-        recordSet.GetCollect(ClientColumn::kShopUrl, visit.itemUrl);
+    for (const CVisitRow& row : rows) {
+        const CNewVisit visit{row.guestName, row.ip, row.shopName, row.lastTime, row.city, row.shopUrl};
         auto group = std::find_if(shops.begin(), shops.end(),
                                   [&](const QList<CNewVisit>& visits) { return visits.first().shop == visit.shop; });
         if (group == shops.end())

@@ -122,7 +122,7 @@ bool CVisitTable::ByIds(const QList<qint64>& ids, QList<CVisitRow>& rows)
 QString CVisitTable::ImUid(qint64 id)
 {
     const QString sql = HistoryVisitSql(QString::number(id));
-    if (id < 0 || sql.isEmpty())
+    if (sql.isEmpty())
         return QString();
     QList<CVisitRow> rows;
     if (!ReadRows(sql, 1, rows) || rows.isEmpty())

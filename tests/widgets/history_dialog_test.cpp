@@ -4,8 +4,8 @@
 
 #include "app/PageFactory.h"
 #include "history/HistoryStatements.h"
-#include "tables/VisitStatements.h"
 #include "store/AdoRecordSet.h"
+#include "tables/VisitStatements.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -214,7 +214,7 @@ TEST_F(HistoryDialog, ThreeSelectedRowsGoInOneDeleteThenAllRows)
     EXPECT_EQ(ListIds(), (QList<int>{ids[3], ids[2], ids[1]}));
     EXPECT_EQ(CHistoryTestStore::CountVisits(), 3);
     // The delete clears freed pages lightly; the connection's own setting is back afterwards.
-    ASSERT_TRUE(ExecuteHistoryStatement(HistoryDeleteRowSql(QString::number(ids[3]))));
+    ASSERT_TRUE(ExecuteVisitDelete(HistoryDeleteRowSql(QString::number(ids[3]))));
     CAdoRecordSet setting;
     QString secureDelete;
     ASSERT_TRUE(setting.Open(QStringLiteral("pragma secure_delete")) && setting.GetCollect(0, secureDelete));

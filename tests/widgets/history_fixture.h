@@ -11,6 +11,7 @@
 #include "history/ui/ListExport.h"
 #include "platform/MessageBox.h"
 #include "store/AdoConnection.h"
+#include "tables/VisitStatements.h"
 
 #include <QAbstractButton>
 
@@ -69,7 +70,7 @@ private:
     MessageBoxHandler m_previousBox;
     SaveFilePrompt m_previousPrompt;
     VisitorCardOpener m_previousCard;
-    HistoryStatementRunner m_previousRunner;
+    VisitDeleteRunner m_previousRunner;
 };
 
 inline void CHistoryDialogTest::SetUp()
@@ -90,10 +91,10 @@ inline void CHistoryDialogTest::SetUp()
     m_previousCard = SetVisitorCardOpener([this](QWidget*, const QString& name, const QString& imId) {
         m_cards.append({name, imId});
     });
-    m_previousRunner = SetHistoryStatementRunner([this](const QString& sql) {
+    m_previousRunner = SetVisitDeleteRunner([this](const QString& sql) {
         if (m_dialog)
             m_dialog->statements << sql;
-        return ExecuteHistoryStatement(sql);
+        return ExecuteVisitDelete(sql);
     });
     m_store = std::make_unique<CHistoryTestStore>();
     ASSERT_TRUE(m_store->IsOpen());
@@ -104,7 +105,7 @@ inline void CHistoryDialogTest::TearDown()
     m_dialog.reset();
     m_store.reset();
     SetVisitorCardOpener(m_previousCard);
-    SetHistoryStatementRunner(m_previousRunner);
+    SetVisitDeleteRunner(m_previousRunner);
     SetSaveFilePrompt(m_previousPrompt);
     SetMessageBoxHandler(m_previousBox);
 }

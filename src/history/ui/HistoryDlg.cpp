@@ -3,15 +3,15 @@
 
 #include "controls/ui/SortListCtrl.h"
 #include "history/HistoryStatements.h"
-#include "tables/VisitStatements.h"
 #include "history/ui/ListExport.h"
-#include "tables/ListReader.h"
 #include "notify/ui/ShowOneClientDlg.h"
 #include "platform/MessageBox.h"
 #include "platform/OneShot.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Columns.h"
+#include "tables/VisitStatements.h"
+#include "tables/VisitTable.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -26,11 +26,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include <QLoggingCategory>
-
 #include <algorithm>
-
-Q_LOGGING_CATEGORY(lcHistory, "mirel.history.page")
 
 namespace {
 
@@ -41,7 +37,6 @@ const QList<int> kRankingPositions = {-1, -1, -1, -1, -1, 1, -1, 0};
 const char* const kDeleteQuestion = "删除的信息将无法恢复,您确定删除吗?";
 
 VisitorCardOpener g_cardOpener;
-HistoryStatementRunner g_statementRunner;
 
 void OpenVisitorCardDialog(QWidget* parent, const QString& visitorName, const QString& visitorImId)
 {
@@ -49,22 +44,6 @@ void OpenVisitorCardDialog(QWidget* parent, const QString& visitorName, const QS
     card.SetVisitorName(visitorName);
     card.SetVisitorImId(visitorImId);
     card.exec();
-}
-
-// The visit's IM ID, which the list does not show; empty when unknown.
-QString VisitorImId(const QString& idText)
-{
-    const QString sql = HistoryVisitSql(idText);
-    if (sql.isEmpty())
-        return QString();
-    QString imId;
-    CAdoRecordSet recordSet(g_pConnection);
-    if (recordSet.Open(sql)) {
-        if (!recordSet.IsEOF())
-            recordSet.GetCollect(ClientColumn::kImUid, imId);
-        recordSet.Close();
-    }
-    return imId;
 }
 
 QPushButton* MakeButton(QWidget* parent, const QString& text, const char* objectName)
@@ -92,46 +71,6 @@ VisitorCardOpener SetVisitorCardOpener(VisitorCardOpener opener)
 {
     std::swap(g_cardOpener, opener);
     return opener;
-}
-
-HistoryStatementRunner SetHistoryStatementRunner(HistoryStatementRunner runner)
-{
-    std::swap(g_statementRunner, runner);
-    return runner;
-}
-
-bool RunHistoryStatement(const QString& sql)
-{
-    return g_statementRunner ? g_statementRunner(sql) : ExecuteHistoryStatement(sql);
-}
-
-bool ExecuteHistoryStatement(const QString& sql)
-{
-    if (!g_pConnection)
-        return false;
-    // The page's deletes all read "delete from [client] where ...".
-    const QString deletePrefix = QStringLiteral("delete from [client] where ");
-    if (!sql.startsWith(deletePrefix))
-        return g_pConnection->Execute(sql);
-    const QString condition = sql.mid(deletePrefix.size());
-    if (g_pConnection->IsTeamStore())
-        return g_pConnection->DeleteWhere(QStringLiteral("[client]"), condition);
-    // Debian's SQLite zeroes every page a delete frees: emptying a history of a
-    // million visits then writes the whole file once more (2 of its 2.8 s).
-    // For this delete only the pages it changes are cleared; then as before.
-    QString secureDelete;
-    CAdoRecordSet recordSet(g_pConnection);
-    if (recordSet.Open(QStringLiteral("pragma secure_delete"))) {
-        if (!recordSet.IsEOF())
-            recordSet.GetCollect(0, secureDelete);
-        recordSet.Close();
-    }
-    const bool lowered =
-        secureDelete == QLatin1String("1") && g_pConnection->Execute(QStringLiteral("pragma secure_delete=fast"));
-    const bool ok = g_pConnection->DeleteWhere(QStringLiteral("[client]"), condition);
-    if (lowered && !g_pConnection->Execute(QStringLiteral("pragma secure_delete=1")))
-        qCWarning(lcHistory) << "could not restore secure_delete after a history delete";
-    return ok;
 }
 
 CHistoryDlg::CHistoryDlg(QWidget* parent) : QDialog(parent)
@@ -259,7 +198,7 @@ void CHistoryDlg::FillShops()
     m_shopCombo->setCurrentIndex(-1);
 }
 
-void CHistoryDlg::FillList(const QString& sql, const QList<int>& positions)
+void CHistoryDlg::FillList(const CVisitSearch& search, const QList<int>& positions)
 {
     StopFilling();
     m_list->DeleteAllItems();
@@ -284,9 +223,9 @@ void CHistoryDlg::FillList(const QString& sql, const QList<int>& positions)
     };
     m_fillJob = RunThenCallback(
         this,
-        [sql, positions, stop, deliver] {
-            ReadListRows(
-                g_pConnection, sql, positions,
+        [search, positions, stop, deliver] {
+            CVisitTable::ReadList(
+                search, positions,
                 [&deliver](std::shared_ptr<const CTextRows> block) {
                     deliver([block = std::move(block)](CHistoryDlg* dialog) {
                         dialog->m_list->AppendRows(block);
@@ -337,26 +276,26 @@ bool CHistoryDlg::AskDeleteConfirmation()
 
 void CHistoryDlg::OnShowAll()
 {
-    FillList(HistoryShowAllSql(), kVisitPositions);
+    FillList({EVisitSearch::All, QDate(), QString()}, kVisitPositions);
 }
 
 void CHistoryDlg::OnShowDay()
 {
     const QDate day = m_dayEdit->date();
     UpdateValues();
-    FillList(HistoryDaySql(day), kVisitPositions);
+    FillList({EVisitSearch::Day, day, QString()}, kVisitPositions);
 }
 
 void CHistoryDlg::OnShowVisitor()
 {
     UpdateValues();
-    FillList(HistoryVisitorSql(m_visitorText), kVisitPositions);
+    FillList({EVisitSearch::Visitor, QDate(), m_visitorText}, kVisitPositions);
 }
 
 void CHistoryDlg::OnShowShop()
 {
     UpdateValues();
-    FillList(HistoryShopSql(m_shopText), kVisitPositions);
+    FillList({EVisitSearch::Shop, QDate(), m_shopText}, kVisitPositions);
 }
 
 void CHistoryDlg::OnDeleteSelected()
@@ -367,24 +306,28 @@ void CHistoryDlg::OnDeleteSelected()
     // A row without a numeric id (a ranking row) has nothing to delete.
     const CListRows rows = m_list->Rows();
     std::vector<qint64> ids;
-    for (const int row : m_list->GetSelectedRows())
-        ids.push_back(WholeNumber(rows.Utf8(row, 0)));
-    DeleteThenShowAll(HistoryDeleteIdsSql(std::move(ids)));
+    for (const int row : m_list->GetSelectedRows()) {
+        if (const qint64 id = WholeNumber(rows.Utf8(row, 0)); id >= 0)
+            ids.push_back(id);
+    }
+    if (ids.empty()) {
+        OnShowAll();
+        return;
+    }
+    DeleteThenShowAll([ids = std::move(ids)] { return CVisitTable::DeleteIds(ids); });
 }
 
 void CHistoryDlg::OnDeleteRange()
 {
     if (!AskDeleteConfirmation())
         return;
-    DeleteThenShowAll(HistoryDeleteRangeSql(m_rangeStartEdit->date(), m_rangeEndEdit->date()));
+    const QDate first = m_rangeStartEdit->date();
+    const QDate last = m_rangeEndEdit->date();
+    DeleteThenShowAll([first, last] { return CVisitTable::DeleteDays(first, last); });
 }
 
-void CHistoryDlg::DeleteThenShowAll(const QString& sql)
+void CHistoryDlg::DeleteThenShowAll(std::function<bool()> remove)
 {
-    if (sql.isEmpty()) {
-        OnShowAll();
-        return;
-    }
     // A million rows take seconds to delete: off the window's thread, with the
     // commands held until the list shows what is left.
     StopFilling();
@@ -392,15 +335,13 @@ void CHistoryDlg::DeleteThenShowAll(const QString& sql)
     m_fillStop = stop;
     SetCommandsEnabled(false);
     m_countLabel->setText(QStringLiteral("正在删除记录......"));
-    m_fillJob = RunThenCallback(
-        this, [sql] { return RunHistoryStatement(sql); },
-        [this, stop](bool) {
-            if (m_fillStop != stop)
-                return;
-            m_fillStop.reset();
-            SetCommandsEnabled(true);
-            OnShowAll();
-        });
+    m_fillJob = RunThenCallback(this, std::move(remove), [this, stop](bool) {
+        if (m_fillStop != stop)
+            return;
+        m_fillStop.reset();
+        SetCommandsEnabled(true);
+        OnShowAll();
+    });
 }
 
 void CHistoryDlg::SetCommandsEnabled(bool enabled)
@@ -419,7 +360,7 @@ void CHistoryDlg::OnExport()
 void CHistoryDlg::OnRanking()
 {
     // Each item address once, with its number of visits in the count column.
-    FillList(HistoryRankingSql(), kRankingPositions);
+    FillList({EVisitSearch::Ranking, QDate(), QString()}, kRankingPositions);
 }
 
 void CHistoryDlg::OnDblClkList(int row)
@@ -430,7 +371,7 @@ void CHistoryDlg::OnDblClkList(int row)
     if (mark < 0)
         mark = row;
     const QString name = m_list->GetItemText(mark, 1);
-    const QString imId = VisitorImId(m_list->GetItemText(mark, 0));
+    const QString imId = CVisitTable::ImUid(WholeNumber(m_list->GetItemText(mark, 0).toStdString()));
     if (g_cardOpener)
         g_cardOpener(this, name, imId);
     else

@@ -1,5 +1,5 @@
 #pragma once
-// "历史记录管理": browse the visits of [client] by day, visitor or shop,
+// "历史记录管理": browse the visits by day, visitor or shop,
 // delete single rows or a date range, rank the item pages, open a visitor's
 // card and export the list. A modal dialog created for each opening and
 // discarded when it closes; window's thread only.
@@ -13,6 +13,7 @@
 #include <memory>
 
 class CSortListCtrl;
+struct CVisitSearch;
 class QComboBox;
 class QDateEdit;
 class QLabel;
@@ -54,14 +55,14 @@ private:
     void FillShops();
     // Clears the list and reads the query into it off the window's thread;
     // positions name the query column of each list column (-1: empty).
-    void FillList(const QString& sql, const QList<int>& positions);
+    void FillList(const CVisitSearch& search, const QList<int>& positions);
     void StopFilling();
     void ShowRowCount();
     // Copies the visitor and shop controls into the page's values.
     void UpdateValues();
     bool AskDeleteConfirmation();
-    // Runs one change statement on a worker, then shows all rows (an empty one: shows all at once).
-    void DeleteThenShowAll(const QString& sql);
+    // Runs the delete on a worker, then shows all rows.
+    void DeleteThenShowAll(std::function<bool()> remove);
     void SetCommandsEnabled(bool enabled);
 
     QDateEdit* m_dayEdit = nullptr;
@@ -87,15 +88,6 @@ void OpenHistoryDialog(QWidget* parent);
 // function selects the default, CShowOneClientDlg.
 using VisitorCardOpener = std::function<void(QWidget* parent, const QString& visitorName, const QString& visitorImId)>;
 VisitorCardOpener SetVisitorCardOpener(VisitorCardOpener opener);
-
-// Runs one change statement of the page; called on a worker. Replaceable so
-// tests can see the statements; an empty function selects the store.
-using HistoryStatementRunner = std::function<bool(const QString& sql)>;
-HistoryStatementRunner SetHistoryStatementRunner(HistoryStatementRunner runner);
-bool RunHistoryStatement(const QString& sql);
-// What the store does with it: a delete as one transaction that empties
-// [client] at once when it takes every row.
-bool ExecuteHistoryStatement(const QString& sql);
 
 // The column texts of the list.
 inline constexpr const char* kHistoryHeadings =

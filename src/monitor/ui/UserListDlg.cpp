@@ -16,9 +16,7 @@
 #include "platform/Launcher.h"
 #include "platform/MessageBox.h"
 #include "platform/OneShot.h"
-#include "store/AdoConnection.h"
-#include "store/AdoRecordSet.h"
-#include "store/Columns.h"
+#include "tables/VisitTable.h"
 
 #include <QCloseEvent>
 #include <QIcon>
@@ -33,7 +31,6 @@ CUserListDlg* g_pUserListDlg = nullptr;
 
 namespace {
 
-const QString kVisitsQuery = QStringLiteral("select * from [client] order by [lasttime] desc");
 const QString kChatFailedText = QStringLiteral("调用出错,请确认已经安装了IE!");
 
 // The page's own layout in dialog units of the classic 9-point font (x 1.75, y 2).
@@ -127,29 +124,17 @@ void CUserListDlg::FillVisitorList()
     m_list->DeleteAllItems();
     QStringList names;
     QStringList imIds;
-    if (g_pConnection) {
-        CAdoRecordSet recordSet(g_pConnection);
-        if (recordSet.Open(kVisitsQuery)) {
-            m_list->setUpdatesEnabled(false);
-            for (int read = 0; read < kMaxRows && !recordSet.IsEOF(); ++read) {
-                // [guestname] to [shopurl]
-                QStringList texts;
-                for (int position = ClientColumn::kGuestName; position <= ClientColumn::kShopUrl; ++position) {
-                    QString text;
-                    recordSet.GetCollect(position, text);
-                    texts << text;
-                }
-                QString imId;
-                recordSet.GetCollect(ClientColumn::kImUid, imId);
-                const QString& guest = texts.at(kVisitorColumn);
-                m_list->AddItemWithImage(IsOnline(guest) ? kOnlineImage : kOfflineImage, texts);
-                names << guest;
-                imIds << imId;
-                recordSet.MoveNext();
-            }
-            m_list->setUpdatesEnabled(true);
-            recordSet.Close();
+    QList<CVisitRow> visits;
+    if (CVisitTable::Latest(kMaxRows, visits) && !visits.isEmpty()) {
+        m_list->setUpdatesEnabled(false);
+        for (const CVisitRow& visit : visits) {
+            m_list->AddItemWithImage(
+                IsOnline(visit.guestName) ? kOnlineImage : kOfflineImage,
+                {visit.guestName, visit.ip, visit.shopName, visit.lastTime, visit.count, visit.city, visit.shopUrl});
+            names << visit.guestName;
+            imIds << visit.imUid;
         }
+        m_list->setUpdatesEnabled(true);
     }
     if (m_list->GetItemCount() > 0)
         m_list->SetSelectionMark(0);
