@@ -14,9 +14,11 @@
 #include "store/TeamListener.h"
 #include "store/TeamStore.h"
 #include "tables/VisitStatements.h"
+#include "tables/VisitTable.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSysInfo>
 #include <QThread>
@@ -274,6 +276,47 @@ TEST_P(TeamStoreTextsTest, ProgramStatementsGiveTheSameTextsOnBothStores)
 INSTANTIATE_TEST_SUITE_P(SessionDefaults, TeamStoreTextsTest,
                          ::testing::Values(ESessionDefaults::Plain, ESessionDefaults::BackslashEscapes,
                                            ESessionDefaults::GbkClient));
+
+// The visits' owner on each store: the history page's deletes (a long run of ids as a range,
+// the rest as a list; a day), the upkeep's steps, one visitor's rows and the reads agree.
+TEST_F(TeamStoreTest, TheVisitsOwnerTakesTheSameVisitsOnBothStores)
+{
+    const auto restore = qScopeGuard([previous = g_pConnection] { g_pConnection = previous; });
+    const auto run = [](CAdoConnection& store) {
+        g_pConnection = &store;
+        for (int i = 0; i < 200; ++i) {
+            const QString time =
+                QStringLiteral("2009-03-0%1 10:%2:00").arg(1 + i / 50).arg(i % 50, 2, 10, QLatin1Char('0'));
+            store.Execute(Visit(QStringLiteral("v%1").arg(i), QStringLiteral("s"), time, QStringLiteral("x")));
+        }
+        store.Execute(Visit(QStringLiteral("v120"), QStringLiteral("t"), QStringLiteral("2009-03-05 00:00:00"), "x"));
+        const QStringList ids = ReadColumn(store, QStringLiteral("select [id] from [client] order by [id]"), 0);
+        const auto id = [&ids](int i) { return ids.value(i).toLongLong(); };
+        std::vector<qint64> chosen{-3, id(150), id(152)};
+        for (int i = 10; i < 110; ++i)
+            chosen.push_back(id(i));
+        QStringList log{
+            QStringLiteral("ids %1").arg(int(CVisitTable::DeleteIds(chosen))),
+            QStringLiteral("day %1").arg(int(CVisitTable::DeleteDays(QDate(2009, 3, 4), QDate(2009, 3, 4))))};
+        for (int most : {5, 50})
+            log << QStringLiteral("before %1").arg(CVisitTable::DeleteBefore(QStringLiteral("2009-03-02"), most));
+        log << QStringLiteral("visitor %1").arg(CVisitTable::DeleteVisitor(QStringLiteral("v120")));
+        QList<CVisitRow> latest, byIds;
+        const bool read = CVisitTable::Latest(3, latest) && CVisitTable::ByIds({id(0), id(111), id(130)}, byIds);
+        QStringList names;
+        for (const CVisitRow& row : latest + byIds)
+            names << row.guestName;
+        log << QStringLiteral("read %1: %2").arg(int(read)).arg(names.join(QLatin1Char(' ')))
+            << QStringLiteral("left %1").arg(ReadColumn(store, QStringLiteral("select [id] from [client]"), 0).size());
+        return log;
+    };
+    QTemporaryDir dir;
+    CAdoConnection local;
+    ASSERT_TRUE(local.Connect(dir.filePath(QStringLiteral("Info.mdb"))));
+    const std::string expected = "ids 1|day 1|before 5|before 5|visitor 2|read 1: v149 v148 v147 v130 v111|left 39";
+    EXPECT_EQ(run(local).join(QLatin1Char('|')).toStdString(), expected);
+    EXPECT_EQ(run(m_team).join(QLatin1Char('|')).toStdString(), expected);
+}
 
 TEST_F(TeamStoreTest, AStoreOfAnEarlierVersionIsUpgradedAtStart)
 {
