@@ -70,9 +70,11 @@ bool CLocalService::Start(const QString& dataDir, int trackingPort, int imPort)
     }
     m_process = std::make_unique<QProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
-    m_process->start(program, {QStringLiteral("--data"), m_dataDir, QStringLiteral("--tracking-port"),
-                               QString::number(trackingPort), QStringLiteral("--im-port"), QString::number(imPort),
-                               QStringLiteral("--bind"), QStringLiteral("127.0.0.1")});
+    m_process->start(program,
+                     QStringList{QStringLiteral("--data"), m_dataDir, QStringLiteral("--tracking-port"),
+                                 QString::number(trackingPort), QStringLiteral("--im-port"), QString::number(imPort),
+                                 QStringLiteral("--bind"), QStringLiteral("127.0.0.1")} +
+                         m_extraArguments);
     if (!m_process->waitForStarted(kStartTimeoutMs)) {
         m_error = QStringLiteral("cannot start %1: %2").arg(program, m_process->errorString());
         m_process.reset();

@@ -13,6 +13,7 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -30,6 +31,8 @@ public:
     // empty dataDir means a fresh temporary directory owned by this object;
     // port 0 lets the program pick a free port.
     bool Start(const QString& dataDir = QString(), int trackingPort = 0, int imPort = 0);
+    // Options added to the command line of the next Start (e.g. --test-wait-seconds 3).
+    void SetExtraArguments(const QStringList& arguments) { m_extraArguments = arguments; }
     // SIGTERM, then a bounded wait; true when the program ended cleanly (status 0).
     bool Stop();
     bool IsRunning() const;
@@ -74,6 +77,7 @@ private:
     std::unique_ptr<QProcess> m_process;
     std::unique_ptr<QTemporaryDir> m_tempDir;
     QString m_dataDir;
+    QStringList m_extraArguments;
     QString m_output;
     QString m_error;
     int m_trackingPort = 0;

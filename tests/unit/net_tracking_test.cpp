@@ -13,6 +13,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QThread>
+
+#include <future>
 
 namespace {
 
@@ -22,6 +25,7 @@ protected:
     static void SetUpTestSuite()
     {
         s_service = new CLocalService;
+        s_service->SetExtraArguments({QStringLiteral("--test-wait-seconds"), QStringLiteral("3")});
         if (!s_service->Start())
             FAIL() << s_service->Error().toStdString();
     }
@@ -227,6 +231,61 @@ TEST_F(TrackingServiceTest, PageViewThroughTheCountingImageComesBackThroughGetIn
     EXPECT_EQ(itemUrl, QStringLiteral("http://x/y"));
 }
 
+TEST_F(TrackingServiceTest, WaitInfoNumbersEachAccountsViewsAndWaitsForTheNext)
+{
+    const QString webId = s_service->RegisterAccount(QStringLiteral("shop1"), QStringLiteral("pw"));
+    const QString otherId = s_service->RegisterAccount(QStringLiteral("shop2"), QStringLiteral("pw"));
+    ASSERT_TRUE(s_service->RecordPageView(webId, QStringLiteral("61.135.1.2"), QStringLiteral("http://i/a#|b")));
+    const auto wait = [](const QString& query) {
+        QByteArray body;
+        const int status = s_service->GetTracking(QStringLiteral("/rivuzovara/WaitInfo.asp?") + query, &body);
+        return QString::number(status) + QLatin1Char(' ') + AnsiToUnicode(body);
+    };
+    const QString record = QStringLiteral("#\\|\\|#[-0-9: ]{19}#\\|\\|#\\|##\\|");
+    const struct
+    {
+        QString query;
+        QString expected; // a regular expression
+    } cases[] = {
+        {QStringLiteral("userID=%1&after=").arg(webId), QStringLiteral("200 \\+OK 1")},
+        {QStringLiteral("userid=%1&AFTER=").arg(otherId), QStringLiteral("200 \\+OK 0")},
+        {QStringLiteral("userID=99999&after="), QStringLiteral("200 -ERR")},
+        {QStringLiteral("userID=%1&after=x").arg(webId), QStringLiteral("200 -ERR")},
+        {QStringLiteral("userID=%1&after=1").arg(webId), QStringLiteral("200 \\+OK 1")},
+        {QStringLiteral("userID=%1&after=0").arg(webId),
+         QStringLiteral("200 \\+OK 1\r\n1#\\|\\|#61\\.135\\.1\\.2#\\|\\|#http://i/a%23%7Cb") + record},
+    };
+    for (const auto& c : cases)
+        EXPECT_TRUE(
+            QRegularExpression(QLatin1Char('^') + c.expected + QLatin1Char('$')).match(wait(c.query)).hasMatch())
+            << c.query.toStdString() << " gave " << wait(c.query).toStdString();
+
+    auto waiter = std::async(std::launch::async, [&] { return wait(QStringLiteral("userID=%1&after=1").arg(webId)); });
+    QThread::msleep(300); // so the view mostly comes to a waiting request
+    httplib::Client shopper("127.0.0.1", s_service->TrackingPort());
+    ASSERT_TRUE(
+        shopper.Get(("/rivuzovara/shop.asp?id=" + webId + "&ip=8.8.8.8").toStdString(), {{"Referer", "http://i/2"}}));
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^200 \\+OK 2\r\n2#\\|\\|#8\\.8\\.8\\.8#\\|\\|#http://i/2") + record +
+                                   QLatin1Char('$'))
+                    .match(waiter.get())
+                    .hasMatch());
+    for (int i = 3; i <= 130; ++i)
+        ASSERT_TRUE(s_service->RecordPageView(webId, QStringLiteral("1.1.1.1"), QStringLiteral("http://i/%1").arg(i)));
+    const QString first = wait(QStringLiteral("userID=%1&after=0").arg(webId));
+    EXPECT_TRUE(first.startsWith(QStringLiteral("200 +OK 100\r\n1#||#"))) << first.left(40).toStdString();
+    EXPECT_EQ(first.count(QLatin1Char('\n')), 100);
+    const QString rest = wait(QStringLiteral("userID=%1&after=100").arg(webId));
+    EXPECT_TRUE(rest.startsWith(QStringLiteral("200 +OK 130\r\n101#||#1.1.1.1#||#http://i/101#||#")));
+    EXPECT_EQ(rest.count(QLatin1Char('\n')), 30);
+    EXPECT_EQ(wait(QStringLiteral("userID=%1&after=").arg(otherId)).toStdString(), "200 +OK 0");
+
+    // Switched off, the stand-in is a service without the wake-up, until the next reset.
+    ASSERT_EQ(s_service->GetTracking(QStringLiteral("/admin/waitinfo?enabled=0")), 200);
+    EXPECT_TRUE(wait(QStringLiteral("userID=%1&after=").arg(webId)).startsWith(QStringLiteral("404 ")));
+    ASSERT_EQ(s_service->GetTracking(QStringLiteral("/admin/reset")), 200);
+    EXPECT_EQ(wait(QStringLiteral("userID=99999&after=")).toStdString(), "200 -ERR");
+}
+
 TEST_F(TrackingServiceTest, PagesAreGbkHtml)
 {
     const struct
@@ -342,7 +401,13 @@ TEST(LocalServiceTest, KeepsItsStateAcrossRestartsAndStopsCleanly)
         webId = service.RegisterAccount(QStringLiteral("shop1"), QStringLiteral("pw"));
         ASSERT_FALSE(webId.isEmpty());
         ASSERT_TRUE(service.RecordPageView(webId, QStringLiteral("8.8.8.8"), QStringLiteral("http://i/1")));
+        // A request waiting for the next view (25 s) does not hold up the stop.
+        auto waiter = std::async(std::launch::async, [&] {
+            return service.GetTracking(QStringLiteral("/rivuzovara/WaitInfo.asp?after=1&userID=") + webId);
+        });
+        QThread::msleep(200);
         EXPECT_TRUE(service.Stop()) << service.Output().toStdString();
+        waiter.get();
         EXPECT_TRUE(service.Output().contains(QStringLiteral("stopped")));
     }
     CLocalService again;
@@ -355,6 +420,10 @@ TEST(LocalServiceTest, KeepsItsStateAcrossRestartsAndStopsCleanly)
     QString ip, itemUrl, third;
     GetInfo(webId, ip, itemUrl, third);
     EXPECT_EQ(ip, QStringLiteral("8.8.8.8"));
+    ASSERT_TRUE(again.RecordPageView(webId, QStringLiteral("8.8.4.4"), QStringLiteral("http://i/2")));
+    QByteArray latest;
+    again.GetTracking(QStringLiteral("/rivuzovara/WaitInfo.asp?after=&userID=") + webId, &latest);
+    EXPECT_EQ(latest, QByteArray("+OK 2"));
     SetEndpoints(saved);
 }
 

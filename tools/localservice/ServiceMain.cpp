@@ -1,6 +1,7 @@
 // rivuzovara-local: the local stand-in of the tracking service and of the IM
 // service's web side, each on its own port.
 #include "AdminAccess.h"
+#include "ConnectionThreads.h"
 #include "ImRoutes.h"
 #include "TrackingRoutes.h"
 #include "TrackingStore.h"
@@ -30,7 +31,12 @@ struct SOptions
     int imPort = 8781;
     std::string bind = "127.0.0.1";
     std::string accessLog;
+    // Test-only (not in the usage text): a shorter WaitInfo wait.
+    int waitSeconds = 25;
 };
+
+// Enough for many desktop programs' waiting requests beside the shoppers.
+constexpr size_t kMaxTrackingThreads = 512;
 
 void Usage()
 {
@@ -39,14 +45,19 @@ void Usage()
                          "  a port of 0 picks a free one; the chosen ports are printed\n");
 }
 
-bool ParsePort(const char* text, int& port)
+bool ParseNumber(const char* text, long min, long max, int& number)
 {
     char* end = nullptr;
     const long value = std::strtol(text, &end, 10);
-    if (!end || *end != '\0' || end == text || value < 0 || value > 65535)
+    if (!end || *end != '\0' || end == text || value < min || value > max)
         return false;
-    port = static_cast<int>(value);
+    number = static_cast<int>(value);
     return true;
+}
+
+bool ParsePort(const char* text, int& port)
+{
+    return ParseNumber(text, 0, 65535, port);
 }
 
 bool ParseArgs(int argc, char** argv, SOptions& options)
@@ -72,6 +83,9 @@ bool ParseArgs(int argc, char** argv, SOptions& options)
             options.bind = value;
         } else if (arg == "--access-log") {
             options.accessLog = value;
+        } else if (arg == "--test-wait-seconds") {
+            if (!ParseNumber(value, 1, 3600, options.waitSeconds))
+                return false;
         } else {
             std::fprintf(stderr, "rivuzovara-local: unknown option %s\n", arg.c_str());
             return false;
@@ -187,7 +201,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "rivuzovara-local: %s\n", error.c_str());
         return 1;
     }
-    RegisterTrackingRoutes(tracking, store, adminToken);
+    tracking.new_task_queue = [] { return new CConnectionThreads(kMaxTrackingThreads); };
+    const auto stopWaiters = RegisterTrackingRoutes(tracking, store, adminToken, options.waitSeconds);
     RegisterImRoutes(im, options.dataDir, adminToken);
     CAccessLog accessLog;
     if (!options.accessLog.empty() && !accessLog.Open(options.accessLog)) {
@@ -240,6 +255,7 @@ int main(int argc, char** argv)
             break;
         }
     }
+    stopWaiters();
     tracking.stop();
     im.stop();
     trackingThread.join();

@@ -5,10 +5,13 @@
 #include "Gbk.h"
 #include "TrackingProtocol.h"
 #include "TrackingStore.h"
+#include "ViewSignal.h"
 
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -69,9 +72,9 @@ std::string AccountJson(const STrackedAccount& a)
 
 std::string PageViewJson(const SPageView& v)
 {
-    return "{\"id\":" + std::to_string(v.id) + ",\"webid\":" + std::to_string(v.webId) + ",\"ip\":\"" +
-           gbk::JsonEscape(v.ip) + "\",\"url\":\"" + gbk::JsonEscape(v.url) + "\",\"time\":\"" +
-           gbk::JsonEscape(v.time) + "\"}";
+    return "{\"id\":" + std::to_string(v.id) + ",\"webid\":" + std::to_string(v.webId) +
+           ",\"seq\":" + std::to_string(v.seq) + ",\"ip\":\"" + gbk::JsonEscape(v.ip) + "\",\"url\":\"" +
+           gbk::JsonEscape(v.url) + "\",\"time\":\"" + gbk::JsonEscape(v.time) + "\"}";
 }
 
 // The account calls of the shared protocol on the stand-in's store, which
@@ -102,10 +105,12 @@ private:
 class CTrackingRoutes
 {
 public:
-    CTrackingRoutes(CTrackingStore& store, std::string adminToken)
-        : m_store(store), m_accounts(store), m_adminToken(std::move(adminToken))
+    CTrackingRoutes(CTrackingStore& store, std::string adminToken, int waitSeconds)
+        : m_store(store), m_accounts(store), m_adminToken(std::move(adminToken)), m_waitSeconds(waitSeconds)
     {
     }
+
+    void StopWaiters() { m_recorded.Stop(); }
 
     void Dispatch(const httplib::Request& req, httplib::Response& res)
     {
@@ -142,8 +147,14 @@ public:
         Add("/admin/clientip", [this](auto& req, auto& res) { AdminClientIp(req, res); });
         Add("/admin/accounts", [this](auto& req, auto& res) { AdminAccounts(req, res); });
         Add("/admin/pageviews", [this](auto& req, auto& res) { AdminPageViews(req, res); });
-        Add("/admin/reset",
-            [this](auto&, auto& res) { ReplyUtf8(res, m_store.Clear() ? "+OK\n" : "-ERR store failed\n"); });
+        Add("/admin/waitinfo", [this](auto& req, auto& res) {
+            m_waitInfoOn = !IsOff(RawParam(req, "enabled"));
+            ReplyUtf8(res, "+OK\n");
+        });
+        Add("/admin/reset", [this](auto&, auto& res) {
+            m_waitInfoOn = true;
+            ReplyUtf8(res, m_store.Clear() ? "+OK\n" : "-ERR store failed\n");
+        });
     }
 
 private:
@@ -167,7 +178,7 @@ private:
         case tracking::ERoute::Shop:
             return Shop(request, req);
         case tracking::ERoute::WaitInfo:
-            return tracking::NotFoundReply();
+            return m_waitInfoOn ? WaitInfo(request) : tracking::NotFoundReply();
         default:
             return tracking::AnswerPage(route, request);
         }
@@ -176,6 +187,49 @@ private:
     // Unlike the real service, the stand-in believes ip=, the admin-set
     // address and X-Forwarded-For: tests and the demo play many shoppers
     // from one machine.
+    static bool IsOff(const std::string& value)
+    {
+        const std::string flag = Lower(Trim(value));
+        return flag == "0" || flag == "false" || flag == "no";
+    }
+
+    tracking::STrackingReply StoreFailed(const char* what)
+    {
+        std::fprintf(stderr, "rivuzovara-local: %s failed\n", what);
+        return tracking::Utf8Reply(500, "-ERR store failed\n");
+    }
+
+    // Holds the connection's thread until a view above after, the wait's end or the stop.
+    tracking::STrackingReply WaitInfo(const tracking::STrackingRequest& request)
+    {
+        const tracking::SWaitQuery query = tracking::ReadWaitQuery(request);
+        if (query.webId <= 0 || !query.valid)
+            return tracking::ErrReply();
+        const auto deadline = CViewSignal::Clock::now() + std::chrono::seconds(m_waitSeconds);
+        for (;;) {
+            const std::uint64_t generation = m_recorded.Generation();
+            bool failed = false;
+            const auto latest = m_store.LatestSeq(query.webId, failed);
+            if (failed)
+                return StoreFailed("reading the latest view number");
+            if (!latest)
+                return tracking::ErrReply();
+            if (query.after < 0)
+                return tracking::WaitInfoReply(*latest, {});
+            if (*latest > query.after)
+                break;
+            if (!m_recorded.WaitAfter(generation, deadline))
+                return tracking::WaitInfoReply(query.after, {});
+        }
+        const auto stored = m_store.ViewsAbove(query.webId, query.after, tracking::kMaxWaitRecords);
+        if (!stored)
+            return StoreFailed("reading page views");
+        std::vector<tracking::SFeedView> views;
+        for (const auto& view : *stored)
+            views.push_back({view.seq, view.ip, view.url, view.time});
+        return tracking::WaitInfoReply(views.empty() ? query.after : views.back().seq, views);
+    }
+
     std::string ClientIp(const httplib::Request& req)
     {
         std::string ip = Trim(AdminText(req, "ip"));
@@ -202,7 +256,10 @@ private:
         if (query.webId > 0) {
             if (HasParam(req, "url"))
                 query.url = Cut(AdminText(req, "url"), kMaxUrlLength);
-            m_store.AddPageView(query.webId, ClientIp(req), query.url, NowText());
+            if (m_store.AddPageView(query.webId, ClientIp(req), query.url, NowText()) > 0)
+                m_recorded.Recorded();
+            else
+                std::fprintf(stderr, "rivuzovara-local: recording a page view failed\n");
         }
         // The image always loads, whatever the query held.
         return tracking::PixelReply();
@@ -227,9 +284,7 @@ private:
 
     void AdminFreeze(const httplib::Request& req, httplib::Response& res)
     {
-        const std::string flag = Trim(RawParam(req, "frozen"));
-        const bool frozen = !(flag == "0" || Lower(flag) == "false" || Lower(flag) == "no");
-        if (!m_store.SetFrozen(AdminText(req, "name"), frozen)) {
+        if (!m_store.SetFrozen(AdminText(req, "name"), !IsOff(RawParam(req, "frozen")))) {
             res.status = 404;
             ReplyUtf8(res, "-ERR no such account\n");
             return;
@@ -251,11 +306,12 @@ private:
         }
         const std::string ip = Cut(Trim(AdminText(req, "ip")), kMaxIpLength);
         const std::string url = Cut(AdminText(req, "url"), kMaxUrlLength);
-        if (!m_store.AddPageView(webId, ip, url, NowText())) {
+        if (m_store.AddPageView(webId, ip, url, NowText()) <= 0) {
             res.status = 500;
             ReplyUtf8(res, "-ERR store failed\n");
             return;
         }
+        m_recorded.Recorded();
         ReplyUtf8(res, "+OK " + std::to_string(webId) + "\n");
     }
 
@@ -291,17 +347,22 @@ private:
     CStoreAccounts m_accounts;
     std::map<std::string, Handler> m_admin;
     const std::string m_adminToken;
+    const int m_waitSeconds;
+    CViewSignal m_recorded;
+    std::atomic<bool> m_waitInfoOn{true}; // off: WaitInfo answers 404, as a service without it
     std::mutex m_mutex;
     std::string m_clientIp; // admin-set address of the next shoppers
 };
 
 } // namespace
 
-void RegisterTrackingRoutes(httplib::Server& server, CTrackingStore& store, const std::string& adminToken)
+std::function<void()> RegisterTrackingRoutes(httplib::Server& server, CTrackingStore& store,
+                                             const std::string& adminToken, int waitSeconds)
 {
-    auto routes = std::make_shared<CTrackingRoutes>(store, adminToken);
+    auto routes = std::make_shared<CTrackingRoutes>(store, adminToken, waitSeconds);
     routes->Build();
     const auto dispatch = [routes](const httplib::Request& req, httplib::Response& res) { routes->Dispatch(req, res); };
     server.Get(".*", dispatch);
     server.Post(".*", dispatch);
+    return [routes] { routes->StopWaiters(); };
 }

@@ -34,8 +34,11 @@ SPageView ReadPageView(const CSqliteStatement& st)
     v.ip = st.Text(2);
     v.url = st.Text(3);
     v.time = st.Text(4);
+    v.seq = st.Int(5);
     return v;
 }
+
+const char* const kViewColumns = "select id, webid, ip, url, time, seq from pageviews ";
 
 const char* const kAccountColumns = "select name, password, webid, im_name, frozen, created,"
                                     " (select count(*) from pageviews p where p.webid = a.webid) from accounts a ";
@@ -76,7 +79,7 @@ bool CTrackingStore::Open(const std::string& path, std::string& error)
                     Exec("create table if not exists pageviews ("
                          " id integer primary key autoincrement, webid integer not null,"
                          " ip text not null, url text not null, time text not null)") &&
-                    Exec("create index if not exists pageviews_webid on pageviews (webid, id)");
+                    Exec("create index if not exists pageviews_webid on pageviews (webid, id)") && AddSequenceNumbers();
     if (!ok) {
         error = sqlite3_errmsg(m_db);
         sqlite3_close(m_db);
@@ -96,6 +99,23 @@ void CTrackingStore::Close()
 bool CTrackingStore::Exec(const char* sql)
 {
     return m_db && sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+// A data folder of an older stand-in has views without numbers: they are
+// numbered in the order recorded.
+bool CTrackingStore::AddSequenceNumbers()
+{
+    CSqliteStatement has(m_db, "select count(*) from pragma_table_info('pageviews') where name = 'seq'");
+    if (!has.Ok() || has.Step() != SQLITE_ROW)
+        return false;
+    if (has.Int(0) > 0)
+        return true;
+    return Exec("begin immediate") &&
+           Exec("alter table pageviews add column seq integer not null default 0;"
+                "update pageviews set seq ="
+                " (select count(*) from pageviews p where p.webid = pageviews.webid and p.id <= pageviews.id);"
+                "create unique index pageviews_seq on pageviews (webid, seq)") &&
+           Exec("commit");
 }
 
 long long CTrackingStore::Register(const std::string& name, const std::string& password, long long wantedWebId)
@@ -173,18 +193,24 @@ bool CTrackingStore::SetImName(const std::string& name, const std::string& imNam
     return st.Ok() && st.Step() == SQLITE_DONE && sqlite3_changes(m_db) > 0;
 }
 
-bool CTrackingStore::AddPageView(long long webId, const std::string& ip, const std::string& url,
-                                 const std::string& time)
+long long CTrackingStore::AddPageView(long long webId, const std::string& ip, const std::string& url,
+                                      const std::string& time)
 {
     std::lock_guard lock(m_mutex);
     if (!m_db)
-        return false;
-    CSqliteStatement st(m_db, "insert into pageviews (webid, ip, url, time) values (?, ?, ?, ?)");
+        return -1;
+    // One statement under the lock: the numbers of a web ID have no gaps and no repeats.
+    CSqliteStatement st(m_db, "insert into pageviews (webid, ip, url, time, seq)"
+                              " select ?1, ?2, ?3, ?4, coalesce(max(seq), 0) + 1 from pageviews where webid = ?1"
+                              " returning seq");
     st.Bind(1, webId);
     st.Bind(2, ip);
     st.Bind(3, url);
     st.Bind(4, time);
-    return st.Ok() && st.Step() == SQLITE_DONE;
+    if (!st.Ok() || st.Step() != SQLITE_ROW)
+        return -1;
+    const long long seq = st.Int(0);
+    return st.Step() == SQLITE_DONE ? seq : -1;
 }
 
 std::optional<SPageView> CTrackingStore::LatestPageView(long long webId)
@@ -192,12 +218,47 @@ std::optional<SPageView> CTrackingStore::LatestPageView(long long webId)
     std::lock_guard lock(m_mutex);
     if (!m_db)
         return std::nullopt;
-    CSqliteStatement st(m_db,
-                        "select id, webid, ip, url, time from pageviews where webid = ? order by id desc limit 1");
+    CSqliteStatement st(m_db, (std::string(kViewColumns) + "where webid = ? order by seq desc limit 1").c_str());
     st.Bind(1, webId);
     if (!st.Ok() || st.Step() != SQLITE_ROW)
         return std::nullopt;
     return ReadPageView(st);
+}
+
+std::optional<long long> CTrackingStore::LatestSeq(long long webId, bool& failed)
+{
+    std::lock_guard lock(m_mutex);
+    failed = true;
+    if (!m_db)
+        return std::nullopt;
+    CSqliteStatement st(m_db, "select (select max(seq) from pageviews where webid = ?1),"
+                              " exists (select 1 from accounts where webid = ?1)");
+    st.Bind(1, webId);
+    if (!st.Ok() || st.Step() != SQLITE_ROW)
+        return std::nullopt;
+    failed = false;
+    const long long latest = st.Int(0);
+    if (latest == 0 && st.Int(1) == 0)
+        return std::nullopt;
+    return latest;
+}
+
+std::optional<std::vector<SPageView>> CTrackingStore::ViewsAbove(long long webId, long long after, int limit)
+{
+    std::lock_guard lock(m_mutex);
+    if (!m_db)
+        return std::nullopt;
+    CSqliteStatement st(m_db, (std::string(kViewColumns) + "where webid = ? and seq > ? order by seq limit ?").c_str());
+    st.Bind(1, webId);
+    st.Bind(2, after);
+    st.Bind(3, static_cast<long long>(limit));
+    std::vector<SPageView> views;
+    int step = SQLITE_ROW;
+    while (st.Ok() && (step = st.Step()) == SQLITE_ROW)
+        views.push_back(ReadPageView(st));
+    if (!st.Ok() || step != SQLITE_DONE)
+        return std::nullopt;
+    return views;
 }
 
 std::vector<STrackedAccount> CTrackingStore::Accounts()
@@ -218,8 +279,8 @@ std::vector<SPageView> CTrackingStore::PageViews(long long webId, int limit)
     std::vector<SPageView> views;
     if (!m_db)
         return views;
-    CSqliteStatement st(m_db, "select id, webid, ip, url, time from pageviews where ? <= 0 or webid = ?"
-                              " order by id desc limit ?");
+    CSqliteStatement st(m_db,
+                        (std::string(kViewColumns) + "where ? <= 0 or webid = ? order by id desc limit ?").c_str());
     st.Bind(1, webId);
     st.Bind(2, webId);
     st.Bind(3, static_cast<long long>(limit));

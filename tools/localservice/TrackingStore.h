@@ -24,6 +24,7 @@ struct SPageView
 {
     long long id = 0;
     long long webId = 0;
+    long long seq = 0; // 1, 2, 3 ... per web ID in the order recorded
     std::string ip;
     std::string url;
     std::string time;
@@ -47,8 +48,14 @@ public:
     std::optional<STrackedAccount> Find(const std::string& name);
     bool SetFrozen(const std::string& name, bool frozen);
     bool SetImName(const std::string& name, const std::string& imName);
-    bool AddPageView(long long webId, const std::string& ip, const std::string& url, const std::string& time);
+    // The view's sequence number, or -1.
+    long long AddPageView(long long webId, const std::string& ip, const std::string& url, const std::string& time);
     std::optional<SPageView> LatestPageView(long long webId);
+    // The number of the latest view, 0 when none; nullopt for a web ID that
+    // neither an account nor a view knows, or (failed set) a store failure.
+    std::optional<long long> LatestSeq(long long webId, bool& failed);
+    // Views above after, oldest first, at most limit; nullopt on failure.
+    std::optional<std::vector<SPageView>> ViewsAbove(long long webId, long long after, int limit);
     std::vector<STrackedAccount> Accounts();
     // Newest first; webId <= 0 lists all.
     std::vector<SPageView> PageViews(long long webId, int limit);
@@ -56,6 +63,7 @@ public:
 
 private:
     bool Exec(const char* sql);
+    bool AddSequenceNumbers();
 
     std::mutex m_mutex;
     sqlite3* m_db = nullptr;
