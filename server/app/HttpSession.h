@@ -5,7 +5,7 @@
 // asks for it. Lives in its io_context's thread; owned by its handlers.
 #include "TrackingService.h"
 
-#include <boost/asio/post.hpp>
+#include <boost/asio/dispatch.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -97,9 +97,10 @@ private:
         // A request a proxy on this machine forwards comes from loopback too, but from the internet.
         m_client.mayReadMetrics =
             m_metricsListen || (Unmapped(m_client.peer).is_loopback() && m_client.forwardedFor.empty());
+        // On the connection's own thread the answer is written at once; from another it is handed over.
         m_service.Handle(parsed, m_client, m_stream.get_executor(),
                          [self = this->shared_from_this()](tracking::STrackingReply reply) {
-                             boost::asio::post(
+                             boost::asio::dispatch(
                                  self->m_stream.get_executor(),
                                  [self, reply = std::move(reply)]() mutable { self->Write(std::move(reply)); });
                          });

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 namespace {
@@ -26,10 +27,20 @@ void RaiseDescriptorLimit()
     }
 }
 
+// A view's memory is taken on a request thread and given back on the writer
+// thread: glibc would hand each thread's arena back to the system after every
+// batch (madvise) and fault it in again for the next.
+void KeepFreedMemory()
+{
+    mallopt(M_TRIM_THRESHOLD, 32 << 20);
+    mallopt(M_MMAP_THRESHOLD, 4 << 20);
+}
+
 int RunService(const rivuzovara::SOptions& options, rivuzovara::IViewStore& store)
 {
     using namespace rivuzovara;
     RaiseDescriptorLimit();
+    KeepFreedMemory();
     std::signal(SIGPIPE, SIG_IGN);
     // The service hears of other servers' views from the store: made before the store opens.
     CTrackingService service(options, store);

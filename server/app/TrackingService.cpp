@@ -133,7 +133,7 @@ void CTrackingService::Handle(const tracking::STrackingRequest& request, const S
     case ERoute::GetInfo:
         return GetInfo(request, std::move(reply));
     case ERoute::Shop:
-        return Shop(request, client, std::move(reply));
+        return Shop(request, client, executor, std::move(reply));
     case ERoute::WaitInfo:
         return WaitInfo(request, executor, std::move(reply));
     case ERoute::None:
@@ -143,7 +143,8 @@ void CTrackingService::Handle(const tracking::STrackingRequest& request, const S
     }
 }
 
-void CTrackingService::Shop(const tracking::STrackingRequest& request, const SClient& client, Reply reply)
+void CTrackingService::Shop(const tracking::STrackingRequest& request, const SClient& client,
+                            const asio::any_io_executor& executor, Reply reply)
 {
     const tracking::SShopQuery query = tracking::ReadShopQuery(request);
     // The image always loads, whatever the query held.
@@ -162,7 +163,7 @@ void CTrackingService::Shop(const tracking::STrackingRequest& request, const SCl
     view.time = TimeTextCached(now);
     view.at = now;
     // Answered only once stored: a GIF sent is a view kept.
-    m_writer.Submit(std::move(view), [reply = std::move(reply)](long long seq) {
+    m_writer.Submit(std::move(view), executor, [reply = std::move(reply)](long long seq) {
         reply(seq < 0 ? tracking::Utf8Reply(503, "-ERR store failed\n") : tracking::PixelReply());
     });
 }

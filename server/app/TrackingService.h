@@ -2,7 +2,8 @@
 // The routes of rivuzovara on the shared protocol: account calls, GetInfo,
 // the counting image through the writer, WaitInfo through the wait hub,
 // health and metrics. Handle is called on a request thread; the reply comes
-// through the callback, on any thread, possibly much later (WaitInfo).
+// through the callback, on any thread, possibly much later (WaitInfo); the
+// counting image's on the request's own thread.
 #include "ClientLimit.h"
 #include "Metrics.h"
 #include "Options.h"
@@ -46,7 +47,8 @@ public:
     SMetrics& Metrics() { return m_metrics; }
 
 private:
-    void Shop(const tracking::STrackingRequest& request, const SClient& client, Reply reply);
+    void Shop(const tracking::STrackingRequest& request, const SClient& client,
+              const boost::asio::any_io_executor& executor, Reply reply);
     void GetInfo(const tracking::STrackingRequest& request, Reply reply);
     void WaitInfo(const tracking::STrackingRequest& request, const boost::asio::any_io_executor& executor, Reply reply);
     void AnswerWaiter(long long webId, long long after, const Reply& reply);

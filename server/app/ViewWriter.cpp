@@ -3,7 +3,11 @@
 #include "Log.h"
 #include "TrackingProtocol.h"
 
+#include <boost/asio/post.hpp>
+
+#include <algorithm>
 #include <chrono>
+#include <memory>
 
 namespace rivuzovara {
 
@@ -39,11 +43,11 @@ void CViewWriter::Stop()
         m_thread.join();
 }
 
-void CViewWriter::Submit(SNewView view, Done done)
+void CViewWriter::Submit(SNewView view, const boost::asio::any_io_executor& executor, Done done)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_pending.push_back({std::move(view), std::move(done)});
+        m_pending.push_back({std::move(view), executor, std::move(done)});
     }
     m_wake.notify_one();
 }
@@ -81,8 +85,8 @@ void CViewWriter::Commit(std::vector<SPending>& batch)
 {
     std::vector<SNewView> views;
     views.reserve(batch.size());
-    for (const auto& pending : batch)
-        views.push_back(pending.view);
+    for (auto& pending : batch)
+        views.push_back(std::move(pending.view));
     std::vector<long long> seqs;
     std::string error;
     const auto started = std::chrono::steady_clock::now();
@@ -93,17 +97,39 @@ void CViewWriter::Commit(std::vector<SPending>& batch)
         ++m_metrics.errors;
         LogError("storing " + std::to_string(batch.size()) + " page views failed: " + error);
     }
-    long long recorded = 0;
-    for (size_t i = 0; i < batch.size(); ++i) {
-        const long long seq = stored ? seqs[i] : -1;
-        recorded += seq > 0 ? 1 : 0;
-        batch[i].done(seq);
-    }
-    m_metrics.viewsRecorded += recorded;
+    Answer(batch, seqs, stored);
     // The newest number of each web ID is enough for the waiters.
     for (size_t i = batch.size(); stored && i-- > 0;) {
         if (seqs[i] > 0)
             m_recorded(views[i].webId, seqs[i]);
+    }
+}
+
+void CViewWriter::Answer(std::vector<SPending>& batch, const std::vector<long long>& seqs, bool stored)
+{
+    struct SAnswer
+    {
+        Done done;
+        long long seq;
+    };
+    // The request threads are few: one post to each with all its answers.
+    std::vector<std::pair<boost::asio::any_io_executor, std::vector<SAnswer>>> byThread;
+    long long recorded = 0;
+    for (size_t i = 0; i < batch.size(); ++i) {
+        const long long seq = stored ? seqs[i] : -1;
+        recorded += seq > 0 ? 1 : 0;
+        auto it = std::find_if(byThread.begin(), byThread.end(),
+                               [&](const auto& entry) { return entry.first == batch[i].executor; });
+        if (it == byThread.end())
+            it = byThread.insert(byThread.end(), {batch[i].executor, {}});
+        it->second.push_back({std::move(batch[i].done), seq});
+    }
+    m_metrics.viewsRecorded += recorded;
+    for (auto& [executor, answers] : byThread) {
+        boost::asio::post(executor, [answers = std::move(answers)]() {
+            for (const auto& answer : answers)
+                answer.done(answer.seq);
+        });
     }
 }
 

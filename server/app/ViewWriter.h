@@ -1,11 +1,13 @@
 #pragma once
 // The writer thread: collects the page views the request threads hand in
 // and stores each batch in one commit, then tells each request (which only
-// then answers) and the wait hub. It also deletes views older than
+// then answers; one hand-over per request thread and batch) and the wait hub. It also deletes views older than
 // --keep-days, at start and every hour. Owned by the service; Stop before
 // the store goes.
 #include "Metrics.h"
 #include "ViewStore.h"
+
+#include <boost/asio/any_io_executor.hpp>
 
 #include <condition_variable>
 #include <functional>
@@ -19,7 +21,7 @@ class CViewWriter
 {
 public:
     // seq > 0: stored with that number; 0: not stored (unknown or frozen web
-    // ID); -1: the store failed. Called on the writer thread.
+    // ID); -1: the store failed. Called on the executor given with the view.
     using Done = std::function<void(long long seq)>;
     using Recorded = std::function<void(long long webId, long long seq)>;
 
@@ -31,14 +33,16 @@ public:
     void Start();
     // Stores what is queued, then ends the thread.
     void Stop();
-    void Submit(SNewView view, Done done);
+    void Submit(SNewView view, const boost::asio::any_io_executor& executor, Done done);
 
 private:
     struct SPending
     {
         SNewView view;
+        boost::asio::any_io_executor executor;
         Done done;
     };
+    void Answer(std::vector<SPending>& batch, const std::vector<long long>& seqs, bool stored);
     void Run();
     void Commit(std::vector<SPending>& batch);
     void DeleteOldViews();

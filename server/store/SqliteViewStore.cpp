@@ -13,6 +13,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace rivuzovara {
@@ -56,6 +57,7 @@ public:
     explicit CSqliteViewStore(std::string path) : m_path(std::move(path)) {}
     ~CSqliteViewStore() override
     {
+        m_batch.reset();
         sqlite3_close(m_writer.db);
         for (auto& reader : m_readers)
             sqlite3_close(reader.db);
@@ -66,6 +68,9 @@ public:
         std::lock_guard lock(m_writer.mutex);
         if (!Connect(m_writer.db, error) || !CreateSchema(error))
             return false;
+        m_batch = std::make_unique<SBatchStatements>(m_writer.db);
+        if (!m_batch->Ok())
+            return Failed(m_writer.db, error);
         for (auto& reader : m_readers) {
             if (!Connect(reader.db, error))
                 return false;
@@ -192,12 +197,13 @@ public:
         seqs.assign(views.size(), 0);
         std::lock_guard lock(m_writer.mutex);
         sqlite3* db = m_writer.db;
-        if (!Exec(db, "begin immediate", error))
-            return false;
-        CSqliteStatement next(db, "update accounts set last_seq = last_seq + 1 where webid = ? and frozen = 0"
-                                  " returning last_seq");
-        CSqliteStatement insert(db, "insert into views (webid, seq, ip, url, time, at) values (?, ?, ?, ?, ?, ?)");
-        bool ok = next.Ok() && insert.Ok();
+        if (!m_batch)
+            return Failed(db, error);
+        CSqliteStatement& next = m_batch->next;
+        CSqliteStatement& insert = m_batch->insert;
+        bool ok = Run(m_batch->begin);
+        if (!ok)
+            return Failed(db, error);
         for (size_t i = 0; ok && i < views.size(); ++i) {
             const SNewView& view = views[i];
             next.Bind(1, view.webId);
@@ -219,12 +225,15 @@ public:
         }
         if (!ok) {
             Failed(db, error);
-            std::string ignored;
-            Exec(db, "rollback", ignored);
+            Run(m_batch->rollback);
             seqs.assign(views.size(), 0);
             return false;
         }
-        if (!Exec(db, "commit", error)) {
+        if (!Run(m_batch->commit)) {
+            Failed(db, error);
+            // A failed commit may leave the transaction open.
+            if (!sqlite3_get_autocommit(db))
+                Run(m_batch->rollback);
             seqs.assign(views.size(), 0);
             return false;
         }
@@ -304,6 +313,30 @@ public:
     void SetForeignViewsHook(ForeignViewsHook) override {}
 
 private:
+    // The writer's statements for a batch, prepared once: a batch is often only a few views.
+    struct SBatchStatements
+    {
+        explicit SBatchStatements(sqlite3* db)
+            : begin(db, "begin immediate"), commit(db, "commit"), rollback(db, "rollback"),
+              next(db, "update accounts set last_seq = last_seq + 1 where webid = ? and frozen = 0 returning last_seq"),
+              insert(db, "insert into views (webid, seq, ip, url, time, at) values (?, ?, ?, ?, ?, ?)")
+        {
+        }
+        bool Ok() const { return begin.Ok() && commit.Ok() && rollback.Ok() && next.Ok() && insert.Ok(); }
+        CSqliteStatement begin;
+        CSqliteStatement commit;
+        CSqliteStatement rollback;
+        CSqliteStatement next;
+        CSqliteStatement insert;
+    };
+
+    static bool Run(CSqliteStatement& statement)
+    {
+        const bool done = statement.Step() == SQLITE_DONE;
+        statement.Reset();
+        return done;
+    }
+
     bool Connect(sqlite3*& db, std::string& error)
     {
         if (sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
@@ -312,8 +345,11 @@ private:
             return false;
         }
         sqlite3_busy_timeout(db, 5000);
+        // A new file gets small pages (an older one keeps its own): a commit writes each page it changed to
+        // the log, and a batch of views of many shops changes one page of each shop.
         // FULL: a commit is on the disk when it returns, so an answered view survives a crash of the machine.
-        return Exec(db, "pragma journal_mode=wal", error) && Exec(db, "pragma synchronous=full", error);
+        return Exec(db, "pragma page_size=1024", error) && Exec(db, "pragma journal_mode=wal", error) &&
+               Exec(db, "pragma synchronous=full", error);
     }
 
     bool CreateSchema(std::string& error)
@@ -394,6 +430,7 @@ private:
 
     std::string m_path;
     SConnection m_writer;
+    std::unique_ptr<SBatchStatements> m_batch; // under m_writer.mutex
     std::array<SConnection, kReaders> m_readers;
     CRecentViews m_recent;
 };
@@ -402,6 +439,9 @@ private:
 
 std::unique_ptr<IViewStore> MakeSqliteViewStore(const std::string& path)
 {
+    // Before SQLite starts: its memory statistics take a global lock on every allocation.
+    static const int s_config = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    (void)s_config;
     return std::make_unique<CSqliteViewStore>(path);
 }
 
