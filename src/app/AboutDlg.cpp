@@ -4,6 +4,7 @@
 #include "controls/ui/PictureEx.h"
 #include "controls/ui/TextScroller.h"
 #include "iploc/IpLocator.h"
+#include "monitor/ViewHearing.h"
 #include "monitor/VisitorListBridge.h"
 #include "platform/Endpoints.h"
 #include "platform/Launcher.h"
@@ -53,6 +54,10 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     CIpLocator* locator = bridge ? bridge->IpLocator() : nullptr;
     m_ipData->setText(IpDataText(locator ? locator->DataInUse() : CIpDataInUse()));
 
+    auto* hearing = new QLabel(ViewHearingText(), this);
+    hearing->setObjectName(QStringLiteral("hearingLabel"));
+    hearing->setTextFormat(Qt::PlainText);
+
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setObjectName(QStringLiteral("okButton"));
     ok->setDefault(true);
@@ -64,9 +69,10 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     grid->addWidget(m_link, 1, 1);
     grid->addWidget(ok, 0, 2, Qt::AlignTop);
     grid->addWidget(m_ipData, 2, 0, 1, 3);
-    grid->addWidget(m_scroller, 3, 0, 1, 3);
+    grid->addWidget(hearing, 3, 0, 1, 3);
+    grid->addWidget(m_scroller, 4, 0, 1, 3);
     grid->setColumnStretch(1, 1);
-    grid->setRowStretch(3, 1);
+    grid->setRowStretch(4, 1);
     resize(380, 240);
 
     // Wrapping needs the final width, so the lines come once the layout has run.

@@ -10,6 +10,7 @@
 #include "app/PageFactory.h"
 #include "app/Resources.h"
 #include "controls/ui/TrueColorToolBar.h"
+#include "monitor/ViewHearing.h"
 #include "platform/Endpoints.h"
 #include "platform/Log.h"
 
@@ -223,6 +224,17 @@ bool CMainFrame::CreateStatusBar()
     connect(&m_status, &CStatusMessage::Display, m_panes[kInfoPane],
             [pane = m_panes[kInfoPane]](const QString& text) { SetPlainText(pane, text); });
     connect(m_actions[kCmdStatusBar], &QAction::toggled, bar, &QWidget::setVisible);
+    // How views reach the owner: the wake-up comes and goes with the service, so it is looked at every second.
+    auto* hearing = new QTimer(this);
+    hearing->setObjectName(QStringLiteral("hearingTimer"));
+    const auto showHearing = [pane = m_panes[0]] {
+        const QString text = ViewHearingText();
+        if (pane->text() != text)
+            pane->setText(text);
+    };
+    connect(hearing, &QTimer::timeout, m_panes[0], showHearing);
+    showHearing();
+    hearing->start(1000);
     return true;
 }
 

@@ -26,12 +26,6 @@ constexpr int kAbortPollMs = 100;
 // The platform's redirect limit.
 constexpr long kMaxRedirects = 10;
 
-void InitCurlOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 bool StartsWithNoCase(const QByteArray& text, const char* prefix)
 {
     return text.toLower().startsWith(prefix);
@@ -147,6 +141,12 @@ QByteArray WireTarget(const QString& path)
 
 } // namespace
 
+void InitHttpOnce()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
 void SetHttpTimeouts(int connectMs, int requestMs)
 {
     g_connectTimeoutMs = connectMs > 0 ? connectMs : kConnectTimeoutMs;
@@ -155,7 +155,7 @@ void SetHttpTimeouts(int connectMs, int requestMs)
 
 CWinHttpEx::CWinHttpEx()
 {
-    InitCurlOnce();
+    InitHttpOnce();
     m_session = curl_multi_init();
 }
 

@@ -53,6 +53,9 @@ private:
     QString m_lastError;
 };
 
+// libcurl's global set-up, once per process; before any handle is made.
+void InitHttpOnce();
+
 // Tests shorten the time-outs so a silent server fails fast; values <= 0
 // restore the program's limits.
 void SetHttpTimeouts(int connectMs, int requestMs);

@@ -11,6 +11,7 @@
 #include "controls/ui/PictureEx.h"
 #include "controls/ui/TextScroller.h"
 #include "iploc/IpLocator.h"
+#include "monitor/ViewHearing.h"
 #include "platform/Endpoints.h"
 #include "platform/Launcher.h"
 #include "platform/TextCodec.h"
@@ -238,6 +239,9 @@ TEST_F(PagesTest, AboutBoxContents)
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version->text(), QStringLiteral("RivuZovara, Version 1.1"));
     EXPECT_TRUE(about.Link()->text().contains(QStringLiteral(">http://127.0.0.1:1/maker/<")));
+    SetHearingInRealTime(true);
+    EXPECT_EQ(CAboutDlg().findChild<QLabel*>(QStringLiteral("hearingLabel"))->text(), QStringLiteral("访客提醒:实时"));
+    SetHearingInRealTime(false);
     {
         // The IP data the visitor list's locator answers from, and when it was built.
         CIpLocator locator(QStringLiteral(MIREL_IPDB_FILE), QStringLiteral(MIREL_QQWRY_FILE));
