@@ -54,6 +54,10 @@ public:
     // Recording a visit (the monitoring's road): VisitRecording.cpp.
 
     // Browsing, searching, deleting and ranking (history, lists, statistics): VisitTable.cpp.
+    // Stateless, any thread: the window's (visitor list, card), the history page's and the
+    // statistics page's workers, the upkeep's and the team alerts' workers. Each call works
+    // on g_pConnection, or on the connection given; without one it fails.
+
     // The newest visits by time, at most count of them; false when the store cannot be read.
     static bool Latest(int count, QList<CVisitRow>& rows);
     // The visits with these ids, newest first; false when the store cannot be read.
