@@ -1,7 +1,10 @@
 // The embedded store: DIR/tracking.db in WAL mode. Writes go through one
 // connection under a mutex (the writer thread's group commits, account
 // changes, retention); reads spread over a few connections of their own,
-// which WAL lets run beside a commit.
+// which WAL lets run beside a commit. New views go to views_new in the order
+// recorded, so a commit changes its last page or two, not a page of each
+// shop in views; every kMoveEvery views they move over to views in one go,
+// inside the commit of a batch. Readers look at both.
 #include "ViewStore.h"
 
 #include "RecentViews.h"
@@ -21,7 +24,8 @@ namespace rivuzovara {
 namespace {
 
 constexpr long long kFirstWebId = 10001;
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
+constexpr long long kMoveEvery = 2048;
 constexpr size_t kReaders = 4;
 
 struct SConnection
@@ -31,7 +35,11 @@ struct SConnection
 };
 
 const char* const kAccountColumns = "select name, password_hash, webid, im_name, frozen, created,"
-                                    " (select count(*) from views v where v.webid = a.webid) from accounts a ";
+                                    " (select count(*) from views v where v.webid = a.webid) +"
+                                    " (select count(*) from views_new n where n.webid = a.webid) from accounts a ";
+// Both tables' views of a web ID (?1).
+const char* const kViewsOf = "(select webid, seq, ip, url, time from views where webid = ?1 union all"
+                             " select webid, seq, ip, url, time from views_new where webid = ?1)";
 
 SAccount ReadAccount(const CSqliteStatement& st)
 {
@@ -71,6 +79,10 @@ public:
         m_batch = std::make_unique<SBatchStatements>(m_writer.db);
         if (!m_batch->Ok())
             return Failed(m_writer.db, error);
+        CSqliteStatement waiting(m_writer.db, "select count(*) from views_new");
+        if (waiting.Step() != SQLITE_ROW)
+            return Failed(m_writer.db, error);
+        m_newViews = waiting.Int(0);
         for (auto& reader : m_readers) {
             if (!Connect(reader.db, error))
                 return false;
@@ -167,9 +179,12 @@ public:
             return EChange::Failed;
         CSqliteStatement views(db, "delete from views where webid = (select webid from accounts where name = ?)");
         views.Bind(1, name);
+        CSqliteStatement newViews(db,
+                                  "delete from views_new where webid = (select webid from accounts where name = ?)");
+        newViews.Bind(1, name);
         CSqliteStatement account(db, "delete from accounts where name = ?");
         account.Bind(1, name);
-        if (views.Step() != SQLITE_DONE || account.Step() != SQLITE_DONE) {
+        if (views.Step() != SQLITE_DONE || newViews.Step() != SQLITE_DONE || account.Step() != SQLITE_DONE) {
             Failed(db, error);
             Exec(db, "rollback", error);
             return EChange::Failed;
@@ -223,6 +238,11 @@ public:
             insert.Reset();
             seqs[i] = seq;
         }
+        long long moved = 0;
+        if (ok && m_newViews + static_cast<long long>(views.size()) >= kMoveEvery) {
+            ok = Run(m_batch->move) && Run(m_batch->clear);
+            moved = m_newViews + static_cast<long long>(views.size());
+        }
         if (!ok) {
             Failed(db, error);
             Run(m_batch->rollback);
@@ -237,6 +257,7 @@ public:
             seqs.assign(views.size(), 0);
             return false;
         }
+        m_newViews += static_cast<long long>(views.size()) - moved;
         for (size_t i = 0; i < views.size(); ++i) {
             if (seqs[i] > 0)
                 m_recent.Add({views[i].webId, seqs[i], views[i].ip, views[i].url, views[i].time});
@@ -265,7 +286,7 @@ public:
         auto& reader = Reader();
         std::lock_guard lock(reader.mutex);
         CSqliteStatement st(reader.db,
-                            "select webid, seq, ip, url, time from views where webid = ? order by seq desc limit 1");
+                            (std::string("select * from ") + kViewsOf + " order by seq desc limit 1").c_str());
         st.Bind(1, webId);
         const int step = st.Step();
         if (step == SQLITE_ROW)
@@ -282,8 +303,8 @@ public:
             return true;
         auto& reader = Reader();
         std::lock_guard lock(reader.mutex);
-        CSqliteStatement st(reader.db, "select webid, seq, ip, url, time from views where webid = ? and seq > ?"
-                                       " order by seq limit ?");
+        CSqliteStatement st(
+            reader.db, (std::string("select * from ") + kViewsOf + " where seq > ?2 order by seq limit ?3").c_str());
         st.Bind(1, webId);
         st.Bind(2, after);
         st.Bind(3, static_cast<long long>(limit));
@@ -296,13 +317,21 @@ public:
     long long DeleteViewsBefore(long long at, std::string& error) override
     {
         std::lock_guard lock(m_writer.mutex);
+        CSqliteStatement newViews(m_writer.db, "delete from views_new where at < ?");
+        newViews.Bind(1, at);
+        if (newViews.Step() != SQLITE_DONE) {
+            Failed(m_writer.db, error);
+            return -1;
+        }
+        long long deleted = sqlite3_changes(m_writer.db);
+        m_newViews -= deleted;
         CSqliteStatement st(m_writer.db, "delete from views where at < ?");
         st.Bind(1, at);
         if (st.Step() != SQLITE_DONE) {
             Failed(m_writer.db, error);
             return -1;
         }
-        const long long deleted = sqlite3_changes(m_writer.db);
+        deleted += sqlite3_changes(m_writer.db);
         // Rare (hourly, old views): simpler to start memory afresh than to pick out the deleted.
         if (deleted > 0)
             m_recent.Clear();
@@ -319,15 +348,22 @@ private:
         explicit SBatchStatements(sqlite3* db)
             : begin(db, "begin immediate"), commit(db, "commit"), rollback(db, "rollback"),
               next(db, "update accounts set last_seq = last_seq + 1 where webid = ? and frozen = 0 returning last_seq"),
-              insert(db, "insert into views (webid, seq, ip, url, time, at) values (?, ?, ?, ?, ?, ?)")
+              insert(db, "insert into views_new (webid, seq, ip, url, time, at) values (?, ?, ?, ?, ?, ?)"),
+              move(db, "insert into views select webid, seq, ip, url, time, at from views_new"),
+              clear(db, "delete from views_new")
         {
         }
-        bool Ok() const { return begin.Ok() && commit.Ok() && rollback.Ok() && next.Ok() && insert.Ok(); }
+        bool Ok() const
+        {
+            return begin.Ok() && commit.Ok() && rollback.Ok() && next.Ok() && insert.Ok() && move.Ok() && clear.Ok();
+        }
         CSqliteStatement begin;
         CSqliteStatement commit;
         CSqliteStatement rollback;
         CSqliteStatement next;
         CSqliteStatement insert;
+        CSqliteStatement move;
+        CSqliteStatement clear;
     };
 
     static bool Run(CSqliteStatement& statement)
@@ -367,16 +403,21 @@ private:
             return true;
         // Each step upgrades from the version before it.
         return Exec(db, "begin immediate", error) &&
+               (have >= 1 || Exec(db,
+                                  "create table if not exists accounts ("
+                                  " name text primary key, password_hash text not null, webid integer not null unique,"
+                                  " im_name text not null default '', frozen integer not null default 0,"
+                                  " created text not null, last_seq integer not null default 0);"
+                                  "create table if not exists views ("
+                                  " webid integer not null, seq integer not null, ip text not null, url text not null,"
+                                  " time text not null, at integer not null, primary key (webid, seq)) without rowid;"
+                                  "create index if not exists views_at on views (at);",
+                                  error)) &&
                Exec(db,
-                    "create table if not exists accounts ("
-                    " name text primary key, password_hash text not null, webid integer not null unique,"
-                    " im_name text not null default '', frozen integer not null default 0,"
-                    " created text not null, last_seq integer not null default 0);"
-                    "create table if not exists views ("
+                    "create table if not exists views_new ("
                     " webid integer not null, seq integer not null, ip text not null, url text not null,"
-                    " time text not null, at integer not null, primary key (webid, seq)) without rowid;"
-                    "create index if not exists views_at on views (at);"
-                    "pragma user_version = 1",
+                    " time text not null, at integer not null);"
+                    "pragma user_version = 2",
                     error) &&
                Exec(db, "commit", error);
     }
@@ -431,6 +472,7 @@ private:
     std::string m_path;
     SConnection m_writer;
     std::unique_ptr<SBatchStatements> m_batch; // under m_writer.mutex
+    long long m_newViews = 0;                  // in views_new, under m_writer.mutex
     std::array<SConnection, kReaders> m_readers;
     CRecentViews m_recent;
 };
