@@ -6,7 +6,7 @@
 // of the greeting queue asks for after its columns.
 // clang-format off
 namespace UserColumn {
-enum : int { kId, kUserName, kUserSmallName, kPassword, kWebId, kMessageInfo, kAutoSend };
+enum : int { kId, kUserName, kUserSmallName, kPassword, kWebId, kMessageInfo, kAutoSend, kViewSeq };
 }
 namespace SettingsColumn {
 enum : int { kId, kAutorun, kClientTip, kReflashTime, kSendStepTime, kAutoSendName, kHiEdition, kGuestTip, kPlaySound,
@@ -14,6 +14,9 @@ enum : int { kId, kAutorun, kClientTip, kReflashTime, kSendStepTime, kAutoSendNa
 }
 namespace ClientColumn {
 enum : int { kId, kGuestName, kIp, kShopName, kLastTime, kCount, kCity, kShopUrl, kImUid };
+}
+namespace PageViewColumn {
+enum : int { kId, kShopName, kIp, kCity, kShopUrl, kViewTime, kSeq };
 }
 namespace AutoSendColumn {
 enum : int { kClientName, kUserName, kMessage, kRowId };

@@ -108,6 +108,17 @@ QString AdvSettingRowStatement()
                           "(select 1 from [advsetting] where [id] = 1)");
 }
 
+QStringList PageViewStatements()
+{
+    // The unique index is what keeps a view reported twice (a repeated reply, a restart) to one row.
+    return {
+        QStringLiteral("create table if not exists [pageview] ([id] integer primary key autoincrement, "
+                       "[shopname] Text, [ip] Text, [city] Text, [shopurl] Text, [viewtime] DateTime, [seq] Long)"),
+        QStringLiteral("create unique index if not exists [pageview_shop_seq] on [pageview] ([shopname], [seq])"),
+        QStringLiteral("create index if not exists [pageview_viewtime] on [pageview] ([viewtime])"),
+    };
+}
+
 QStringList ClientIndexStatements()
 {
     return {
@@ -130,6 +141,10 @@ void UpgradeSchema(CAdoConnection* connection)
     connection->Execute(AdvSettingRowStatement());
     // Off in stores from before automatic deletion, so nothing is deleted until the owner chooses.
     AddColumnIfMissing(connection, QStringLiteral("advsetting"), "keepdays", QStringLiteral("Long default 0"));
+    // Stores from before the wake-up: no views kept yet, every account starts before its first view.
+    for (const QString& statement : PageViewStatements())
+        connection->Execute(statement);
+    AddColumnIfMissing(connection, QStringLiteral("user"), "viewseq", QStringLiteral("Long default 0"));
     // Stores from before the indexes: the visitor list's latest 30 must not read a long [client] whole,
     // nor the per-poll visitor check. The statistics indexes are built by the statistics page, off the
     // window's thread; their visitor index (with the time) then takes the place of the one without.
@@ -172,7 +187,7 @@ QStringList NewStoreStatements()
     QStringList statements{
         QStringLiteral("create table [user] ([id] integer primary key autoincrement, [username] Text, "
                        "[usersmailname] Text, [password] Text, [webid] Text, [messageinfo] Text, "
-                       "[autosend] YesNo default 0)"),
+                       "[autosend] YesNo default 0, [viewseq] Long default 0)"),
         QStringLiteral("create table [sysseting] ([id] Long primary key, [autorun] YesNo, [clienttip] YesNo, "
                        "[reflashtime] Long, [sendsteptime] Long, [autosendname] Text, [hiedition] Long, "
                        "[guesttip] YesNo, [playsound] YesNo, [AddRandom] YesNo default 0)"),
@@ -188,7 +203,7 @@ QStringList NewStoreStatements()
         AdvSettingTableStatement(),
         AdvSettingRowStatement(),
     };
-    return statements + StatisticsIndexStatements();
+    return statements + PageViewStatements() + StatisticsIndexStatements();
 }
 
 QString CityCountrySql()

@@ -10,7 +10,8 @@ bool HasColumn(CAdoRecordSet& recordSet, const char* name);
 // Brings a store made by an earlier version into today's shape: adds [sysseting].[AddRandom]
 // when it is missing, adds the greeting log [greetlog] and
 // the advanced settings [advsetting] (with its row; [keepdays] where an earlier one lacks it), gives the IM-ID column
-// of [client] its name [imuid], keeping every row, and adds the visitor list's indexes a store lacks.
+// of [client] its name [imuid], keeping every row, adds the visitor list's indexes a store lacks, the page
+// views [pageview] and each account's last view number [user].[viewseq].
 void UpgradeSchema(CAdoConnection* connection);
 
 // The statements that build a new Info.mdb: the four tables in the column order every
@@ -25,6 +26,9 @@ QString SettingsRowStatement();
 // [greetlog]: one row per greeting, written when its fate is decided: [ok] whether it went
 // out, [reason] why not (empty when sent).
 QString GreetLogStatement();
+// [pageview]: every page view the tracking service reported, once by shop and [seq] (its unique
+// index), with the index on the view time; "if not exists", so an upgrade runs them as they are.
+QStringList PageViewStatements();
 // The country part of a visit's region (the text before the first blank of [city]),
 // as the statistics statements and the index on it write it.
 QString CityCountrySql();

@@ -25,7 +25,8 @@ QString TeamMachineSetup();
 // Dates the server writes (the queue time) in this machine's local time ($1), as the program writes its own.
 QString TeamTimeZoneSetup();
 // Adds the columns a store made by an earlier version lacks (the greeting log's reason, the
-// queue's claim and server-time marks); altered only when missing.
+// queue's claim and server-time marks, the accounts' last view number) and the page views'
+// table; altered or made only when missing.
 QString TeamColumnUpgradeStatement();
 // This machine's settings row, made from the defaults when it has none.
 QString TeamSettingsRowStatement();

@@ -13,6 +13,7 @@
 #include "store/StoreStartup.h"
 #include "store/TeamListener.h"
 #include "store/TeamStore.h"
+#include "tables/PageViewTable.h"
 #include "tables/VisitStatements.h"
 #include "tables/VisitTable.h"
 
@@ -24,6 +25,7 @@
 #include <QThread>
 
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -225,6 +227,30 @@ TEST_P(TeamStoreTextsTest, ProgramStatementsGiveTheSameTextsOnBothStores)
         ASSERT_EQ(got.value(i).toStdString(), expected.value(i).toStdString()) << "transcript line " << i;
     EXPECT_TRUE(m_team.IsTeamStore());
     EXPECT_FALSE(local.IsTeamStore());
+
+    // Page views: each kept once with the account's number, read back alike by the statistics.
+    for (CAdoConnection* store : {&local, &m_team}) {
+        CAdoConnection* const previous = std::exchange(g_pConnection, store);
+        const auto view = [](qint64 seq, const char* time) {
+            return CPageView{seq, QStringLiteral("1.2.3.%1").arg(seq), QStringLiteral("中国 上海"),
+                             QStringLiteral("http://item/%1'").arg(seq % 2), QString::fromLatin1(time)};
+        };
+        EXPECT_EQ(CPageViewTable::Record(QStringLiteral("店主甲"),
+                                         {view(1, "2009-03-03 23:00:00"), view(2, "2009-03-04 08:00:00")}, 2),
+                  2);
+        EXPECT_EQ(CPageViewTable::Record(QStringLiteral("店主甲"),
+                                         {view(2, "2009-03-04 08:00:00"), view(3, "2009-03-04 08:30:00")}, 3),
+                  1);
+        EXPECT_EQ(CPageViewTable::LastSeq(QStringLiteral("店主甲")), 3);
+        g_pConnection = previous;
+    }
+    QList<CStep> viewSteps{{QStringLiteral("select * from [pageview] order by [seq]")}, {CPageViewTable::MarkSql()}};
+    for (const QString& from : {QString(), QStringLiteral("2009-03-04")}) {
+        viewSteps << CStep{CPageViewTable::DayHourSql(QStringLiteral("店主甲"), from, QStringLiteral("2009-03-05"))}
+                  << CStep{CPageViewTable::TopItemsSql(QString(), from, QString(), 10)}
+                  << CStep{CPageViewTable::TopRegionsSql(QStringLiteral("店主甲"), from, QString(), 10)};
+    }
+    EXPECT_EQ(Transcript(m_team, viewSteps), Transcript(local, viewSteps));
     // No name forged a visit notice: every one up to a last visit's is a real visit's.
     ASSERT_EQ(m_team.ExecuteChanges(Visit(QStringLiteral("last"), QStringLiteral("s"), "2009-03-05 00:00:00", "x")), 1);
     const QStringList last = ReadColumn(m_team, QStringLiteral("select max([id]) from [client]"), 0);
@@ -328,7 +354,8 @@ TEST_F(TeamStoreTest, AStoreOfAnEarlierVersionIsUpgradedAtStart)
     ASSERT_TRUE(m_cluster.Query(QStringLiteral("drop view advsetting; alter table advsetting_all rename to advsetting; "
                                                "alter table advsetting drop column machine; alter table advsetting "
                                                "add constraint advsetting_pkey primary key (id); drop table "
-                                               "visit_origin"),
+                                               "visit_origin; drop table pageview; alter table \"user\" drop "
+                                               "column viewseq"),
                                 nullptr, &why))
         << why.toStdString();
     CAdoConnection upgraded;
@@ -344,6 +371,12 @@ TEST_F(TeamStoreTest, AStoreOfAnEarlierVersionIsUpgradedAtStart)
                                 &rows, &why))
         << why.toStdString();
     EXPECT_EQ(rows, (QStringList{" 9", "till-3 3", "visit by till-3"}));
+    ASSERT_TRUE(upgraded.Execute(QStringLiteral("insert into [user] ([username]) values ('shop')")));
+    const CPageView view{7, QStringLiteral("1.2.3.4"), QString(), QStringLiteral("x"), QString()};
+    CAdoConnection* const previous = std::exchange(g_pConnection, &upgraded);
+    EXPECT_EQ(CPageViewTable::Record(QStringLiteral("shop"), {view, view}, 7), 1);
+    EXPECT_EQ(CPageViewTable::LastSeq(QStringLiteral("shop")), 7);
+    g_pConnection = previous;
 }
 
 TEST_F(TeamStoreTest, StartChoosesTheStoreAndTellsARefusal)

@@ -5,6 +5,7 @@
 #include "store/Columns.h"
 #include "store/Schema.h"
 #include "store/StoreStartup.h"
+#include "tables/PageViewTable.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -53,6 +54,7 @@ void WriteOldStore(const QString& path)
     const char* sql =
         "create table [user] ([id] integer primary key autoincrement, [username] Text, "
         "[usersmailname] Text, [password] Text, [webid] Text, [messageinfo] Text, [autosend] YesNo);"
+        "insert into [user] ([username],[webid]) values ('s','7');"
         "create table [sysseting] ([id] Long, [autorun] YesNo, [clienttip] YesNo, [reflashtime] Long, "
         "[sendsteptime] Long, [autosendname] Text, [hiedition] Long, [guesttip] YesNo, [playsound] YesNo);"
         "insert into [sysseting] values (1,1,0,99,7,'NULL',0,0,0);"
@@ -86,8 +88,9 @@ TEST_F(StoreStartupTest, AMissingFileIsCreatedWithTheFourTablesAndTheSettingsRow
     EXPECT_EQ(m_messages.Count(), 0u);
     EXPECT_TRUE(ReadAll(Path()).startsWith(QByteArray("SQLite format 3\0", 16)));
 
-    EXPECT_EQ(ColumnsOf("user"),
-              (QStringList{"id", "username", "usersmailname", "password", "webid", "messageinfo", "autosend"}));
+    EXPECT_EQ(ColumnsOf("user"), (QStringList{"id", "username", "usersmailname", "password", "webid", "messageinfo",
+                                              "autosend", "viewseq"}));
+    EXPECT_EQ(ColumnsOf("pageview"), (QStringList{"id", "shopname", "ip", "city", "shopurl", "viewtime", "seq"}));
     EXPECT_EQ(ColumnsOf("sysseting"), (QStringList{"id", "autorun", "clienttip", "reflashtime", "sendsteptime",
                                                    "autosendname", "hiedition", "guesttip", "playsound", "AddRandom"}));
     EXPECT_EQ(ColumnsOf("client"),
@@ -96,6 +99,8 @@ TEST_F(StoreStartupTest, AMissingFileIsCreatedWithTheFourTablesAndTheSettingsRow
     // The named positions the readers use stand where the new store puts those columns.
     EXPECT_EQ(ColumnsOf("user").value(UserColumn::kAutoSend), "autosend");
     EXPECT_EQ(ColumnsOf("user").value(UserColumn::kUserSmallName), "usersmailname");
+    EXPECT_EQ(ColumnsOf("user").value(UserColumn::kViewSeq), "viewseq");
+    EXPECT_EQ(ColumnsOf("pageview").value(PageViewColumn::kSeq), "seq");
     EXPECT_EQ(ColumnsOf("sysseting").value(SettingsColumn::kPlaySound), "playsound");
     EXPECT_EQ(ColumnsOf("client").value(ClientColumn::kShopUrl), "shopurl");
     EXPECT_EQ(ColumnsOf("client").value(ClientColumn::kImUid), "imuid");
@@ -138,6 +143,10 @@ TEST_F(StoreStartupTest, StartEmptiesTheQueueAddsTheMissingColumnAndNamesTheImId
     const QList<QStringList> visits{{"1", "甲", "北京", "http://a/1", "u1"},
                                     {"2", "O'Brien", "未知区域", "未知链接", "u2"}};
     EXPECT_EQ(ColumnsOf("client").value(8), "imuid");
+    // The accounts gain their last view number (none seen yet), and the page views their table.
+    EXPECT_EQ(ReadRows(*g_pConnection, "select * from [user]", {1, 4, 7}), (QList<QStringList>{{"s", "7", "0"}}));
+    EXPECT_EQ(CPageViewTable::LastSeq("s"), 0);
+    EXPECT_EQ(ColumnsOf("pageview").size(), 7);
     EXPECT_EQ(ReadRows(*g_pConnection, "select [id],[guestname],[city],[shopurl],[imuid] from [client] order by [id]",
                        {0, 1, 2, 3, 4}),
               visits);
@@ -146,6 +155,7 @@ TEST_F(StoreStartupTest, StartEmptiesTheQueueAddsTheMissingColumnAndNamesTheImId
     ASSERT_TRUE(OpenStore(m_dir.path()));
     EXPECT_EQ(ColumnsOf("sysseting").size(), 10);
     EXPECT_EQ(ColumnsOf("client").size(), 9);
+    EXPECT_EQ(ColumnsOf("user").size(), 8);
     EXPECT_EQ(ReadRows(*g_pConnection, "select * from [client] order by [id]", {0, 1, 6, 7, 8}), visits);
     // The greeting log and the visitor list's indexes came with the first start, once; the
     // statistics indexes come when asked for, and their visitor index replaces the one without
@@ -166,6 +176,93 @@ TEST_F(StoreStartupTest, StartEmptiesTheQueueAddsTheMissingColumnAndNamesTheImId
                                       "client_lasttime", "client_region_shop", "greetlog", "greetlog_senttime"}));
     EXPECT_EQ(m_messages.Count(), 0u);
 }
+
+// The service's views after 1, 2, 3 of shop "s" were recorded with the number 3: a second reply.
+struct CPageViewCase
+{
+    const char* name;
+    QString shop;
+    QList<qint64> seqs;
+    qint64 newSeq;
+    const char* before;  // a statement run before the second reply, or null
+    int added;           // -1: refused, nothing written
+    QList<qint64> fresh; // the views that were new
+    QStringList kept;    // "shop seq", every row afterwards
+    qint64 lastSeq;      // of the second reply's shop
+};
+
+void PrintTo(const CPageViewCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class PageViewRecord : public StoreStartupTest, public ::testing::WithParamInterface<CPageViewCase>
+{
+};
+
+QList<CPageView> Views(const QList<qint64>& seqs)
+{
+    QList<CPageView> views;
+    for (qint64 seq : seqs)
+        views << CPageView{seq, "10.0.0." + QString::number(seq), "中国 北京", "http://a/%1'" + QString::number(seq),
+                           "2024-01-02 03:04:05"};
+    return views;
+}
+
+TEST_P(PageViewRecord, KeepsEachViewOnceWithTheAccountsNumberOrNothing)
+{
+    const CPageViewCase& c = GetParam();
+    ASSERT_TRUE(OpenStore(m_dir.path()));
+    for (const char* shop : {"s", "t"})
+        ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [user] ([username]) values ('%1')").arg(shop)));
+    ASSERT_EQ(CPageViewTable::Record("s", Views({1, 2, 3}), 3), 3);
+    if (c.before) {
+        ASSERT_TRUE(g_pConnection->Execute(QString::fromUtf8(c.before)));
+    }
+    QList<CPageView> fresh;
+    EXPECT_EQ(CPageViewTable::Record(c.shop, Views(c.seqs), c.newSeq, &fresh), c.added);
+    QList<qint64> freshSeqs;
+    for (const CPageView& view : fresh)
+        freshSeqs << view.seq;
+    EXPECT_EQ(freshSeqs, c.fresh);
+    QStringList kept;
+    for (const QStringList& row : ReadRows(*g_pConnection, "select * from [pageview] order by [shopname], [seq]",
+                                           {PageViewColumn::kShopName, PageViewColumn::kSeq}))
+        kept << row.join(' ');
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(CPageViewTable::LastSeq(c.shop), c.lastSeq);
+    EXPECT_EQ(CPageViewTable::LastSeq("s"), c.shop == "s" ? c.lastSeq : 3);
+    // Quotes and percent signs are kept as the service sent them.
+    EXPECT_EQ(ReadColumn(*g_pConnection, "select [shopurl] from [pageview] where [seq] = 1 and [shopname] = 's'", 0),
+              QStringList{"http://a/%1'1"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PageViewRecord,
+    ::testing::Values(
+        CPageViewCase{"overlapping_reply", "s", {2, 3, 4}, 4, nullptr, 1, {4}, {"s 1", "s 2", "s 3", "s 4"}, 4},
+        CPageViewCase{"a_view_twice_in_one_reply", "s", {4, 4}, 4, nullptr, 1, {4}, {"s 1", "s 2", "s 3", "s 4"}, 4},
+        CPageViewCase{"the_same_numbers_of_another_shop",
+                      "t",
+                      {1, 2},
+                      2,
+                      nullptr,
+                      2,
+                      {1, 2},
+                      {"s 1", "s 2", "s 3", "t 1", "t 2"},
+                      2},
+        CPageViewCase{"a_failing_insert",
+                      "s",
+                      {4, 5},
+                      5,
+                      "create trigger [refuse] before insert on [pageview] when new.[seq] = 5 "
+                      "begin select raise(abort, 'refused'); end",
+                      -1,
+                      {},
+                      {"s 1", "s 2", "s 3"},
+                      3},
+        CPageViewCase{"an_unknown_account", "nobody", {1}, 1, nullptr, -1, {}, {"s 1", "s 2", "s 3"}, -1}),
+    [](const ::testing::TestParamInfo<CPageViewCase>& info) { return std::string(info.param.name); });
 
 struct CBadFileCase
 {
