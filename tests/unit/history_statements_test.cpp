@@ -177,9 +177,6 @@ TEST_F(HistoryStatementsStore, DeleteOfManyIdsTakesExactlyThoseRows)
 TEST_F(HistoryStatementsStore, UpkeepDeletesWhatIsOlderThanTheLimitAndOneVisitorEverywhere)
 {
     const QDateTime now = QDateTime::currentDateTime();
-    // A table the tracking service's page views may come in (its time column found by type).
-    ASSERT_TRUE(g_pConnection->Execute(
-        QStringLiteral("create table [pageview] ([shopname] Text, [seq] Long, [viewtime] DateTime)")));
     const struct
     {
         const char* name;
@@ -201,9 +198,10 @@ TEST_F(HistoryStatementsStore, UpkeepDeletesWhatIsOlderThanTheLimitAndOneVisitor
                            "from n")
                 .arg(c.count - 1)
                 .arg(QString::fromUtf8(c.name), StoreTimeText(now.addDays(-c.ageDays).toMSecsSinceEpoch()))));
-        ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [pageview] values ('s', %1, '%2')")
-                                               .arg(c.ageDays)
-                                               .arg(StoreTimeText(now.addDays(-c.ageDays).toMSecsSinceEpoch()))));
+        ASSERT_TRUE(g_pConnection->Execute(
+            QStringLiteral("insert into [pageview] ([shopname],[seq],[viewtime]) values ('s', %1, '%2')")
+                .arg(c.ageDays)
+                .arg(StoreTimeText(now.addDays(-c.ageDays).toMSecsSinceEpoch()))));
         keptVisits += c.kept ? c.count : 0;
     }
     CAdvancedSettings settings;
