@@ -18,19 +18,6 @@ QString InsertStatement(const QString& shop, const CPageView& view, const QStrin
              SqlText(view.viewTime.isEmpty() ? now : view.viewTime), QString::number(view.seq));
 }
 
-QString Where(const QString& shop, const QString& from, const QString& until, const QString& timeExpression)
-{
-    QStringList conditions;
-    if (!shop.isEmpty())
-        conditions << QStringLiteral("[shopname] = '%1'").arg(SqlText(shop));
-    // Day texts sort below every time of their day.
-    if (!from.isEmpty())
-        conditions << QStringLiteral("%1 >= '%2'").arg(timeExpression, SqlText(from));
-    if (!until.isEmpty())
-        conditions << QStringLiteral("%1 < '%2'").arg(timeExpression, SqlText(until));
-    return conditions.isEmpty() ? QString() : QStringLiteral(" where ") + conditions.join(QStringLiteral(" and "));
-}
-
 } // namespace
 
 qint64 CPageViewTable::LastSeq(const QString& shop)
@@ -63,7 +50,8 @@ int CPageViewTable::Record(const QString& shop, const QList<CPageView>& views, q
     QList<int> changes;
     // The number first: an account deleted meanwhile ends the chain before any view is written.
     const bool ok = connection->ExecuteChain(
-        QStringLiteral("update [user] set [viewseq] = %1 where [username] = '%2'").arg(QString::number(newSeq), SqlText(shop)),
+        QStringLiteral("update [user] set [viewseq] = %1 where [username] = '%2'")
+            .arg(QString::number(newSeq), SqlText(shop)),
         [&](int done, int changed) {
             if (done == 1 && changed == 0) {
                 accountFound = false;
@@ -90,29 +78,38 @@ int CPageViewTable::Record(const QString& shop, const QList<CPageView>& views, q
     return added;
 }
 
-QString CPageViewTable::DayHourSql(const QString& shop, const QString& from, const QString& until)
+QString CPageViewTable::DayHourSql(const CStatsQuery& query)
 {
     const QString hour = QStringLiteral("substr([viewtime],1,13)");
     return QStringLiteral("select %1, count(*) from [pageview]%2 group by %1")
-        .arg(hour, Where(shop, from, until, QStringLiteral("[viewtime]")));
+        .arg(hour, StatsWhere(query, QStringLiteral("[shopname]"), QStringLiteral("[viewtime]")));
 }
 
-QString CPageViewTable::TopItemsSql(const QString& shop, const QString& from, const QString& until, int count)
+QString CPageViewTable::TopItemsSql(const CStatsQuery& query)
 {
     // Ties keep a fixed order so the bars do not shuffle between refreshes.
     return QStringLiteral("select [shopurl], count(*) from [pageview]%1 group by [shopurl] "
                           "order by count(*) desc, [shopurl] limit %2")
-        .arg(Where(shop, from, until, QStringLiteral("[viewtime]")), QString::number(count));
+        .arg(StatsWhere(query, QStringLiteral("[shopname]"), QStringLiteral("[viewtime]")),
+             QString::number(kStatsTopCount));
 }
 
-QString CPageViewTable::TopRegionsSql(const QString& shop, const QString& from, const QString& until, int count)
+QString CPageViewTable::TopRegionsSql(const CStatsQuery& query)
 {
-    const QString region = CityCountrySql();
     return QStringLiteral("select %1, count(*) from [pageview]%2 group by %1 order by count(*) desc, %1 limit %3")
-        .arg(region, Where(shop, from, until, QStringLiteral("[viewtime]")), QString::number(count));
+        .arg(CityCountrySql(), StatsWhere(query, QStringLiteral("[shopname]"), QStringLiteral("[viewtime]")),
+             QString::number(kStatsTopCount));
 }
 
-QString CPageViewTable::MarkSql()
+bool CPageViewTable::LastId(CAdoConnection* connection, qint64& id)
 {
-    return QStringLiteral("select ifnull((select max([id]) from [pageview]),0)");
+    CAdoRecordSet recordSet(connection);
+    QString last;
+    if (!recordSet.Open(QStringLiteral("select ifnull(max([id]),0) from [pageview]")) || recordSet.IsEOF() ||
+        !recordSet.GetCollect(0, last)) {
+        qCWarning(LogStats) << "cannot read the page views' last id";
+        return false;
+    }
+    id = last.toLongLong();
+    return true;
 }

@@ -8,8 +8,12 @@
 // On the team store only the machine that holds an account's poll may call Record for that
 // account: the caller keeps that rule, nothing here checks it. (A second machine would not
 // double a view, but the two would overwrite each other's [viewseq].)
+#include "tables/StatsQuery.h"
+
 #include <QList>
 #include <QString>
+
+class CAdoConnection;
 
 struct CPageView
 {
@@ -33,14 +37,12 @@ public:
     static int Record(const QString& shop, const QList<CPageView>& views, qint64 newSeq,
                       QList<CPageView>* fresh = nullptr);
 
-    // The statements of the statistics page. shop empty: every shop; the views from day
-    // `from` ("yyyy-MM-dd", inclusive) to before day `until`, both empty: every view.
-    // Views per hour of each day: "yyyy-MM-dd HH" keys with their counts.
-    static QString DayHourSql(const QString& shop, const QString& from, const QString& until);
-    // The most viewed item addresses, most first.
-    static QString TopItemsSql(const QString& shop, const QString& from, const QString& until, int count);
-    // The regions (country part of [city]) by views, most first.
-    static QString TopRegionsSql(const QString& shop, const QString& from, const QString& until, int count);
-    // The largest [id]: equal marks mean no view was added since.
-    static QString MarkSql();
+    // The statistics page's grouped reads (the period's condition on the view time). Views
+    // per hour of each day: "yyyy-MM-dd HH" keys with their counts.
+    static QString DayHourSql(const CStatsQuery& query);
+    // Item addresses and regions (country part of [city]) by views, most first, kStatsTopCount at most.
+    static QString TopItemsSql(const CStatsQuery& query);
+    static QString TopRegionsSql(const CStatsQuery& query);
+    // The largest [id]; false (logged) when the store cannot be read.
+    static bool LastId(CAdoConnection* connection, qint64& id);
 };

@@ -244,11 +244,13 @@ TEST_P(TeamStoreTextsTest, ProgramStatementsGiveTheSameTextsOnBothStores)
         EXPECT_EQ(CPageViewTable::LastSeq(QStringLiteral("店主甲")), 3);
         g_pConnection = previous;
     }
-    QList<CStep> viewSteps{{QStringLiteral("select * from [pageview] order by [seq]")}, {CPageViewTable::MarkSql()}};
-    for (const QString& from : {QString(), QStringLiteral("2009-03-04")}) {
-        viewSteps << CStep{CPageViewTable::DayHourSql(QStringLiteral("店主甲"), from, QStringLiteral("2009-03-05"))}
-                  << CStep{CPageViewTable::TopItemsSql(QString(), from, QString(), 10)}
-                  << CStep{CPageViewTable::TopRegionsSql(QStringLiteral("店主甲"), from, QString(), 10)};
+    QList<CStep> viewSteps{{QStringLiteral("select * from [pageview] order by [seq]")}};
+    for (EStatsPeriod period : {EStatsPeriod::Today, EStatsPeriod::All}) {
+        for (const QString& shop : {QString(), QStringLiteral("店主甲")}) {
+            const CStatsQuery query{shop, period, QDate(2009, 3, 4)};
+            viewSteps << CStep{CPageViewTable::DayHourSql(query)} << CStep{CPageViewTable::TopItemsSql(query)}
+                      << CStep{CPageViewTable::TopRegionsSql(query)};
+        }
     }
     EXPECT_EQ(Transcript(m_team, viewSteps), Transcript(local, viewSteps));
     // No name forged a visit notice: every one up to a last visit's is a real visit's.

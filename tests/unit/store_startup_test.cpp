@@ -177,92 +177,43 @@ TEST_F(StoreStartupTest, StartEmptiesTheQueueAddsTheMissingColumnAndNamesTheImId
     EXPECT_EQ(m_messages.Count(), 0u);
 }
 
-// The service's views after 1, 2, 3 of shop "s" were recorded with the number 3: a second reply.
-struct CPageViewCase
+// Replies of the service one after another: each view kept once by shop and number, with
+// the account's number, or nothing at all.
+TEST_F(StoreStartupTest, PageViewsAreKeptOnceWithTheAccountsNumberOrNotAtAll)
 {
-    const char* name;
-    QString shop;
-    QList<qint64> seqs;
-    qint64 newSeq;
-    const char* before;  // a statement run before the second reply, or null
-    int added;           // -1: refused, nothing written
-    QList<qint64> fresh; // the views that were new
-    QStringList kept;    // "shop seq", every row afterwards
-    qint64 lastSeq;      // of the second reply's shop
-};
-
-void PrintTo(const CPageViewCase& c, std::ostream* os)
-{
-    *os << c.name;
-}
-
-class PageViewRecord : public StoreStartupTest, public ::testing::WithParamInterface<CPageViewCase>
-{
-};
-
-QList<CPageView> Views(const QList<qint64>& seqs)
-{
-    QList<CPageView> views;
-    for (qint64 seq : seqs)
-        views << CPageView{seq, "10.0.0." + QString::number(seq), "中国 北京", "http://a/%1'" + QString::number(seq),
-                           "2024-01-02 03:04:05"};
-    return views;
-}
-
-TEST_P(PageViewRecord, KeepsEachViewOnceWithTheAccountsNumberOrNothing)
-{
-    const CPageViewCase& c = GetParam();
     ASSERT_TRUE(OpenStore(m_dir.path()));
-    for (const char* shop : {"s", "t"})
-        ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [user] ([username]) values ('%1')").arg(shop)));
-    ASSERT_EQ(CPageViewTable::Record("s", Views({1, 2, 3}), 3), 3);
-    if (c.before) {
-        ASSERT_TRUE(g_pConnection->Execute(QString::fromUtf8(c.before)));
+    ASSERT_TRUE(g_pConnection->Execute("insert into [user] ([username]) values ('s'), ('t')"));
+    const struct
+    {
+        const char* shop;
+        QList<qint64> seqs;
+        int added;              // -1: refused
+        QList<qint64> lastSeqs; // of s and t afterwards
+    } replies[] = {
+        {"s", {1, 2, 3}, 3, {3, 0}}, {"s", {2, 3, 4, 4}, 1, {4, 0}}, // overlapping, and a view twice in one reply
+        {"t", {1, 2}, 2, {4, 2}},                                    // the same numbers in another shop
+        {"nobody", {5}, -1, {4, 2}}, {"s", {5, 6}, -1, {4, 2}},      // the store refuses view 6 (below)
+    };
+    for (const auto& reply : replies) {
+        if (reply.seqs.contains(6)) {
+            ASSERT_TRUE(g_pConnection->Execute("create trigger [refuse] before insert on [pageview] when "
+                                               "new.[seq] = 6 begin select raise(abort, 'refused'); end"));
+        }
+        QList<CPageView> views;
+        for (qint64 seq : reply.seqs)
+            views << CPageView{seq, "10.0.0.1", "中国 北京", "http://a/%1'" + QString::number(seq), ""};
+        QList<CPageView> fresh;
+        EXPECT_EQ(CPageViewTable::Record(reply.shop, views, reply.seqs.last(), &fresh), reply.added);
+        EXPECT_EQ(fresh.size(), std::max(reply.added, 0));
+        EXPECT_EQ((QList<qint64>{CPageViewTable::LastSeq("s"), CPageViewTable::LastSeq("t")}), reply.lastSeqs);
     }
-    QList<CPageView> fresh;
-    EXPECT_EQ(CPageViewTable::Record(c.shop, Views(c.seqs), c.newSeq, &fresh), c.added);
-    QList<qint64> freshSeqs;
-    for (const CPageView& view : fresh)
-        freshSeqs << view.seq;
-    EXPECT_EQ(freshSeqs, c.fresh);
-    QStringList kept;
-    for (const QStringList& row : ReadRows(*g_pConnection, "select * from [pageview] order by [shopname], [seq]",
-                                           {PageViewColumn::kShopName, PageViewColumn::kSeq}))
-        kept << row.join(' ');
-    EXPECT_EQ(kept, c.kept);
-    EXPECT_EQ(CPageViewTable::LastSeq(c.shop), c.lastSeq);
-    EXPECT_EQ(CPageViewTable::LastSeq("s"), c.shop == "s" ? c.lastSeq : 3);
-    // Quotes and percent signs are kept as the service sent them.
-    EXPECT_EQ(ReadColumn(*g_pConnection, "select [shopurl] from [pageview] where [seq] = 1 and [shopname] = 's'", 0),
-              QStringList{"http://a/%1'1"});
+    EXPECT_EQ(CPageViewTable::LastSeq("nobody"), -1);
+    EXPECT_EQ(ReadColumn(*g_pConnection, "select [shopname] || [seq] from [pageview] order by 1", 0),
+              (QStringList{"s1", "s2", "s3", "s4", "t1", "t2"}));
+    // Quotes and percent signs kept as the service sent them.
+    EXPECT_EQ(ReadColumn(*g_pConnection, "select [shopurl] from [pageview] where [shopname] = 's' and [seq] = 4", 0),
+              QStringList{"http://a/%1'4"});
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PageViewRecord,
-    ::testing::Values(
-        CPageViewCase{"overlapping_reply", "s", {2, 3, 4}, 4, nullptr, 1, {4}, {"s 1", "s 2", "s 3", "s 4"}, 4},
-        CPageViewCase{"a_view_twice_in_one_reply", "s", {4, 4}, 4, nullptr, 1, {4}, {"s 1", "s 2", "s 3", "s 4"}, 4},
-        CPageViewCase{"the_same_numbers_of_another_shop",
-                      "t",
-                      {1, 2},
-                      2,
-                      nullptr,
-                      2,
-                      {1, 2},
-                      {"s 1", "s 2", "s 3", "t 1", "t 2"},
-                      2},
-        CPageViewCase{"a_failing_insert",
-                      "s",
-                      {4, 5},
-                      5,
-                      "create trigger [refuse] before insert on [pageview] when new.[seq] = 5 "
-                      "begin select raise(abort, 'refused'); end",
-                      -1,
-                      {},
-                      {"s 1", "s 2", "s 3"},
-                      3},
-        CPageViewCase{"an_unknown_account", "nobody", {1}, 1, nullptr, -1, {}, {"s 1", "s 2", "s 3"}, -1}),
-    [](const ::testing::TestParamInfo<CPageViewCase>& info) { return std::string(info.param.name); });
 
 struct CBadFileCase
 {
