@@ -185,24 +185,51 @@ std::unique_ptr<CPgSession> CPgSession::Connect(const std::string& url, std::str
     return std::unique_ptr<CPgSession>(new CPgSession(conn));
 }
 
-CPgResult CPgSession::Run(const std::string& sql, const std::vector<SParam>& params, std::string& error)
+namespace {
+
+struct SParamArrays
 {
+    explicit SParamArrays(const std::vector<SParam>& params)
+    {
+        for (const SParam& param : params) {
+            types.push_back(param.type);
+            values.push_back(param.value.c_str());
+            lengths.push_back(int(param.value.size()));
+            formats.push_back(param.binary ? 1 : 0);
+        }
+    }
     std::vector<unsigned> types;
     std::vector<const char*> values;
     std::vector<int> lengths;
     std::vector<int> formats;
-    types.reserve(params.size());
-    values.reserve(params.size());
-    lengths.reserve(params.size());
-    formats.reserve(params.size());
-    for (const SParam& param : params) {
-        types.push_back(param.type);
-        values.push_back(param.value.c_str());
-        lengths.push_back(int(param.value.size()));
-        formats.push_back(param.binary ? 1 : 0);
+};
+
+} // namespace
+
+CPgResult CPgSession::Run(const std::string& sql, const std::vector<SParam>& params, std::string& error)
+{
+    const SParamArrays arrays(params);
+    CPgResult result(PQexecParams(m_conn, sql.c_str(), int(params.size()), arrays.types.data(), arrays.values.data(),
+                                  arrays.lengths.data(), arrays.formats.data(), 0));
+    if (!result.Ok())
+        error = result.Error(m_conn);
+    return result;
+}
+
+CPgResult CPgSession::RunPrepared(const std::string& name, const std::string& sql, const std::vector<SParam>& params,
+                                  std::string& error)
+{
+    const SParamArrays arrays(params);
+    if (!m_prepared.contains(name)) {
+        CPgResult prepared(PQprepare(m_conn, name.c_str(), sql.c_str(), int(params.size()), arrays.types.data()));
+        if (!prepared.Ok()) {
+            error = prepared.Error(m_conn);
+            return prepared;
+        }
+        m_prepared.insert(name);
     }
-    CPgResult result(PQexecParams(m_conn, sql.c_str(), int(params.size()), types.data(), values.data(), lengths.data(),
-                                  formats.data(), 0));
+    CPgResult result(PQexecPrepared(m_conn, name.c_str(), int(params.size()), arrays.values.data(),
+                                    arrays.lengths.data(), arrays.formats.data(), 0));
     if (!result.Ok())
         error = result.Error(m_conn);
     return result;

@@ -4,6 +4,7 @@
 // a time (the store's pool hands it out). Only server/pg includes this header.
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -91,12 +92,16 @@ public:
     // One statement with its values as parameters; on failure *error gets the reason.
     CPgResult Run(const std::string& sql, const std::vector<SParam>& params, std::string& error);
     CPgResult Run(const std::string& sql, std::string& error) { return Run(sql, {}, error); }
+    // The same, for a statement run again and again: parsed and planned once per session.
+    CPgResult RunPrepared(const std::string& name, const std::string& sql, const std::vector<SParam>& params,
+                          std::string& error);
     bool IsBroken() const;
     pg_conn* Conn() const { return m_conn; }
 
 private:
     explicit CPgSession(pg_conn* conn) : m_conn(conn) {}
     pg_conn* m_conn;
+    std::set<std::string> m_prepared;
 };
 
 // Starts a connection for PQconnectPoll with the same settings as Connect (it shows as the

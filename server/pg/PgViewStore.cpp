@@ -317,7 +317,7 @@ bool CPgViewStore::RecordViews(std::span<const SNewView> views, std::vector<long
         std::unique_ptr<CPgSession> session = Acquire(error);
         if (!session)
             return false;
-        const CPgResult rows = session->Run(kRecordStatement, params, error);
+        const CPgResult rows = session->RunPrepared("record_views", kRecordStatement, params, error);
         const bool broken = session->IsBroken();
         Release(std::move(session));
         if (rows.Ok() && size_t(rows.Rows()) == views.size()) {
