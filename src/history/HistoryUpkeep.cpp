@@ -4,8 +4,8 @@
 #include "platform/AbortScope.h"
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
-#include "store/AdoRecordSet.h"
 #include "store/Variant.h"
+#include "tables/PageViewTable.h"
 #include "tables/VisitTable.h"
 
 #include <QElapsedTimer>
@@ -24,26 +24,10 @@ bool Stopped(const std::atomic<int>* stop)
     return (stop && stop->load() != 0) || AbortRequested();
 }
 
-// The page views' time column, found by its declared type (the table is newer than
-// this code and may be missing); empty when there is no such table.
-QString PageViewTimeColumn(CAdoConnection* connection)
-{
-    CAdoRecordSet recordSet(connection);
-    const QString sql =
-        connection->IsTeamStore()
-            ? QStringLiteral("select column_name from information_schema.columns where table_name = 'pageview' "
-                             "and domain_name = 'DateTime' order by ordinal_position")
-            : QStringLiteral("select [name] from pragma_table_info('pageview') where upper([type]) = 'DATETIME'");
-    QString column;
-    if (recordSet.Open(sql) && !recordSet.IsEOF())
-        recordSet.GetCollect(0, column);
-    return column;
-}
-
-// Deletes with deleteStep (given how many rows at most; rows deleted, -1 on
-// error), one short statement at a time, until none is left or stop rises. Each step is
-// sized to take about kUpkeepStepTargetMs, and the next waits a moment so a
-// statement of another thread gets the store in between.
+// Deletes with deleteStep (given how many rows at most; the rows deleted, -1 on
+// error), one short statement at a time, until none is left or stop rises. Each
+// step is sized to take about kUpkeepStepTargetMs, and the next waits a moment
+// so a statement of another thread gets the store in between.
 bool DeleteInSteps(const std::function<int(int most)>& deleteStep, qint64& deleted, const std::atomic<int>* stop)
 {
     int step = kUpkeepFirstStep;
@@ -84,16 +68,9 @@ CUpkeepCounts DeleteHistoryBefore(const QString& cutoff, const std::atomic<int>*
     }
     counts.ok =
         DeleteInSteps([&cutoff](int most) { return CVisitTable::DeleteBefore(cutoff, most); }, counts.visits, stop);
-    const QString timeColumn = PageViewTimeColumn(connection);
-    if (counts.ok && !timeColumn.isEmpty()) {
-        // The table has no key of ours to name rows by; each store has its own row address.
-        const QString row = connection->IsTeamStore() ? QStringLiteral("ctid") : QStringLiteral("rowid");
-        const QString deleteFormat = QStringLiteral("delete from [pageview] where %1 in (select %1 from [pageview] "
-                                                    "where [%2] < '%3' limit %4)")
-                                         .arg(row, timeColumn, SqlText(cutoff), QStringLiteral("%1"));
-        counts.ok = DeleteInSteps(
-            [connection, &deleteFormat](int most) { return connection->ExecuteChanges(deleteFormat.arg(most)); },
-            counts.pageViews, stop);
+    if (counts.ok) {
+        counts.ok = DeleteInSteps([&cutoff](int most) { return CPageViewTable::DeleteBefore(cutoff, most); },
+                                  counts.pageViews, stop);
     }
     return counts;
 }

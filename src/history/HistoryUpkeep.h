@@ -1,7 +1,7 @@
 #pragma once
-// Keeping a long history in bounds: the visits (and the tracking service's page
-// views, where the store has them) older than the owner's limit go in many small
-// deletes, each its own short transaction, so the monitoring thread never waits
+// Keeping a long history in bounds: the visits and the tracking service's page
+// views older than the owner's limit go in many small deletes by their tables'
+// owners, each its own short transaction, so the monitoring thread never waits
 // long for the store; and one visitor's rows, everywhere, for an owner asked to
 // forget someone. The deletes of old rows run on a worker (any thread but the
 // window's); the visitor's on the window's thread. Uses g_pConnection.

@@ -20,6 +20,17 @@ QString InsertStatement(const QString& shop, const CPageView& view, const QStrin
 
 } // namespace
 
+int CPageViewTable::DeleteBefore(const QString& cutoff, int most)
+{
+    if (!g_pConnection)
+        return -1;
+    return g_pConnection->ExecuteChanges(
+        QStringLiteral("delete from [pageview] where [id] in (select [id] from [pageview] where [viewtime] < '%1' "
+                       "order by [viewtime] limit %2)")
+            .arg(SqlText(cutoff))
+            .arg(most));
+}
+
 qint64 CPageViewTable::LastSeq(const QString& shop)
 {
     CAdoRecordSet recordSet(g_pConnection);

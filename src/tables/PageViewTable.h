@@ -37,6 +37,10 @@ public:
     static int Record(const QString& shop, const QList<CPageView>& views, qint64 newSeq,
                       QList<CPageView>* fresh = nullptr);
 
+    // The upkeep's step: at most `most` views stamped before cutoff, oldest first; the rows
+    // deleted, -1 on error.
+    static int DeleteBefore(const QString& cutoff, int most);
+
     // The statistics page's grouped reads (the period's condition on the view time). Views
     // per hour of each day: "yyyy-MM-dd HH" keys with their counts.
     static QString DayHourSql(const CStatsQuery& query);

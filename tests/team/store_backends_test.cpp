@@ -328,7 +328,8 @@ TEST_F(TeamStoreTest, TheVisitsOwnerTakesTheSameVisitsOnBothStores)
             QStringLiteral("day %1").arg(int(CVisitTable::DeleteDays(QDate(2009, 3, 4), QDate(2009, 3, 4))))};
         for (int most : {5, 50})
             log << QStringLiteral("before %1").arg(CVisitTable::DeleteBefore(QStringLiteral("2009-03-02"), most));
-        log << QStringLiteral("visitor %1").arg(CVisitTable::DeleteVisitor(QStringLiteral("v120")));
+        log << QStringLiteral("visitor %1").arg(CVisitTable::DeleteVisitor(QStringLiteral("v120")))
+            << QStringLiteral("views %1").arg(CPageViewTable::DeleteBefore(QStringLiteral("2009-03-02"), 5));
         QList<CVisitRow> latest, byIds;
         const bool read = CVisitTable::Latest(3, latest) && CVisitTable::ByIds({id(0), id(111), id(130)}, byIds);
         QStringList names;
@@ -341,7 +342,8 @@ TEST_F(TeamStoreTest, TheVisitsOwnerTakesTheSameVisitsOnBothStores)
     QTemporaryDir dir;
     CAdoConnection local;
     ASSERT_TRUE(local.Connect(dir.filePath(QStringLiteral("Info.mdb"))));
-    const std::string expected = "ids 1|day 1|before 5|before 5|visitor 2|read 1: v149 v148 v147 v130 v111|left 39";
+    const std::string expected =
+        "ids 1|day 1|before 5|before 5|visitor 2|views 0|read 1: v149 v148 v147 v130 v111|left 39";
     EXPECT_EQ(run(local).join(QLatin1Char('|')).toStdString(), expected);
     EXPECT_EQ(run(m_team).join(QLatin1Char('|')).toStdString(), expected);
 }
