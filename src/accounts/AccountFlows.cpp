@@ -1,6 +1,5 @@
 #include "accounts/AccountFlows.h"
 
-#include "accounts/AccountStore.h"
 #include "net/TrackingService.h"
 #include "notify/OwnerNotifier.h"
 #include "platform/Clock.h"
@@ -85,7 +84,14 @@ void Tell(const QString& text)
 
 } // namespace
 
-void RunAddAccount(CAccountValues values, IAccountPage& page)
+QString RemoveBlanks(const QString& text)
+{
+    QString result = text;
+    result.remove(QLatin1Char(' '));
+    return result;
+}
+
+void RunAddAccount(CAccount values, IAccountPage& page)
 {
     page.StopMonitoring();
     SleepMs(100);
@@ -125,18 +131,13 @@ void RunAddAccount(CAccountValues values, IAccountPage& page)
     }
     page.SetLastWebId(webId);
 
-    const EAccountLookup lookup = LookupAccount(values.userName);
+    const CAccountTable accounts;
+    const EAccountLookup lookup = accounts.Find(values.userName);
     if (lookup == EAccountLookup::Exists) {
         Tell(AccountTexts::AccountExists());
     } else if (lookup == EAccountLookup::Missing) {
-        CAccountRecord account;
-        account.userName = values.userName;
-        account.greetingAccount = values.greetingAccount;
-        account.password = values.password;
-        account.webId = webId;
-        account.greeting = values.greeting;
-        account.autoSend = values.autoSend;
-        if (!InsertAccount(account)) {
+        values.webId = webId;
+        if (!accounts.Insert(values)) {
             Tell(AccountTexts::AddNotStored(values.userName));
         } else {
             page.ListAccounts();
@@ -152,13 +153,14 @@ void RunAddAccount(CAccountValues values, IAccountPage& page)
     page.EnableAddButton();
 }
 
-void RunModifyAccount(CAccountValues values, IAccountPage& page)
+void RunModifyAccount(CAccount values, IAccountPage& page)
 {
     page.StopMonitoring();
     values.userName = RemoveBlanks(values.userName);
     page.SetUserNameValue(values.userName);
     // An edited name matches no row: the service is not told of an account we do not keep.
-    if (LookupAccount(values.userName) != EAccountLookup::Exists) {
+    const CAccountTable accounts;
+    if (accounts.Find(values.userName) != EAccountLookup::Exists) {
         qCWarning(LogUi) << "modify refused: no stored account of that name";
         Tell(AccountTexts::ModifyUnknownAccount(values.userName));
         page.StartMonitoring();
@@ -174,14 +176,8 @@ void RunModifyAccount(CAccountValues values, IAccountPage& page)
         return;
     }
 
-    CAccountRecord account;
-    account.userName = values.userName;
-    account.greetingAccount = values.greetingAccount;
-    account.password = values.password;
-    account.greeting = values.greeting;
-    account.autoSend = values.autoSend;
     // Stored first, so the owner is never told of an update that did not happen.
-    if (UpdateAccount(account))
+    if (accounts.Update(values))
         Tell(AccountTexts::ModifySucceeded(values.userName));
     else
         Tell(AccountTexts::ModifyNotStored(values.userName));

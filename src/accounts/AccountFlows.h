@@ -5,6 +5,8 @@
 // IAccountPage, whose implementation carries each call to the window's
 // thread and returns when it is done. Message boxes go through ShowMessageBox
 // with the worker caption and wait for the owner's answer.
+#include "tables/AccountTable.h"
+
 #include <QString>
 
 class IAccountPage
@@ -22,18 +24,12 @@ public:
     virtual void EnableModifyButton() = 0;
 };
 
-// The page values a flow works on.
-struct CAccountValues
-{
-    QString userName;
-    QString greetingAccount;
-    QString password;
-    QString greeting;
-    bool autoSend = true;
-};
+// The name with every blank (U+0020) taken out.
+QString RemoveBlanks(const QString& text);
 
-void RunAddAccount(CAccountValues values, IAccountPage& page);
-void RunModifyAccount(CAccountValues values, IAccountPage& page);
+// Each works on the page values the window's thread captured (the web ID is the flow's own).
+void RunAddAccount(CAccount values, IAccountPage& page);
+void RunModifyAccount(CAccount values, IAccountPage& page);
 
 // The flow texts, for the page and tests.
 namespace AccountTexts {

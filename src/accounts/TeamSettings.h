@@ -3,8 +3,8 @@
 // shared PostgreSQL one, this machine's name in it, whether the server answers,
 // and this machine's [machine] row (the shops it greets for, when it was last
 // seen). On the default SQLite store there is no team: OnTeamStore() is false
-// and nothing here touches the store. Any thread; every call is one statement
-// through g_pConnection on the caller's own session.
+// and nothing here touches the store. Any thread; the rows are CSettingsTable's,
+// each call one statement on the caller's own session.
 #include <QString>
 #include <QStringList>
 

@@ -2,13 +2,11 @@
 
 #include "accounts/LiveSettings.h"
 #include "accounts/TeamSettings.h"
-#include "monitor/AccountLocks.h"
 #include "monitor/RefreshShop.h"
 #include "platform/AbortScope.h"
 #include "platform/Log.h"
 #include "platform/Workers.h"
-#include "store/AdoRecordSet.h"
-#include "store/Columns.h"
+#include "tables/AccountLocks.h"
 
 namespace {
 
@@ -41,30 +39,6 @@ int CMonitorClientThread::LiveCount()
     return g_liveCount.load();
 }
 
-std::vector<CMonitorClientThread::_CUserInfo> CMonitorClientThread::ReadAccounts()
-{
-    std::vector<_CUserInfo> accounts;
-    CAdoRecordSet recordSet;
-    if (!recordSet.Open(QStringLiteral("select * from [user] order by id")))
-        return accounts;
-    while (!recordSet.IsEOF()) {
-        _CUserInfo info;
-        bool autoSend = false;
-        // The order of the fetches is the order the columns were always read in.
-        if (recordSet.GetCollect(UserColumn::kWebId, info.webId) &&
-            recordSet.GetCollect(UserColumn::kUserName, info.account) &&
-            recordSet.GetCollect(UserColumn::kUserSmallName, info.imName) &&
-            recordSet.GetCollect(UserColumn::kMessageInfo, info.greeting) &&
-            recordSet.GetCollectBool(UserColumn::kAutoSend, autoSend)) {
-            info.autoGreet = autoSend ? QStringLiteral("1") : QStringLiteral("0");
-            accounts.push_back(info);
-        }
-        recordSet.MoveNext();
-    }
-    recordSet.Close();
-    return accounts;
-}
-
 void CMonitorClientThread::run()
 {
     CWorkerScope scope(this, &m_stop);
@@ -78,14 +52,13 @@ void CMonitorClientThread::run()
     try {
         if (!PauseUnlessStopped(m_stop, 1))
             return;
-        m_accounts = ReadAccounts();
+        const CAccountTable accountTable;
+        m_accounts = accountTable.ReadAll();
         // Lives as long as this thread's session of the team store, whose locks it tracks.
         CAccountLocks locks;
         while (m_stop.load() == 0) {
             locks.BeginCycle();
-            // A team store that did not answer at the start is asked again each cycle.
-            if (m_accounts.empty() && OnTeamStore())
-                m_accounts = ReadAccounts();
+            accountTable.RefreshPollList(m_accounts);
             TouchMachine();
             for (const _CUserInfo& info : m_accounts) {
                 // While the team store's server is away a poll could record nothing: the
@@ -95,9 +68,9 @@ void CMonitorClientThread::run()
                     continue;
                 }
                 // Another machine polls it; no poll, no pause.
-                if (!locks.Holds(info.account))
+                if (!locks.Holds(info.userName))
                     continue;
-                RefreshShop(info.webId, info.account, info.imName, info.greeting, info.autoGreet.toInt() != 0);
+                RefreshShop(info.webId, info.userName, info.greetingAccount, info.greeting, info.autoSend);
                 if (!PauseUnlessStopped(m_stop, kPauseAfterAccountSeconds))
                     return;
             }

@@ -5,25 +5,19 @@
 // Started and stopped by the configuration page, which never waits for it;
 // it deletes itself when finished (the starter connects finished to
 // deleteLater). A stop also aborts the HTTP request in flight.
-#include <QString>
+#include "tables/AccountTable.h"
+
+#include <QList>
 #include <QThread>
 
 #include <atomic>
-#include <vector>
 
 class CMonitorClientThread : public QThread
 {
     Q_OBJECT
 public:
     // One account to poll, copied from [user] when the thread starts.
-    struct _CUserInfo
-    {
-        QString webId;
-        QString account;
-        QString imName;
-        QString autoGreet; // "1" or "0"
-        QString greeting;
-    };
+    using _CUserInfo = CAccount;
 
     explicit CMonitorClientThread(QObject* parent = nullptr);
     ~CMonitorClientThread() override;
@@ -37,15 +31,12 @@ public:
     // polls never overlap.
     static int LiveCount();
 
-    // The accounts of [user] in id order, rows whose fetches fail left out.
-    static std::vector<_CUserInfo> ReadAccounts();
-
 protected:
     void run() override;
 
 private:
     void ReleaseLiveCount();
 
-    std::vector<_CUserInfo> m_accounts;
+    QList<_CUserInfo> m_accounts;
     std::atomic<bool> m_counted{true};
 };

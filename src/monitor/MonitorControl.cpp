@@ -2,7 +2,6 @@
 
 #include "accounts/AccountStore.h"
 #include "accounts/LiveSettings.h"
-#include "accounts/TeamSettings.h"
 #include "accounts/WorkerSlot.h"
 #include "greet/AutoSendMsgThread.h"
 #include "monitor/FlashOnlineClientThread.h"
@@ -84,10 +83,7 @@ void CMonitorControl::StopGreeting()
 {
     m_greeting->Stop();
     LiveSettings().greetingRunning = 0;
-    // The team's queue is shared: another machine may greet for those shops,
-    // and what nobody sends is dropped after 30 minutes.
-    if (!OnTeamStore())
-        ClearGreetingQueue();
+    ClearGreetingQueue();
 }
 
 void CMonitorControl::StartRestartTimer()

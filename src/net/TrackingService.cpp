@@ -2,12 +2,6 @@
 
 #include "net/HttpText.h"
 #include "platform/Endpoints.h"
-#include "platform/MessageBox.h"
-#include "store/AdoConnection.h"
-#include "store/AdoRecordSet.h"
-#include "store/Columns.h"
-
-#include <QStringList>
 
 namespace {
 
@@ -17,24 +11,6 @@ const QLatin1String kFieldEnd("#||#");
 QString TrackingUrl(const QString& pathAndQuery)
 {
     return Endpoints().trackingBase + pathAndQuery;
-}
-
-QStringList AccountNames()
-{
-    QStringList names;
-    if (!g_pConnection)
-        return names;
-    CAdoRecordSet rs(g_pConnection);
-    if (!rs.Open(QStringLiteral("select * from [user]")))
-        return names;
-    while (!rs.IsEOF()) {
-        QString name;
-        rs.GetCollect(UserColumn::kUserName, name);
-        names << name;
-        rs.MoveNext();
-    }
-    rs.Close();
-    return names;
 }
 
 } // namespace
@@ -68,29 +44,6 @@ bool GetUserState(const QString& name, QString& reply)
     reply.clear();
     return FetchText(TrackingUrl(QStringLiteral("/rivuzovara/GetUserState.asp?UserName=%1").arg(ToQueryValue(name))),
                      reply);
-}
-
-QString FindFrozenAccounts()
-{
-    // The names are read first so no statement stays open across the requests.
-    QString list;
-    const QStringList names = AccountNames();
-    for (const QString& name : names) {
-        QString reply;
-        if (GetUserState(name, reply) && reply.contains(QLatin1String("-ERR")))
-            list += name + QLatin1Char(' ');
-    }
-    return list;
-}
-
-void CheckAccountStates()
-{
-    const QString list = FindFrozenAccounts();
-    if (list.isEmpty())
-        return;
-    ShowMessageBox(
-        QStringLiteral("您的账户 %1被冻结！\r\n系统将无法检测到 %1的访问客户！\r\n请联系供应商解决！").arg(list),
-        AppTitle(), EMsgIcon::Exclamation);
 }
 
 void GetInfo(const QString& webId, QString& ip, QString& itemUrl, QString& third)

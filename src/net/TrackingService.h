@@ -2,7 +2,7 @@
 // The client side of the tracking service: registration (web ID), the IM
 // name, the account state and the page-view feed. Every call is one
 // FetchText below Endpoints().trackingBase; no state between calls, any
-// thread (CheckAccountStates also reads the store through g_pConnection).
+// thread.
 #include <QString>
 
 // "/rivuzovara/GetWebID.asp": true and the text after the first "+OK " (may be empty).
@@ -11,11 +11,6 @@ bool GetWebID(const QString& name, const QString& pwd, QString& webId);
 bool SaveImName(const QString& name, const QString& pwd, const QString& imName);
 // "/rivuzovara/GetUserState.asp": true and the whole reply.
 bool GetUserState(const QString& name, QString& reply);
-// Names of the accounts of [user] whose state contains "-ERR", in row order,
-// each followed by one blank; empty when none (or the service is unreachable).
-QString FindFrozenAccounts();
-// Warns the owner once, with the application's title, when any account is frozen.
-void CheckAccountStates();
 // "/rivuzovara/GetInfo.asp": the latest page view of the web ID. The outputs
 // are left untouched when the fetch fails.
 void GetInfo(const QString& webId, QString& ip, QString& itemUrl, QString& third);

@@ -3,6 +3,7 @@
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Columns.h"
+#include "store/SettingsDefaults.h"
 
 bool HasColumn(CAdoRecordSet& recordSet, const char* name)
 {
@@ -93,13 +94,28 @@ QString GreetLogStatement()
         "[shopname] Text, [guestname] Text, [senttime] DateTime, [ok] YesNo default 0, [reason] Text)");
 }
 
+QList<CStoreColumn> AdvSettingColumns()
+{
+    const auto number = [](int value) { return QString::number(value); };
+    return {{"quieton", "YesNo", number(0)},
+            {"quietfrom", "Long", number(AdvancedDefault::kQuietFrom)},
+            {"quietto", "Long", number(AdvancedDefault::kQuietTo)},
+            {"burston", "YesNo", number(0)},
+            {"budgeton", "YesNo", number(0)},
+            {"budget", "Long", number(AdvancedDefault::kBudget)},
+            {"onceon", "YesNo", number(0)},
+            {"oncedays", "Long", number(AdvancedDefault::kOnceDays)},
+            {"watchlist", "Text", QStringLiteral("''")},
+            {"keepdays", "Long", number(AdvancedDefault::kKeepDays)}};
+}
+
 QString AdvSettingTableStatement()
 {
-    // Every switch starts off, so a store upgraded or made today behaves as before until the owner opts in.
-    return QStringLiteral("create table if not exists [advsetting] ([id] Long primary key, [quieton] YesNo default 0, "
-                          "[quietfrom] Long default 1380, [quietto] Long default 480, [burston] YesNo default 0, "
-                          "[budgeton] YesNo default 0, [budget] Long default 50, [onceon] YesNo default 0, "
-                          "[oncedays] Long default 7, [watchlist] Text default '', [keepdays] Long default 0)");
+    QString columns;
+    for (const CStoreColumn& column : AdvSettingColumns())
+        columns += QStringLiteral(", [%1] %2 default %3")
+                       .arg(QLatin1String(column.name), QLatin1String(column.type), column.byDefault);
+    return QStringLiteral("create table if not exists [advsetting] ([id] Long primary key%1)").arg(columns);
 }
 
 QString AdvSettingRowStatement()
@@ -173,11 +189,20 @@ QStringList StatisticsIndexWork(CAdoConnection* connection)
     return work;
 }
 
+QString SettingsRowValues()
+{
+    using namespace SystemDefault;
+    return QStringLiteral("(1,%1,%2,%3,%4,'%5',%6,%7,%8)")
+        .arg(QString::number(kAutorun), QString::number(kNewStoreClientTip), QString::number(kReflashTime),
+             QString::number(kSendStepTime), QLatin1String(kAutoSendName), QString::number(kHiEdition),
+             QString::number(kGuestTip), QString::number(kPlaySound));
+}
+
 QString SettingsRowStatement()
 {
-    // A new owner hears and sees every visitor.
     return QStringLiteral("insert into [sysseting] ([id],[autorun],[clienttip],[reflashtime],[sendsteptime],"
-                          "[autosendname],[hiedition],[guesttip],[playsound]) values (1,0,1,30,6,'NULL',0,1,1)");
+                          "[autosendname],[hiedition],[guesttip],[playsound]) values ") +
+           SettingsRowValues();
 }
 
 QStringList NewStoreStatements()

@@ -17,12 +17,23 @@ void UpgradeSchema(CAdoConnection* connection);
 // The statements that build a new Info.mdb: the four tables in the column order every
 // reader relies on (columns are fetched by position) and the one [sysseting] row.
 QStringList NewStoreStatements();
+// A column of a settings table: its name, declared type and the value a new row gets.
+struct CStoreColumn
+{
+    const char* name;
+    const char* type;
+    QString byDefault;
+};
+// [advsetting]'s columns after [id], in the order readers fetch them. A column a later
+// version adds goes at the end (the team store's view shows them in this order).
+QList<CStoreColumn> AdvSettingColumns();
 // [advsetting]: the one row (id 1) of the owner's advanced alert and greeting settings; the row
 // statement adds it only when it is missing.
 QString AdvSettingTableStatement();
 QString AdvSettingRowStatement();
-// The [sysseting] row a new store starts with.
+// The [sysseting] row a new store starts with, and its values "(1,...)" in column order.
 QString SettingsRowStatement();
+QString SettingsRowValues();
 // [greetlog]: one row per greeting, written when its fate is decided: [ok] whether it went
 // out, [reason] why not (empty when sent).
 QString GreetLogStatement();

@@ -1,27 +1,20 @@
 #include "store/TeamSchema.h"
 
 #include "store/AdoConnection.h"
+#include "store/Schema.h"
 
 namespace {
 
-struct CAdvSettingColumn
+// Declared as the team's domains, with the local store's defaults.
+QString TeamDeclaration(const CStoreColumn& column)
 {
-    const char* name;
-    const char* declaration;
-};
-// [advsetting]'s columns after [id], in the order readers fetch them. A column a later version adds goes
-// at the end: each store gets it at start (TeamUpgradeStatements) and every machine's view shows it.
-const CAdvSettingColumn kAdvSettingColumns[] = {
-    {"quieton", "\"YesNo\" default 0"}, {"quietfrom", "\"Long\" default 1380"}, {"quietto", "\"Long\" default 480"},
-    {"burston", "\"YesNo\" default 0"}, {"budgeton", "\"YesNo\" default 0"},    {"budget", "\"Long\" default 50"},
-    {"onceon", "\"YesNo\" default 0"},  {"oncedays", "\"Long\" default 7"},     {"watchlist", "\"Text\" default ''"},
-    {"keepdays", "\"Long\" default 0"},
-};
+    return QStringLiteral("\"%1\" default %2").arg(QLatin1String(column.type), column.byDefault);
+}
 
 QString AdvSettingColumnNames()
 {
     QStringList names;
-    for (const CAdvSettingColumn& column : kAdvSettingColumns)
+    for (const CStoreColumn& column : AdvSettingColumns())
         names << QLatin1String(column.name);
     return names.join(QStringLiteral(", "));
 }
@@ -29,8 +22,8 @@ QString AdvSettingColumnNames()
 QString AdvSettingAllTableStatement()
 {
     QString columns;
-    for (const CAdvSettingColumn& column : kAdvSettingColumns)
-        columns += QStringLiteral("%1 %2, ").arg(QLatin1String(column.name), QLatin1String(column.declaration));
+    for (const CStoreColumn& column : AdvSettingColumns())
+        columns += QStringLiteral("%1 %2, ").arg(QLatin1String(column.name), TeamDeclaration(column));
     return QStringLiteral("create table advsetting_all (id \"Long\", %1machine \"Text\" not null default "
                           "current_setting('mirel.machine'), primary key (id, machine))")
         .arg(columns);
@@ -176,10 +169,10 @@ QStringList TeamUpgradeStatements(const CTeamSchemaState& state)
     }
     if (state.sharedAdvSetting || state.advSettingColumns != QStringLiteral("id, ") + AdvSettingColumnNames()) {
         const QStringList present = state.advSettingColumns.split(QStringLiteral(", "));
-        for (const CAdvSettingColumn& column : kAdvSettingColumns) {
+        for (const CStoreColumn& column : AdvSettingColumns()) {
             if (!present.contains(QLatin1String(column.name)))
                 statements << QStringLiteral("alter table advsetting_all add column %1 %2")
-                                  .arg(QLatin1String(column.name), QLatin1String(column.declaration));
+                                  .arg(QLatin1String(column.name), TeamDeclaration(column));
         }
         statements << AdvSettingViewStatement();
     }
@@ -208,10 +201,10 @@ QString TeamTimeZoneSetup()
 
 QString TeamSettingsRowStatement()
 {
-    // The defaults of a new Info.mdb (a new owner hears and sees every visitor).
+    // The defaults of a new Info.mdb.
     return QStringLiteral("insert into sysseting_all (id, autorun, clienttip, reflashtime, sendsteptime, "
-                          "autosendname, hiedition, guesttip, playsound) values (1,0,1,30,6,'NULL',0,1,1) "
-                          "on conflict do nothing");
+                          "autosendname, hiedition, guesttip, playsound) values %1 on conflict do nothing")
+        .arg(SettingsRowValues());
 }
 
 QStringList TeamAdvSettingRowStatements()

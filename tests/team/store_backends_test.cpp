@@ -6,14 +6,15 @@
 #include "support/TestMain.h"
 #include "support/WaitUntil.h"
 
-#include "accounts/AccountStore.h"
 #include "accounts/SystemSettings.h"
 #include "history/HistoryStatements.h"
 #include "stats/VisitStatistics.h"
 #include "store/StoreStartup.h"
 #include "store/TeamListener.h"
 #include "store/TeamStore.h"
+#include "tables/AccountTable.h"
 #include "tables/PageViewTable.h"
+#include "tables/SettingsTable.h"
 #include "tables/VisitStatements.h"
 #include "tables/VisitTable.h"
 
@@ -59,17 +60,17 @@ QStringList TrickyNames()
 QList<CStep> ProgramSteps()
 {
     const QDate today(2009, 3, 4);
-    CAccountRecord owner{QStringLiteral("O'Brien"), QStringLiteral("im'b"),    QStringLiteral("p'w"),
-                         QStringLiteral("202abc"),  QStringLiteral("it's me"), true};
-    CAccountRecord other{QStringLiteral("店主甲"), QString(), QStringLiteral("pw"), QStringLiteral("101"),
-                         QStringLiteral("您好"),   false};
+    CAccount owner{QStringLiteral("O'Brien"), QStringLiteral("im'b"),    QStringLiteral("p'w"),
+                   QStringLiteral("202abc"),  QStringLiteral("it's me"), true};
+    CAccount other{QStringLiteral("店主甲"), QString(), QStringLiteral("pw"), QStringLiteral("101"),
+                   QStringLiteral("您好"),   false};
     CSystemSettings settings;
     settings.autorun = 1;
     settings.reflashtime = 45;
     QList<CStep> steps{
-        {InsertAccountSql(owner), false},
-        {InsertAccountSql(other), false},
-        {SaveAccountGreetingSql(owner.userName, QStringLiteral("new 'greeting'"), false), false},
+        {CAccountTable::InsertSql(owner), false},
+        {CAccountTable::InsertSql(other), false},
+        {CAccountTable::SaveGreetingSql(owner.userName, QStringLiteral("new 'greeting'"), false), false},
         {HistoryShopsSql()},
         {QStringLiteral("select * from [user] where [username] ='%1'").arg(SqlText(owner.userName))},
         {Visit(QStringLiteral("alice"), owner.userName, QStringLiteral("2009-03-02 23:59:59"), "http://item/1"), false},
@@ -115,7 +116,7 @@ QList<CStep> ProgramSteps()
                         "[greetlog].[senttime] >= '2009-03-04 00:00:00')")
              .arg(SqlText(other.userName))},
         {QStringLiteral("delete from [AutoSend] where rowid in (1)"), false},
-        {SaveSystemSettingsSql(settings), false},
+        {CSettingsTable::SaveSystemSql(settings), false},
         {QStringLiteral("select * from [sysseting] where [id] = 1")},
         {QStringLiteral("update [advsetting] set [quieton] = 1, [budget] = 9, [watchlist] = 'a''b' where [id] = 1"),
          false},
@@ -133,7 +134,7 @@ QList<CStep> ProgramSteps()
     }
     steps << CStep{HistoryDeleteRowsSql({QStringLiteral("1"), QStringLiteral("4")}), false}
           << CStep{HistoryDeleteRangeSql(QDate(2009, 3, 3), QDate(2009, 3, 3)), false} << CStep{HistoryShowAllSql()}
-          << CStep{DeleteAccountSql(owner.userName), false} << CStep{HistoryShopsSql()}
+          << CStep{CAccountTable::DeleteSql(owner.userName), false} << CStep{HistoryShopsSql()}
           << CStep{QStringLiteral("select * from [nosuchtable]")};
     return steps;
 }

@@ -3,11 +3,11 @@
 #include "support/TestMain.h"
 
 #include "accounts/AccountFlows.h"
-#include "accounts/AccountStore.h"
 #include "platform/DataDirectory.h"
 #include "store/AdoConnection.h"
 #include "store/StoreStartup.h"
 #include "support/AccountsTestSupport.h"
+#include "tables/AccountTable.h"
 
 #include <QTemporaryDir>
 
@@ -85,7 +85,7 @@ TEST_F(AccountFlowsTest, AddRunsItsStepsInOrder)
     const QString webId = s_service->RegisterAccount(QStringLiteral("flowshop"), QStringLiteral("pw"));
     ASSERT_FALSE(webId.isEmpty());
     RunAddAccount(
-        {QStringLiteral(" flow shop"), QStringLiteral("im"), QStringLiteral("pw"), QStringLiteral("hi"), false},
+        {QStringLiteral(" flow shop"), QStringLiteral("im"), QStringLiteral("pw"), {}, QStringLiteral("hi"), false},
         m_page);
     EXPECT_EQ(m_log.Events(), QStringList({Page(QStringLiteral("stop")), Page(QStringLiteral("name=flowshop")),
                                            Status(AccountTexts::GettingWebId()), Page(QStringLiteral("webid=") + webId),
@@ -95,8 +95,8 @@ TEST_F(AccountFlowsTest, AddRunsItsStepsInOrder)
     // The web-ID request comes before the stored row, the IM name after it.
     EXPECT_EQ(m_proxy.Count(QStringLiteral("GetWebID.asp")), 1);
     EXPECT_EQ(m_proxy.Count(QStringLiteral("SaveImName.asp")), 1);
-    CAccountRecord stored;
-    ASSERT_TRUE(ReadAccount(QStringLiteral("flowshop"), stored));
+    CAccount stored;
+    ASSERT_EQ(CAccountTable().Find(QStringLiteral("flowshop"), &stored), EAccountLookup::Exists);
     EXPECT_EQ(stored.webId, webId);
     EXPECT_EQ(stored.greeting, QStringLiteral("hi"));
     EXPECT_FALSE(stored.autoSend);
@@ -117,10 +117,11 @@ TEST_F(AccountFlowsTest, AddWhoseImNameIsNotTakenKeepsTheAccount)
     CEndpoints endpoints = s_service->MakeEndpoints();
     endpoints.trackingBase = refusing.Base();
     SetEndpoints(endpoints);
-    RunAddAccount({QStringLiteral("halfway"), QStringLiteral("im"), QStringLiteral("pw"), QStringLiteral("hi"), true},
-                  m_page);
+    RunAddAccount(
+        {QStringLiteral("halfway"), QStringLiteral("im"), QStringLiteral("pw"), {}, QStringLiteral("hi"), true},
+        m_page);
     EXPECT_EQ(m_log.Boxes(), QStringList({AccountTexts::AddNotSynchronised(QStringLiteral("halfway"))}));
-    EXPECT_EQ(LookupAccount(QStringLiteral("halfway")), EAccountLookup::Exists);
+    EXPECT_EQ(CAccountTable().Find(QStringLiteral("halfway")), EAccountLookup::Exists);
     EXPECT_TRUE(m_log.Events().endsWith(Page(QStringLiteral("enable add"))));
     EXPECT_TRUE(m_log.Events().contains(Page(QStringLiteral("start"))));
 }
@@ -134,12 +135,12 @@ TEST_F(AccountFlowsTest, EmptyWebIdStoresNothing)
     CEndpoints endpoints = s_service->MakeEndpoints();
     endpoints.trackingBase = empty.Base();
     SetEndpoints(endpoints);
-    RunAddAccount({QStringLiteral("noid"), QStringLiteral("im"), QStringLiteral("pw"), QStringLiteral("hi"), true},
+    RunAddAccount({QStringLiteral("noid"), QStringLiteral("im"), QStringLiteral("pw"), {}, QStringLiteral("hi"), true},
                   m_page);
     EXPECT_EQ(m_log.Events(), QStringList({Page(QStringLiteral("stop")), Page(QStringLiteral("name=noid")),
                                            Status(AccountTexts::GettingWebId()), Box(AccountTexts::WebIdEmpty()),
                                            Page(QStringLiteral("enable add"))}));
-    EXPECT_EQ(LookupAccount(QStringLiteral("noid")), EAccountLookup::Missing);
+    EXPECT_EQ(CAccountTable().Find(QStringLiteral("noid")), EAccountLookup::Missing);
 }
 
 TEST_F(AccountFlowsTest, AddWhoseInsertFailsSaysSoAndSkipsTheImName)
@@ -148,8 +149,9 @@ TEST_F(AccountFlowsTest, AddWhoseInsertFailsSaysSoAndSkipsTheImName)
     // [user] readable but no longer writable.
     ASSERT_TRUE(g_pConnection->Execute(
         QStringLiteral("create trigger [refuse] before insert on [user] begin select raise(abort, 'refused'); end")));
-    RunAddAccount({QStringLiteral("nostore"), QStringLiteral("im"), QStringLiteral("pw"), QStringLiteral("hi"), true},
-                  m_page);
+    RunAddAccount(
+        {QStringLiteral("nostore"), QStringLiteral("im"), QStringLiteral("pw"), {}, QStringLiteral("hi"), true},
+        m_page);
     EXPECT_EQ(m_log.Boxes(), QStringList({AccountTexts::AddNotStored(QStringLiteral("nostore"))}));
     EXPECT_EQ(m_proxy.Count(QStringLiteral("SaveImName.asp")), 0);
     EXPECT_FALSE(m_log.Events().contains(Page(QStringLiteral("list"))));
@@ -159,10 +161,10 @@ TEST_F(AccountFlowsTest, AddWhoseInsertFailsSaysSoAndSkipsTheImName)
 TEST_F(AccountFlowsTest, ModifyRunsItsStepsInOrder)
 {
     s_service->RegisterAccount(QStringLiteral("modshop"), QStringLiteral("pw"));
-    ASSERT_TRUE(InsertAccount({QStringLiteral("modshop"), QStringLiteral("old"), QStringLiteral("pw"),
-                               QStringLiteral("5"), QStringLiteral("old text"), true}));
+    ASSERT_TRUE(CAccountTable().Insert({QStringLiteral("modshop"), QStringLiteral("old"), QStringLiteral("pw"),
+                                        QStringLiteral("5"), QStringLiteral("old text"), true}));
     RunModifyAccount(
-        {QStringLiteral("mod shop"), QStringLiteral("new"), QStringLiteral("pw"), QStringLiteral("text"), false},
+        {QStringLiteral("mod shop"), QStringLiteral("new"), QStringLiteral("pw"), {}, QStringLiteral("text"), false},
         m_page);
     EXPECT_EQ(m_log.Events(),
               QStringList({Page(QStringLiteral("stop")), Page(QStringLiteral("name=modshop")),
@@ -170,8 +172,8 @@ TEST_F(AccountFlowsTest, ModifyRunsItsStepsInOrder)
                            Box(QStringLiteral("账户[modshop]，更新成功！")), Page(QStringLiteral("start")),
                            Page(QStringLiteral("enable modify"))}));
     EXPECT_EQ(m_proxy.Count(QStringLiteral("GetWebID.asp")), 0) << "modify never asks for a new web ID";
-    CAccountRecord stored;
-    ASSERT_TRUE(ReadAccount(QStringLiteral("modshop"), stored));
+    CAccount stored;
+    ASSERT_EQ(CAccountTable().Find(QStringLiteral("modshop"), &stored), EAccountLookup::Exists);
     EXPECT_EQ(stored.greetingAccount, QStringLiteral("new"));
     EXPECT_EQ(stored.greeting, QStringLiteral("text"));
     EXPECT_FALSE(stored.autoSend);
@@ -180,9 +182,9 @@ TEST_F(AccountFlowsTest, ModifyRunsItsStepsInOrder)
 
 TEST_F(AccountFlowsTest, ModifyRefusedByTheServiceLeavesMonitoringStopped)
 {
-    ASSERT_TRUE(InsertAccount({QStringLiteral("stranger"), QStringLiteral("im"), QStringLiteral("pw"),
-                               QStringLiteral("7"), QString(), true}));
-    RunModifyAccount({QStringLiteral("stranger"), QStringLiteral("im"), QStringLiteral("pw"), {}, true}, m_page);
+    ASSERT_TRUE(CAccountTable().Insert({QStringLiteral("stranger"), QStringLiteral("im"), QStringLiteral("pw"),
+                                        QStringLiteral("7"), QString(), true}));
+    RunModifyAccount({QStringLiteral("stranger"), QStringLiteral("im"), QStringLiteral("pw"), {}, {}, true}, m_page);
     EXPECT_EQ(m_log.Boxes(), QStringList({AccountTexts::ModifyNotSynchronised(QStringLiteral("stranger"))}));
     EXPECT_FALSE(m_log.Events().contains(Page(QStringLiteral("start"))));
     EXPECT_TRUE(m_log.Events().endsWith(Page(QStringLiteral("enable modify"))));
@@ -192,7 +194,7 @@ TEST_F(AccountFlowsTest, ModifyRefusedByTheServiceLeavesMonitoringStopped)
 TEST_F(AccountFlowsTest, ModifyOfAnUnknownNameAsksNoServiceAndSaysItFailed)
 {
     s_service->RegisterAccount(QStringLiteral("renamed"), QStringLiteral("pw"));
-    RunModifyAccount({QStringLiteral("renamed"), QStringLiteral("im"), QStringLiteral("pw"), {}, true}, m_page);
+    RunModifyAccount({QStringLiteral("renamed"), QStringLiteral("im"), QStringLiteral("pw"), {}, {}, true}, m_page);
     EXPECT_EQ(m_log.Boxes(), QStringList({QStringLiteral("账户[renamed]，设置保存失败！")}));
     EXPECT_EQ(m_proxy.Count(QStringLiteral(".asp")), 0);
     EXPECT_EQ(m_log.Events().mid(m_log.Events().size() - 2),

@@ -1,11 +1,12 @@
 // The system settings row: its statement, its reading and the live values.
 #include "support/TestMain.h"
 
-#include "accounts/AccountStore.h"
 #include "accounts/LiveSettings.h"
 #include "accounts/SystemSettings.h"
 #include "store/AdoConnection.h"
 #include "store/StoreStartup.h"
+#include "tables/AccountTable.h"
+#include "tables/SettingsTable.h"
 
 #include <QTemporaryDir>
 
@@ -20,7 +21,7 @@ TEST(SystemSettingsSql, KeepsTheTemplateWithItsBlanks)
     s.sendsteptime = 5;
     s.guesttip = 1;
     s.playsound = 0;
-    EXPECT_EQ(SaveSystemSettingsSql(s),
+    EXPECT_EQ(CSettingsTable::SaveSystemSql(s),
               QStringLiteral("update [sysseting] set [autorun] = 1 ,[clienttip] = 0,[reflashtime] = 1500,"
                              "[sendsteptime] = 5,[autosendname] = 'NULL',[hiedition] = 0,[guesttip] = 1 , "
                              "[playsound] = 0 where [id] = 1"));
@@ -86,9 +87,9 @@ TEST_P(SystemSettingsReadTest, StoredValuesAreRaisedOnRead)
     written.playsound = 0;
     written.reflashtime = c.refresh;
     written.sendsteptime = c.send;
-    ASSERT_TRUE(WriteSystemSettings(written));
+    ASSERT_TRUE(CSettingsTable().WriteSystem(written));
     CSystemSettings read;
-    ASSERT_TRUE(ReadSystemSettings(read));
+    ASSERT_TRUE(CSettingsTable().ReadSystem(read));
     EXPECT_EQ(read.reflashtime, c.wantRefresh);
     EXPECT_EQ(read.sendsteptime, c.wantSend);
     EXPECT_EQ(read.autorun, 1);
@@ -101,19 +102,30 @@ INSTANTIATE_TEST_SUITE_P(Stored, SystemSettingsReadTest,
                          ::testing::Values(CStoredCase{5, 1, 20, 5}, CStoredCase{2000, 100, 2000, 100},
                                            CStoredCase{30, 6, 30, 6}, CStoredCase{1500, 3, 1500, 5}));
 
+TEST_F(SystemSettingsReadTest, ANewStoreHoldsTheValuesBeforeLoadingButTheVisitorAlert)
+{
+    CSystemSettings expected;
+    expected.clienttip = SystemDefault::kNewStoreClientTip;
+    CSystemSettings read;
+    read.reflashtime = 999;
+    ASSERT_TRUE(CSettingsTable().ReadSystem(read));
+    EXPECT_TRUE(read == expected) << read.reflashtime << " " << read.sendsteptime << " " << read.clienttip;
+}
+
 TEST_F(SystemSettingsReadTest, MissingRowLeavesTheValuesAloneAndASaveMakesItAgain)
 {
     ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("delete from [sysseting]")));
     CSystemSettings s;
     s.reflashtime = 77;
-    EXPECT_FALSE(ReadSystemSettings(s));
+    EXPECT_FALSE(CSettingsTable().ReadSystem(s));
     EXPECT_EQ(s.reflashtime, 77);
     // Saving makes the row again, then saves into it.
-    ASSERT_TRUE(WriteSystemSettings(s));
+    ASSERT_TRUE(CSettingsTable().WriteSystem(s));
     CSystemSettings read;
-    ASSERT_TRUE(ReadSystemSettings(read));
+    ASSERT_TRUE(CSettingsTable().ReadSystem(read));
     EXPECT_EQ(read.reflashtime, 77);
     // An update that changes no row is a failure, whoever asks.
-    EXPECT_FALSE(UpdateAccount({QStringLiteral("nobody"), QStringLiteral("im"), QStringLiteral("pw"), {}, {}, true}));
-    EXPECT_FALSE(SaveAccountGreeting(QStringLiteral("nobody"), QStringLiteral("hi"), true));
+    EXPECT_FALSE(
+        CAccountTable().Update({QStringLiteral("nobody"), QStringLiteral("im"), QStringLiteral("pw"), {}, {}, true}));
+    EXPECT_FALSE(CAccountTable().SaveGreeting(QStringLiteral("nobody"), QStringLiteral("hi"), true));
 }

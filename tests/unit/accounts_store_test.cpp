@@ -1,10 +1,12 @@
 // The account statements and the web-ID reading, on a real store.
 #include "support/TestMain.h"
 
+#include "accounts/AccountFlows.h"
 #include "accounts/AccountStore.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/StoreStartup.h"
+#include "tables/AccountTable.h"
 
 #include <QTemporaryDir>
 
@@ -45,29 +47,29 @@ TEST(RemoveBlanks, TakesOutSpacesOnly)
 
 TEST(AccountSql, StatementsKeepTheirTemplates)
 {
-    CAccountRecord account{QStringLiteral("shop"), QStringLiteral("im"), QStringLiteral("pw"),
-                           QStringLiteral("77"),   QStringLiteral("hi"), true};
-    EXPECT_EQ(InsertAccountSql(account),
+    CAccount account{QStringLiteral("shop"), QStringLiteral("im"), QStringLiteral("pw"),
+                     QStringLiteral("77"),   QStringLiteral("hi"), true};
+    EXPECT_EQ(CAccountTable::InsertSql(account),
               QStringLiteral("insert into [user] ([username],[usersmailname],[password],[webid],[messageinfo],"
                              "[autosend]) values ('shop','im','pw','77','hi',1)"));
     account.autoSend = false;
-    EXPECT_EQ(UpdateAccountSql(account),
+    EXPECT_EQ(CAccountTable::UpdateSql(account),
               QStringLiteral("update [user] set [password] = 'pw',[usersmailname] = 'im',"
                              "[messageinfo] = 'hi',[autosend] = 0 where [username] = 'shop';"));
-    EXPECT_EQ(DeleteAccountSql(QStringLiteral("shop")),
+    EXPECT_EQ(CAccountTable::DeleteSql(QStringLiteral("shop")),
               QStringLiteral("delete from [user] where [username] = 'shop';"));
-    EXPECT_EQ(SaveAccountGreetingSql(QStringLiteral("shop"), QStringLiteral("hi"), true),
+    EXPECT_EQ(CAccountTable::SaveGreetingSql(QStringLiteral("shop"), QStringLiteral("hi"), true),
               QStringLiteral("update [user] set [messageinfo] = 'hi',[autosend] = 1 where [username] = 'shop'"));
 }
 
 TEST(AccountSql, ValuesWithQuotesAndPlaceholdersStayWhole)
 {
-    CAccountRecord account{QStringLiteral("%2'x"), QStringLiteral("%1"),   QStringLiteral("p'w"),
-                           QStringLiteral("%6"),   QStringLiteral("100%"), false};
-    EXPECT_EQ(InsertAccountSql(account),
+    CAccount account{QStringLiteral("%2'x"), QStringLiteral("%1"),   QStringLiteral("p'w"),
+                     QStringLiteral("%6"),   QStringLiteral("100%"), false};
+    EXPECT_EQ(CAccountTable::InsertSql(account),
               QStringLiteral("insert into [user] ([username],[usersmailname],[password],[webid],[messageinfo],"
                              "[autosend]) values ('%2''x','%1','p''w','%6','100%',0)"));
-    EXPECT_EQ(SaveAccountGreetingSql(QStringLiteral("%3"), QStringLiteral("%1%2"), false),
+    EXPECT_EQ(CAccountTable::SaveGreetingSql(QStringLiteral("%3"), QStringLiteral("%1%2"), false),
               QStringLiteral("update [user] set [messageinfo] = '%1%2',[autosend] = 0 where [username] = '%3'"));
 }
 
@@ -85,19 +87,19 @@ protected:
 
 TEST_F(AccountStoreTest, RoundTripOfAnAccount)
 {
-    EXPECT_EQ(LookupAccount(QStringLiteral("o'shop")), EAccountLookup::Missing);
-    CAccountRecord account{QStringLiteral("o'shop"),
-                           QStringLiteral("it's"),
-                           QStringLiteral("p'w"),
-                           QStringLiteral("0042"),
-                           QStringLiteral("亲爱的 [username]"),
-                           false};
-    ASSERT_TRUE(InsertAccount(account));
-    ASSERT_TRUE(InsertAccount({QStringLiteral("second"), {}, {}, QStringLiteral("x9"), {}, true}));
-    EXPECT_EQ(LookupAccount(QStringLiteral("o'shop")), EAccountLookup::Exists);
+    EXPECT_EQ(CAccountTable().Find(QStringLiteral("o'shop")), EAccountLookup::Missing);
+    CAccount account{QStringLiteral("o'shop"),
+                     QStringLiteral("it's"),
+                     QStringLiteral("p'w"),
+                     QStringLiteral("0042"),
+                     QStringLiteral("亲爱的 [username]"),
+                     false};
+    ASSERT_TRUE(CAccountTable().Insert(account));
+    ASSERT_TRUE(CAccountTable().Insert({QStringLiteral("second"), {}, {}, QStringLiteral("x9"), {}, true}));
+    EXPECT_EQ(CAccountTable().Find(QStringLiteral("o'shop")), EAccountLookup::Exists);
 
-    CAccountRecord read;
-    ASSERT_TRUE(ReadAccount(QStringLiteral("o'shop"), read));
+    CAccount read;
+    ASSERT_EQ(CAccountTable().Find(QStringLiteral("o'shop"), &read), EAccountLookup::Exists);
     EXPECT_EQ(read.userName, account.userName);
     EXPECT_EQ(read.greetingAccount, account.greetingAccount);
     EXPECT_EQ(read.password, account.password);
@@ -105,30 +107,30 @@ TEST_F(AccountStoreTest, RoundTripOfAnAccount)
     EXPECT_EQ(read.greeting, account.greeting);
     EXPECT_FALSE(read.autoSend);
 
-    const QList<CAccountListEntry> list = ReadAccountList();
+    const QList<CAccount> list = CAccountTable().ReadAll();
     ASSERT_EQ(list.size(), 2);
     EXPECT_EQ(list[0].userName, QStringLiteral("o'shop"));
-    EXPECT_EQ(list[0].webId, 42);
-    EXPECT_EQ(list[1].webId, 0);
+    EXPECT_EQ(WebIdToInt(list[0].webId), 42);
+    EXPECT_EQ(WebIdToInt(list[1].webId), 0);
 
-    ASSERT_TRUE(SaveAccountGreeting(QStringLiteral("o'shop"), QStringLiteral("new"), true));
-    ASSERT_TRUE(ReadAccount(QStringLiteral("o'shop"), read));
+    ASSERT_TRUE(CAccountTable().SaveGreeting(QStringLiteral("o'shop"), QStringLiteral("new"), true));
+    ASSERT_EQ(CAccountTable().Find(QStringLiteral("o'shop"), &read), EAccountLookup::Exists);
     EXPECT_EQ(read.greeting, QStringLiteral("new"));
     EXPECT_TRUE(read.autoSend);
 
     account.password = QStringLiteral("changed");
     account.greetingAccount = QStringLiteral("im2");
-    ASSERT_TRUE(UpdateAccount(account));
-    ASSERT_TRUE(ReadAccount(QStringLiteral("o'shop"), read));
+    ASSERT_TRUE(CAccountTable().Update(account));
+    ASSERT_EQ(CAccountTable().Find(QStringLiteral("o'shop"), &read), EAccountLookup::Exists);
     EXPECT_EQ(read.password, QStringLiteral("changed"));
     EXPECT_EQ(read.greetingAccount, QStringLiteral("im2"));
     EXPECT_EQ(read.webId, QStringLiteral("0042")) << "an update never touches the web ID";
 
-    ASSERT_TRUE(DeleteAccount(QString()));
-    EXPECT_EQ(ReadAccountList().size(), 2);
-    ASSERT_TRUE(DeleteAccount(QStringLiteral("o'shop")));
-    EXPECT_EQ(ReadAccountList().size(), 1);
-    EXPECT_FALSE(ReadAccount(QStringLiteral("o'shop"), read));
+    ASSERT_TRUE(CAccountTable().Delete(QString()));
+    EXPECT_EQ(CAccountTable().ReadAll().size(), 2);
+    ASSERT_TRUE(CAccountTable().Delete(QStringLiteral("o'shop")));
+    EXPECT_EQ(CAccountTable().ReadAll().size(), 1);
+    EXPECT_NE(CAccountTable().Find(QStringLiteral("o'shop"), &read), EAccountLookup::Exists);
 }
 
 TEST_F(AccountStoreTest, ClearGreetingQueueEmptiesIt)
@@ -147,10 +149,10 @@ TEST_F(AccountStoreTest, ClearGreetingQueueEmptiesIt)
 TEST_F(AccountStoreTest, ClosedStoreReadsNothingAndWritesNothing)
 {
     CloseStore();
-    EXPECT_EQ(LookupAccount(QStringLiteral("x")), EAccountLookup::Unreadable);
-    EXPECT_TRUE(ReadAccountList().isEmpty());
-    EXPECT_FALSE(InsertAccount({QStringLiteral("x"), {}, {}, {}, {}, true}));
-    EXPECT_FALSE(SaveAccountGreeting(QStringLiteral("x"), {}, true));
-    CAccountRecord read;
-    EXPECT_FALSE(ReadAccount(QStringLiteral("x"), read));
+    EXPECT_EQ(CAccountTable().Find(QStringLiteral("x")), EAccountLookup::Unreadable);
+    EXPECT_TRUE(CAccountTable().ReadAll().isEmpty());
+    EXPECT_FALSE(CAccountTable().Insert({QStringLiteral("x"), {}, {}, {}, {}, true}));
+    EXPECT_FALSE(CAccountTable().SaveGreeting(QStringLiteral("x"), {}, true));
+    CAccount read;
+    EXPECT_NE(CAccountTable().Find(QStringLiteral("x"), &read), EAccountLookup::Exists);
 }

@@ -3,7 +3,6 @@
 // the statements the program really issues (accounts, visits, greetings, the
 // history filters) and comes back intact; query values are cut at a whole
 // character; greeting templates expand around it unchanged.
-#include "accounts/AccountStore.h"
 #include "greet/Greeting.h"
 #include "tables/VisitStatements.h"
 #include "net/HttpText.h"
@@ -12,6 +11,7 @@
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/StoreStartup.h"
+#include "tables/AccountTable.h"
 
 #include "support/StoreTestSupport.h"
 #include "support/TestMain.h"
@@ -85,19 +85,19 @@ protected:
 
 TEST_P(TypedInputTest, AccountFieldsAreStoredAndReadBackIntact)
 {
-    CAccountRecord account;
+    CAccount account;
     account.userName = m_text;
     account.password = m_text + QStringLiteral("pw");
     account.greetingAccount = QStringLiteral("im") + m_text;
     account.greeting = QStringLiteral("Hello [username], ") + m_text;
     account.webId = QStringLiteral("12345");
-    ASSERT_TRUE(InsertAccount(account));
-    EXPECT_EQ(LookupAccount(m_text), EAccountLookup::Exists);
+    ASSERT_TRUE(CAccountTable().Insert(account));
+    EXPECT_EQ(CAccountTable().Find(m_text), EAccountLookup::Exists);
     // Another name that only looks alike is not found.
-    EXPECT_EQ(LookupAccount(m_text + QStringLiteral("x")), EAccountLookup::Missing);
+    EXPECT_EQ(CAccountTable().Find(m_text + QStringLiteral("x")), EAccountLookup::Missing);
 
-    CAccountRecord read;
-    ASSERT_TRUE(ReadAccount(m_text, read));
+    CAccount read;
+    ASSERT_EQ(CAccountTable().Find(m_text, &read), EAccountLookup::Exists);
     EXPECT_EQ(read.userName, account.userName);
     EXPECT_EQ(read.password, account.password);
     EXPECT_EQ(read.greetingAccount, account.greetingAccount);
@@ -105,19 +105,19 @@ TEST_P(TypedInputTest, AccountFieldsAreStoredAndReadBackIntact)
 
     account.password = QStringLiteral("new") + m_text;
     account.greeting = m_text;
-    ASSERT_TRUE(UpdateAccount(account));
-    ASSERT_TRUE(SaveAccountGreeting(m_text, m_text + m_text.left(3), false));
-    ASSERT_TRUE(ReadAccount(m_text, read));
+    ASSERT_TRUE(CAccountTable().Update(account));
+    ASSERT_TRUE(CAccountTable().SaveGreeting(m_text, m_text + m_text.left(3), false));
+    ASSERT_EQ(CAccountTable().Find(m_text, &read), EAccountLookup::Exists);
     EXPECT_EQ(read.password, account.password);
     EXPECT_EQ(read.greeting, m_text + m_text.left(3));
     EXPECT_FALSE(read.autoSend);
 
-    const QList<CAccountListEntry> list = ReadAccountList();
+    const QList<CAccount> list = CAccountTable().ReadAll();
     ASSERT_EQ(list.size(), 1);
     EXPECT_EQ(list[0].userName, m_text);
 
-    ASSERT_TRUE(DeleteAccount(m_text));
-    EXPECT_EQ(LookupAccount(m_text), EAccountLookup::Missing);
+    ASSERT_TRUE(CAccountTable().Delete(m_text));
+    EXPECT_EQ(CAccountTable().Find(m_text), EAccountLookup::Missing);
     EXPECT_EQ(m_messages.Count(), 0u);
 }
 

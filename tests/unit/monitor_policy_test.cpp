@@ -10,6 +10,7 @@
 #include "store/StoreStartup.h"
 #include "support/MonitorFakes.h"
 #include "support/StoreTestSupport.h"
+#include "tables/SettingsTable.h"
 
 #include <QDateTime>
 
@@ -249,7 +250,7 @@ TEST_F(PolicyStoreTest, QueuedGreetingsCountAndAStoreThatDoesNotAnswerQueuesNoth
 TEST_F(PolicyStoreTest, SettingsStartOffAndSurviveTheStoreAndAnUpgrade)
 {
     CAdvancedSettings read{.bursts = true};
-    ASSERT_TRUE(ReadAdvancedSettings(read));
+    ASSERT_TRUE(CSettingsTable().ReadAdvanced(read));
     EXPECT_EQ(read, CAdvancedSettings());
 
     const CAdvancedSettings chosen{.quietHours = true,
@@ -258,16 +259,16 @@ TEST_F(PolicyStoreTest, SettingsStartOffAndSurviveTheStoreAndAnUpgrade)
                                    .onceDays = 3,
                                    .watchList = {"O'Brien", "<b>"},
                                    .keepDays = 90};
-    ASSERT_TRUE(WriteAdvancedSettings(chosen));
+    ASSERT_TRUE(CSettingsTable().WriteAdvanced(chosen));
     CloseStore();
     ASSERT_TRUE(OpenStore(m_dir.path()));
-    ASSERT_TRUE(ReadAdvancedSettings(read));
+    ASSERT_TRUE(CSettingsTable().ReadAdvanced(read));
     EXPECT_EQ(read, chosen);
     // A store without the table gets it back on the next start, every switch off.
     ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("drop table [advsetting]")));
     CloseStore();
     ASSERT_TRUE(OpenStore(m_dir.path()));
-    ASSERT_TRUE(ReadAdvancedSettings(read));
+    ASSERT_TRUE(CSettingsTable().ReadAdvanced(read));
     EXPECT_EQ(read, CAdvancedSettings());
     // A store from before automatic deletion gets its column, off, and keeps the rest.
     ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("drop table [advsetting]")));
@@ -276,10 +277,10 @@ TEST_F(PolicyStoreTest, SettingsStartOffAndSurviveTheStoreAndAnUpgrade)
         "[quietto] Long default 480, [burston] YesNo default 0, [budgeton] YesNo default 0, [budget] Long default 50, "
         "[onceon] YesNo default 0, [oncedays] Long default 7, [watchlist] Text default '')")));
     ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [advsetting] ([id],[burston]) values (1,1)")));
-    EXPECT_FALSE(ReadAdvancedSettings(read));
+    EXPECT_FALSE(CSettingsTable().ReadAdvanced(read));
     CloseStore();
     ASSERT_TRUE(OpenStore(m_dir.path()));
-    ASSERT_TRUE(ReadAdvancedSettings(read));
+    ASSERT_TRUE(CSettingsTable().ReadAdvanced(read));
     EXPECT_EQ(read, CAdvancedSettings{.bursts = true});
     // Out of range it is held to 30-3650 days; 0 stays off.
     const std::pair<int, int> limits[] = {{1, 30}, {5000, 3650}, {0, 0}, {-4, 0}, {400, 400}};

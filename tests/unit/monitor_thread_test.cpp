@@ -183,15 +183,15 @@ TEST_F(MonitorThreadTest, WithoutAccountsItOnlyWaits)
 
 TEST_F(MonitorThreadTest, AccountsAreReadOnceInIdOrder)
 {
-    const auto accounts = CMonitorClientThread::ReadAccounts();
-    ASSERT_EQ(accounts.size(), 2u);
-    EXPECT_EQ(accounts[0].account, QStringLiteral("shopA"));
+    const QList<CAccount> accounts = CAccountTable().ReadAll();
+    ASSERT_EQ(accounts.size(), 2);
+    EXPECT_EQ(accounts[0].userName, QStringLiteral("shopA"));
     EXPECT_EQ(accounts[0].webId, QStringLiteral("11"));
-    EXPECT_EQ(accounts[0].imName, QStringLiteral("hishopA"));
+    EXPECT_EQ(accounts[0].greetingAccount, QStringLiteral("hishopA"));
     EXPECT_EQ(accounts[0].greeting, QStringLiteral("hello"));
-    EXPECT_EQ(accounts[0].autoGreet, QStringLiteral("1"));
-    EXPECT_EQ(accounts[1].account, QStringLiteral("shopB"));
-    EXPECT_EQ(accounts[1].autoGreet, QStringLiteral("0"));
+    EXPECT_TRUE(accounts[0].autoSend);
+    EXPECT_EQ(accounts[1].userName, QStringLiteral("shopB"));
+    EXPECT_FALSE(accounts[1].autoSend);
 
     // An account added while the thread runs is polled only by the next thread.
     CMonitorClientThread thread;
@@ -204,7 +204,7 @@ TEST_F(MonitorThreadTest, AccountsAreReadOnceInIdOrder)
     ASSERT_TRUE(RunToEnd(thread));
     for (const auto& poll : Polls())
         EXPECT_NE(poll.second, QStringLiteral("正在刷新[shopC]的店铺......"));
-    EXPECT_EQ(CMonitorClientThread::ReadAccounts().size(), 3u);
+    EXPECT_EQ(CAccountTable().ReadAll().size(), 3);
 }
 
 TEST(MonitorThreadLiveCount, CountsFromCreationUntilTheRunEnds)

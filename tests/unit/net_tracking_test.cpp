@@ -3,6 +3,7 @@
 #include "support/StoreTestSupport.h"
 #include "support/TestMain.h"
 
+#include "accounts/AccountStates.h"
 #include "net/TrackingService.h"
 #include "net/WinHttpEx.h"
 #include "platform/Endpoints.h"

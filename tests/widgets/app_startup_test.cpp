@@ -25,6 +25,7 @@
 #include "store/StoreStartup.h"
 #include "support/StoreTestSupport.h"
 #include "support/XvfbSession.h"
+#include "tables/SettingsTable.h"
 
 #include <QAction>
 #include <QApplication>
@@ -327,7 +328,7 @@ TEST_F(AppTest, AdvancedSettingsDialogStoresItsValuesAndMakesThemLive)
     // Below the range the box holds its least.
     expected.keepDays = CAdvancedSettings::kKeepDaysMin;
     CAdvancedSettings stored;
-    EXPECT_TRUE(ReadAdvancedSettings(stored));
+    EXPECT_TRUE(CSettingsTable().ReadAdvanced(stored));
     EXPECT_EQ(stored, expected);
     EXPECT_EQ(CurrentAdvancedSettings(), expected);
     // Turned on, old visits go at once.

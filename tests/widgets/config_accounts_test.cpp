@@ -57,7 +57,7 @@ TEST_F(ConfigPageTest, AddRemovesEveryBlankFromTheName)
     // The service learned the IM name; the edit still shows what was typed.
     EXPECT_TRUE(s_service->AccountsJson().contains("\"imName\":\"hi_small\""));
     EXPECT_EQ(Edit("accountNameEdit")->text(), QStringLiteral("  shop  blank "));
-    EXPECT_EQ(Page().m_strWebId, webId);
+    EXPECT_EQ(Page().m_account.webId, webId);
     EXPECT_TRUE(MonitoringRuns());
 }
 

@@ -4,6 +4,7 @@
 #include "controls/ui/AccessibleText.h"
 #include "monitor/AlertPolicy.h"
 #include "platform/MessageBox.h"
+#include "tables/SettingsTable.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -164,7 +165,7 @@ void CAdvancedSettingDlg::UpdateEnabled()
 void CAdvancedSettingDlg::accept()
 {
     const CAdvancedSettings values = Values();
-    if (!WriteAdvancedSettings(values)) {
+    if (!CSettingsTable().WriteAdvanced(values)) {
         // Nothing changes until it is stored: the owner may try again or cancel.
         ShowMessageBox(kSaveFailedText, AppTitle(), EMsgIcon::Exclamation);
         return;

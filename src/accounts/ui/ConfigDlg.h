@@ -7,6 +7,7 @@
 // through calls carried back to this thread.
 #include "accounts/SystemSettings.h"
 #include "platform/OneShot.h"
+#include "tables/AccountTable.h"
 
 #include <QPointer>
 #include <QString>
@@ -67,18 +68,14 @@ public:
     void OnRefreshTyped();
     void OnSendTyped();
 
-    // Page values (the account fields and the system settings).
-    QString m_strUserName;
-    QString m_strUserSmallName;
-    QString m_strPassword;
-    QString m_strMessage;
-    QString m_strWebId;
-    bool m_bAutoSend = true;
-    // The system settings are LiveSettings() itself: one copy, live at once.
+    // Page values: the account in the fields (its web ID the last one the
+    // service gave). The system settings are LiveSettings() itself: one copy,
+    // live at once.
+    CAccount m_account;
 
     // Called by the add / modify flows, on this thread.
-    void SetUserNameValue(const QString& userName) { m_strUserName = userName; }
-    void SetLastWebId(const QString& webId) { m_strWebId = webId; }
+    void SetUserNameValue(const QString& userName) { m_account.userName = userName; }
+    void SetLastWebId(const QString& webId) { m_account.webId = webId; }
     void EnableAddButton();
     void EnableModifyButton();
 

@@ -1,9 +1,9 @@
 #include "accounts/ui/TeamSettingDlg.h"
 
-#include "accounts/AccountStore.h"
 #include "accounts/TeamSettings.h"
 #include "app/PageFactory.h"
 #include "platform/MessageBox.h"
+#include "tables/AccountTable.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -83,8 +83,8 @@ void OpenTeamSettingDialog(QWidget* parent)
         return;
     }
     QStringList accounts;
-    for (const CAccountListEntry& entry : ReadAccountList())
-        accounts.append(entry.userName);
+    for (const CAccount& account : CAccountTable().ReadAll())
+        accounts.append(account.userName);
     // A shop chosen earlier whose account is gone stays chosen until the owner unticks it.
     for (const QString& shop : greetShops) {
         if (!accounts.contains(shop))

@@ -1,11 +1,11 @@
 #pragma once
-// Which accounts this machine polls on the team store: one PostgreSQL
+// Which accounts this machine polls: on the team store one PostgreSQL
 // advisory lock per account, taken by the monitoring thread in its own
 // session and kept across cycles, so exactly one machine polls an account at
 // a time; when that machine goes away its session ends and the lock with it,
 // and another machine's next try takes the account over. Owned by one
-// monitoring thread and used only there; on the SQLite store every account
-// is this machine's.
+// monitoring thread and used only there; on the local store every account
+// is this machine's and nothing is asked of the store.
 #include <QSet>
 #include <QString>
 

@@ -1,6 +1,5 @@
-#include "monitor/AccountLocks.h"
+#include "tables/AccountLocks.h"
 
-#include "accounts/TeamSettings.h"
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
@@ -9,6 +8,12 @@
 #include <QtEndian>
 
 namespace {
+
+// Only the team store has other machines to share the accounts with.
+bool OnSharedStore()
+{
+    return g_pConnection && g_pConnection->IsTeamStore();
+}
 
 // The first column of a one-row answer as a number; -1 when the store did not answer.
 int QueryNumber(const QString& sql)
@@ -32,7 +37,7 @@ qint64 CAccountLocks::LockKey(const QString& account)
 
 void CAccountLocks::BeginCycle()
 {
-    if (!OnTeamStore() || m_held.isEmpty())
+    if (!OnSharedStore() || m_held.isEmpty())
         return;
     const int held = QueryNumber(QStringLiteral("select count(*) from pg_locks where locktype = 'advisory' and "
                                                 "pid = pg_backend_pid() and granted"));
@@ -44,7 +49,7 @@ void CAccountLocks::BeginCycle()
 
 bool CAccountLocks::Holds(const QString& account)
 {
-    if (!OnTeamStore() || m_held.contains(account))
+    if (!OnSharedStore() || m_held.contains(account))
         return true;
     const int taken = QueryNumber(
         QStringLiteral("select case when pg_try_advisory_lock(%1) then 1 else 0 end").arg(LockKey(account)));
