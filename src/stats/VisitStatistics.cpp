@@ -6,6 +6,7 @@
 #include "store/AdoRecordSet.h"
 #include "store/Schema.h"
 #include "store/StoreReader.h"
+#include "tables/AccountTable.h"
 #include "tables/VisitTable.h"
 
 #include <QMap>
@@ -72,11 +73,6 @@ QString CVisitStatistics::GreetingsSql(const CStatsQuery& query)
 QString CVisitStatistics::GreetingMarkSql()
 {
     return QStringLiteral("select ifnull(max([id]),0) from [greetlog]");
-}
-
-QString CVisitStatistics::ShopsSql()
-{
-    return QStringLiteral("select [username] from [user] order by [id]");
 }
 
 bool CVisitStatistics::ReadMarks(CStatsMarks& marks)
@@ -160,7 +156,11 @@ CVisitStats CVisitStatistics::Load(const CStatsQuery& query)
                    greetings[day].first += sent;
                    greetings[day].second += failed;
                }),
-        counts(ShopsSql(), [&stats](const QString& shop, int, int) { stats.shops.append(shop); }),
+        [&stats](CAdoConnection* connection) {
+            for (const CAccount& account : CAccountTable(connection).ReadAll())
+                stats.shops.append(account.userName);
+            return true;
+        },
     };
     if (!RunStatements(statements))
         return stats;

@@ -65,7 +65,6 @@ public:
     static QString GreetingsSql(const CStatsQuery& query);
     // The greeting log's largest id, 0 when there is none.
     static QString GreetingMarkSql();
-    static QString ShopsSql();
 
     // Reads the marks only; false when the store cannot be read.
     static bool ReadMarks(CStatsMarks& marks);

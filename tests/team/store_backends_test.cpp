@@ -7,7 +7,6 @@
 #include "support/WaitUntil.h"
 
 #include "accounts/SystemSettings.h"
-#include "history/HistoryStatements.h"
 #include "stats/VisitStatistics.h"
 #include "store/StoreStartup.h"
 #include "store/TeamListener.h"
@@ -71,7 +70,7 @@ QList<CStep> ProgramSteps()
         {CAccountTable::InsertSql(owner), false},
         {CAccountTable::InsertSql(other), false},
         {CAccountTable::SaveGreetingSql(owner.userName, QStringLiteral("new 'greeting'"), false), false},
-        {HistoryShopsSql()},
+        {QStringLiteral("select * from [user]")},
         {QStringLiteral("select * from [user] where [username] ='%1'").arg(SqlText(owner.userName))},
         {Visit(QStringLiteral("alice"), owner.userName, QStringLiteral("2009-03-02 23:59:59"), "http://item/1"), false},
         {Visit(QStringLiteral("Alicia"), owner.userName, QStringLiteral("2009-03-03 14:05:09"), "http://item/1"),
@@ -123,7 +122,7 @@ QList<CStep> ProgramSteps()
         {QStringLiteral("select [quieton],[quietfrom],[budget],[watchlist] from [advsetting] where [id] = 1")},
         {VisitLastIdSql()},
         {CVisitStatistics::GreetingMarkSql()},
-        {CVisitStatistics::ShopsSql()},
+        {QStringLiteral("select [username] from [user] order by [id]")},
     };
     for (EStatsPeriod period : {EStatsPeriod::Last7Days, EStatsPeriod::All}) {
         for (const QString& shop : {QString(), other.userName}) {
@@ -134,7 +133,7 @@ QList<CStep> ProgramSteps()
     }
     steps << CStep{HistoryDeleteRowsSql({QStringLiteral("1"), QStringLiteral("4")}), false}
           << CStep{HistoryDeleteRangeSql(QDate(2009, 3, 3), QDate(2009, 3, 3)), false} << CStep{HistoryShowAllSql()}
-          << CStep{CAccountTable::DeleteSql(owner.userName), false} << CStep{HistoryShopsSql()}
+          << CStep{CAccountTable::DeleteSql(owner.userName), false} << CStep{QStringLiteral("select * from [user]")}
           << CStep{QStringLiteral("select * from [nosuchtable]")};
     return steps;
 }

@@ -3,13 +3,12 @@
 #include "support/HistoryTestStore.h"
 
 #include "accounts/AdvancedSettings.h"
-#include "history/HistoryStatements.h"
-#include "tables/VisitStatements.h"
 #include "history/HistoryUpkeep.h"
 #include "platform/MessageBox.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Variant.h"
+#include "tables/VisitStatements.h"
 
 #include <QDateTime>
 
@@ -30,7 +29,6 @@ TEST(HistoryStatements, TextsAreTheFixedTemplates)
 {
     const QDate day(2009, 3, 3);
     const CStatementCase cases[] = {
-        {"shops", HistoryShopsSql(), "select * from [user]"},
         {"all", HistoryShowAllSql(), "select * from [client] order by [id] desc"},
         {"day start", HistoryDayStartText(day), "2009-03-03 00:00:00"},
         {"day end", HistoryDayEndText(QDate(987, 12, 31)), "0987-12-31 23:59:59"},

@@ -3,7 +3,6 @@
 #include "history_fixture.h"
 
 #include "app/PageFactory.h"
-#include "history/HistoryStatements.h"
 #include "store/AdoRecordSet.h"
 #include "tables/VisitStatements.h"
 

@@ -2,14 +2,11 @@
 #include "controls/ui/DialogKeys.h"
 
 #include "controls/ui/SortListCtrl.h"
-#include "history/HistoryStatements.h"
 #include "history/ui/ListExport.h"
 #include "notify/ui/ShowOneClientDlg.h"
 #include "platform/MessageBox.h"
 #include "platform/OneShot.h"
-#include "store/AdoConnection.h"
-#include "store/AdoRecordSet.h"
-#include "store/Columns.h"
+#include "tables/AccountTable.h"
 #include "tables/VisitStatements.h"
 #include "tables/VisitTable.h"
 
@@ -181,16 +178,8 @@ void CHistoryDlg::BuildControls()
 void CHistoryDlg::FillShops()
 {
     QStringList shops;
-    CAdoRecordSet recordSet(g_pConnection);
-    if (recordSet.Open(HistoryShopsSql())) {
-        while (!recordSet.IsEOF()) {
-            QString name;
-            recordSet.GetCollect(UserColumn::kUserName, name);
-            shops << name;
-            recordSet.MoveNext();
-        }
-        recordSet.Close();
-    }
+    for (const CAccount& account : CAccountTable().ReadAll())
+        shops << account.userName;
     // A sorted drop-down list: nothing is chosen until the owner picks a shop.
     std::sort(shops.begin(), shops.end(),
               [](const QString& a, const QString& b) { return QString::localeAwareCompare(a, b) < 0; });

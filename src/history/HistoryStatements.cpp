@@ -1,6 +1,0 @@
-#include "history/HistoryStatements.h"
-
-QString HistoryShopsSql()
-{
-    return QStringLiteral("select * from [user]");
-}
