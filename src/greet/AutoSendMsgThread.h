@@ -16,6 +16,8 @@
 // are read within seconds of being queued, and a stop empties the queue, so a
 // new thread never meets an old held row. On the team store the queue is
 // shared by every machine: see TeamGreetingQueue.h.
+#include "tables/GreetingQueue.h"
+
 #include <QString>
 #include <QThread>
 
@@ -25,15 +27,6 @@
 
 class CTeamGreetingQueue;
 enum class EGreetReason;
-
-// One [AutoSend] row as a pass reads it.
-struct CQueuedGreeting
-{
-    qint64 rowId = -1;
-    QString visitor;
-    QString account;
-    QString tmpl;
-};
 
 constexpr qint64 kHeldGreetingLifetimeMs = 30 * 60 * 1000;
 

@@ -2,7 +2,6 @@
 
 #include "accounts/AdvancedSettings.h"
 #include "accounts/LiveSettings.h"
-#include "accounts/TeamSettings.h"
 #include "greet/GreetingPolicy.h"
 #include "iploc/IpLocator.h"
 #include "monitor/AlertPolicy.h"
@@ -17,9 +16,9 @@
 #include "platform/Clock.h"
 #include "platform/Endpoints.h"
 #include "platform/Log.h"
-#include "store/AdoConnection.h"
-#include "store/AdoRecordSet.h"
 #include "store/Variant.h"
+#include "tables/GreetingQueue.h"
+#include "tables/VisitTable.h"
 
 const QString kProfileEntryMarker = QStringLiteral("<td align=\"center\" valign=\"bottom\">\r\n\t<a href=\"/");
 
@@ -122,128 +121,159 @@ void AnnounceNewVisitors(const CAdvancedSettings& advanced, const CNewVisit& fir
     ShowStatusMessage(QStringLiteral("顾客[%1]在 %2 访问了[%3]的网店!").arg(first.name, first.time, first.shop));
 }
 
-void RefreshShop(const QString& webId, const QString& account, const QString& imName, const QString& greeting,
-                 bool autoGreet)
+namespace {
+
+// What one poll learnt of its visitors, for the announcement.
+struct CPollOutcome
+{
+    QStringList newNames; // newest first
+    QString budgetNotice;
+    // The feed's visitor was not recorded by this poll: no anonymous guest either.
+    bool feedVisitLost = false;
+};
+
+// Step 1 of every poll: its status text; the settings it decides by, one copy for the
+// whole poll, so a change in the dialog never splits a poll's decisions.
+CAdvancedSettings BeginPoll(const QString& account)
 {
     ShowStatusMessage(QStringLiteral("正在刷新[%1]的店铺......").arg(account));
-    // One copy for the whole poll, so a change in the dialog never splits a poll's decisions.
     const CAdvancedSettings advanced = CurrentAdvancedSettings();
     const QString quietSummary = AlertPolicy().TakeQuietSummary(advanced, Clock().NowMs());
     if (!quietSummary.isEmpty())
         AlertOwner(quietSummary);
+    return advanced;
+}
 
-    QStringList names;
-    QStringList imIds;
-    QString ip;
-    QString itemUrl;
-    QString third;
-    QString region = kUnknownRegion;
+bool UsableFeed(const CNewVisit& feed)
+{
+    return feed.ip.size() > kUsableIpChars && feed.itemUrl.size() > kUsableItemUrlChars;
+}
 
-    GetInfo(webId, ip, itemUrl, third);
-    if (ip.size() > kUsableIpChars && itemUrl.size() > kUsableItemUrlChars)
-        region = LookupRegion(ip);
-    if (ip.size() < 4)
-        ip = kNoIp;
-    if (itemUrl.size() < kUsableItemUrlChars)
-        itemUrl = kUnknownLink;
+// The feed's values as a visit stores them: placeholders for what the feed lacked, and
+// the region of a usable address.
+CNewVisit ReadFeed(const QString& account, const QString& feedIp, const QString& feedItemUrl)
+{
+    CNewVisit feed{QString(), feedIp, account, QString(), kUnknownRegion, feedItemUrl};
+    if (UsableFeed(feed))
+        feed.region = LookupRegion(feed.ip);
+    if (feed.ip.size() < 4)
+        feed.ip = kNoIp;
+    if (feed.itemUrl.size() < kUsableItemUrlChars)
+        feed.itemUrl = kUnknownLink;
+    feed.time = PollTime();
+    return feed;
+}
 
-    const QString pollTime = PollTime();
-    FetchProfileVisitors(imName, names, imIds);
-    if (names.isEmpty())
-        return;
-
-    const QString sqlAccount = SqlText(account);
-    const bool team = OnTeamStore();
-    bool foundNew = false;
-    QStringList newNames;
-    QString budgetNotice;
-    bool feedVisitLost = false;
-    // Last to first; only the first entry of the page belongs to the feed's page view.
+// Record new, policy, enqueue: each listed visitor not yet recorded for the shop,
+// last to first; only the first entry of the page belongs to the feed's page view.
+CPollOutcome RecordNewVisitors(const CAdvancedSettings& advanced, const CNewVisit& feed, const QString& greeting,
+                               bool autoGreet, const QStringList& names, const QStringList& imIds)
+{
+    CPollOutcome outcome;
     for (qsizetype i = names.size() - 1; i >= 0; --i) {
-        const QString sqlName = SqlText(names[i]);
-        CAdoRecordSet recordSet;
-        if (!recordSet.Open(QStringLiteral("select * from [client] where [guestname] = '%1'and [shopname] = '%2'")
-                                .arg(sqlName, sqlAccount)))
+        const std::optional<bool> recorded = CVisitTable::IsRecorded(names[i], feed.shop);
+        if (!recorded || *recorded)
             continue;
-        if (recordSet.IsEOF()) {
-            const bool tiedToFeed = i == 0;
-            const QString insert =
-                QStringLiteral("insert into [client] ([guestname] , [ip] , [shopname] , [lasttime] , [count] , [city] "
-                               ", [shopurl] , [imuid]) values ('%1','%2','%3','%4',%5,'%6','%7','%8')")
-                    .arg(sqlName, SqlText(tiedToFeed ? ip : kOtherEntryIp), sqlAccount, SqlText(pollTime),
-                         QStringLiteral("1"), SqlText(tiedToFeed ? region : kUnknownRegion),
-                         SqlText(tiedToFeed ? itemUrl : kUnknownLink), SqlText(imIds[i]));
-            // Judged before the visit is written, so the visit and its queued greeting go in
-            // together (both or neither). Read now, not at the start of the poll: the greeting
-            // thread may have stopped meanwhile. On the team store the greeting goes out from
-            // whichever machine greets for the shop.
-            EGreetVerdict verdict = EGreetVerdict::Unknown;
-            if (autoGreet && (team || LiveSettings().greetingRunning.load() != 0) && g_pConnection)
-                verdict = GreetingPolicy().Judge(advanced, Clock().NowMs(), account, names[i]);
-            // On the team store the server stamps the queue time: the 30-minute rule reads one clock.
-            const QString queue = verdict != EGreetVerdict::Queue
-                                      ? QString()
-                                      : QStringLiteral("insert into [AutoSend] ([ClientName] , [UserName] , "
-                                                       "[Message]) values ('%1' , '%2' , '%3')")
-                                            .arg(sqlName, sqlAccount, SqlText(greeting));
-            // A visit not recorded is not announced or greeted: it stays new, and the
-            // next poll records it (a store locked by another program, a full disk, a
-            // queue insert that failed and took the visit with it).
-            QList<int> changes;
-            const bool written =
-                g_pConnection &&
-                g_pConnection->ExecuteChain(
-                    insert, [&](int done, int changed) { return done == 1 && changed == 1 ? queue : QString(); },
-                    &changes);
-            const int recorded = written ? changes.value(0, -1) : -1;
-            if (recorded < 0) {
+        const bool tiedToFeed = i == 0;
+        const CVisitRow visit{.guestName = names[i],
+                              .ip = tiedToFeed ? feed.ip : kOtherEntryIp,
+                              .shopName = feed.shop,
+                              .lastTime = feed.time,
+                              .count = QStringLiteral("1"),
+                              .city = tiedToFeed ? feed.region : kUnknownRegion,
+                              .shopUrl = tiedToFeed ? feed.itemUrl : kUnknownLink,
+                              .imUid = imIds[i]};
+        // Judged before the visit is written, so the visit and its queued greeting go in
+        // together (both or neither). Read now, not at the start of the poll: the greeting
+        // thread may have stopped meanwhile.
+        EGreetVerdict verdict = EGreetVerdict::Unknown;
+        if (autoGreet && CGreetingQueue::TakesGreetings(LiveSettings().greetingRunning.load() != 0))
+            verdict = GreetingPolicy().Judge(advanced, Clock().NowMs(), feed.shop, names[i]);
+        const CQueuedGreeting queued{-1, names[i], feed.shop, greeting};
+        // A visit not recorded is not announced or greeted: it stays new, and the next
+        // poll records it (a store locked by another program, a full disk, a queue insert
+        // that failed and took the visit with it). On the team store another machine may
+        // have recorded it a moment ago (0): that machine queues the greeting, and every
+        // machine alerts through the store's notice (the feed's page view included: it is
+        // no anonymous guest either).
+        const int written = CVisitTable::RecordNew(visit, verdict == EGreetVerdict::Queue ? &queued : nullptr);
+        if (written <= 0) {
+            if (written < 0)
                 qCWarning(LogMonitor) << "visit not recorded; the next poll tries again";
-                if (tiedToFeed)
-                    feedVisitLost = true;
-                continue;
-            }
-            // On the team store another machine recorded it a moment ago: that machine
-            // queues the greeting, and every machine alerts through the store's notice
-            // (the feed's page view included: it is no anonymous guest either).
-            if (recorded == 0) {
-                if (tiedToFeed)
-                    feedVisitLost = true;
-                continue;
-            }
-            if (verdict == EGreetVerdict::OverBudget && budgetNotice.isEmpty())
-                budgetNotice = GreetingPolicy().TakeBudgetNotice(advanced, Clock().NowMs(), account);
-            foundNew = true;
-            newNames.prepend(names[i]);
+            if (tiedToFeed)
+                outcome.feedVisitLost = true;
+            continue;
         }
-        recordSet.Close();
+        if (verdict == EGreetVerdict::OverBudget && outcome.budgetNotice.isEmpty())
+            outcome.budgetNotice = GreetingPolicy().TakeBudgetNotice(advanced, Clock().NowMs(), feed.shop);
+        outcome.newNames.prepend(names[i]);
     }
+    return outcome;
+}
 
-    if (foundNew) {
+// Announce: the new visitors, or an anonymous guest of a usable feed once per address.
+void AnnouncePoll(const CAdvancedSettings& advanced, CNewVisit feed, const QStringList& names,
+                  const CPollOutcome& outcome)
+{
+    if (!outcome.newNames.isEmpty()) {
         // The alert names the feed's visitor, who is announced when recorded.
-        AnnounceNewVisitors(advanced, CNewVisit{names[0], ip, account, pollTime, region, itemUrl}, newNames,
-                            !feedVisitLost);
+        feed.name = names[0];
+        AnnounceNewVisitors(advanced, feed, outcome.newNames, !outcome.feedVisitLost);
         if (IVisitorListBridge* bridge = VisitorListBridge())
             bridge->RequestRefill();
         // After the poll's own text, so it stays up until the next poll.
-        if (!budgetNotice.isEmpty())
-            ShowStatusMessage(budgetNotice);
+        if (!outcome.budgetNotice.isEmpty())
+            ShowStatusMessage(outcome.budgetNotice);
         return;
     }
 
     // The page view belongs to a visitor the next poll (or another machine) records; it is no anonymous guest.
-    if (feedVisitLost)
+    if (outcome.feedVisitLost)
         return;
-    if (ip.size() > kUsableIpChars && itemUrl.size() > kUsableItemUrlChars && LiveSettings().guesttip.load() != 0) {
+    if (UsableFeed(feed) && LiveSettings().guesttip.load() != 0) {
         // A hit refreshes the address's time, so a visitor who keeps coming back stays quiet.
-        if (!theSessionMan.Lookup(ip)) {
-            theSessionMan.Add(ip, QString());
+        if (!theSessionMan.Lookup(feed.ip)) {
+            theSessionMan.Add(feed.ip, QString());
             // Quiet hours count the guest once, as the alert would have.
             if (AlertPolicy().AllowGuestAlert(advanced, Clock().NowMs())) {
-                const QString title = LookupItemTitle(itemUrl);
+                const QString title = LookupItemTitle(feed.itemUrl);
                 AlertOwner(QStringLiteral("有游客访问[%1]的网店!\r\nIP:%2\r\n来自:%3\r\n查看了您的:%4")
-                               .arg(account, ip, region, title));
+                               .arg(feed.shop, feed.ip, feed.region, title));
             }
         }
     }
-    ShowStatusMessage(QStringLiteral("%1 [%2]的网店无新登陆客户!").arg(pollTime, account));
+    ShowStatusMessage(QStringLiteral("%1 [%2]的网店无新登陆客户!").arg(feed.time, feed.shop));
+}
+
+// Everything of a poll after the feed's request.
+void PollWithFeed(const CAdvancedSettings& advanced, const QString& account, const QString& imName,
+                  const QString& greeting, bool autoGreet, const QString& ip, const QString& itemUrl)
+{
+    const CNewVisit feed = ReadFeed(account, ip, itemUrl);
+    QStringList names;
+    QStringList imIds;
+    FetchProfileVisitors(imName, names, imIds);
+    if (names.isEmpty())
+        return;
+    const CPollOutcome outcome = RecordNewVisitors(advanced, feed, greeting, autoGreet, names, imIds);
+    AnnouncePoll(advanced, feed, names, outcome);
+}
+
+} // namespace
+
+void RefreshShop(const QString& webId, const QString& account, const QString& imName, const QString& greeting,
+                 bool autoGreet)
+{
+    const CAdvancedSettings advanced = BeginPoll(account);
+    QString ip;
+    QString itemUrl;
+    QString third;
+    GetInfo(webId, ip, itemUrl, third);
+    PollWithFeed(advanced, account, imName, greeting, autoGreet, ip, itemUrl);
+}
+
+void RefreshShopWithFeed(const QString& account, const QString& imName, const QString& greeting, bool autoGreet,
+                         const QString& ip, const QString& itemUrl)
+{
+    PollWithFeed(BeginPoll(account), account, imName, greeting, autoGreet, ip, itemUrl);
 }

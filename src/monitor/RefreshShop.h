@@ -1,7 +1,8 @@
 #pragma once
-// One poll of one monitored account: the tracking feed and the account's IM
-// profile page become visits ([client]), queued greetings ([AutoSend]),
-// alerts and status texts. Runs on the monitoring thread; keeps nothing
+// One poll of one monitored account: fetch the tracking feed and the account's
+// IM profile page, parse them, record the new visitors (CVisitTable), judge
+// their greetings (GreetingPolicy) and queue them with the visits
+// (CGreetingQueue), then announce: alerts and status texts. Runs on the monitoring thread; keeps nothing
 // between polls (the table and theSessionMan are its memory).
 #include <QString>
 #include <QStringList>
@@ -28,6 +29,9 @@ void AnnounceNewVisitors(const CAdvancedSettings& advanced, const CNewVisit& fir
 
 void RefreshShop(const QString& webId, const QString& account, const QString& imName, const QString& greeting,
                  bool autoGreet);
+// RefreshShop with the feed's page view given (the newest wake-up record) instead of a GetInfo request.
+void RefreshShopWithFeed(const QString& account, const QString& imName, const QString& greeting, bool autoGreet,
+                         const QString& ip, const QString& itemUrl);
 
 // The visitors the IM profile page of imName lists, in page order; both lists
 // empty when the page cannot be fetched or lists nobody.

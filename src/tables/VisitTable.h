@@ -11,9 +11,11 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class CAdoConnection;
+struct CQueuedGreeting;
 
 // One visit as the store gives it back, every value as text.
 struct CVisitRow
@@ -52,6 +54,12 @@ class CVisitTable
 {
 public:
     // Recording a visit (the monitoring's road): VisitRecording.cpp.
+    // Whether the visitor has a visit of the shop; nothing when the store did not answer.
+    static std::optional<bool> IsRecorded(const QString& visitor, const QString& shop);
+    // Inserts the visit (its count 1) and, when greeting is given, its queue row after it,
+    // as one transaction: both or neither. 1: recorded; 0: the store already had the visit
+    // (another machine of the team a moment ago), nothing queued; -1: nothing written.
+    static int RecordNew(const CVisitRow& visit, const CQueuedGreeting* greeting = nullptr);
 
     // Browsing, searching, deleting and ranking (history, lists, statistics): VisitTable.cpp.
     // Stateless, any thread: the window's (visitor list, card), the history page's and the

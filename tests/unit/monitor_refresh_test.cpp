@@ -266,6 +266,13 @@ TEST_P(RefreshShopFeed, StoresTheFeedOrItsPlaceholders)
     EXPECT_EQ(rows[0][1], c.storedIp) << c.what;
     EXPECT_EQ(rows[0][4], c.regionLooked ? Region(c.storedIp) : QStringLiteral("未知区域")) << c.what;
     EXPECT_EQ(rows[0][5], c.storedUrl.isEmpty() ? url : c.storedUrl) << c.what;
+
+    // Given instead of fetched (the wake-up's newest record), the same values are stored alike.
+    ListVisitors(QStringLiteral("hiW"), {{QStringLiteral("feedy"), QStringLiteral("fd")}});
+    RefreshShopWithFeed(QStringLiteral("shopW"), QStringLiteral("hiW"), QString(), false, c.ip, url);
+    QStringList expected = rows[0];
+    expected[2] = QStringLiteral("shopW");
+    EXPECT_EQ(ReadRows(kClientColumns).back(), expected) << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
