@@ -3,6 +3,7 @@
 #include "accounts/LiveSettings.h"
 #include "accounts/TeamSettings.h"
 #include "monitor/RefreshShop.h"
+#include "monitor/ViewWakeups.h"
 #include "platform/AbortScope.h"
 #include "platform/Log.h"
 #include "platform/Workers.h"
@@ -56,9 +57,12 @@ void CMonitorClientThread::run()
         m_accounts = accountTable.ReadAll();
         // Lives as long as this thread's session of the team store, whose locks it tracks.
         CAccountLocks locks;
+        // Views heard of between polls are served during the pauses, on this thread.
+        CViewWakeups wakeups(m_stop);
         while (m_stop.load() == 0) {
             locks.BeginCycle();
             accountTable.RefreshPollList(m_accounts);
+            wakeups.Start(m_accounts, locks);
             TouchMachine();
             for (const _CUserInfo& info : m_accounts) {
                 // While the team store's server is away a poll could record nothing: the
@@ -71,12 +75,12 @@ void CMonitorClientThread::run()
                 if (!locks.Holds(info.userName))
                     continue;
                 RefreshShop(info.webId, info.userName, info.greetingAccount, info.greeting, info.autoSend);
-                if (!PauseUnlessStopped(m_stop, kPauseAfterAccountSeconds))
+                if (!wakeups.Pause(kPauseAfterAccountSeconds))
                     return;
             }
             // The interval is read every second, so a change shortens or
             // lengthens the wait already under way.
-            if (!PauseUnlessStopped(m_stop, LiveSettings().reflashtime))
+            if (!wakeups.Pause(LiveSettings().reflashtime))
                 return;
         }
     } catch (...) {

@@ -149,8 +149,8 @@ bool UsableFeed(const CNewVisit& feed)
     return feed.ip.size() > kUsableIpChars && feed.itemUrl.size() > kUsableItemUrlChars;
 }
 
-// The feed's values as a visit stores them: placeholders for what the feed lacked, and
-// the region of a usable address.
+} // namespace
+
 CNewVisit ReadFeed(const QString& account, const QString& feedIp, const QString& feedItemUrl)
 {
     CNewVisit feed{QString(), feedIp, account, QString(), kUnknownRegion, feedItemUrl};
@@ -163,6 +163,8 @@ CNewVisit ReadFeed(const QString& account, const QString& feedIp, const QString&
     feed.time = PollTime();
     return feed;
 }
+
+namespace {
 
 // Record new, policy, enqueue: each listed visitor not yet recorded for the shop,
 // last to first; only the first entry of the page belongs to the feed's page view.
@@ -211,10 +213,40 @@ CPollOutcome RecordNewVisitors(const CAdvancedSettings& advanced, const CNewVisi
     return outcome;
 }
 
-// Announce: the new visitors, or an anonymous guest of a usable feed once per address.
-void AnnouncePoll(const CAdvancedSettings& advanced, CNewVisit feed, const QStringList& names,
+// Each view of an anonymous guest alerts once per address; with the burst rule a poll's
+// many guests are one balloon.
+void AlertGuests(const CAdvancedSettings& advanced, const QList<CNewVisit>& views)
+{
+    QList<CNewVisit> guests;
+    for (const CNewVisit& view : views) {
+        // A hit refreshes the address's time, so a visitor who keeps coming back stays quiet.
+        if (!UsableFeed(view) || theSessionMan.Lookup(view.ip))
+            continue;
+        theSessionMan.Add(view.ip, QString());
+        // Quiet hours count the guest once, as the alert would have.
+        if (AlertPolicy().AllowGuestAlert(advanced, Clock().NowMs()))
+            guests.append(view);
+    }
+    if (advanced.bursts && guests.size() >= CAlertPolicy::kBurstThreshold) {
+        QStringList shown;
+        for (const CNewVisit& guest : guests.mid(0, CAlertPolicy::kBurstNamesShown))
+            shown.append(guest.ip);
+        AlertOwner(QStringLiteral("%1位游客访问[%2]的网店\r\nIP:%3等")
+                       .arg(QString::number(guests.size()), guests.first().shop, shown.join(QStringLiteral("、"))));
+        return;
+    }
+    for (const CNewVisit& guest : guests) {
+        const QString title = LookupItemTitle(guest.itemUrl);
+        AlertOwner(QStringLiteral("有游客访问[%1]的网店!\r\nIP:%2\r\n来自:%3\r\n查看了您的:%4")
+                       .arg(guest.shop, guest.ip, guest.region, title));
+    }
+}
+
+// Announce: the new visitors, or the anonymous guests of the views (the feed's is the last).
+void AnnouncePoll(const CAdvancedSettings& advanced, const QList<CNewVisit>& views, const QStringList& names,
                   const CPollOutcome& outcome)
 {
+    CNewVisit feed = views.back();
     if (!outcome.newNames.isEmpty()) {
         // The alert names the feed's visitor, who is announced when recorded.
         feed.name = names[0];
@@ -230,33 +262,26 @@ void AnnouncePoll(const CAdvancedSettings& advanced, CNewVisit feed, const QStri
     // The page view belongs to a visitor the next poll (or another machine) records; it is no anonymous guest.
     if (outcome.feedVisitLost)
         return;
-    if (UsableFeed(feed) && LiveSettings().guesttip.load() != 0) {
-        // A hit refreshes the address's time, so a visitor who keeps coming back stays quiet.
-        if (!theSessionMan.Lookup(feed.ip)) {
-            theSessionMan.Add(feed.ip, QString());
-            // Quiet hours count the guest once, as the alert would have.
-            if (AlertPolicy().AllowGuestAlert(advanced, Clock().NowMs())) {
-                const QString title = LookupItemTitle(feed.itemUrl);
-                AlertOwner(QStringLiteral("有游客访问[%1]的网店!\r\nIP:%2\r\n来自:%3\r\n查看了您的:%4")
-                               .arg(feed.shop, feed.ip, feed.region, title));
-            }
-        }
-    }
+    if (LiveSettings().guesttip.load() != 0)
+        AlertGuests(advanced, views);
     ShowStatusMessage(QStringLiteral("%1 [%2]的网店无新登陆客户!").arg(feed.time, feed.shop));
 }
 
-// Everything of a poll after the feed's request.
-void PollWithFeed(const CAdvancedSettings& advanced, const QString& account, const QString& imName,
-                  const QString& greeting, bool autoGreet, const QString& ip, const QString& itemUrl)
+// Everything of a poll after the feed's request; the last view is the feed's.
+void PollWithViews(const CAdvancedSettings& advanced, const QString& account, const QString& imName,
+                   const QString& greeting, bool autoGreet, const QList<CFeedView>& given)
 {
-    const CNewVisit feed = ReadFeed(account, ip, itemUrl);
+    QList<CNewVisit> views;
+    for (const CFeedView& view : given)
+        views.append(ReadFeed(account, view.ip, view.itemUrl));
+    const CNewVisit& feed = views.back();
     QStringList names;
     QStringList imIds;
     FetchProfileVisitors(imName, names, imIds);
     if (names.isEmpty())
         return;
     const CPollOutcome outcome = RecordNewVisitors(advanced, feed, greeting, autoGreet, names, imIds);
-    AnnouncePoll(advanced, feed, names, outcome);
+    AnnouncePoll(advanced, views, names, outcome);
 }
 
 } // namespace
@@ -269,11 +294,18 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
     QString itemUrl;
     QString third;
     GetInfo(webId, ip, itemUrl, third);
-    PollWithFeed(advanced, account, imName, greeting, autoGreet, ip, itemUrl);
+    PollWithViews(advanced, account, imName, greeting, autoGreet, {CFeedView{ip, itemUrl}});
 }
 
 void RefreshShopWithFeed(const QString& account, const QString& imName, const QString& greeting, bool autoGreet,
                          const QString& ip, const QString& itemUrl)
 {
-    PollWithFeed(BeginPoll(account), account, imName, greeting, autoGreet, ip, itemUrl);
+    PollWithViews(BeginPoll(account), account, imName, greeting, autoGreet, {CFeedView{ip, itemUrl}});
+}
+
+void RefreshShopWithViews(const QString& account, const QString& imName, const QString& greeting, bool autoGreet,
+                          const QList<CFeedView>& views)
+{
+    if (!views.isEmpty())
+        PollWithViews(BeginPoll(account), account, imName, greeting, autoGreet, views);
 }

@@ -4,6 +4,7 @@
 // their greetings (GreetingPolicy) and queue them with the visits
 // (CGreetingQueue), then announce: alerts and status texts. Runs on the monitoring thread; keeps nothing
 // between polls (the table and theSessionMan are its memory).
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +33,20 @@ void RefreshShop(const QString& webId, const QString& account, const QString& im
 // RefreshShop with the feed's page view given (the newest wake-up record) instead of a GetInfo request.
 void RefreshShopWithFeed(const QString& account, const QString& imName, const QString& greeting, bool autoGreet,
                          const QString& ip, const QString& itemUrl);
+
+// A page view as the feed gives it: the visitor's address and the item page, as they stand.
+struct CFeedView
+{
+    QString ip;
+    QString itemUrl;
+};
+// RefreshShopWithFeed with the newest of several views (oldest first) as the feed, each
+// anonymous guest among them alerted by the guest rule, not only the newest.
+void RefreshShopWithViews(const QString& account, const QString& imName, const QString& greeting, bool autoGreet,
+                          const QList<CFeedView>& views);
+// A feed's values as a visit stores them: placeholders for what the feed lacked, the region
+// of a usable address, the time of now.
+CNewVisit ReadFeed(const QString& account, const QString& ip, const QString& itemUrl);
 
 // The visitors the IM profile page of imName lists, in page order; both lists
 // empty when the page cannot be fetched or lists nobody.

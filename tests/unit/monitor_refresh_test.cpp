@@ -5,8 +5,10 @@
 #include "greet/GreetingPolicy.h"
 #include "iploc/IpLocator.h"
 #include "monitor/AlertPolicy.h"
+#include "monitor/MonitorClientThread.h"
 #include "monitor/RefreshShop.h"
 #include "monitor/SessionMan.h"
+#include "monitor/ViewHearing.h"
 #include "store/AdoConnection.h"
 #include "store/StoreStartup.h"
 
@@ -14,6 +16,7 @@
 #include "support/MonitorFakes.h"
 #include "support/MonitorService.h"
 #include "support/TestMain.h"
+#include "support/WaitUntil.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>
@@ -490,4 +493,43 @@ TEST_F(RefreshShopTest, VisitNotRecordedIsNotAnnouncedAndTheNextPollRecordsIt)
         EXPECT_EQ(m_notifier.AlertTexts().size(), alerts + 1) << qPrintable(table);
     }
     EXPECT_EQ(m_bridge.Refills(), 2);
+}
+
+// The wake-up on real time: views while the program runs and while it is stopped are each kept
+// once, and each guest's view alerts once, whatever the interval.
+TEST_F(RefreshShopTest, WokenPollsKeepEveryViewOnceAcrossARestart)
+{
+    SetClock(nullptr);
+    const QString webId = Account(QStringLiteral("醒店"));
+    ListVisitors(QStringLiteral("醒hi"), {{QStringLiteral("老客"), QStringLiteral("w1")}});
+    ASSERT_TRUE(g_pConnection->Execute(
+        QStringLiteral("insert into [user] ([username],[usersmailname],[password],[webid],[messageinfo],[autosend]) "
+                       "values ('醒店','醒hi','pw','%1','hi',0)")
+            .arg(webId)));
+    RefreshShop(webId, QStringLiteral("醒店"), QStringLiteral("醒hi"), QStringLiteral("hi"), false);
+    LiveSettings().reflashtime.store(1000);
+    const QString kept = QStringLiteral("select [seq], [ip], [city] from [pageview] order by [seq]");
+    for (const int restart : {0, 1}) {
+        CMonitorClientThread thread;
+        thread.start();
+        // The first start goes on from the service's number; the second asks for what came meanwhile.
+        ASSERT_TRUE(WaitUntil([] { return HearingInRealTime(); })) << restart;
+        for (int view = 1; view <= 3 && restart == 0; ++view)
+            ASSERT_TRUE(s_service->RecordPageView(webId, QStringLiteral("61.135.9.%1").arg(view), ItemUrl(1)));
+        EXPECT_TRUE(WaitUntil([&] { return ReadRows(kept).size() == 3u * (restart + 1); })) << restart;
+        thread.m_stop.store(1);
+        ASSERT_TRUE(thread.wait(20000));
+        for (int view = 4; view <= 6 && restart == 0; ++view)
+            ASSERT_TRUE(s_service->RecordPageView(webId, QStringLiteral("61.135.9.%1").arg(view), ItemUrl(1)));
+    }
+    const std::vector<QStringList> rows = ReadRows(kept);
+    ASSERT_EQ(rows.size(), 6u);
+    for (int view = 1; view <= 6; ++view) {
+        const QString ip = QStringLiteral("61.135.9.%1").arg(view);
+        EXPECT_EQ(rows[view - 1], (QStringList{QString::number(view), ip, Region(ip)}));
+        EXPECT_EQ(m_notifier.AlertTexts().filter(QStringLiteral("IP:%1\r\n").arg(ip)).size(), 1) << view;
+    }
+    EXPECT_EQ(ReadRows(QStringLiteral("select [viewseq] from [user]")), std::vector<QStringList>{{"6"}});
+    LiveSettings().reflashtime.store(30);
+    SetClock(&m_clock);
 }
