@@ -101,27 +101,24 @@ void CViewWakeups::ServeOne(const CWakeup& wakeup)
         return;
     }
 
+    // Polled before the views are kept: a poll a stop cut short leaves them to the next start,
+    // and one that comes again for views the store refused alerts no guest twice (theSessionMan).
+    QList<CFeedView> feedViews;
     QList<CPageView> views;
     for (const CWaitRecord& record : wakeup.records) {
+        feedViews.append(CFeedView{record.ip, record.itemUrl});
         const CNewVisit feed = ReadFeed(info.userName, record.ip, record.itemUrl);
         views.append(CPageView{record.seq, feed.ip, feed.region, feed.itemUrl, record.time});
     }
-    QList<CPageView> fresh;
-    if (CPageViewTable::Record(info.userName, views, wakeup.next, &fresh) < 0) {
+    RefreshShopWithViews(info.userName, info.greetingAccount, info.greeting, info.autoSend, feedViews);
+    if (m_stop.load() != 0)
+        return;
+    if (CPageViewTable::Record(info.userName, views, wakeup.next) < 0) {
         qCWarning(LogMonitor).noquote() << "the views of" << info.userName << "were not kept; asked for again";
         m_waiter->Continue(wakeup.account, wakeup.after, kStoreRetryMs);
         return;
     }
     m_waiter->Continue(wakeup.account, wakeup.next);
-    // Views kept before (a restart between keeping and asking) were announced then.
-    QList<CFeedView> announced;
-    for (const CWaitRecord& record : wakeup.records) {
-        if (std::any_of(fresh.begin(), fresh.end(), [&](const CPageView& view) { return view.seq == record.seq; }))
-            announced.append(CFeedView{record.ip, record.itemUrl});
-    }
-    if (announced.isEmpty())
-        return;
-    RefreshShopWithViews(info.userName, info.greetingAccount, info.greeting, info.autoSend, announced);
 }
 
 template <typename Seconds> bool CViewWakeups::PauseSteps(const Seconds& seconds)

@@ -260,9 +260,11 @@ void CViewWaiter::run()
                 curl_easy_cleanup(message->easy_handle);
                 state.easy = nullptr;
                 Fail(state, QString::fromUtf8(curl_easy_strerror(result)), Clock().NowMs());
+                m_answers.fetch_add(1);
                 continue;
             }
             Finish(state, index, Clock().NowMs());
+            m_answers.fetch_add(1);
         }
         m_realTime = !states.empty() && std::all_of(states.begin(), states.end(),
                                                     [](const CState& state) { return state.probed && !state.failing; });

@@ -54,8 +54,9 @@ public:
     void Continue(int account, qint64 after, int delayMs = 0);
     // True while every account has a request waiting (or views being kept).
     bool RealTime() const { return m_realTime.load(); }
-    // Requests sent and passes of the loop so far, for tests.
+    // Requests sent, answers (or failures) handled and passes of the loop so far, for tests.
     int RequestCount() const { return m_requests.load(); }
+    int Answers() const { return m_answers.load(); }
     int Passes() const { return m_passes.load(); }
 
 protected:
@@ -84,6 +85,7 @@ private:
     std::atomic<int> m_stop{0};
     std::atomic<bool> m_realTime{false};
     std::atomic<int> m_requests{0};
+    std::atomic<int> m_answers{0};
     std::atomic<int> m_passes{0};
     std::mutex m_mutex;
     std::vector<CContinue> m_continues;

@@ -254,6 +254,9 @@ TEST_F(TeamTest, OneVisitOneGreetingAlertsEverywhereSurvivesTheServerAwayAndAKil
     ShopperVisits(QStringLiteral("买家三"), QStringLiteral("a0003"));
     EXPECT_TRUE(WaitUntil([&] { return RecordedOnce(QStringLiteral("买家三")); }, kCycleMs + 15000));
     EXPECT_EQ(Poller(), survivor.Name());
+    // Each page view kept once, the one of the outage too, whichever machine heard of it.
+    const QString views = QStringLiteral("select count(*) || ' ' || count(distinct seq) from pageview");
+    EXPECT_TRUE(WaitUntil([&] { return Peek(views) == QStringLiteral("3 3"); }, 30000)) << Peek(views).toStdString();
 }
 
 // In process, as machine "gamma": the 团队设置 dialog stores the shops it greets for; a claimed

@@ -410,7 +410,7 @@ TEST_F(ViewWaiterTest, FallsBackOrRetriesByTheReply)
         ASSERT_TRUE(WaitUntil([&] { return m_waiter->RequestCount() == 1; })) << c.name;
         int requests = 1;
         for (const qint64 retryMs : {c.firstRetryMs, c.secondRetryMs}) {
-            Settle();
+            ASSERT_TRUE(WaitUntil([&] { return m_waiter->Answers() == requests; })) << c.name;
             clock.Advance(retryMs - 100);
             Settle();
             EXPECT_EQ(m_waiter->RequestCount(), requests) << c.name << ": asked again too soon";
@@ -418,6 +418,7 @@ TEST_F(ViewWaiterTest, FallsBackOrRetriesByTheReply)
             EXPECT_TRUE(WaitUntil([&] { return m_waiter->RequestCount() == requests + 1; })) << c.name;
             ++requests;
         }
+        ASSERT_TRUE(WaitUntil([&] { return m_waiter->Answers() == requests; })) << c.name;
         EXPECT_FALSE(m_waiter->RealTime()) << c.name;
         // The route back: the next ask waits again.
         Answer(200, QString(), 0);
