@@ -91,13 +91,14 @@ void CViewWakeups::ServeOne(const CWakeup& wakeup)
         return;
     }
     if (m_locks && !m_locks->Holds(info.userName)) {
-        // The machine that polls it keeps its views; this one follows the store's number, so
-        // should that machine go away before keeping them, the views are still here to keep.
+        // The machine that polls it keeps its views; this one follows the store's number (asking
+        // again while it is behind or cannot be read), so should that machine go away before
+        // keeping them, or this one take the poll over, the views are still here to keep.
         const qint64 kept = CPageViewTable::LastSeq(info.userName);
-        if (kept >= 0 && kept < wakeup.next)
-            m_waiter->Continue(wakeup.account, std::max(kept, wakeup.after), kStoreRetryMs);
-        else
+        if (kept >= wakeup.next)
             m_waiter->Continue(wakeup.account, wakeup.next);
+        else
+            m_waiter->Continue(wakeup.account, std::max(kept, wakeup.after), kStoreRetryMs);
         return;
     }
 
