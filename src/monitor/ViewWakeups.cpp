@@ -46,7 +46,9 @@ void CViewWakeups::Start(const QList<CAccount>& accounts, CAccountLocks& locks)
 
 void CViewWakeups::Stop()
 {
-    SetHearingInRealTime(false);
+    if (m_published)
+        SetHearingInRealTime(false);
+    m_published = false;
     if (!m_waiter)
         return;
     m_waiter->Stop();
@@ -67,7 +69,11 @@ void CViewWakeups::Post(CWakeup&& wakeup)
 
 void CViewWakeups::Serve()
 {
-    SetHearingInRealTime(m_waiter && m_waiter->RealTime());
+    // Told only when it changes: a monitoring thread that never hears at once leaves it alone.
+    const bool realTime = m_waiter && m_waiter->RealTime();
+    if (realTime != m_published)
+        SetHearingInRealTime(realTime);
+    m_published = realTime;
     while (m_stop.load() == 0) {
         CWakeup wakeup;
         {

@@ -50,6 +50,7 @@ private:
     std::vector<CAccount> m_accounts; // those the waiter knows, by its index
     CAccountLocks* m_locks = nullptr;
     std::unique_ptr<CViewWaiter> m_waiter;
+    bool m_published = false; // what this thread last told of hearing in real time
     std::mutex m_mutex;
     std::condition_variable m_posted;
     std::deque<CWakeup> m_pending;

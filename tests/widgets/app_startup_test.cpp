@@ -387,7 +387,7 @@ TEST_F(AppTest, StatusBarHasFivePanes)
     EXPECT_GT(frame->Pane(0)->width(), 100) << "the message pane stretches";
     // It tells how views reach the owner, as that changes.
     const QString polled = QStringLiteral("访客提醒:每%1秒刷新").arg(LiveSettings().reflashtime.load());
-    EXPECT_EQ(frame->Pane(0)->text(), polled);
+    EXPECT_TRUE(WaitUntil([&] { return frame->Pane(0)->text() == polled; })) << frame->Pane(0)->text().toStdString();
     SetHearingInRealTime(true);
     EXPECT_TRUE(WaitUntil([&] { return frame->Pane(0)->text() == QStringLiteral("访客提醒:实时"); }));
     SetHearingInRealTime(false);
