@@ -1,6 +1,7 @@
 #include "accounts/AccountStore.h"
 
 #include "store/AdoConnection.h"
+#include "tables/GreetingQueue.h"
 
 bool ClearGreetingQueue()
 {
@@ -8,5 +9,5 @@ bool ClearGreetingQueue()
         return false;
     if (g_pConnection->IsTeamStore())
         return true;
-    return g_pConnection->Execute(QStringLiteral("delete from [AutoSend]"));
+    return CGreetingQueue::Clear();
 }

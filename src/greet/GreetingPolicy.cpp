@@ -1,9 +1,9 @@
 #include "greet/GreetingPolicy.h"
 
 #include "platform/Log.h"
-#include "store/AdoConnection.h"
-#include "store/AdoRecordSet.h"
 #include "store/Variant.h"
+#include "tables/GreetingLogTable.h"
+#include "tables/GreetingQueue.h"
 
 #include <QDateTime>
 
@@ -16,32 +16,11 @@ QDateTime LocalTime(qint64 ms)
     return QDateTime::fromMSecsSinceEpoch(ms).toLocalTime();
 }
 
-// The first column of a one-row count; -1 when the store does not answer.
-int Count(const QString& sql)
+// Sent since `since` (store time) plus still queued; -1 when the store did not answer.
+int SentOrQueued(const CGreetingsOf& whom, const QString& since)
 {
-    if (!g_pConnection)
-        return -1;
-    CAdoRecordSet rs(g_pConnection);
-    int count = -1;
-    if (!rs.Open(sql) || rs.IsEOF() || !rs.GetCollectInt(0, count))
-        return -1;
-    return count;
-}
-
-// Sent since `since` (store time) plus still queued, for the condition on each table; -1 on failure.
-// The sender deletes its rows only after its pass, so a queued row already sent is not counted again;
-// one held for a later try (not logged until its fate is decided) still counts as queued.
-int SentOrQueued(const QString& logCondition, const QString& queueCondition, const QString& since)
-{
-    const int sent = Count(QStringLiteral("select count(*) from [greetlog] where %1 and [ok] <> 0 and "
-                                          "[senttime] >= '%2'")
-                               .arg(logCondition, since));
-    const int queued =
-        Count(QStringLiteral("select count(*) from [AutoSend] where %1 and not exists (select 1 from "
-                             "[greetlog] where [greetlog].[shopname] = [AutoSend].[UserName] and "
-                             "[greetlog].[guestname] = [AutoSend].[ClientName] and [greetlog].[ok] <> 0 and "
-                             "[greetlog].[senttime] >= '%2')")
-                  .arg(queueCondition, since));
+    const int sent = CGreetingLogTable::CountSent(whom, since);
+    const int queued = CGreetingQueue::CountWaiting(whom, since);
     return sent < 0 || queued < 0 ? -1 : sent + queued;
 }
 
@@ -66,9 +45,7 @@ EGreetVerdict CGreetingPolicy::Judge(const CAdvancedSettings& settings, qint64 n
     const QDateTime now = LocalTime(nowMs);
     if (settings.dailyBudget) {
         const QString midnight = StoreTimeText(QDateTime(now.date(), QTime(0, 0)).toMSecsSinceEpoch());
-        const QString sqlShop = SqlText(shop);
-        const int count = SentOrQueued(QStringLiteral("[shopname] = '%1'").arg(sqlShop),
-                                       QStringLiteral("[UserName] = '%1'").arg(sqlShop), midnight);
+        const int count = SentOrQueued(CGreetingsOf{shop, QString()}, midnight);
         if (count < 0) {
             qCWarning(LogGreet) << "greeting budget unknown, the store did not answer; not queued";
             return EGreetVerdict::Unknown;
@@ -78,9 +55,7 @@ EGreetVerdict CGreetingPolicy::Judge(const CAdvancedSettings& settings, qint64 n
     }
     if (settings.oncePerPerson) {
         const QString since = StoreTimeText(nowMs - settings.onceDays * kDayMs);
-        const QString sqlVisitor = SqlText(visitor);
-        const int count = SentOrQueued(QStringLiteral("[guestname] = '%1'").arg(sqlVisitor),
-                                       QStringLiteral("[ClientName] = '%1'").arg(sqlVisitor), since);
+        const int count = SentOrQueued(CGreetingsOf{QString(), visitor}, since);
         if (count < 0) {
             qCWarning(LogGreet) << "earlier greetings unknown, the store did not answer; not queued";
             return EGreetVerdict::Unknown;

@@ -5,6 +5,8 @@
 // top-level windows, then clicked, pasted into, sent and closed. Used by the
 // greeting thread, one greeting at a time; each call opens its own display
 // connection. The clipboard is served by CClipboardOwner on a thread of its own.
+#include "tables/GreetingLogTable.h"
+
 #include <QString>
 
 #include <functional>
@@ -40,19 +42,6 @@ constexpr int kGreetingFailed = 0;
 // a later pass. Once the click is done a greeting is sent or failed, never held.
 constexpr int kGreetingHeld = -1;
 
-// Why a greeting was held or not sent; [greetlog].[reason] holds its text.
-enum class EGreetReason
-{
-    Sent, // no reason: it went out
-    NoWindow,
-    SeveralWindows,
-    FocusLost,
-    Grab,
-    Dropped, // held, or claimed by a machine that went away, for 30 minutes
-    Failed,
-};
-// The owner-facing text of a reason (empty for Sent).
-QString GreetReasonText(EGreetReason reason);
 // Why the calling thread's last SendGreeting was held or failed; Sent after a send.
 EGreetReason LastGreetReason();
 // Set by a sender (the IM client, or a test's stand-in) before it returns.

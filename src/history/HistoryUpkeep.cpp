@@ -5,6 +5,8 @@
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/Variant.h"
+#include "tables/GreetingLogTable.h"
+#include "tables/GreetingQueue.h"
 #include "tables/PageViewTable.h"
 #include "tables/VisitTable.h"
 
@@ -107,12 +109,9 @@ CUpkeepCounts DeleteVisitorEverywhere(const QString& visitor)
         counts.ok = false;
         return counts;
     }
-    const QString name = SqlText(visitor);
     const int visits = CVisitTable::DeleteVisitor(visitor);
-    const int logged =
-        connection->ExecuteChanges(QStringLiteral("delete from [greetlog] where [guestname] = '%1'").arg(name));
-    const int queued =
-        connection->ExecuteChanges(QStringLiteral("delete from [AutoSend] where [ClientName] = '%1'").arg(name));
+    const int logged = CGreetingLogTable::DeleteVisitor(visitor);
+    const int queued = CGreetingQueue::DeleteVisitor(visitor);
     counts.ok = visits >= 0 && logged >= 0 && queued >= 0;
     counts.visits = std::max(visits, 0);
     counts.greetings = std::max(logged, 0) + std::max(queued, 0);

@@ -7,6 +7,7 @@
 #include "store/Schema.h"
 #include "store/StoreReader.h"
 #include "tables/AccountTable.h"
+#include "tables/GreetingLogTable.h"
 #include "tables/VisitTable.h"
 
 #include <QMap>
@@ -62,30 +63,14 @@ bool RunStatements(const std::vector<CStatement>& statements)
 
 } // namespace
 
-QString CVisitStatistics::GreetingsSql(const CStatsQuery& query)
-{
-    return QStringLiteral("select substr([senttime],1,10), sum(case when [ok] <> 0 then 1 else 0 end), "
-                          "sum(case when [ok] = 0 then 1 else 0 end) from [greetlog]%1 "
-                          "group by substr([senttime],1,10)")
-        .arg(StatsWhere(query, QStringLiteral("[shopname]"), QStringLiteral("[senttime]")));
-}
-
-QString CVisitStatistics::GreetingMarkSql()
-{
-    return QStringLiteral("select ifnull(max([id]),0) from [greetlog]");
-}
-
 bool CVisitStatistics::ReadMarks(CStatsMarks& marks)
 {
     qint64 visit = 0;
     if (!CVisitTable::LastId(g_pConnection, visit))
         return false;
-    CAdoRecordSet recordSet(g_pConnection);
-    int greeting = 0;
-    if (!recordSet.Open(GreetingMarkSql()) || recordSet.IsEOF() || !recordSet.GetCollectInt(0, greeting)) {
-        qCWarning(LogStats) << "cannot read the store's marks";
+    qint64 greeting = 0;
+    if (!CGreetingLogTable::LastId(g_pConnection, greeting))
         return false;
-    }
     marks = {visit, greeting};
     return true;
 }
@@ -125,9 +110,6 @@ CVisitStats CVisitStatistics::Load(const CStatsQuery& query)
     QMap<QString, CStatsBucket> days;
     QMap<QString, int> returning;
     QMap<QString, std::pair<int, int>> greetings;
-    const auto counts = [](const QString& sql, CCountRowReader row) {
-        return [sql, row = std::move(row)](CAdoConnection* connection) { return ReadCountRows(connection, sql, row); };
-    };
     const auto visits = [&query](auto read, CCountRowReader row) {
         return
             [read, &query, row = std::move(row)](CAdoConnection* connection) { return read(connection, query, row); };
@@ -151,7 +133,7 @@ CVisitStats CVisitStatistics::Load(const CStatsQuery& query)
                [&stats](const QString& key, int count, int) {
                    stats.topRegions.append({key, count});
                }),
-        counts(GreetingsSql(query),
+        visits(&CGreetingLogTable::ReadPerDay,
                [&greetings](const QString& day, int sent, int failed) {
                    greetings[day].first += sent;
                    greetings[day].second += failed;

@@ -61,11 +61,6 @@ public:
     static constexpr int kTopCount = kStatsTopCount;
     static constexpr int kMaxDayBars = 31;
 
-    // Per day, greetings that went out and greetings that did not.
-    static QString GreetingsSql(const CStatsQuery& query);
-    // The greeting log's largest id, 0 when there is none.
-    static QString GreetingMarkSql();
-
     // Reads the marks only; false when the store cannot be read.
     static bool ReadMarks(CStatsMarks& marks);
     // Runs every statement, several at once on connections of their own; ok is false

@@ -12,6 +12,7 @@
 #include "store/TeamListener.h"
 #include "store/TeamStore.h"
 #include "tables/AccountTable.h"
+#include "tables/GreetingLogTable.h"
 #include "tables/PageViewTable.h"
 #include "tables/SettingsTable.h"
 #include "tables/VisitStatements.h"
@@ -121,14 +122,14 @@ QList<CStep> ProgramSteps()
          false},
         {QStringLiteral("select [quieton],[quietfrom],[budget],[watchlist] from [advsetting] where [id] = 1")},
         {VisitLastIdSql()},
-        {CVisitStatistics::GreetingMarkSql()},
+        {CGreetingLogTable::LastIdSql()},
         {QStringLiteral("select [username] from [user] order by [id]")},
     };
     for (EStatsPeriod period : {EStatsPeriod::Last7Days, EStatsPeriod::All}) {
         for (const QString& shop : {QString(), other.userName}) {
             const CStatsQuery query{shop, period, today};
             steps << CStep{StatsDayHourSql(query)} << CStep{StatsTopItemsSql(query)} << CStep{StatsTopRegionsSql(query)}
-                  << CStep{StatsReturningSql(query)} << CStep{CVisitStatistics::GreetingsSql(query)};
+                  << CStep{StatsReturningSql(query)} << CStep{CGreetingLogTable::PerDaySql(query)};
         }
     }
     steps << CStep{HistoryDeleteRowsSql({QStringLiteral("1"), QStringLiteral("4")}), false}

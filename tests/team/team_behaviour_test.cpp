@@ -9,7 +9,6 @@
 #include "app/PageFactory.h"
 #include "greet/AutoSendMsgThread.h"
 #include "greet/ImClient.h"
-#include "greet/TeamGreetingQueue.h"
 #include "store/AdoConnection.h"
 #include "support/Hichat.h"
 #include "support/LocalService.h"
@@ -18,6 +17,7 @@
 #include "support/TestMain.h"
 #include "support/WaitUntil.h"
 #include "support/XvfbSession.h"
+#include "tables/TeamGreetingQueue.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -8,10 +8,10 @@
 #include "greet/ImClient.h"
 #include "platform/Clock.h"
 #include "platform/Workers.h"
-#include "stats/VisitStatistics.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "support/StoreTestSupport.h"
+#include "tables/GreetingLogTable.h"
 
 #include <QHash>
 #include <QRegularExpression>
@@ -334,6 +334,6 @@ TEST_F(GreetSenderThread, HeldGreetingIsRetriedUntilSentOrDroppedAfterThirtyMinu
     const QList<QStringList> log = ReadRows(m_connection, QStringLiteral("select * from [greetlog]"), {2, 4, 5});
     EXPECT_EQ(log, (QList<QStringList>{{"甲", "TRUE", ""}, {"乙", "FALSE", GreetReasonText(EGreetReason::Dropped)}}));
     const CStatsQuery shop{QStringLiteral("店"), EStatsPeriod::All, QDate::currentDate()};
-    EXPECT_EQ(ReadRows(m_connection, CVisitStatistics::GreetingsSql(shop), {1, 2}), (QList<QStringList>{{"1", "0"}}))
+    EXPECT_EQ(ReadRows(m_connection, CGreetingLogTable::PerDaySql(shop), {1, 2}), (QList<QStringList>{{"1", "0"}}))
         << "held ten times, then sent: one sent, none not sent";
 }

@@ -1,16 +1,16 @@
 #pragma once
-// The greeting queue ([AutoSend]) as the machines of a team share it. A
-// machine claims one row at a time, only of the shops it greets for: marked
-// with the machine and the server's time ("for update skip locked", so two
-// machines never mark the same row) and committed before a key is typed. The
-// row is deleted once the greeting is sent or given up, or unmarked when it
-// was held before the click. A marked row is never claimed again: when its
-// machine stopped answering mid-greeting (session lost, machine gone) it is
-// dropped 30 minutes after the mark, so a visitor never gets a second
-// greeting. Unclaimed rows queued 30 minutes ago are dropped too. All times of
-// that rule are the server's. Used by the greeting thread only, on its own
-// session of the team store; kept across passes.
-#include "greet/AutoSendMsgThread.h"
+// The greeting queue ([AutoSend]) as the machines of a team share it, the team
+// half of CGreetingQueue. A machine claims one row at a time, only of the shops
+// it greets for: marked with the machine and the server's time ("for update
+// skip locked", so two machines never mark the same row) and committed before
+// a key is typed. The row is deleted once the greeting is sent or given up, or
+// unmarked when it was held before the click. A marked row is never claimed
+// again: when its machine stopped answering mid-greeting (session lost,
+// machine gone) it is dropped 30 minutes after the mark, so a visitor never
+// gets a second greeting. Unclaimed rows queued 30 minutes ago are dropped
+// too. All times of that rule are the server's. Used by the greeting thread
+// only, on its own session of the team store; kept across passes.
+#include "tables/GreetingQueue.h"
 
 #include <QList>
 #include <QStringList>

@@ -1,12 +1,11 @@
-#include "greet/TeamGreetingQueue.h"
+#include "tables/TeamGreetingQueue.h"
 
-#include "accounts/TeamSettings.h"
-#include "greet/ImClient.h"
 #include "platform/Log.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Columns.h"
 #include "store/Variant.h"
+#include "tables/GreetingLogTable.h"
 
 namespace {
 
@@ -32,6 +31,15 @@ qint64 RowIdOf(const CVariant& value)
     default:
         return value.integer;
     }
+}
+
+// The shops as the list inside "in (...)": each quoted.
+QString SqlShopList(const QStringList& shops)
+{
+    QStringList quoted;
+    for (const QString& shop : shops)
+        quoted.append(QLatin1Char('\'') + SqlText(shop) + QLatin1Char('\''));
+    return quoted.join(QLatin1Char(','));
 }
 
 } // namespace
@@ -83,7 +91,7 @@ int CTeamGreetingQueue::DropStale()
     QStringList shops;
     for (const CQueuedGreeting& greeting : dropped) {
         shops.append(greeting.account);
-        LogGreetingFate(greeting.account, greeting.visitor, EGreetReason::Dropped);
+        CGreetingLogTable::Write(greeting.account, greeting.visitor, EGreetReason::Dropped);
     }
     shops.removeDuplicates();
     claimedBy.removeDuplicates();
@@ -111,7 +119,7 @@ std::optional<CQueuedGreeting> CTeamGreetingQueue::Claim(const QStringList& shop
         if (!recordSet.Open(QStringLiteral("select [ClientName], [UserName], [Message], rowid from [AutoSend] where "
                                            "[claimedby] is null and [UserName] in (%1)%2 order by rowid limit 1 "
                                            "for update skip locked")
-                                .arg(SqlTextList(shops), notSkipped)) ||
+                                .arg(SqlShopList(shops), notSkipped)) ||
             recordSet.IsEOF()) {
             Run(QStringLiteral("rollback"));
             return std::nullopt;
