@@ -8,6 +8,7 @@
 #include "store/StoreReader.h"
 #include "tables/AccountTable.h"
 #include "tables/GreetingLogTable.h"
+#include "tables/PageViewTable.h"
 #include "tables/VisitTable.h"
 
 #include <QMap>
@@ -66,12 +67,13 @@ bool RunStatements(const std::vector<CStatement>& statements)
 bool CVisitStatistics::ReadMarks(CStatsMarks& marks)
 {
     qint64 visit = 0;
-    if (!CVisitTable::LastId(g_pConnection, visit))
+    qint64 view = 0;
+    if (!CVisitTable::LastId(g_pConnection, visit) || !CPageViewTable::LastId(g_pConnection, view))
         return false;
     qint64 greeting = 0;
     if (!CGreetingLogTable::LastId(g_pConnection, greeting))
         return false;
-    marks = {visit, greeting};
+    marks = {visit, greeting, view};
     return true;
 }
 
@@ -110,6 +112,10 @@ CVisitStats CVisitStatistics::Load(const CStatsQuery& query)
     QMap<QString, CStatsBucket> days;
     QMap<QString, int> returning;
     QMap<QString, std::pair<int, int>> greetings;
+    QMap<QString, int> viewDays;
+    const auto counts = [](const QString& sql, CCountRowReader row) {
+        return [sql, row = std::move(row)](CAdoConnection* connection) { return ReadCountRows(connection, sql, row); };
+    };
     const auto visits = [&query](auto read, CCountRowReader row) {
         return
             [read, &query, row = std::move(row)](CAdoConnection* connection) { return read(connection, query, row); };
@@ -143,11 +149,29 @@ CVisitStats CVisitStatistics::Load(const CStatsQuery& query)
                 stats.shops.append(account.userName);
             return true;
         },
+        counts(CPageViewTable::DayHourSql(query),
+               [&](const QString& key, int count, int) {
+                   const int hour = key.mid(11, 2).toInt();
+                   if (hour >= 0 && hour < 24)
+                       stats.viewHours[hour] += count;
+                   viewDays[key.left(10)] += count;
+                   stats.totalViews += count;
+               }),
+        counts(CPageViewTable::TopItemsSql(query),
+               [&stats](const QString& key, int count, int) {
+                   stats.topViewedItems.append({key, count});
+               }),
+        counts(CPageViewTable::TopRegionsSql(query),
+               [&stats](const QString& key, int count, int) {
+                   stats.topViewRegions.append({key, count});
+               }),
     };
     if (!RunStatements(statements))
         return stats;
     for (auto it = returning.cbegin(); it != returning.cend(); ++it)
         days[it.key()].returning += it.value();
+    for (auto it = viewDays.cbegin(); it != viewDays.cend(); ++it)
+        days[it.key()].views += it.value();
     for (auto it = greetings.cbegin(); it != greetings.cend(); ++it) {
         days[it.key()].greetingsSent += it->first;
         days[it.key()].greetingsFailed += it->second;
@@ -175,6 +199,7 @@ CVisitStats CVisitStatistics::Load(const CStatsQuery& query)
         bucket.newVisitors += it->visits - it->returning;
         bucket.greetingsSent += it->greetingsSent;
         bucket.greetingsFailed += it->greetingsFailed;
+        bucket.views += it->views;
     }
     stats.ok = true;
     return stats;

@@ -30,15 +30,17 @@ struct CStatsBucket
     int returning = 0;
     int greetingsSent = 0;
     int greetingsFailed = 0;
+    int views = 0;
     bool operator==(const CStatsBucket&) const = default;
 };
 
 // What the store looked like when the numbers were read: the largest ids of
-// [client] and [greetlog]. Equal marks mean nothing was added since.
+// [client], [greetlog] and [pageview]. Equal marks mean nothing was added since.
 struct CStatsMarks
 {
     qint64 visit = -1;
     qint64 greeting = -1;
+    qint64 view = -1;
     bool operator==(const CStatsMarks&) const = default;
 };
 
@@ -53,6 +55,11 @@ struct CVisitStats
     std::array<int, 24> hours{};
     QList<CStatsCount> topItems;   // address, most viewed first
     QList<CStatsCount> topRegions; // country part of [city], most frequent first
+    // The same of the page views the tracking service reported.
+    int totalViews = 0;
+    std::array<int, 24> viewHours{};
+    QList<CStatsCount> topViewedItems;
+    QList<CStatsCount> topViewRegions;
 };
 
 class CVisitStatistics

@@ -86,6 +86,12 @@ TEST(StatisticsPage, SeriesFollowShopAndPeriod)
                 .arg(v.guest, v.shop, v.time, v.city, v.item)));
     }
     ASSERT_TRUE(g_pConnection->Execute(QStringLiteral("insert into [user] ([username]) values ('甲'), ('乙')")));
+    const auto addView = [](const char* shop, int seq) {
+        return g_pConnection->Execute(QStringLiteral("insert into [pageview] ([shopname],[city],[shopurl],[viewtime],"
+                                                     "[seq]) values ('%1','浙江省 电信','http://x/v','%2',%3)")
+                                          .arg(shop, DaysAgo(0, "10:00:00"), QString::number(seq)));
+    };
+    ASSERT_TRUE(addView("甲", 1) && addView("甲", 2));
     // A store from before the statistics: the page first has their indexes built, saying so.
     for (const char* index :
          {"client_guest_shop_time", "client_hour_shop", "client_item_shop", "client_region_shop", "greetlog_senttime"})
@@ -111,6 +117,13 @@ TEST(StatisticsPage, SeriesFollowShopAndPeriod)
     EXPECT_EQ(Categories(page, CStatisticsDlg::kItemsChart), (QStringList{"2. 未知链接", "1. x/&lt;b&gt;1&lt;/b&gt;"}));
     EXPECT_EQ(Categories(page, CStatisticsDlg::kRegionsChart), (QStringList{"2. &lt;img", "1. 浙江省"}));
     EXPECT_EQ(page.ShopCombo()->count(), 3);
+    // The page views, from the same reading.
+    page.CountCombo()->setCurrentIndex(1);
+    EXPECT_EQ(Bars(page, CStatisticsDlg::kDailyChart), (QList<QList<qreal>>{{0, 0, 0, 0, 0, 0, 2}}));
+    EXPECT_EQ(Bars(page, CStatisticsDlg::kHourlyChart).value(0).value(10), 2);
+    EXPECT_EQ(page.Chart(CStatisticsDlg::kDailyChart)->chart()->title(), QStringLiteral("每日浏览量"));
+    EXPECT_EQ(page.ItemAddresses(), QStringList{"http://x/v"});
+    page.CountCombo()->setCurrentIndex(0);
 
     page.ShopCombo()->setCurrentIndex(2);   // 乙
     page.PeriodCombo()->setCurrentIndex(3); // 全部
@@ -142,6 +155,8 @@ TEST(StatisticsPage, SeriesFollowShopAndPeriod)
     ASSERT_TRUE(WaitForRefreshes(refreshed, 3));
     EXPECT_TRUE(page.EmptyLabel()->isVisible());
     EXPECT_EQ(page.EmptyLabel()->text(), QStringLiteral("该时段没有访问记录"));
+    page.CountCombo()->setCurrentIndex(1);
+    EXPECT_EQ(page.EmptyLabel()->text(), QStringLiteral("该时段没有浏览记录"));
 
     // While it shows, the page reads again when visits were recorded, and only then.
     page.SetWatchInterval(50);
@@ -153,5 +168,9 @@ TEST(StatisticsPage, SeriesFollowShopAndPeriod)
     ASSERT_TRUE(WaitUntil([&] { return refreshed.count() >= 4; }, 5000));
     EXPECT_EQ(page.Stats().totalVisits, 1);
     EXPECT_FALSE(WaitUntil([&] { return refreshed.count() > 4; }, 500));
+    // A page view recorded: read again too.
+    ASSERT_TRUE(addView("乙", 3));
+    ASSERT_TRUE(WaitUntil([&] { return refreshed.count() >= 5; }, 5000));
+    EXPECT_EQ(page.Stats().totalViews, 1);
     CloseStore();
 }

@@ -152,7 +152,7 @@ QString BucketLabel(const QString& key, bool byMonth, bool many)
 
 CStatisticsDlg::CStatisticsDlg(QWidget* parent)
     : QWidget(parent), m_shopCombo(new QComboBox(this)), m_periodCombo(new QComboBox(this)),
-      m_stack(new QStackedWidget(this)), m_emptyLabel(new QLabel(this))
+      m_countCombo(new QComboBox(this)), m_stack(new QStackedWidget(this)), m_emptyLabel(new QLabel(this))
 {
     setObjectName(QStringLiteral("CStatisticsDlg"));
     m_shopCombo->setObjectName(QStringLiteral("shopCombo"));
@@ -167,6 +167,8 @@ CStatisticsDlg::CStatisticsDlg(QWidget* parent)
     for (const auto& [text, period] : periods)
         m_periodCombo->addItem(QString::fromUtf8(text), int(period));
     m_periodCombo->setCurrentIndex(1);
+    m_countCombo->setObjectName(QStringLiteral("countCombo"));
+    m_countCombo->addItems({QStringLiteral("访客"), QStringLiteral("浏览量")});
 
     auto* controls = new QHBoxLayout;
     auto* shopLabel = new QLabel(QStringLiteral("店铺:"), this);
@@ -178,6 +180,11 @@ CStatisticsDlg::CStatisticsDlg(QWidget* parent)
     periodLabel->setBuddy(m_periodCombo);
     controls->addWidget(periodLabel);
     controls->addWidget(m_periodCombo);
+    controls->addSpacing(16);
+    auto* countLabel = new QLabel(QStringLiteral("统计:"), this);
+    countLabel->setBuddy(m_countCombo);
+    controls->addWidget(countLabel);
+    controls->addWidget(m_countCombo);
     controls->addStretch(1);
 
     auto* charts = new QWidget;
@@ -212,6 +219,11 @@ CStatisticsDlg::CStatisticsDlg(QWidget* parent)
 
     connect(m_shopCombo, &QComboBox::currentIndexChanged, this, [this] { StartLoad(true); });
     connect(m_periodCombo, &QComboBox::currentIndexChanged, this, [this] { StartLoad(true); });
+    // Both are read each time: switching only draws.
+    connect(m_countCombo, &QComboBox::currentIndexChanged, this, [this] {
+        if (m_stats.ok)
+            ShowStats();
+    });
     m_watch.setInterval(kWatchIntervalMs);
     connect(&m_watch, &QTimer::timeout, this, [this] { StartLoad(false); });
 }
@@ -229,7 +241,7 @@ CStatisticsChartView* CStatisticsDlg::Chart(int chart) const
 QStringList CStatisticsDlg::ItemAddresses() const
 {
     QStringList addresses;
-    for (const CStatsCount& item : m_stats.topItems)
+    for (const CStatsCount& item : ShowsViews() ? m_stats.topViewedItems : m_stats.topItems)
         addresses << item.key;
     return addresses;
 }
@@ -327,6 +339,7 @@ void CStatisticsDlg::OnLoaded(const CStatsQuery& query, const CVisitStats& stats
         return;
     if (!stats.ok) {
         m_stats.marks = {};
+        m_stats.ok = false;
         m_emptyLabel->setText(QStringLiteral("无法读取访问记录"));
         m_stack->setCurrentWidget(m_emptyLabel);
         Q_EMIT Refreshed();
@@ -368,10 +381,16 @@ void CStatisticsDlg::SetChart(int chart, QChart* newChart)
     delete old;
 }
 
+bool CStatisticsDlg::ShowsViews() const
+{
+    return m_countCombo->currentIndex() == 1;
+}
+
 void CStatisticsDlg::ShowStats()
 {
-    if (m_stats.totalVisits == 0) {
-        m_emptyLabel->setText(QStringLiteral("该时段没有访问记录"));
+    const bool views = ShowsViews();
+    if ((views ? m_stats.totalViews : m_stats.totalVisits) == 0) {
+        m_emptyLabel->setText(views ? QStringLiteral("该时段没有浏览记录") : QStringLiteral("该时段没有访问记录"));
         m_stack->setCurrentWidget(m_emptyLabel);
         return;
     }
@@ -381,10 +400,12 @@ void CStatisticsDlg::ShowStats()
         timeTitle = QStringLiteral("日期(%1 至 %2)")
                         .arg(m_stats.buckets.constFirst().key.mid(5), m_stats.buckets.constLast().key.mid(5));
     }
+    const QString countTitle = views ? QStringLiteral("浏览次数") : QStringLiteral("访问次数");
     QStringList bucketLabels;
+    int maxCounts = 0;
     int maxVisits = 0;
     int maxGreetings = 0;
-    auto* visits = NewSet(QStringLiteral("访客"), QColor(52, 120, 198));
+    auto* counts = NewSet(views ? QStringLiteral("浏览量") : QStringLiteral("访客"), QColor(52, 120, 198));
     auto* newSet = NewSet(QStringLiteral("新访客"), QColor(52, 120, 198));
     auto* returning = NewSet(QStringLiteral("回头客"), QColor(240, 150, 40));
     auto* sent = NewSet(QStringLiteral("已发送"), QColor(60, 160, 80));
@@ -392,45 +413,49 @@ void CStatisticsDlg::ShowStats()
     const bool manyBuckets = m_stats.buckets.size() > kFewBuckets;
     for (const CStatsBucket& bucket : std::as_const(m_stats.buckets)) {
         bucketLabels << BucketLabel(bucket.key, byMonth, manyBuckets);
-        *visits << bucket.visits;
+        *counts << (views ? bucket.views : bucket.visits);
         *newSet << bucket.newVisitors;
         *returning << bucket.returning;
         *sent << bucket.greetingsSent;
         *failed << bucket.greetingsFailed;
+        maxCounts = std::max(maxCounts, views ? bucket.views : bucket.visits);
         maxVisits = std::max(maxVisits, bucket.visits);
         maxGreetings = std::max(maxGreetings, bucket.greetingsSent + bucket.greetingsFailed);
     }
     const int bucketFont = manyBuckets ? 7 : 8;
 
-    QChart* daily = NewChart(byMonth ? QStringLiteral("每月访问量") : QStringLiteral("每日访问量"), false);
+    const QString dailyTitle = views ? (byMonth ? QStringLiteral("每月浏览量") : QStringLiteral("每日浏览量"))
+                                     : (byMonth ? QStringLiteral("每月访问量") : QStringLiteral("每日访问量"));
+    QChart* daily = NewChart(dailyTitle, false);
     auto* dailySeries = new QBarSeries;
-    dailySeries->append(visits);
+    dailySeries->append(counts);
     AddVertical(daily, dailySeries, CategoryAxis(timeTitle, bucketLabels, bucketFont),
-                CountAxis(QStringLiteral("访问次数"), maxVisits));
+                CountAxis(countTitle, maxCounts));
     SetChart(kDailyChart, daily);
 
-    QChart* hourly = NewChart(QStringLiteral("各时段访问量"), false);
-    auto* hours = NewSet(QStringLiteral("访客"), QColor(90, 90, 200));
+    QChart* hourly = NewChart(views ? QStringLiteral("各时段浏览量") : QStringLiteral("各时段访问量"), false);
+    auto* hours = NewSet(views ? QStringLiteral("浏览量") : QStringLiteral("访客"), QColor(90, 90, 200));
+    const std::array<int, 24>& hourCounts = views ? m_stats.viewHours : m_stats.hours;
     QStringList hourLabels;
     int maxHour = 0;
     for (int h = 0; h < 24; ++h) {
         hourLabels << QString::number(h);
-        *hours << m_stats.hours[h];
-        maxHour = std::max(maxHour, m_stats.hours[h]);
+        *hours << hourCounts[h];
+        maxHour = std::max(maxHour, hourCounts[h]);
     }
     auto* hourSeries = new QBarSeries;
     hourSeries->append(hours);
     hourSeries->setBarWidth(0.8);
     // 24 labels fit the default width only in a small font.
     AddVertical(hourly, hourSeries, CategoryAxis(QStringLiteral("小时"), hourLabels, 7),
-                CountAxis(QStringLiteral("访问次数"), maxHour));
+                CountAxis(countTitle, maxHour));
     SetChart(kHourlyChart, hourly);
 
     // Horizontal bars fill from the bottom: the first of the list goes last.
-    const auto topChart = [this](int chart, const QString& title, const QString& axisTitle,
-                                 const QList<CStatsCount>& top, bool items) {
+    const auto topChart = [this, &countTitle](int chart, const QString& title, const QString& axisTitle,
+                                              const QList<CStatsCount>& top, bool items) {
         QChart* c = NewChart(title, false);
-        auto* set = NewSet(QStringLiteral("访问次数"), items ? QColor(52, 150, 170) : QColor(150, 100, 190));
+        auto* set = NewSet(countTitle, items ? QColor(52, 150, 170) : QColor(150, 100, 190));
         QStringList labels;
         int max = 0;
         for (qsizetype i = top.size() - 1; i >= 0; --i) {
@@ -443,11 +468,11 @@ void CStatisticsDlg::ShowStats()
         series->append(set);
         c->addSeries(series);
         QBarCategoryAxis* names = CategoryAxis(axisTitle, labels, 8);
-        QValueAxis* counts = CountAxis(QStringLiteral("访问次数"), max);
+        QValueAxis* countAxis = CountAxis(countTitle, max);
         c->addAxis(names, Qt::AlignLeft);
-        c->addAxis(counts, Qt::AlignBottom);
+        c->addAxis(countAxis, Qt::AlignBottom);
         series->attachAxis(names);
-        series->attachAxis(counts);
+        series->attachAxis(countAxis);
         if (items) {
             const qsizetype count = top.size();
             connect(series, &QAbstractBarSeries::doubleClicked, this,
@@ -459,8 +484,16 @@ void CStatisticsDlg::ShowStats()
         }
         SetChart(chart, c);
     };
-    topChart(kItemsChart, QStringLiteral("访问最多的商品(双击打开)"), QStringLiteral("商品"), m_stats.topItems, true);
-    topChart(kRegionsChart, QStringLiteral("访客最多的地区"), QStringLiteral("地区"), m_stats.topRegions, false);
+    if (views) {
+        topChart(kItemsChart, QStringLiteral("浏览最多的商品(双击打开)"), QStringLiteral("商品"),
+                 m_stats.topViewedItems, true);
+        topChart(kRegionsChart, QStringLiteral("浏览量最多的地区"), QStringLiteral("地区"), m_stats.topViewRegions,
+                 false);
+    } else {
+        topChart(kItemsChart, QStringLiteral("访问最多的商品(双击打开)"), QStringLiteral("商品"), m_stats.topItems,
+                 true);
+        topChart(kRegionsChart, QStringLiteral("访客最多的地区"), QStringLiteral("地区"), m_stats.topRegions, false);
+    }
 
     QChart* visitors = NewChart(QStringLiteral("新访客与回头客"), true);
     auto* visitorSeries = new QStackedBarSeries;

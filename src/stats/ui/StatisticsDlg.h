@@ -1,6 +1,7 @@
 #pragma once
 // The statistics page (访客统计): charts of the visits of one shop or of all,
-// over a period. The numbers are read off the window's thread when the page
+// over a period; the first four charts show the visits or the page views (统计:
+// 访客 / 浏览量), switched without reading again. The numbers are read off the window's thread when the page
 // is shown, when the shop or period changes, and every 10 s while it shows
 // if visits or greetings were recorded meanwhile. Before its first reading of
 // a store that lacks the statistics indexes it has them built, on the worker,
@@ -43,8 +44,10 @@ public:
     CStatisticsChartView* Chart(int chart) const;
     QComboBox* ShopCombo() const { return m_shopCombo; }
     QComboBox* PeriodCombo() const { return m_periodCombo; }
+    // 访客 (0) or 浏览量 (1).
+    QComboBox* CountCombo() const { return m_countCombo; }
     QLabel* EmptyLabel() const { return m_emptyLabel; }
-    // The addresses of the item bars, most viewed first.
+    // The addresses of the item bars (of the visits or the views shown), most first.
     QStringList ItemAddresses() const;
     // Opens the address of an item bar (index into ItemAddresses) in the browser, when it is http/https.
     void OpenItem(int index);
@@ -69,11 +72,13 @@ private:
     void PrepareIndexes(const QStringList& work);
     void OnLoaded(const CStatsQuery& query, const CVisitStats& stats, bool unchanged);
     void UpdateShops(const QStringList& shops);
+    bool ShowsViews() const;
     void ShowStats();
     void SetChart(int chart, class QChart* newChart);
 
     QComboBox* m_shopCombo;
     QComboBox* m_periodCombo;
+    QComboBox* m_countCombo;
     QStackedWidget* m_stack;
     QLabel* m_emptyLabel;
     std::array<CStatisticsChartView*, kChartCount> m_views{};
