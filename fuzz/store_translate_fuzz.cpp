@@ -1,7 +1,7 @@
 // Fuzzes the statement translation of the store (#date# literals outside
 // quotes and brackets become text literals) and the quoting of text values.
 // Input: any bytes, read as UTF-8 and again as Latin-1.
-#include "store/AdoConnection.h"
+#include "store/SqlText.h"
 
 #include <QString>
 

@@ -1,13 +1,10 @@
 #pragma once
-// The one database connection of the process (g_pConnection), over SQLite in
-// serialised mode: the window's thread and the worker threads use it without
-// a lock of their own. Once a window thread is named, that thread's statements
-// go through a second SQLite handle with a short busy time-out, so a worker
-// waiting on another program's write lock never holds the window up. Statements are the Jet-flavoured texts of the
-// program
-// ([bracketed] names, #date# literals), translated on the way in.
-// Owned by the application object; created before any page, destroyed last.
-#include "store/Variant.h"
+// The one database connection of the process (g_pConnection): the local SQLite file
+// (CSqliteBackend) or the team's PostgreSQL server (CTeamBackend), chosen at Open or
+// ConnectTeam. Statements are the Jet-flavoured texts of the program ([bracketed] names,
+// #date# literals), translated on the way in; every thread may run them without a lock of
+// its own. Owned by the application object; created before any page, destroyed last.
+#include "store/SqlText.h"
 
 #include <QList>
 #include <QString>
@@ -18,16 +15,12 @@
 #include <shared_mutex>
 
 class QThread;
-class CTeamStore;
-class CTeamRows;
-struct pg_result;
-
-// Workers wait this long for another writer; the window's thread only briefly.
-constexpr int kWorkerBusyTimeoutMs = 10000;
-constexpr int kWindowBusyTimeoutMs = 250;
-
+class CStoreBackend;
+class CStoreCursor;
 struct sqlite3;
-struct sqlite3_stmt;
+
+// The window's thread waits only briefly for another program's write lock.
+constexpr int kWindowBusyTimeoutMs = 250;
 
 class CAdoConnection
 {
@@ -74,47 +67,24 @@ public:
     // Why the last Connect/Open failed, for the one start-up message; empty after success.
     QString LastOpenError() const;
 
-    // The workers' handle (tests trace it).
+    // The local store's handle for the workers (tests trace it); null on the team store.
     sqlite3* Handle() const;
-    // Prepares one query and steps to its first row; *hasRow tells whether there is one.
-    // Null on any error. The statement stays usable after Close (the store frees the
-    // connection when its last statement is finalised).
-    sqlite3_stmt* OpenQuery(const QString& sql, bool* hasRow);
-    // The team store's whole result of one query; null on any error. The caller frees it.
-    pg_result* OpenTeamQuery(const QString& sql);
-    // The same query's rows as the server sends them (record sets read these).
-    std::unique_ptr<CTeamRows> OpenTeamRows(const QString& sql);
-    // The value type a team store result column declares (its table column's domain); Empty: by value.
-    EVarType TeamDeclaredType(unsigned table, int column) const;
 
     // The path a connection string names ("Data Source=").
     static QString DataSourceOf(const QString& connectionString);
 
 private:
-    bool OpenFile(const QString& path);
-    void OpenWindowHandleLocked(const QString& path);
-    // The handle for the calling thread; m_handleLock held.
-    sqlite3* HandleForCaller() const;
+    friend class CAdoRecordSet;
+    // One query's rows; null on any error (logged).
+    std::unique_ptr<CStoreCursor> OpenCursor(const QString& sql);
 
     QString m_connectionString;
     QString m_lastOpenError;
-    sqlite3* m_db = nullptr;
-    sqlite3* m_windowDb = nullptr;
-    std::unique_ptr<CTeamStore> m_team;
+    std::unique_ptr<CStoreBackend> m_backend;
     std::atomic<QThread*> m_windowThread{nullptr};
     int m_windowBusyMs = kWindowBusyTimeoutMs;
-    // Shared by statements, exclusive for Open/Close, so no statement meets a freed handle.
-    mutable std::shared_mutex m_handleLock;
+    // Shared by statements, exclusive for Open/Close, so no statement meets a freed backend.
+    mutable std::shared_mutex m_backendLock;
 };
 
 extern CAdoConnection* g_pConnection;
-
-// A text value ready to stand between single quotes in a statement: every
-// single quote doubled. Every caller that formats text into SQL uses it.
-QString SqlText(const QString& value);
-// Numbers (row ids) as the list inside "in (...)": "3,5,8".
-QString SqlNumberList(const QList<qint64>& numbers);
-
-// The statement as SQLite reads it: #date# literals outside quotes and brackets become
-// '...' text literals in the store's form "YYYY-MM-DD HH:MM:SS".
-QString TranslateStatement(const QString& sql);

@@ -11,9 +11,8 @@
 #include <string_view>
 #include <vector>
 
-struct sqlite3_stmt;
-class CTeamRows;
 class CAdoConnection;
+class CStoreCursor;
 
 class CAdoRecordSet
 {
@@ -54,14 +53,12 @@ public:
     static QString DisconnectedText();
 
 private:
-    bool OpenTeam();
     // The value at a position of the current row; the caller checked the position.
     CVariant ValueAt(int position) const;
 
     QString m_sql;
-    sqlite3_stmt* m_stmt = nullptr;
-    // The team store's rows, read as the server sends them; row 0 of Current() is the current row.
-    std::unique_ptr<CTeamRows> m_rows;
+    // The store's rows of the open query.
+    std::unique_ptr<CStoreCursor> m_cursor;
     bool m_eof = true;
     int m_failures = 0;
     // The column collection of the last query that opened; kept after Close, as the

@@ -26,26 +26,13 @@ struct CTableCopy
 // the store's own form).
 QString Literal(const CVariant& value)
 {
-    switch (value.type) {
-    case EVarType::Empty:
-    case EVarType::Null:
+    if (value.type == EVarType::Empty || value.type == EVarType::Null)
         return QStringLiteral("null");
-    case EVarType::Bool:
+    if (value.type == EVarType::Bool)
         return value.integer != 0 ? QStringLiteral("1") : QStringLiteral("0");
-    case EVarType::I1:
-    case EVarType::UI1:
-    case EVarType::I2:
-    case EVarType::UI2:
-    case EVarType::I4:
-    case EVarType::UI4:
-    case EVarType::Int:
-    case EVarType::UInt:
-    case EVarType::I8:
-    case EVarType::UI8:
+    if (IsIntegerType(value.type))
         return QString::number(value.integer);
-    default:
-        return QLatin1Char('\'') + SqlText(VariantToText(value)) + QLatin1Char('\'');
-    }
+    return QLatin1Char('\'') + SqlText(VariantToText(value)) + QLatin1Char('\'');
 }
 
 QString Bracketed(const QStringList& names)

@@ -5,7 +5,6 @@
 #include "store/AdoConnection.h"
 #include "store/Schema.h"
 #include "store/StoreConfig.h"
-#include "store/TeamStore.h"
 
 #include <QDir>
 

@@ -18,8 +18,14 @@ constexpr int kConnectPollMs = 50;
 constexpr qint64 kLateIds = 1000;
 } // namespace
 
+struct CTeamListener::CLink
+{
+    PGconn* conn = nullptr;
+};
+
 CTeamListener::CTeamListener(const QString& url, QObject* parent)
-    : QObject(parent), m_url(url), m_retryMs(kTeamRetryFirstMs), m_timer(new QTimer(this))
+    : QObject(parent), m_url(url), m_link(std::make_unique<CLink>()), m_retryMs(kTeamRetryFirstMs),
+      m_timer(new QTimer(this))
 {
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &CTeamListener::Connect);
@@ -29,8 +35,8 @@ CTeamListener::CTeamListener(const QString& url, QObject* parent)
 CTeamListener::~CTeamListener()
 {
     delete m_notifier;
-    if (m_conn)
-        PQfinish(m_conn);
+    if (m_link->conn)
+        PQfinish(m_link->conn);
 }
 
 bool CTeamListener::IsListening() const
@@ -41,9 +47,9 @@ bool CTeamListener::IsListening() const
 void CTeamListener::Connect()
 {
     disconnect(m_timer, nullptr, this, nullptr);
-    m_conn = TeamConnect(m_url, false, kTeamConnectTimeoutS, "mirelhelper-listener");
-    if (!m_conn || PQstatus(m_conn) == CONNECTION_BAD) {
-        Drop(TeamErrorText(m_conn));
+    m_link->conn = TeamConnect(m_url, false, kTeamConnectTimeoutS, "mirelhelper-listener");
+    if (!m_link->conn || PQstatus(m_link->conn) == CONNECTION_BAD) {
+        Drop(TeamErrorText(m_link->conn));
         return;
     }
     m_connectStartedMs = QDateTime::currentMSecsSinceEpoch();
@@ -53,9 +59,9 @@ void CTeamListener::Connect()
 
 void CTeamListener::PollConnect()
 {
-    const PostgresPollingStatusType state = PQconnectPoll(m_conn);
+    const PostgresPollingStatusType state = PQconnectPoll(m_link->conn);
     if (state == PGRES_POLLING_FAILED) {
-        Drop(TeamErrorText(m_conn));
+        Drop(TeamErrorText(m_link->conn));
         return;
     }
     if (state != PGRES_POLLING_OK) {
@@ -68,15 +74,15 @@ void CTeamListener::PollConnect()
     }
     disconnect(m_timer, nullptr, this, nullptr);
     QString why;
-    if (!TeamPinSession(m_conn, &why)) {
+    if (!TeamPinSession(m_link->conn, &why)) {
         Drop(why);
         return;
     }
-    PGresult* result = PQexec(m_conn, QByteArray("listen ").append(kTeamVisitChannel).constData());
+    PGresult* result = PQexec(m_link->conn, QByteArray("listen ").append(kTeamVisitChannel).constData());
     const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
     PQclear(result);
     if (!ok) {
-        Drop(TeamErrorText(m_conn));
+        Drop(TeamErrorText(m_link->conn));
         return;
     }
     // Listening before reading: a visit committed in between is heard, and told once.
@@ -84,8 +90,8 @@ void CTeamListener::PollConnect()
         Drop(why);
         return;
     }
-    PQsetnonblocking(m_conn, 1);
-    m_notifier = new QSocketNotifier(qintptr(PQsocket(m_conn)), QSocketNotifier::Read, this);
+    PQsetnonblocking(m_link->conn, 1);
+    m_notifier = new QSocketNotifier(qintptr(PQsocket(m_link->conn)), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &CTeamListener::Read);
     m_listening = true;
     m_retryMs = kTeamRetryFirstMs;
@@ -94,11 +100,11 @@ void CTeamListener::PollConnect()
 
 void CTeamListener::Read()
 {
-    if (!PQconsumeInput(m_conn)) {
-        Drop(TeamErrorText(m_conn));
+    if (!PQconsumeInput(m_link->conn)) {
+        Drop(TeamErrorText(m_link->conn));
         return;
     }
-    while (PGnotify* notice = PQnotifies(m_conn)) {
+    while (PGnotify* notice = PQnotifies(m_link->conn)) {
         // "<id> <machine>"
         const QString payload = QString::fromUtf8(notice->extra);
         PQfreemem(notice);
@@ -109,8 +115,8 @@ void CTeamListener::Read()
         else
             qCWarning(LogStore) << "visit notice without an id";
     }
-    if (PQstatus(m_conn) == CONNECTION_BAD)
-        Drop(TeamErrorText(m_conn));
+    if (PQstatus(m_link->conn) == CONNECTION_BAD)
+        Drop(TeamErrorText(m_link->conn));
 }
 
 bool CTeamListener::CatchUp(QString* why)
@@ -120,8 +126,8 @@ bool CTeamListener::CatchUp(QString* why)
     const char* values[] = {from.constData()};
     // The first time only the place to start from: visits before this start were never ours to tell.
     PGresult* result =
-        first ? PQexec(m_conn, "select coalesce(max(id), 0), '' from visit_origin")
-              : PQexecParams(m_conn, "select id, machine from visit_origin where id > $1::bigint order by id", 1,
+        first ? PQexec(m_link->conn, "select coalesce(max(id), 0), '' from visit_origin")
+              : PQexecParams(m_link->conn, "select id, machine from visit_origin where id > $1::bigint order by id", 1,
                              nullptr, values, nullptr, nullptr, 0);
     const bool ok = PQresultStatus(result) == PGRES_TUPLES_OK;
     if (!ok)
@@ -161,9 +167,9 @@ void CTeamListener::Drop(const QString& why)
     qCWarning(LogStore).noquote() << "visit listener lost the team store, next try in" << m_retryMs << "ms:" << why;
     delete m_notifier;
     m_notifier = nullptr;
-    if (m_conn)
-        PQfinish(m_conn);
-    m_conn = nullptr;
+    if (m_link->conn)
+        PQfinish(m_link->conn);
+    m_link->conn = nullptr;
     m_listening = false;
     disconnect(m_timer, nullptr, this, nullptr);
     connect(m_timer, &QTimer::timeout, this, &CTeamListener::Connect);

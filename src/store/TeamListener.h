@@ -9,9 +9,10 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
+
 class QSocketNotifier;
 class QTimer;
-struct pg_conn;
 
 class CTeamListener : public QObject
 {
@@ -37,7 +38,9 @@ private:
     void Drop(const QString& why);
 
     QString m_url;
-    pg_conn* m_conn = nullptr;
+    // The listening session (libpq's, kept in the source file).
+    struct CLink;
+    const std::unique_ptr<CLink> m_link;
     bool m_listening = false;
     // The highest id told so far (-1: none yet), and the ids told near it: a visit committed
     // later than one with a higher id must still be told, and none twice.

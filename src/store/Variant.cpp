@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -172,6 +173,14 @@ CVariant MakeDate(double date)
     value.type = EVarType::Date;
     value.real = date;
     return value;
+}
+
+bool IsIntegerType(EVarType type)
+{
+    static constexpr EVarType kIntegers[] = {EVarType::I1, EVarType::UI1, EVarType::I2,  EVarType::UI2,
+                                             EVarType::I4, EVarType::UI4, EVarType::Int, EVarType::UInt,
+                                             EVarType::I8, EVarType::UI8};
+    return std::find(std::begin(kIntegers), std::end(kIntegers), type) != std::end(kIntegers);
 }
 
 QString VariantToText(const CVariant& value)

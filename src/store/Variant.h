@@ -44,6 +44,8 @@ struct CVariant
 };
 
 QString VariantToText(const CVariant& value);
+// The types whose value is CVariant::integer as a whole number (not Bool, Currency or Void).
+bool IsIntegerType(EVarType type);
 int VariantToInt(const CVariant& value);
 // "%Y-%m-%d %H:%M:%S" of a date value, or "Invalid DateTime".
 QString FormatDateTime(double date);

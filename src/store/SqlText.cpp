@@ -1,10 +1,29 @@
-#include "store/TeamStatement.h"
+#include "store/SqlText.h"
 
-#include "store/AdoConnection.h"
+// The store's date text form, which Variant.h (values only, nothing of the connection) owns.
+#include "store/Variant.h"
 
 #include <QRegularExpression>
+#include <QStringList>
 
 namespace {
+
+// Jet also reads month/day/year; everything else the store keeps as written.
+QString NormaliseDateLiteral(const QString& content)
+{
+    double date = 0;
+    if (DateFromText(content, date))
+        return FormatDateTime(date);
+    static const QRegularExpression us(QStringLiteral("^\\s*(\\d{1,2})/(\\d{1,2})/(\\d{4})(\\s+.*)?$"));
+    const QRegularExpressionMatch m = us.match(content);
+    if (m.hasMatch()) {
+        const QString iso =
+            m.captured(3) + QLatin1Char('-') + m.captured(1) + QLatin1Char('-') + m.captured(2) + m.captured(4);
+        if (DateFromText(iso, date))
+            return FormatDateTime(date);
+    }
+    return content;
+}
 
 bool IsWordChar(QChar c)
 {
@@ -39,6 +58,55 @@ qsizetype NextNonBlank(const QString& text, qsizetype from)
 }
 
 } // namespace
+
+QString SqlText(const QString& value)
+{
+    QString doubled = value;
+    doubled.replace(QLatin1Char('\''), QLatin1String("''"));
+    return doubled;
+}
+
+QString SqlNumberList(const QList<qint64>& numbers)
+{
+    QStringList texts;
+    texts.reserve(numbers.size());
+    for (qint64 number : numbers)
+        texts.append(QString::number(number));
+    return texts.join(QLatin1Char(','));
+}
+
+QString TranslateStatement(const QString& sql)
+{
+    if (!sql.contains(QLatin1Char('#')))
+        return sql;
+    QString out;
+    out.reserve(sql.size() + 8);
+    QChar closing; // the character that ends the quoted text or bracketed name we are in
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar c = sql[i];
+        if (!closing.isNull()) {
+            out += c;
+            if (c == closing)
+                closing = QChar();
+            continue;
+        }
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            closing = c;
+        } else if (c == QLatin1Char('[')) {
+            closing = QLatin1Char(']');
+        } else if (c == QLatin1Char('#')) {
+            const qsizetype end = sql.indexOf(QLatin1Char('#'), i + 1);
+            if (end > i) {
+                out +=
+                    QLatin1Char('\'') + SqlText(NormaliseDateLiteral(sql.mid(i + 1, end - i - 1))) + QLatin1Char('\'');
+                i = end;
+                continue;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
 
 QString TranslateForTeam(const QString& sql)
 {

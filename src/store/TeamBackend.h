@@ -1,0 +1,33 @@
+#pragma once
+// The team store: every machine of a shop team on one PostgreSQL server (CTeamStore
+// underneath), the program's statements translated on the way in and the values read
+// back as SQLite gives them. Owned by its CAdoConnection.
+#include "store/StoreBackend.h"
+
+class CTeamStore;
+
+class CTeamBackend final : public CStoreBackend
+{
+public:
+    CTeamBackend(const QString& url, const QString& machine, QThread* window);
+    ~CTeamBackend() override;
+    CTeamBackend(const CTeamBackend&) = delete;
+    CTeamBackend& operator=(const CTeamBackend&) = delete;
+
+    // Connects and makes the schema when the server has none. False when it did not connect;
+    // *refused tells a refusal (no use retrying) from a server away (retried in the background).
+    bool Start(QString* why, bool* refused);
+
+    bool IsTeam() const override { return true; }
+    QString MachineName() const override;
+    bool IsReachable() const override;
+    int ExecuteChanges(const QString& sql) override;
+    bool ExecuteChain(const QString& first, const std::function<QString(int done, int changes)>& next,
+                      QList<int>* changes) override;
+    bool DeleteWhere(const QString& table, const QString& condition) override;
+    void SetWindowThread(QThread* thread, int busyTimeoutMs) override;
+    std::unique_ptr<CStoreCursor> OpenCursor(const QString& sql) override;
+
+private:
+    std::unique_ptr<CTeamStore> m_store;
+};
