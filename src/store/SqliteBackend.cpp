@@ -294,8 +294,7 @@ bool CSqliteBackend::ExecuteChain(const QString& first, const std::function<QStr
     // The handle is shared by threads: its mutex keeps their statements out of the transaction.
     CDbMutexLock lock(db);
     bool ok = StepStatementLocked(db, QStringLiteral("begin immediate")) >= 0;
-    ok = ok &&
-         RunStatementChain(first, next, changes, [db](const QString& sql) { return StepStatementLocked(db, sql); });
+    ok = ok && RunChain(first, next, changes, [db](const QString& sql) { return StepStatementLocked(db, sql); });
     ok = ok && StepStatementLocked(db, QStringLiteral("commit")) >= 0;
     if (!ok) {
         if (!sqlite3_get_autocommit(db))

@@ -33,8 +33,8 @@ void LogStatementFailure(const QString& sql, QString message)
     qCWarning(LogStore).noquote() << "statement failed:" << StatementHead(sql) << "-" << message;
 }
 
-bool RunStatementChain(const QString& first, const std::function<QString(int, int)>& next, QList<int>* changes,
-                       const std::function<int(const QString&)>& run)
+bool CStoreBackend::RunChain(const QString& first, const std::function<QString(int, int)>& next, QList<int>* changes,
+                             const std::function<int(const QString&)>& run)
 {
     int done = 0;
     for (QString sql = first; !sql.isEmpty();) {
@@ -47,4 +47,26 @@ bool RunStatementChain(const QString& first, const std::function<QString(int, in
         sql = next ? next(done, changed) : QString();
     }
     return true;
+}
+
+bool CStoreBackend::ExecuteChain(const QString& first, const std::function<QString(int, int)>& next,
+                                 QList<int>* changes)
+{
+    if (changes)
+        changes->clear();
+    // The thread's own session: a session lost midway fails the next statement, and the server rolls back.
+    if (ExecuteChanges(QStringLiteral("begin")) < 0)
+        return false;
+    if (RunChain(first, next, changes, [this](const QString& sql) { return ExecuteChanges(sql); }) &&
+        ExecuteChanges(QStringLiteral("commit")) >= 0)
+        return true;
+    ExecuteChanges(QStringLiteral("rollback"));
+    if (changes)
+        changes->clear();
+    return false;
+}
+
+bool CStoreBackend::DeleteWhere(const QString& table, const QString& condition)
+{
+    return ExecuteChanges(QStringLiteral("delete from %1 where %2").arg(table, condition)) >= 0;
 }

@@ -48,19 +48,23 @@ public:
     virtual bool IsReachable() const = 0;
     // The statements of CAdoConnection, of the same name and meaning.
     virtual int ExecuteChanges(const QString& sql) = 0;
+    // By default plain statements: begin, the chain, commit; and one delete. Enough where each
+    // thread has a session of its own that the server keeps apart from the others.
     virtual bool ExecuteChain(const QString& first, const std::function<QString(int done, int changes)>& next,
-                              QList<int>* changes) = 0;
-    virtual bool DeleteWhere(const QString& table, const QString& condition) = 0;
+                              QList<int>* changes);
+    virtual bool DeleteWhere(const QString& table, const QString& condition);
     // Statements of that thread from now on get the window's shorter waits.
     virtual void SetWindowThread(QThread* thread, int busyTimeoutMs) = 0;
     // Null on any error (logged).
     virtual std::unique_ptr<CStoreCursor> OpenCursor(const QString& sql) = 0;
+
+protected:
+    // The statements of a chain through run, which gives a statement's change count or -1;
+    // false at the first failure. The caller holds the transaction.
+    static bool RunChain(const QString& first, const std::function<QString(int done, int changes)>& next,
+                         QList<int>* changes, const std::function<int(const QString&)>& run);
 };
 
-// The statements of a chain (see CAdoConnection::ExecuteChain) through run, which gives a
-// statement's change count or -1; false at the first failure. The caller holds the transaction.
-bool RunStatementChain(const QString& first, const std::function<QString(int done, int changes)>& next,
-                       QList<int>* changes, const std::function<int(const QString&)>& run);
 // One failed statement in the log: its verb and table and the store's reason, first line,
 // never a value (passwords, greetings).
 void LogStatementFailure(const QString& sql, QString message);

@@ -105,28 +105,6 @@ int CTeamBackend::ExecuteChanges(const QString& sql)
     return changed;
 }
 
-bool CTeamBackend::ExecuteChain(const QString& first, const std::function<QString(int, int)>& next, QList<int>* changes)
-{
-    if (changes)
-        changes->clear();
-    // The thread's own session: a session lost midway fails the next statement, and the server rolls back.
-    if (ExecuteChanges(QStringLiteral("begin")) < 0)
-        return false;
-    if (RunStatementChain(first, next, changes, [this](const QString& sql) { return ExecuteChanges(sql); }) &&
-        ExecuteChanges(QStringLiteral("commit")) >= 0)
-        return true;
-    ExecuteChanges(QStringLiteral("rollback"));
-    if (changes)
-        changes->clear();
-    return false;
-}
-
-bool CTeamBackend::DeleteWhere(const QString& table, const QString& condition)
-{
-    // The server keeps inserts of other sessions apart from the delete by itself.
-    return ExecuteChanges(QStringLiteral("delete from %1 where %2").arg(table, condition)) >= 0;
-}
-
 std::unique_ptr<CStoreCursor> CTeamBackend::OpenCursor(const QString& sql)
 {
     QString error;

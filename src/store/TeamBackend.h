@@ -21,10 +21,9 @@ public:
     bool IsTeam() const override { return true; }
     QString MachineName() const override;
     bool IsReachable() const override;
+    // Chains and deletes are plain statements (CStoreBackend's): each thread has a session of
+    // its own, and the server keeps the inserts of other sessions apart from a delete.
     int ExecuteChanges(const QString& sql) override;
-    bool ExecuteChain(const QString& first, const std::function<QString(int done, int changes)>& next,
-                      QList<int>* changes) override;
-    bool DeleteWhere(const QString& table, const QString& condition) override;
     void SetWindowThread(QThread* thread, int busyTimeoutMs) override;
     std::unique_ptr<CStoreCursor> OpenCursor(const QString& sql) override;
 

@@ -1,6 +1,5 @@
 #include "store/TeamSchema.h"
 
-#include "store/AdoConnection.h"
 #include "store/Schema.h"
 
 namespace {

@@ -390,10 +390,17 @@ TEST_F(StoreStartupTest, ASecondProcessHoldingTheLockIsWaitedFor)
 // The window's statements have a handle of their own with a short wait: a
 // write lock held elsewhere fails the window's change at once (the worker's
 // long wait would have let it through), while a worker's change waits and lands.
-TEST_F(StoreStartupTest, TheWindowsStatementsDoNotWaitBehindAnotherWriter)
+// The same when the window's thread was named before the store opened.
+class WindowStatements : public StoreStartupTest, public ::testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(WindowStatements, DoNotWaitBehindAnotherWriter)
 {
     ASSERT_TRUE(OpenStore(m_dir.path()));
     g_pConnection->SetWindowThread(QThread::currentThread(), 50);
+    if (GetParam())
+        ASSERT_TRUE(g_pConnection->Open(QString()));
     CAdoConnection other;
     ASSERT_TRUE(other.Connect(Path()));
     ASSERT_TRUE(other.Execute(QStringLiteral("begin immediate")));
@@ -417,5 +424,7 @@ TEST_F(StoreStartupTest, TheWindowsStatementsDoNotWaitBehindAnotherWriter)
     EXPECT_EQ(ReadColumn(*g_pConnection, "select * from [AutoSend]", 0), QStringList{"worker"});
     g_pConnection->SetWindowThread(nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(NamedAfterOrBeforeOpening, WindowStatements, ::testing::Bool());
 
 } // namespace
