@@ -399,8 +399,9 @@ TEST_P(WindowStatements, DoNotWaitBehindAnotherWriter)
 {
     ASSERT_TRUE(OpenStore(m_dir.path()));
     g_pConnection->SetWindowThread(QThread::currentThread(), 50);
-    if (GetParam())
+    if (GetParam()) {
         ASSERT_TRUE(g_pConnection->Open(QString()));
+    }
     CAdoConnection other;
     ASSERT_TRUE(other.Connect(Path()));
     ASSERT_TRUE(other.Execute(QStringLiteral("begin immediate")));
