@@ -16,8 +16,8 @@
 
 class QThread;
 
-// One query's rows, read forwards; row by row as the store gives them. Read by one
-// thread (a record set's); it stays valid after its backend closed, and then fails.
+// One query's rows, read forwards, row by row as the store gives them. Read by one
+// thread (a record set's); still safe to read after its backend closed.
 class CStoreCursor
 {
 public:
