@@ -1,7 +1,7 @@
 #include "app/AboutDlg.h"
 
-#include "app/Resources.h"
 #include "controls/ui/PictureEx.h"
+#include "controls/ui/Resources.h"
 #include "controls/ui/TextScroller.h"
 #include "iploc/IpLocator.h"
 #include "monitor/ViewHearing.h"

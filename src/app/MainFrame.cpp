@@ -8,7 +8,7 @@
 #include "app/GuiMessageBox.h"
 #include "app/MirelHelperView.h"
 #include "app/PageFactory.h"
-#include "app/Resources.h"
+#include "controls/ui/Resources.h"
 #include "controls/ui/TrueColorToolBar.h"
 #include "monitor/ViewHearing.h"
 #include "platform/Endpoints.h"

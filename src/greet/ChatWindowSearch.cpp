@@ -1,19 +1,15 @@
 #include "greet/ImClient.h"
-#include "greet/XWindows.h"
+
+#include "platform/XWindows.h"
 
 #include <algorithm>
 #include <set>
-
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 using namespace MirelX;
 
 namespace {
 
 const QString kChatWindowClass = QStringLiteral("BaseGui");
-constexpr int kTitleLimit = 254;
 
 bool IsWordCharacter(QChar c)
 {
@@ -29,7 +25,7 @@ std::set<unsigned long> WindowsAbove(const std::vector<unsigned long>& order, un
     return std::set<unsigned long>(order.begin(), at);
 }
 
-unsigned long FocusedTopWindow(Display* d, const std::vector<CTaskManage>& list)
+unsigned long FocusedTopWindow(_XDisplay* d, const std::vector<CTaskManage>& list)
 {
     for (const CTaskManage& task : list) {
         if (FocusWithin(d, task.m_window))
@@ -39,58 +35,6 @@ unsigned long FocusedTopWindow(Display* d, const std::vector<CTaskManage>& list)
 }
 
 } // namespace
-
-bool EnumTopWindowsProc(Display* d, unsigned long window, std::vector<CTaskManage>* list)
-{
-    if (!d || window == 0 || !list)
-        return false;
-    XWindowAttributes attributes;
-    if (!XGetWindowAttributes(d, window, &attributes) || attributes.override_redirect)
-        return true;
-    // A minimised window counts as shown, as it does on any desktop.
-    if (attributes.map_state != IsViewable && !IsMinimised(d, window))
-        return true;
-    if (IsToolWindow(d, window))
-        return true;
-    Window owner = 0;
-    if (XGetTransientForHint(d, window, &owner) && owner != 0)
-        return true;
-    const QString title = WindowTitle(d, window).left(kTitleLimit);
-    if (title.isEmpty())
-        return true;
-    const QString className = WindowClass(d, window).left(kTitleLimit);
-    if (className.isEmpty())
-        return true;
-    list->push_back({title, className, window});
-    return true;
-}
-
-bool EnumTopWindows(Display* d, std::vector<CTaskManage>& list)
-{
-    list.clear();
-    if (!d)
-        return false;
-    InstallXErrorHandler();
-    const Window root = DefaultRootWindow(d);
-    std::vector<unsigned long> windows;
-    if (WindowManager(d)) {
-        // Top of the stack first, like the desktop's own enumeration.
-        windows = GetLongs(d, root, AtomOf(d, "_NET_CLIENT_LIST_STACKING"), XA_WINDOW);
-        if (windows.empty())
-            windows = GetLongs(d, root, AtomOf(d, "_NET_CLIENT_LIST"), XA_WINDOW);
-        std::reverse(windows.begin(), windows.end());
-    }
-    if (windows.empty()) {
-        const std::vector<Window> children = Children(d, root);
-        for (auto it = children.rbegin(); it != children.rend(); ++it)
-            windows.push_back(ClientOf(d, *it));
-    }
-    for (unsigned long window : windows) {
-        if (!EnumTopWindowsProc(d, window, &list))
-            break;
-    }
-    return true;
-}
 
 bool TitleNamesVisitor(const QString& title, const QString& visitor)
 {
@@ -107,7 +51,7 @@ bool TitleNamesVisitor(const QString& title, const QString& visitor)
     return false;
 }
 
-unsigned long FindChatWindow(Display* d, const QString& visitor, int* candidates)
+unsigned long FindChatWindow(_XDisplay* d, const QString& visitor, int* candidates)
 {
     std::vector<CTaskManage> list;
     EnumTopWindows(d, list);
@@ -124,7 +68,7 @@ unsigned long FindChatWindow(Display* d, const QString& visitor, int* candidates
     return count == 1 ? found : 0;
 }
 
-CTopWindowSnapshot SnapshotTopWindows(Display* d)
+CTopWindowSnapshot SnapshotTopWindows(_XDisplay* d)
 {
     CTopWindowSnapshot snapshot;
     std::vector<CTaskManage> list;
@@ -138,7 +82,7 @@ CTopWindowSnapshot SnapshotTopWindows(Display* d)
     return snapshot;
 }
 
-unsigned long FindChatWindowForLink(Display* d, const QString& visitor, const CTopWindowSnapshot& before,
+unsigned long FindChatWindowForLink(_XDisplay* d, const QString& visitor, const CTopWindowSnapshot& before,
                                     int* candidates)
 {
     std::vector<CTaskManage> list;

@@ -4,7 +4,8 @@
 // (class "BaseGui", title naming the visitor) is looked for among the
 // top-level windows, then clicked, pasted into, sent and closed. Used by the
 // greeting thread, one greeting at a time; each call opens its own display
-// connection. The clipboard is served by CClipboardOwner on a thread of its own.
+// connection. The clipboard is served by CClipboardOwner on a thread of its own;
+// the X helpers are platform/XWindows.h and platform/XInput.h.
 #include "tables/GreetingLogTable.h"
 
 #include <QString>
@@ -13,14 +14,6 @@
 #include <vector>
 
 struct _XDisplay;
-
-// One candidate top-level window.
-struct CTaskManage
-{
-    QString m_title;     // at most 254 characters
-    QString m_className; // at most 254 characters
-    unsigned long m_window = 0;
-};
 
 // The waits of one send; tests shorten them.
 struct CImClientTiming
@@ -85,12 +78,6 @@ QString ChatLink(const QString& account, const QString& visitor);
 // display or when the selection could not be taken.
 bool SetClipboardText(const QString& text);
 
-// The top-level windows, top of the stack first: the window manager's client
-// list when one runs, else the root's children. Keeps viewable or minimised
-// windows that are not tool windows, have no owner and have a title and a class.
-bool EnumTopWindows(_XDisplay* display, std::vector<CTaskManage>& list);
-// Applies the filters to one window; appends it when it passes. False ends the enumeration.
-bool EnumTopWindowsProc(_XDisplay* display, unsigned long window, std::vector<CTaskManage>* list);
 // The visitor's name in a title as a whole word (not inside a longer word).
 bool TitleNamesVisitor(const QString& title, const QString& visitor);
 // The one window of class exactly "BaseGui" whose title names the visitor; 0
@@ -109,11 +96,3 @@ CTopWindowSnapshot SnapshotTopWindows(_XDisplay* display);
 // since the snapshot, or are on top or hold the focus now; 0 when none or several.
 unsigned long FindChatWindowForLink(_XDisplay* display, const QString& visitor, const CTopWindowSnapshot& before,
                                     int* candidates = nullptr);
-
-// Up to three keys (X keysyms), the list ends at the first 0: all pressed in
-// order, then released in reverse order.
-void PressKeys(_XDisplay* display, unsigned long key1, unsigned long key2 = 0, unsigned long key3 = 0);
-
-// Ignores X protocol errors of our own connections (a window may vanish at
-// any moment) instead of ending the process. Installed by every entry point above.
-void InstallXErrorHandler();

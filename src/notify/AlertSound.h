@@ -62,6 +62,7 @@ private:
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
+    // Not a one-shot: one player for the object's life, woken per sound, so a new sound cuts the last.
     std::thread m_thread;
     CRequest m_pending;
     bool m_hasPending = false;

@@ -1,5 +1,8 @@
 #include "platform/AbortScope.h"
 
+#include <chrono>
+#include <thread>
+
 namespace {
 thread_local const std::atomic<int>* t_stopFlag = nullptr;
 }
@@ -23,4 +26,16 @@ bool AbortRequested()
 const std::atomic<int>* CurrentAbortFlag()
 {
     return t_stopFlag;
+}
+
+bool WaitUnlessAborted(int timeoutMs, const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (condition())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline || AbortRequested())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }

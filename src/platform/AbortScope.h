@@ -4,6 +4,7 @@
 // gives up (fails) soon after it becomes non-zero. Scopes nest; the
 // destructor restores the previous flag.
 #include <atomic>
+#include <functional>
 
 class CAbortScope
 {
@@ -21,3 +22,7 @@ private:
 bool AbortRequested();
 // The calling thread's stop flag (null when none), for helper threads that stop with it.
 const std::atomic<int>* CurrentAbortFlag();
+
+// Polls condition every 20 ms until it holds (true), timeoutMs pass or the
+// calling thread's stop flag rises (false).
+bool WaitUnlessAborted(int timeoutMs, const std::function<bool()>& condition);

@@ -32,7 +32,7 @@ bool PauseUnlessStopped(const std::atomic<int>& stop, const std::atomic<int>& se
 
 // Runs fn on the context object's thread and returns once it has run; runs it
 // at once when called on that thread or when there is no context. How a
-// worker reaches the window.
+// worker reaches the window; not background work, so not a one-shot.
 void RunOnThreadAndWait(QObject* context, const std::function<void()>& fn);
 
 // Registers for the lifetime of a worker's run(), and logs its start and end.

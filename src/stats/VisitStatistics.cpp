@@ -46,6 +46,7 @@ bool RunStatements(const std::vector<CStatement>& statements)
                 ok = false;
         }
     };
+    // Not one-shots: helpers of one reading, joined before it returns, inside the caller's own worker.
     std::vector<std::thread> helpers;
     const int helperCount = int(std::min(statements.size(), size_t(std::max(g_maxReaders.load(), 1)))) - 1;
     for (int i = 0; i < helperCount; ++i) {

@@ -94,5 +94,6 @@ private:
     std::mutex m_watchMutex;
     std::condition_variable m_watchWake;
     bool m_stopping = false;
+    // Not a one-shot: it watches the connection for the store's whole life and is joined by the destructor.
     std::thread m_watch;
 };

@@ -5,6 +5,8 @@
 
 #include "greet/Greeting.h"
 #include "greet/ImClient.h"
+#include "platform/XInput.h"
+#include "platform/XWindows.h"
 #include "support/Hichat.h"
 #include "support/XvfbSession.h"
 

@@ -5,11 +5,12 @@
 
 #include "accounts/LiveSettings.h"
 #include "greet/AutoSendMsgThread.h"
-#include "greet/ClipboardOwner.h"
 #include "greet/Greeting.h"
 #include "greet/ImClient.h"
+#include "platform/ClipboardOwner.h"
 #include "platform/Clock.h"
 #include "platform/Launcher.h"
+#include "platform/XWindows.h"
 #include "store/AdoConnection.h"
 #include "store/StoreStartup.h"
 #include "support/Hichat.h"

@@ -2,7 +2,7 @@
 // 48-pixel images, the three lists and the fallback to the plain images.
 #include "support/TestMain.h"
 
-#include "app/Resources.h"
+#include "controls/ui/Resources.h"
 #include "controls/ui/TrueColorToolBar.h"
 
 #include <QAction>

@@ -2,7 +2,7 @@
 // records exactly the samples played), cutting, and a missing device.
 #include "support/TestMain.h"
 
-#include "app/Resources.h"
+#include "controls/ui/Resources.h"
 #include "notify/AlertSound.h"
 
 #include <QFile>

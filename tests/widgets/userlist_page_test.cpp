@@ -214,7 +214,7 @@ TEST_F(UserListPage, ARefillPutsTheSelectionMarkOnTheFirstRow)
 
     for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(AddVisit(QStringLiteral("v%1").arg(i), QStringLiteral("s"), T(i), QStringLiteral("id%1").arg(i)));
-    RefreshUserListPage(&page);
+    PageFactory().refreshUserListPage(&page);
     ASSERT_EQ(page.List()->GetItemCount(), 5);
     EXPECT_EQ(page.List()->GetSelectionMark(), 0);
 

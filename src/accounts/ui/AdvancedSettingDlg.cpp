@@ -1,6 +1,5 @@
 #include "accounts/ui/AdvancedSettingDlg.h"
 
-#include "app/PageFactory.h"
 #include "controls/ui/AccessibleText.h"
 #include "monitor/AlertPolicy.h"
 #include "platform/MessageBox.h"

@@ -41,3 +41,6 @@ private:
     QCheckBox* m_keepCheck;
     QSpinBox* m_keepDaysSpin;
 };
+
+// The menu command: the dialog with the live values, run modally over parent.
+void OpenAdvancedSettingDialog(QWidget* parent);

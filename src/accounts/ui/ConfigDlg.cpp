@@ -6,7 +6,6 @@
 #include "accounts/LiveSettings.h"
 #include "accounts/ui/ConfigPageControls.h"
 #include "accounts/ui/UpDownCtrl.h"
-#include "app/PageFactory.h"
 #include "greet/Greeting.h"
 #include "monitor/MonitorControl.h"
 #include "platform/MessageBox.h"
@@ -453,9 +452,4 @@ bool CConfigDlg::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QWidget::eventFilter(watched, event);
-}
-
-QWidget* CreateConfigPage(QWidget* parent)
-{
-    return new CConfigDlg(parent);
 }

@@ -1,7 +1,6 @@
 #include "accounts/ui/TeamSettingDlg.h"
 
 #include "accounts/TeamSettings.h"
-#include "app/PageFactory.h"
 #include "platform/MessageBox.h"
 #include "tables/AccountTable.h"
 

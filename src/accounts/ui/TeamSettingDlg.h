@@ -30,3 +30,6 @@ private:
     QLabel* m_machineLabel;
     QListWidget* m_shopList;
 };
+
+// The menu command: the dialog with this machine's stored choice, run modally over parent.
+void OpenTeamSettingDialog(QWidget* parent);

@@ -378,9 +378,3 @@ void CHistoryDlg::keyPressEvent(QKeyEvent* event)
     if (!SwallowEnterAndEscape(event))
         QDialog::keyPressEvent(event);
 }
-
-void OpenHistoryDialog(QWidget* parent)
-{
-    CHistoryDlg dialog(parent);
-    dialog.exec();
-}

@@ -2,8 +2,7 @@
 #include "controls/ui/DialogKeys.h"
 #include "platform/Workers.h"
 
-#include "app/PageFactory.h"
-#include "app/Resources.h"
+#include "controls/ui/Resources.h"
 #include "controls/ui/SortListCtrl.h"
 #include "greet/ImClient.h"
 #include "history/HistoryUpkeep.h"
@@ -284,32 +283,4 @@ void CUserListDlg::focusInEvent(QFocusEvent* event)
 {
     QWidget::focusInEvent(event);
     update();
-}
-
-// ---- the main window's seam
-
-QWidget* CreateUserListPage(QWidget* parent)
-{
-    return new CUserListDlg(parent);
-}
-
-bool OpenVisitorChat(QWidget* page, const QString& shop, const QString& visitor)
-{
-    auto* list = qobject_cast<CUserListDlg*>(page);
-    if (!list)
-        return false;
-    list->OpenVisitorChat(shop, visitor);
-    return true;
-}
-
-void RefreshUserListPage(QWidget* page)
-{
-    auto* list = qobject_cast<CUserListDlg*>(page);
-    if (!list) {
-        if (page)
-            page->update();
-        return;
-    }
-    list->update();
-    list->FillVisitorList();
 }

@@ -1,6 +1,5 @@
 #include "stats/ui/StatisticsDlg.h"
 
-#include "app/PageFactory.h"
 #include "controls/ui/OutsideText.h"
 #include "net/WebAddress.h"
 #include "platform/Clock.h"
@@ -510,9 +509,4 @@ void CStatisticsDlg::ShowStats()
     SetChart(kGreetingsChart, greetings);
 
     m_stack->setCurrentIndex(1);
-}
-
-QWidget* CreateStatisticsPage(QWidget* parent)
-{
-    return new CStatisticsDlg(parent);
 }

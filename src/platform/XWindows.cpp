@@ -1,12 +1,43 @@
-#include "greet/XWindows.h"
+#include "platform/XWindows.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+namespace {
+
+int IgnoreXError(Display*, XErrorEvent*)
+{
+    return 0;
+}
+
+constexpr int kTitleLimit = 254;
+
+} // namespace
+
+void InstallXErrorHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        XInitThreads();
+        XSetErrorHandler(IgnoreXError);
+    });
+}
+
 namespace MirelX {
+
+CXDisplay::CXDisplay() : m_d(XOpenDisplay(nullptr)) {}
+
+CXDisplay::CXDisplay(const char* name) : m_d(XOpenDisplay(name)) {}
+
+CXDisplay::~CXDisplay()
+{
+    if (m_d)
+        XCloseDisplay(m_d);
+}
 
 Atom AtomOf(Display* d, const char* name)
 {
@@ -149,21 +180,8 @@ QString WindowClass(Display* d, Window w)
     return className;
 }
 
-std::vector<Window> Children(Display* d, Window w)
-{
-    std::vector<Window> children;
-    Window root = 0;
-    Window parent = 0;
-    Window* list = nullptr;
-    unsigned int count = 0;
-    if (XQueryTree(d, w, &root, &parent, &list, &count) && list)
-        children.assign(list, list + count);
-    if (list)
-        XFree(list);
-    return children;
-}
-
-Window ParentOf(Display* d, Window w)
+// The window's parent (0 when it is gone) and, when asked for, its children bottom first.
+Window QueryTree(Display* d, Window w, std::vector<Window>* children)
 {
     Window root = 0;
     Window parent = 0;
@@ -171,9 +189,23 @@ Window ParentOf(Display* d, Window w)
     unsigned int count = 0;
     if (!XQueryTree(d, w, &root, &parent, &list, &count))
         parent = 0;
+    if (children && list)
+        children->assign(list, list + count);
     if (list)
         XFree(list);
     return parent;
+}
+
+std::vector<Window> Children(Display* d, Window w)
+{
+    std::vector<Window> children;
+    QueryTree(d, w, &children);
+    return children;
+}
+
+Window ParentOf(Display* d, Window w)
+{
+    return QueryTree(d, w, nullptr);
 }
 
 // Below a window manager's frame the application's window carries WM_STATE.
@@ -219,4 +251,70 @@ bool FocusWithin(Display* d, Window w)
     return false;
 }
 
+void SetCardinal(Display* d, Window w, Atom property, long value)
+{
+    XChangeProperty(d, w, property, XA_CARDINAL, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(&value),
+                    1);
+    XSync(d, False);
+}
+
+Window SelectionOwner(Display* d, const char* selection)
+{
+    return XGetSelectionOwner(d, AtomOf(d, selection));
+}
+
 } // namespace MirelX
+
+using namespace MirelX;
+
+bool EnumTopWindowsProc(Display* d, unsigned long window, std::vector<CTaskManage>* list)
+{
+    if (!d || window == 0 || !list)
+        return false;
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(d, window, &attributes) || attributes.override_redirect)
+        return true;
+    // A minimised window counts as shown, as it does on any desktop.
+    if (attributes.map_state != IsViewable && !IsMinimised(d, window))
+        return true;
+    if (IsToolWindow(d, window))
+        return true;
+    Window owner = 0;
+    if (XGetTransientForHint(d, window, &owner) && owner != 0)
+        return true;
+    const QString title = WindowTitle(d, window).left(kTitleLimit);
+    if (title.isEmpty())
+        return true;
+    const QString className = WindowClass(d, window).left(kTitleLimit);
+    if (className.isEmpty())
+        return true;
+    list->push_back({title, className, window});
+    return true;
+}
+
+bool EnumTopWindows(Display* d, std::vector<CTaskManage>& list)
+{
+    list.clear();
+    if (!d)
+        return false;
+    InstallXErrorHandler();
+    const Window root = DefaultRootWindow(d);
+    std::vector<unsigned long> windows;
+    if (WindowManager(d)) {
+        // Top of the stack first, like the desktop's own enumeration.
+        windows = GetLongs(d, root, AtomOf(d, "_NET_CLIENT_LIST_STACKING"), XA_WINDOW);
+        if (windows.empty())
+            windows = GetLongs(d, root, AtomOf(d, "_NET_CLIENT_LIST"), XA_WINDOW);
+        std::reverse(windows.begin(), windows.end());
+    }
+    if (windows.empty()) {
+        const std::vector<Window> children = Children(d, root);
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            windows.push_back(ClientOf(d, *it));
+    }
+    for (unsigned long window : windows) {
+        if (!EnumTopWindowsProc(d, window, &list))
+            break;
+    }
+    return true;
+}

@@ -1,4 +1,4 @@
-#include "app/Resources.h"
+#include "controls/ui/Resources.h"
 
 #include <QtGlobal>
 

@@ -1,7 +1,7 @@
-#include "greet/ClipboardReader.h"
+#include "platform/ClipboardReader.h"
 
-#include "greet/XWindows.h"
 #include "platform/Log.h"
+#include "platform/XWindows.h"
 
 #include <chrono>
 #include <thread>

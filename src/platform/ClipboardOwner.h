@@ -64,6 +64,7 @@ private:
 
     std::mutex m_mutex;
     std::condition_variable m_changed;
+    // Not a one-shot: it serves the selection for as long as it is ours, on a display of its own.
     std::thread m_thread;
     QByteArray m_displayName;
     int m_wakePipe[2] = {-1, -1};

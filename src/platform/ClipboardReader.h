@@ -2,7 +2,7 @@
 // Reads what the CLIPBOARD selection holds, in every form its owner offers,
 // so the greeting can give the owner's clipboard back after its paste. Used
 // by the greeting thread on its own display connection.
-#include "greet/ClipboardOwner.h"
+#include "platform/ClipboardOwner.h"
 
 struct _XDisplay;
 

@@ -1,6 +1,6 @@
-#include "greet/ClipboardOwner.h"
+#include "platform/ClipboardOwner.h"
 
-#include "greet/ImClient.h"
+#include "platform/XWindows.h"
 
 #include <QDateTime>
 
