@@ -20,11 +20,8 @@ CPageFactory::CPageFactory()
           list->FillVisitorList();
       }),
       createConfigPage([](QWidget* parent) -> QWidget* { return new CConfigDlg(parent); }),
-      openHistoryDialog([](QWidget* parent) {
-          CHistoryDlg dialog(parent);
-          dialog.exec();
-      }),
-      openAdvancedSettingDialog(&OpenAdvancedSettingDialog), openTeamSettingDialog(&OpenTeamSettingDialog),
+      openHistoryDialog(&OpenHistoryDialog), openAdvancedSettingDialog(&OpenAdvancedSettingDialog),
+      openTeamSettingDialog(&OpenTeamSettingDialog),
       openVisitorChat([](QWidget* page, const QString& shop, const QString& visitor) {
           auto* list = qobject_cast<CUserListDlg*>(page);
           if (!list)

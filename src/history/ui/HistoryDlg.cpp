@@ -378,3 +378,9 @@ void CHistoryDlg::keyPressEvent(QKeyEvent* event)
     if (!SwallowEnterAndEscape(event))
         QDialog::keyPressEvent(event);
 }
+
+void OpenHistoryDialog(QWidget* parent)
+{
+    CHistoryDlg dialog(parent);
+    dialog.exec();
+}
