@@ -166,21 +166,22 @@ QString StatsDayHourSql(const CStatsQuery& query)
         .arg(kHourKey, StatsWhere(query, QStringLiteral("[shopname]"), kHourKey));
 }
 
+// One arg() call each: a second call would also fill a "%1" inside the shop's name.
 QString StatsTopItemsSql(const CStatsQuery& query)
 {
     // Ties keep a fixed order so the bars do not shuffle between refreshes.
     return QStringLiteral("select [shopurl], count(*) from [client]%1 group by [shopurl] "
                           "order by count(*) desc, [shopurl] limit %2")
-        .arg(StatsWhere(query, QStringLiteral("[shopname]"), QStringLiteral("[lasttime]")))
-        .arg(kStatsTopCount);
+        .arg(StatsWhere(query, QStringLiteral("[shopname]"), QStringLiteral("[lasttime]")),
+             QString::number(kStatsTopCount));
 }
 
 QString StatsTopRegionsSql(const CStatsQuery& query)
 {
     const QString region = CityCountrySql();
     return QStringLiteral("select %1, count(*) from [client]%2 group by %1 order by count(*) desc, %1 limit %3")
-        .arg(region, StatsWhere(query, QStringLiteral("[shopname]"), QStringLiteral("[lasttime]")))
-        .arg(kStatsTopCount);
+        .arg(region, StatsWhere(query, QStringLiteral("[shopname]"), QStringLiteral("[lasttime]")),
+             QString::number(kStatsTopCount));
 }
 
 QString StatsReturningSql(const CStatsQuery& query)

@@ -219,6 +219,7 @@ TEST_P(InitStoreTest, CreatesTheStoreOrLeavesAnUnreadableFileAlone)
                                       {QStringLiteral("advsetting")},
                                       {QStringLiteral("client")},
                                       {QStringLiteral("greetlog")},
+                                      {QStringLiteral("pageview")},
                                       {QStringLiteral("sysseting")},
                                       {QStringLiteral("user")}}));
         EXPECT_EQ(road::QueryFile(path, QStringLiteral("select count(*) from [sysseting]")),

@@ -11,7 +11,8 @@ namespace {
 
 const QDate kToday(2026, 5, 20);
 const QString kShopA = QStringLiteral("店铺甲");
-const QString kShopB = QStringLiteral("shop'B");
+// A quote and a "%1" in the name: neither may change a statement.
+const QString kShopB = QStringLiteral("shop'B%1");
 
 // guest, shop, time, region, item address
 const char* const kVisits[][5] = {
@@ -19,25 +20,25 @@ const char* const kVisits[][5] = {
     {"g2", "店铺甲", "2026-05-20 09:40:00", "浙江省杭州市 联通", "http://x/item/1"},
     {"g3", "店铺甲", "2026-05-19 21:05:00", "广东省深圳市 电信", "http://x/item/2"},
     {"g1", "店铺甲", "2026-05-18 10:00:00", "浙江省杭州市 电信", "http://x/item/2"},
-    {"g4", "shop'B", "2026-05-20 23:59:59", "上海市", "http://x/item/3"},
-    {"g5", "shop'B", "2026-05-10 08:00:00", "未知区域", "未知链接"},
+    {"g4", "shop'B%1", "2026-05-20 23:59:59", "上海市", "http://x/item/3"},
+    {"g5", "shop'B%1", "2026-05-10 08:00:00", "未知区域", "未知链接"},
     {"g6", "店铺甲", "2026-03-01 12:00:00", "广东省深圳市 电信", "http://x/item/2"},
     {"g3", "店铺甲", "2026-05-19 22:00:00", "广东省深圳市 电信", "http://x/item/2"},
-    {"g1", "shop'B", "2026-05-19 14:30:00", "北京市 电信", "http://x/item/4"},
+    {"g1", "shop'B%1", "2026-05-19 14:30:00", "北京市 电信", "http://x/item/4"},
 };
 // shop, time, region, item address of the page views
 const char* const kViews[][4] = {
     {"店铺甲", "2026-05-20 09:15:01", "浙江省杭州市 电信", "http://x/item/1"},
     {"店铺甲", "2026-05-20 09:15:30", "浙江省杭州市 电信", "http://x/item/1"},
     {"店铺甲", "2026-05-17 11:00:00", "广东省深圳市 电信", "http://x/item/2"},
-    {"shop'B", "2026-05-20 23:00:00", "上海市", "http://x/item/3"},
-    {"shop'B", "2026-01-05 10:00:00", "未知区域", "未知链接"},
+    {"shop'B%1", "2026-05-20 23:00:00", "上海市", "http://x/item/3"},
+    {"shop'B%1", "2026-01-05 10:00:00", "未知区域", "未知链接"},
 };
 // shop, guest, time, went out
 const char* const kGreetings[][4] = {
     {"店铺甲", "g1", "2026-05-20 09:16:00", "1"},
     {"店铺甲", "g2", "2026-05-20 09:41:00", "0"},
-    {"shop'B", "g4", "2026-05-19 10:00:00", "1"},
+    {"shop'B%1", "g4", "2026-05-19 10:00:00", "1"},
     {"店铺甲", "g3", "2026-04-01 10:00:00", "1"},
 };
 
