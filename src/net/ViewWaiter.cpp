@@ -54,6 +54,7 @@ CViewWaiter::CViewWaiter(const QString& trackingBase, std::vector<CAccount> acco
 CViewWaiter::~CViewWaiter()
 {
     Stop();
+    (void)m_ended.load(std::memory_order_acquire);
     if (m_multi)
         curl_multi_cleanup(static_cast<CURLM*>(m_multi));
 }
@@ -234,6 +235,11 @@ int CViewWaiter::NextTimeoutMs(const std::vector<CState>& states, qint64 nowMs) 
 
 void CViewWaiter::run()
 {
+    struct CEnded
+    {
+        std::atomic<bool>& ended;
+        ~CEnded() { ended.store(true, std::memory_order_release); }
+    } ended{m_ended};
     auto* multi = static_cast<CURLM*>(m_multi);
     if (!multi) {
         qCWarning(LogNet) << "wake-up: no request session; views are polled at the interval";

@@ -83,6 +83,9 @@ private:
     Deliver m_deliver;
     void* m_multi = nullptr; // CURLM*
     std::atomic<int> m_stop{0};
+    // Set when run() returns; read after wait(), whose hand-over (Qt's own futex) the thread
+    // checker cannot see, so the cleanup of the request session is ordered after run() for it too.
+    std::atomic<bool> m_ended{false};
     std::atomic<bool> m_realTime{false};
     std::atomic<int> m_requests{0};
     std::atomic<int> m_answers{0};
