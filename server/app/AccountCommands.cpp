@@ -24,6 +24,18 @@ int Changed(EChange change, const std::string& name, const std::string& error)
     return 0;
 }
 
+// The first line without its end (LF or CR LF).
+std::string ReadLine(std::FILE* in)
+{
+    std::string line;
+    int c = 0;
+    while ((c = std::fgetc(in)) != EOF && c != '\n')
+        line += static_cast<char>(c);
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
 } // namespace
 
 int RunAccountCommand(IViewStore& store, const std::vector<std::string>& words)
@@ -44,9 +56,12 @@ int RunAccountCommand(IViewStore& store, const std::vector<std::string>& words)
     if (name.empty())
         return Fail("an account needs a name");
     if (verb == "add") {
-        if (words[3].empty())
-            return Fail("an account needs a password");
-        const std::string hash = HashPassword(words[3]);
+        // "-": the password is the first line of standard input, which ps does not show.
+        const bool fromInput = words[3] == "-";
+        const std::string password = fromInput ? ReadLine(stdin) : words[3];
+        if (password.empty())
+            return Fail(fromInput ? "no password on the first line of standard input" : "an account needs a password");
+        const std::string hash = HashPassword(password);
         if (hash.empty())
             return Fail("cannot hash the password (libcrypt)");
         const long long webId = store.SetAccount(name, hash, error);

@@ -8,7 +8,8 @@
 
 namespace rivuzovara {
 
-// words: "account", the verb and its arguments (checked by ParseOptions).
+// words: "account", the verb and its arguments (checked by ParseOptions);
+// "add NAME -" reads the password from standard input's first line.
 // Prints the result on stdout; returns the exit status (0, or 1 with a
 // one-line reason on stderr).
 int RunAccountCommand(IViewStore& store, const std::vector<std::string>& words);

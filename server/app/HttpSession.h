@@ -2,7 +2,9 @@
 // One connection of rivuzovara, plain or TLS: reads a request within the
 // read time (a slow or silent client is closed), answers through the
 // service, and keeps the connection open for the next one when the client
-// asks for it. Lives in its io_context's thread; owned by its handlers.
+// asks for it. A request the service holds (WaitInfo) is given up as soon
+// as its client closes or resets the connection. Lives in its io_context's
+// thread; owned by its handlers.
 #include "TrackingService.h"
 
 #include <boost/asio/dispatch.hpp>
@@ -10,6 +12,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -97,13 +100,69 @@ private:
         // A request a proxy on this machine forwards comes from loopback too, but from the internet.
         m_client.mayReadMetrics =
             m_metricsListen || (Unmapped(m_client.peer).is_loopback() && m_client.forwardedFor.empty());
+        m_awaitingReply = true;
         // On the connection's own thread the answer is written at once; from another it is handed over.
-        m_service.Handle(parsed, m_client, m_stream.get_executor(),
-                         [self = this->shared_from_this()](tracking::STrackingReply reply) {
-                             boost::asio::dispatch(
-                                 self->m_stream.get_executor(),
-                                 [self, reply = std::move(reply)]() mutable { self->Write(std::move(reply)); });
-                         });
+        auto giveUp = m_service.Handle(
+            parsed, m_client, m_stream.get_executor(),
+            [self = this->shared_from_this()](tracking::STrackingReply reply) {
+                boost::asio::dispatch(self->m_stream.get_executor(),
+                                      [self, reply = std::move(reply)]() mutable { self->Answer(std::move(reply)); });
+            });
+        if (m_awaitingReply && giveUp) {
+            m_giveUp = std::move(giveUp);
+            Watch();
+        }
+    }
+
+    void Answer(tracking::STrackingReply reply)
+    {
+        if (m_left)
+            return;
+        m_awaitingReply = false;
+        m_giveUp = nullptr;
+        if (!m_watching)
+            return Write(std::move(reply));
+        // Written once the watching read is back: one read or write at a time, TLS too.
+        m_heldReply = std::move(reply);
+        Lowest().cancel();
+    }
+
+    // While a request is held, a read into the buffer: the end of the stream (or a reset) means the client left;
+    // bytes are the next request, kept in the buffer for its read. Reading, not peeking: under TLS a close_notify
+    // is bytes on the socket too.
+    void Watch()
+    {
+        const size_t room = m_buffer.max_size() - m_buffer.size();
+        // Full of the next request: its client's leaving is seen when the answer is written.
+        if (room == 0)
+            return;
+        m_watching = true;
+        // Held for as long as the service says; the read time is for requests.
+        Lowest().expires_never();
+        m_stream.async_read_some(m_buffer.prepare(std::min<size_t>(room, 1024)),
+                                 [self = this->shared_from_this()](const boost::system::error_code& ec,
+                                                                   std::size_t got) { self->OnWatched(ec, got); });
+    }
+
+    void OnWatched(const boost::system::error_code& ec, std::size_t got)
+    {
+        m_watching = false;
+        m_buffer.commit(got);
+        if (m_heldReply) {
+            tracking::STrackingReply reply = std::move(*m_heldReply);
+            m_heldReply.reset();
+            return Write(std::move(reply));
+        }
+        if (!ec)
+            return Watch();
+        if (ec == boost::asio::error::operation_aborted)
+            return;
+        // Nobody is there to read the answer: the service forgets the request, the slot is freed.
+        m_left = true;
+        if (auto giveUp = std::move(m_giveUp))
+            giveUp();
+        boost::system::error_code ignored;
+        Lowest().socket().close(ignored);
     }
 
     void Write(tracking::STrackingReply reply)
@@ -153,6 +212,12 @@ private:
     http::response<http::string_body> m_response;
     bool m_keepAlive = false;
     bool m_metricsListen = false;
+    // A held request: what gives it up, whether a watching read is out, the answer waiting for it.
+    bool m_awaitingReply = false;
+    CTrackingService::GiveUp m_giveUp;
+    bool m_watching = false;
+    std::optional<tracking::STrackingReply> m_heldReply;
+    bool m_left = false;
 };
 
 } // namespace rivuzovara

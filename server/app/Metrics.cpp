@@ -27,6 +27,9 @@ std::string SMetrics::Text() const
     Add(text, "rivuzovara_connections", "gauge", "Open connections.", std::to_string(connections));
     Add(text, "rivuzovara_connections_refused_total", "counter", "Connections closed at once: too many open.",
         std::to_string(connectionsRefused));
+    Add(text, "rivuzovara_password_guesses_refused_total", "counter",
+        "Account calls answered as a wrong password unchecked: too many wrong ones from the client.",
+        std::to_string(guessesRefused));
     Add(text, "rivuzovara_errors_total", "counter", "Store failures and internal errors.", std::to_string(errors));
     Add(text, "rivuzovara_store_commit_seconds_sum", "counter", "Time spent in group commits.",
         Seconds(commitMicroseconds));

@@ -13,6 +13,7 @@ struct SMetrics
     std::atomic<long long> connections{0};
     std::atomic<long long> connectionsRefused{0};
     std::atomic<long long> errors{0};
+    std::atomic<long long> guessesRefused{0};
     std::atomic<long long> commits{0};
     std::atomic<long long> commitMicroseconds{0};
     std::atomic<long long> commitMicrosecondsMax{0};

@@ -41,6 +41,7 @@ const char* UsageText()
            "                  [--trusted-proxy CIDR]... [--tls-cert FILE --tls-key FILE] [--keep-days N]\n"
            "                  [--anonymise-ip]\n"
            "       rivuzovara --data DIR [--store URL] account add NAME PASSWORD\n"
+           "       rivuzovara --data DIR [--store URL] account add NAME -   (the password: stdin's first line)\n"
            "       rivuzovara --data DIR [--store URL] account freeze|unfreeze|remove NAME\n"
            "       rivuzovara --data DIR [--store URL] account list\n"
            "  --store postgresql://... keeps the data in PostgreSQL; the default is DIR/tracking.db\n"

@@ -30,7 +30,11 @@ public:
         const auto account = m_store.FindAccount(name, error);
         if (!error.empty())
             return Failed("reading an account", error);
-        return account && PasswordMatches(password, account->passwordHash) ? account->webId : 0;
+        // An unknown name takes as long as a known one: the time taken does not tell which names exist.
+        static const std::string s_unknownNamesHash = HashPassword("no account has this");
+        const bool matches = PasswordMatches(password, account ? account->passwordHash : s_unknownNamesHash);
+        wrongPassword = !account || !matches;
+        return wrongPassword ? 0 : account->webId;
     }
     bool SetImName(const std::string& name, const std::string& imName) override
     {
@@ -48,6 +52,8 @@ public:
             Failed("reading an account", error);
         return account && account->frozen;
     }
+
+    bool wrongPassword = false; // the last check found no such name and password
 
 private:
     long long Failed(const std::string& what, const std::string& error)
@@ -107,8 +113,18 @@ void CTrackingService::Stop()
     m_passwordWorkers.join();
 }
 
-void CTrackingService::Handle(const tracking::STrackingRequest& request, const SClient& client,
-                              const asio::any_io_executor& executor, Reply reply)
+CTrackingService::GiveUp CTrackingService::Handle(const tracking::STrackingRequest& request, const SClient& client,
+                                                  const asio::any_io_executor& executor, Reply reply)
+{
+    const ERoute route = tracking::RouteOf(request.path);
+    if (route == ERoute::WaitInfo)
+        return WaitInfo(request, executor, std::move(reply));
+    Route(route, request, client, executor, std::move(reply));
+    return {};
+}
+
+void CTrackingService::Route(ERoute route, const tracking::STrackingRequest& request, const SClient& client,
+                             const asio::any_io_executor& executor, Reply reply)
 {
     if (request.path == "/healthz" || request.path == "/metrics") {
         if (!client.mayReadMetrics)
@@ -117,15 +133,10 @@ void CTrackingService::Handle(const tracking::STrackingRequest& request, const S
             return reply(Health());
         return reply(tracking::Utf8Reply(200, m_metrics.Text(), "text/plain; version=0.0.4"));
     }
-    const ERoute route = tracking::RouteOf(request.path);
     switch (route) {
     case ERoute::GetWebId:
     case ERoute::SaveImName:
-        asio::post(m_passwordWorkers, [this, route, request, reply = std::move(reply)] {
-            CStoreAccounts accounts(m_store, m_metrics);
-            reply(tracking::AnswerAccountCall(route, request, accounts));
-        });
-        return;
+        return AccountCall(route, request, client, std::move(reply));
     case ERoute::GetUserState: {
         CStoreAccounts accounts(m_store, m_metrics);
         return reply(tracking::AnswerAccountCall(route, request, accounts));
@@ -134,13 +145,35 @@ void CTrackingService::Handle(const tracking::STrackingRequest& request, const S
         return GetInfo(request, std::move(reply));
     case ERoute::Shop:
         return Shop(request, client, executor, std::move(reply));
-    case ERoute::WaitInfo:
-        return WaitInfo(request, executor, std::move(reply));
     case ERoute::None:
         return reply(tracking::NotFoundReply());
     default:
         return reply(tracking::AnswerPage(route, request));
     }
+}
+
+void CTrackingService::AccountCall(ERoute route, const tracking::STrackingRequest& request, const SClient& client,
+                                   Reply reply)
+{
+    std::string address = ClientAddress(client.peer, client.forwardedFor, m_options.trustedProxies);
+    // The password's hash is slow on purpose: a client guessing fast is answered as wrong, unchecked.
+    if (!m_guesses.Admit(address)) {
+        ++m_metrics.guessesRefused;
+        long long last = m_lastGuessLog.load();
+        const long long now = CGuessLimit::Now();
+        if (now - last >= 60 && m_lastGuessLog.compare_exchange_strong(last, now))
+            LogWarning(std::to_string(CGuessLimit::kWrongPerMinute) + " wrong passwords within a minute from " +
+                       (m_options.anonymiseIp ? AnonymisedAddress(address) : address) +
+                       ": its account calls are answered as wrong without a check for now (" +
+                       std::to_string(m_metrics.guessesRefused) + " refused so far)");
+        return reply(tracking::WrongPasswordReply());
+    }
+    asio::post(m_passwordWorkers, [this, route, request, address = std::move(address), reply = std::move(reply)] {
+        CStoreAccounts accounts(m_store, m_metrics);
+        STrackingReply answer = tracking::AnswerAccountCall(route, request, accounts);
+        m_guesses.Checked(address, accounts.wrongPassword);
+        reply(std::move(answer));
+    });
 }
 
 void CTrackingService::Shop(const tracking::STrackingRequest& request, const SClient& client,
@@ -182,22 +215,29 @@ void CTrackingService::GetInfo(const tracking::STrackingRequest& request, Reply 
     reply(tracking::GetInfoReply(tracking::SFeedView{view->seq, view->ip, view->url, view->time}));
 }
 
-void CTrackingService::WaitInfo(const tracking::STrackingRequest& request, const asio::any_io_executor& executor,
-                                Reply reply)
+CTrackingService::GiveUp CTrackingService::WaitInfo(const tracking::STrackingRequest& request,
+                                                    const asio::any_io_executor& executor, Reply reply)
 {
+    // Answered at once: nothing to give up.
+    const auto answer = [&reply](STrackingReply now) {
+        reply(std::move(now));
+        return GiveUp();
+    };
     const tracking::SWaitQuery query = tracking::ReadWaitQuery(request);
     if (query.webId <= 0 || !query.valid)
-        return reply(tracking::ErrReply());
+        return answer(tracking::ErrReply());
     std::string error;
     const auto latest = m_hub.Latest(query.webId, error);
     if (!error.empty())
-        return reply(Failure("reading the latest view number", error));
+        return answer(Failure("reading the latest view number", error));
     if (!latest)
-        return reply(tracking::ErrReply());
+        return answer(tracking::ErrReply());
     if (query.after < 0)
-        return reply(tracking::WaitInfoReply(*latest, {}));
-    if (*latest > query.after)
-        return AnswerWaiter(query.webId, query.after, reply);
+        return answer(tracking::WaitInfoReply(*latest, {}));
+    if (*latest > query.after) {
+        AnswerWaiter(query.webId, query.after, reply);
+        return {};
+    }
 
     auto waiting = std::make_shared<SWaiting>(executor);
     ++m_metrics.waiters;
@@ -221,6 +261,14 @@ void CTrackingService::WaitInfo(const tracking::STrackingRequest& request, const
         m_hub.Drop(webId, waiting->ticket);
         reply(tracking::WaitInfoReply(after, {}));
     });
+    return [this, weak = std::weak_ptr<SWaiting>(waiting), webId] {
+        const auto left = weak.lock();
+        if (!left || left->answered.exchange(true))
+            return;
+        --m_metrics.waiters;
+        m_hub.Drop(webId, left->ticket);
+        left->timer.cancel();
+    };
 }
 
 void CTrackingService::AnswerWaiter(long long webId, long long after, const Reply& reply)

@@ -5,6 +5,7 @@
 // through the callback, on any thread, possibly much later (WaitInfo); the
 // counting image's on the request's own thread.
 #include "ClientLimit.h"
+#include "GuessLimit.h"
 #include "Metrics.h"
 #include "Options.h"
 #include "TrackingProtocol.h"
@@ -15,6 +16,7 @@
 #include <boost/asio/ip/address.hpp>
 #include <boost/asio/thread_pool.hpp>
 
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -31,6 +33,8 @@ class CTrackingService
 {
 public:
     using Reply = std::function<void(tracking::STrackingReply)>;
+    // Gives up a held request whose client has left: no reply comes. On the request's thread.
+    using GiveUp = std::function<void()>;
 
     // Before the store opens: it takes the store's hook for other servers' views.
     CTrackingService(const SOptions& options, IViewStore& store);
@@ -40,17 +44,24 @@ public:
     // Ends the writer (after its last commit) and the password workers.
     void Stop();
 
-    // executor: the request's own, for the WaitInfo timer.
-    void Handle(const tracking::STrackingRequest& request, const SClient& client,
-                const boost::asio::any_io_executor& executor, Reply reply);
+    // executor: the request's own, for the WaitInfo timer. Returns, for a
+    // request still held when it returns (WaitInfo), what gives it up; else
+    // nothing.
+    [[nodiscard]] GiveUp Handle(const tracking::STrackingRequest& request, const SClient& client,
+                                const boost::asio::any_io_executor& executor, Reply reply);
 
     SMetrics& Metrics() { return m_metrics; }
 
 private:
+    void Route(tracking::ERoute route, const tracking::STrackingRequest& request, const SClient& client,
+               const boost::asio::any_io_executor& executor, Reply reply);
+    void AccountCall(tracking::ERoute route, const tracking::STrackingRequest& request, const SClient& client,
+                     Reply reply);
     void Shop(const tracking::STrackingRequest& request, const SClient& client,
               const boost::asio::any_io_executor& executor, Reply reply);
     void GetInfo(const tracking::STrackingRequest& request, Reply reply);
-    void WaitInfo(const tracking::STrackingRequest& request, const boost::asio::any_io_executor& executor, Reply reply);
+    GiveUp WaitInfo(const tracking::STrackingRequest& request, const boost::asio::any_io_executor& executor,
+                    Reply reply);
     void AnswerWaiter(long long webId, long long after, const Reply& reply);
     tracking::STrackingReply Health();
     tracking::STrackingReply Failure(const std::string& what, const std::string& error);
@@ -59,6 +70,8 @@ private:
     IViewStore& m_store;
     SMetrics m_metrics;
     CClientLimit m_limit;
+    CGuessLimit m_guesses;
+    std::atomic<long long> m_lastGuessLog{-3600}; // when the last refused guess was logged (CGuessLimit::Now)
     CWaitHub m_hub;
     CViewWriter m_writer;
     // Password hashing takes milliseconds on purpose: off the request threads.

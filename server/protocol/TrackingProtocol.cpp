@@ -208,12 +208,17 @@ STrackingReply AnswerAccountCall(ERoute route, const STrackingRequest& request, 
     if (webId < 0)
         return Utf8Reply(500, "-ERR internal error\n");
     if (webId == 0)
-        return GbkReply("-ERR 用户名或防监视密码错误");
+        return WrongPasswordReply();
     if (route == ERoute::GetWebId)
         return GbkReply("+OK " + std::to_string(webId));
     if (!accounts.SetImName(name, ProgramText(request, "UserImName")))
         return GbkReply("-ERR 保存失败");
     return GbkReply("+OK");
+}
+
+STrackingReply WrongPasswordReply()
+{
+    return GbkReply("-ERR 用户名或防监视密码错误");
 }
 
 STrackingReply AnswerPage(ERoute route, const STrackingRequest& request)

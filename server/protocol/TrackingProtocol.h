@@ -80,6 +80,8 @@ public:
 
 // The account calls: GetWebID, SaveImName, GetUserState.
 STrackingReply AnswerAccountCall(ERoute route, const STrackingRequest& request, ITrackingAccounts& accounts);
+// Their answer to a name and password that do not match.
+STrackingReply WrongPasswordReply();
 // The HTML pages (help, featured shops, home).
 STrackingReply AnswerPage(ERoute route, const STrackingRequest& request);
 

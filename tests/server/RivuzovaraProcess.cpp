@@ -116,11 +116,13 @@ std::string CRivuzovaraProcess::Log() const
     return text.str();
 }
 
-int CRivuzovaraProcess::Account(const std::vector<std::string>& words, std::string* output) const
+int CRivuzovaraProcess::Account(const std::vector<std::string>& words, std::string* output,
+                                const std::string* input) const
 {
     const std::string store = m_store.empty() ? std::string() : " --store " + Quoted(m_store);
-    return RunCommand(Quoted(ProgramPath()) + " --data " + Quoted(m_dataDir) + store + " account" + JoinQuoted(words) +
-                          " 2>/dev/null",
+    const std::string piped = input ? "printf %s " + Quoted(*input) + " | " : std::string();
+    return RunCommand(piped + Quoted(ProgramPath()) + " --data " + Quoted(m_dataDir) + store + " account" +
+                          JoinQuoted(words) + " 2>/dev/null",
                       output);
 }
 
@@ -179,28 +181,34 @@ int ConnectTo(int port)
     return -1;
 }
 
+std::string ReadFor(int fd, int timeoutMs)
+{
+    std::string reply;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+        pollfd ready{fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+            break;
+        char buffer[4096];
+        const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
+        // A close with the request unread arrives as a reset.
+        if (got == 0 || (got < 0 && errno == ECONNRESET))
+            reply += "<closed>";
+        if (got <= 0)
+            break;
+        reply.append(buffer, static_cast<size_t>(got));
+    }
+    return reply;
+}
+
 std::string RawExchange(int port, const std::string& bytes, int timeoutMs)
 {
     const int fd = ConnectTo(port);
     std::string reply;
-    if (fd >= 0 && send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) >= 0) {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-            pollfd ready{fd, POLLIN, 0};
-            if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0)
-                break;
-            char buffer[4096];
-            const ssize_t got = recv(fd, buffer, sizeof buffer, 0);
-            // A close with the request unread arrives as a reset.
-            if (got == 0 || (got < 0 && errno == ECONNRESET))
-                reply += "<closed>";
-            if (got <= 0)
-                break;
-            reply.append(buffer, static_cast<size_t>(got));
-        }
-    }
+    if (fd >= 0 && send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) >= 0)
+        reply = ReadFor(fd, timeoutMs);
     if (fd >= 0)
         close(fd);
     return reply;

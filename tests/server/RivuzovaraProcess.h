@@ -23,8 +23,9 @@ public:
     // The log so far.
     std::string Log() const;
 
-    // An account command: its exit status, stdout in output.
-    int Account(const std::vector<std::string>& words, std::string* output = nullptr) const;
+    // An account command: its exit status, stdout in output; input, when given, on its stdin.
+    int Account(const std::vector<std::string>& words, std::string* output = nullptr,
+                const std::string* input = nullptr) const;
 
     int Port() const { return m_port; }
     const std::string& DataDir() const { return m_dataDir; }
@@ -46,6 +47,8 @@ std::string FromGbk(const std::string& bytes);
 int RunCommand(const std::string& command, std::string* output = nullptr);
 // A connection to 127.0.0.1:port, its descriptor (-1 on failure).
 int ConnectTo(int port);
+// What comes on fd within timeoutMs, with "<closed>" after it when the server closed the connection.
+std::string ReadFor(int fd, int timeoutMs);
 // Raw bytes to 127.0.0.1:port; what came back within timeoutMs, with "<closed>" after it when the server
 // closed the connection.
 std::string RawExchange(int port, const std::string& bytes, int timeoutMs);

@@ -151,9 +151,14 @@ TEST_P(ServerProtocolTest, AccountCommands)
         EXPECT_EQ(m_server.Account(c.words), c.status) << c.words[0];
     EXPECT_EQ(m_server.Account({"list"}, &output), 0);
     EXPECT_EQ(output.find("店铺乙"), std::string::npos);
+    // "-": the password is the first line of stdin, which ps does not show.
+    for (const std::string input : {"from stdin\r\nnot this\n", "\n"})
+        EXPECT_EQ(m_server.Account({"add", "shop-a", "-"}, &output, &input), input == "\n" ? 1 : 0) << input;
+    EXPECT_EQ(Reply(kBase + "GetWebID.asp?UserName=shop-a&UserPwd=from%20stdin"), "200 +OK " + m_webId);
     EXPECT_EQ(RunCommand(CRivuzovaraProcess::ProgramPath() + " --listen nowhere 2>/dev/null"), 2);
     EXPECT_EQ(RunCommand(CRivuzovaraProcess::ProgramPath() + " --help", &output), 0);
     EXPECT_NE(output.find("account add NAME PASSWORD"), std::string::npos);
+    EXPECT_NE(output.find("account add NAME -"), std::string::npos);
 }
 
 TEST_P(ServerProtocolTest, WaitInfoWakesOnAViewAndTimesOut)

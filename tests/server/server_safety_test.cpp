@@ -8,11 +8,14 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <functional>
 #include <regex>
 #include <thread>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +51,19 @@ std::string LatestIp(CRivuzovaraProcess& server, const std::string& webId)
     std::string body;
     server.Get("/rivuzovara/GetInfo.asp?userID=" + webId, &body);
     return body.substr(0, body.find("#||#"));
+}
+
+// Polls /metrics until it shows every one of the lines (a bound far beyond what it takes).
+bool MetricsShow(const std::function<std::string()>& read, const std::vector<std::string>& lines)
+{
+    for (int i = 0; i < 500; ++i) {
+        const std::string metrics = read();
+        if (std::all_of(lines.begin(), lines.end(),
+                        [&](const auto& l) { return metrics.find(l) != std::string::npos; }))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }
 
 TEST(ServerSafetyTest, ASigkillLosesNoAnsweredView)
@@ -119,12 +135,27 @@ TEST(ServerSafetyTest, PerClientLimitTrustedProxiesAndAnonymisedAddresses)
     for (int i = 0; i < 3; ++i)
         ASSERT_EQ(server.Get(kShop + webId, nullptr, {{"X-Forwarded-For", "61.135.1.2"}}), 200);
     EXPECT_EQ(CountViews(server.DataDir(), "ip = '61.135.1.0'"), 3);
+    // Past ten wrong passwords a minute a client is answered as wrong unchecked, right password or not; others are not.
+    const std::string getWebId = "/rivuzovara/GetWebID.asp?UserName=shop&UserPwd=";
+    for (int i = 0; i < 12; ++i)
+        server.Get(getWebId + "wrong", nullptr, {{"X-Forwarded-For", "61.135.1.2"}});
+    for (const std::string forwardedFor : {"61.135.1.2", "61.135.1.3", ""}) {
+        std::string body;
+        server.Get(getWebId + "pw", &body, {{"X-Forwarded-For", forwardedFor}});
+        EXPECT_EQ(FromGbk(body), forwardedFor == "61.135.1.2" ? "-ERR 用户名或防监视密码错误" : "+OK " + webId);
+    }
+    // One log line for the whole run of refusals, with the address as kept (--anonymise-ip).
+    const std::string log = server.Log();
+    const std::regex refusedLine("wrong passwords within a minute from 61\\.135\\.1\\.0:");
+    EXPECT_EQ(std::distance(std::sregex_iterator(log.begin(), log.end(), refusedLine), std::sregex_iterator()), 1)
+        << log;
     // Through a proxy on this machine a shopper comes from loopback too, yet is none of ours.
     EXPECT_EQ(server.Get("/metrics", nullptr, {{"X-Forwarded-For", "61.135.1.2"}}), 404);
     EXPECT_EQ(server.Get("/healthz", nullptr, {{"X-Forwarded-For", "61.135.1.2"}}), 404);
     std::string metrics;
     EXPECT_EQ(server.Get("/metrics", &metrics), 200);
     EXPECT_NE(metrics.find("rivuzovara_views_over_limit_total 1\n"), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("rivuzovara_password_guesses_refused_total 3\n"), std::string::npos) << metrics;
 }
 
 TEST(ServerSafetyTest, RetentionDeletesOldViewsAndNumbersGoOn)
@@ -161,14 +192,21 @@ TEST(ServerSafetyTest, TlsWithACertificateMadeNow)
     ASSERT_EQ(RunCommand("openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=localhost -keyout " + key +
                          " -out " + cert + " 2>/dev/null"),
               0);
-    ASSERT_TRUE(server.Start({"--tls-cert", cert, "--tls-key", key})) << server.Log();
+    ASSERT_TRUE(server.Start({"--tls-cert", cert, "--tls-key", key, "--test-wait-seconds", "600"})) << server.Log();
     std::string reply;
-    const std::string url = "https://localhost:" + std::to_string(server.Port()) + "/rivuzovara/";
-    EXPECT_EQ(RunCommand("curl -s --cacert " + cert + " --resolve localhost:" + std::to_string(server.Port()) +
-                             ":127.0.0.1 '" + url + "GetWebID.asp?UserName=shop&UserPwd=pw'",
-                         &reply),
-              0);
+    const std::string curl = "curl -s --cacert " + cert + " --resolve localhost:" + std::to_string(server.Port()) +
+                             ":127.0.0.1 'https://localhost:" + std::to_string(server.Port());
+    EXPECT_EQ(RunCommand(curl + "/rivuzovara/GetWebID.asp?UserName=shop&UserPwd=pw'", &reply), 0);
     EXPECT_TRUE(std::regex_match(reply, std::regex("\\+OK [0-9]+"))) << reply;
+    // A waiter that gives up (curl's time-out, 28) is given up by the service too.
+    EXPECT_EQ(RunCommand(curl + "/rivuzovara/WaitInfo.asp?userID=" + reply.substr(4) + "&after=0' --max-time 2"), 28);
+    EXPECT_TRUE(MetricsShow(
+        [&] {
+            RunCommand(curl + "/metrics'", &reply);
+            return reply;
+        },
+        {"rivuzovara_waiters 0\n", "rivuzovara_connections 1\n"}))
+        << reply;
     // Plain HTTP on the TLS port is not answered as a request.
     EXPECT_EQ(RawExchange(server.Port(), "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n", 2000).find("+OK"),
               std::string::npos);
@@ -203,6 +241,39 @@ TEST(ServerSafetyTest, MalformedRequestsAreAnsweredOrClosedAndItKeepsServing)
         EXPECT_EQ(server.Get(kShop + webId), 200) << "still serving after " << c.request.substr(0, 60);
     }
     EXPECT_EQ(CountViews(server.DataDir()), std::size(cases));
+}
+
+TEST(ServerSafetyTest, AWaiterWhoseClientLeavesIsGivenUpAtOnce)
+{
+    CRivuzovaraProcess server;
+    const std::string webId = AddShop(server);
+    // Far longer than the test: only the client's leaving ends these waits.
+    ASSERT_TRUE(server.Start({"--test-wait-seconds", "600"})) << server.Log();
+    const auto metrics = [&] {
+        std::string text;
+        server.Get("/metrics", &text);
+        return text;
+    };
+    const std::string wait = "GET /rivuzovara/WaitInfo.asp?userID=" + webId + "&after=0 HTTP/1.1\r\nHost: x\r\n\r\n";
+    // The last one has its next request behind it, which must not be lost.
+    const std::string sent[] = {wait, wait, wait + "GET /healthz HTTP/1.1\r\nHost: x\r\n\r\n"};
+    int held[3];
+    for (int i = 0; i < 3; ++i) {
+        held[i] = ConnectTo(server.Port());
+        ASSERT_EQ(send(held[i], sent[i].data(), sent[i].size(), MSG_NOSIGNAL), static_cast<ssize_t>(sent[i].size()));
+    }
+    ASSERT_TRUE(MetricsShow(metrics, {"rivuzovara_waiters 3\n"})) << metrics();
+    close(held[0]);
+    // And one that resets the connection.
+    const linger reset{1, 0};
+    setsockopt(held[1], SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    close(held[1]);
+    // The last held one and the metrics' own connection are all that are open.
+    EXPECT_TRUE(MetricsShow(metrics, {"rivuzovara_waiters 1\n", "rivuzovara_connections 2\n"})) << metrics();
+    ASSERT_EQ(server.Get(kShop + webId), 200);
+    const std::string answers = ReadFor(held[2], 5000);
+    close(held[2]);
+    EXPECT_TRUE(std::regex_search(answers, std::regex("\r\n\\+OK 1\r\n1#[^]*HTTP/1.1 200[^]*\r\n\\+OK\n$"))) << answers;
 }
 
 TEST(ServerSafetyTest, ConnectionsBeyondTheBoundAreClosedWithALogLine)
