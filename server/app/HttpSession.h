@@ -139,7 +139,9 @@ private:
         m_watching = true;
         // Held for as long as the service says; the read time is for requests.
         Lowest().expires_never();
-        m_stream.async_read_some(m_buffer.prepare(std::min<size_t>(room, 1024)),
+        // Into the room the buffer has (as Beast's own reads take it): thousands of waiters, no more memory.
+        const size_t chunk = std::min(room, std::max<size_t>(512, m_buffer.capacity() - m_buffer.size()));
+        m_stream.async_read_some(m_buffer.prepare(chunk),
                                  [self = this->shared_from_this()](const boost::system::error_code& ec,
                                                                    std::size_t got) { self->OnWatched(ec, got); });
     }
