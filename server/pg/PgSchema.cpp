@@ -25,6 +25,12 @@ const std::vector<std::vector<const char*>> kSteps = {
         "url bytea not null, time text not null, at bigint not null, primary key (webid, seq))",
         "create index tracking_view_at on tracking_view (at)",
     },
+    {
+        // Views come in time order: a block range index finds the old ones for the hourly delete as well,
+        // at a fraction of a B-tree's cost for every view stored.
+        "drop index if exists tracking_view_at",
+        "create index tracking_view_at_range on tracking_view using brin (at) with (autosummarize = on)",
+    },
 };
 
 } // namespace

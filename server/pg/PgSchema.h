@@ -9,7 +9,7 @@ class CPgSession;
 
 // The channel a server notifies when it recorded views: "<instance> <web ID>:<seq> ...".
 constexpr const char* kViewsChannel = "rivuzovara_views";
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 bool EnsureSchema(CPgSession& session, std::string& error);
 

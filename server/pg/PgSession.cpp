@@ -242,7 +242,7 @@ bool CPgSession::IsBroken() const
 
 pg_conn* StartListenerConnect(const std::string& url)
 {
-    return ConnectWith(url, false, "rivuzovara-listener");
+    return ConnectWith(url, false, kListenerApplication);
 }
 
 bool FinishSetup(pg_conn* conn, std::string& error)

@@ -106,6 +106,8 @@ private:
 
 // Starts a connection for PQconnectPoll with the same settings as Connect (it shows as the
 // application "rivuzovara-listener"); the caller finishes it with FinishSetup once it is made.
+// The listener's application name: the other servers look for it in the activity list.
+constexpr const char* kListenerApplication = "rivuzovara-listener";
 pg_conn* StartListenerConnect(const std::string& url);
 bool FinishSetup(pg_conn* conn, std::string& error);
 std::string ConnError(pg_conn* conn);

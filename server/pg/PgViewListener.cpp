@@ -22,6 +22,14 @@ constexpr int kRetryMaxMs = 5000;
 constexpr int kConnectTimeoutMs = 5000;
 // How often a lost store is looked at while nothing else happens.
 constexpr int kIdleCheckMs = 1000;
+// How often the activity list is asked for other servers' listeners (a server gone is noticed so late).
+constexpr int kOthersCheckMs = 5000;
+// After it starts listening: how long, and how often, the numbers are read for views of servers
+// that did not yet hear this one's hello (they hear it within milliseconds).
+constexpr int kFollowMs = 3000;
+constexpr int kFollowEveryMs = 100;
+// The payload word of a hello; a numbers' pair always holds a colon.
+constexpr const char* kHello = "hello";
 
 long long NowMs()
 {
@@ -141,7 +149,36 @@ bool CPgViewListener::ConnectAndListen(std::string& error)
         PQfinish(conn);
         return false;
     }
+    const std::string hello = m_instance + " " + kHello;
+    const char* values[] = {kViewsChannel, hello.c_str()};
+    const CPgResult told(PQexecParams(conn, "select pg_notify($1, $2)", 2, nullptr, values, nullptr, nullptr, 0));
+    if (!told.Ok()) {
+        error = told.Error(conn);
+        PQfinish(conn);
+        return false;
+    }
     m_conn = conn;
+    m_othersListen = true;
+    if (!LookForOthers()) {
+        error = "the activity list cannot be read: " + std::string(PQerrorMessage(conn));
+        m_conn = nullptr;
+        PQfinish(conn);
+        return false;
+    }
+    m_followUntilMs = NowMs() + kFollowMs;
+    return true;
+}
+
+bool CPgViewListener::LookForOthers()
+{
+    const std::string sql = std::string("select count(*) from pg_stat_activity where application_name = '") +
+                            kListenerApplication + "' and datname = current_database() and pid <> pg_backend_pid()";
+    const CPgResult others(PQexec(m_conn, sql.c_str()));
+    m_lookedForOthersMs = NowMs();
+    if (!others.Ok() || others.Rows() != 1)
+        return false;
+    // A hello that comes after this look is dispatched after it, so it is never overwritten.
+    m_othersListen = others.Int(0, 0) > 0;
     return true;
 }
 
@@ -176,6 +213,7 @@ void CPgViewListener::Dispatch()
         payload >> instance;
         if (instance == m_instance)
             continue;
+        m_othersListen = true;
         std::string pair;
         while (payload >> pair) {
             const size_t colon = pair.find(':');
@@ -221,8 +259,9 @@ void CPgViewListener::Run()
             m_listening = true;
             Log("PostgreSQL store: listening for views of other servers again");
         }
+        const bool following = NowMs() < m_followUntilMs;
         pollfd fds[2] = {{PQsocket(m_conn), POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-        poll(fds, 2, kIdleCheckMs);
+        poll(fds, 2, following ? kFollowEveryMs : kIdleCheckMs);
         if (fds[1].revents) {
             eventfd_t ignored;
             [[maybe_unused]] const ssize_t got = read(m_wakeFd, &ignored, sizeof ignored);
@@ -240,6 +279,15 @@ void CPgViewListener::Run()
                 m_reachable = true;
                 Log("PostgreSQL store: answering again");
             }
+        }
+        Dispatch();
+        if (following && !CatchUp(true, why)) {
+            Drop(why);
+            continue;
+        }
+        if (NowMs() - m_lookedForOthersMs >= kOthersCheckMs && !LookForOthers()) {
+            // Not known: told again, as before.
+            m_othersListen = true;
         }
         Dispatch();
         if (PQstatus(m_conn) != CONNECTION_OK)

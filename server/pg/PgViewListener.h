@@ -5,7 +5,11 @@
 // from the accounts' last numbers, so no view recorded meanwhile goes unreported. It also
 // tells the store whether the server answers: a broken session of the store
 // pokes it, and it says "reachable" again once the server takes a session.
-// Owned by CPgViewStore.
+// Whether any other server listens: it asks the store's activity list when it
+// starts listening and every few seconds, and a server that starts listening
+// says hello on the channel, heard at once. For a while after it starts
+// listening it also reads the accounts' numbers often, for the views of
+// servers that had not yet heard its hello. Owned by CPgViewStore.
 #include <atomic>
 #include <functional>
 #include <map>
@@ -39,6 +43,8 @@ public:
     long long Known(long long webId);
     // A session of the store broke: statements fail at once until the server answers again.
     void MarkLost();
+    // False only while listening with no other server's listener seen: views need not be told.
+    bool OthersMayListen() const { return !m_listening.load() || m_othersListen.load(); }
 
 private:
     void Run();
@@ -46,6 +52,8 @@ private:
     // Reads every account's last number; with report, calls the hook for every web ID that moved on.
     bool CatchUp(bool report, std::string& error);
     void Dispatch();
+    // Asks the store whether another server's listener is there; false when the query failed.
+    bool LookForOthers();
     void Drop(const std::string& why);
     void Wake();
     // Sleeps up to ms, or until woken; false when stopping.
@@ -61,6 +69,9 @@ private:
     std::atomic<bool> m_stopping{false};
     std::atomic<bool> m_reachable{true};
     std::atomic<bool> m_listening{false};
+    std::atomic<bool> m_othersListen{true};
+    long long m_lookedForOthersMs = 0;
+    long long m_followUntilMs = 0; // reads the numbers often until then
     std::mutex m_knownMutex;
     std::map<long long, long long> m_known;
     std::thread m_thread;

@@ -84,26 +84,29 @@ bool LooksUp(CPgSession& session)
 // Stores a group of views (the arrays $2 ... $6, one element a view): the accounts (not frozen)
 // of the views are locked in web ID order (so two servers never wait for each other in a
 // circle), each one's last number moves on by its number of views, the views get the numbers in
-// between (a view of an unknown or frozen web ID gets 0 and is not stored), and the other servers
-// are told in notifications of at most 150 web IDs (a payload holds 8000 bytes).
-const std::string kRecordStatement =
-    std::string("with batch as (select i - 1 as i, webid, ip, url, time, at from unnest($2::int8[], $3::bytea[], "
-                "$4::bytea[], $5::text[], $6::int8[]) with ordinality as b (webid, ip, url, time, at, i)), "
-                "counts as (select webid, count(*) as n from batch group by webid), "
-                "locked as (select webid from tracking_account where webid in (select webid from counts) "
-                "and not frozen order by webid for update), "
-                "bumped as (update tracking_account a set lastseq = a.lastseq + c.n from counts c join locked l "
-                "on l.webid = c.webid where a.webid = c.webid returning a.webid, a.lastseq), "
-                "numbered as (select b.i, b.webid, b.ip, b.url, b.time, b.at, "
-                "bu.lastseq - cn.n + row_number() over (partition by b.webid order by b.i) as seq "
-                "from batch b join counts cn on cn.webid = b.webid left join bumped bu on bu.webid = b.webid), "
-                "stored as (insert into tracking_view (webid, seq, ip, url, time, at) "
-                "select webid, seq, ip, url, time, at from numbered where seq is not null), "
-                "told as (select pg_notify('") +
-    kViewsChannel +
+// between (a view of an unknown or frozen web ID gets 0 and is not stored). Rows come back in no
+// particular order, each with its view's index.
+const std::string kRecordViews =
+    "with batch as (select i - 1 as i, webid, ip, url, time, at from unnest($2::int8[], $3::bytea[], "
+    "$4::bytea[], $5::text[], $6::int8[]) with ordinality as b (webid, ip, url, time, at, i)), "
+    "counts as (select webid, count(*) as n from batch group by webid), "
+    "locked as (select webid from tracking_account where webid in (select webid from counts) "
+    "and not frozen order by webid for update), "
+    "bumped as (update tracking_account a set lastseq = a.lastseq + c.n from counts c join locked l "
+    "on l.webid = c.webid where a.webid = c.webid returning a.webid, a.lastseq), "
+    "numbered as (select b.i, b.webid, b.ip, b.url, b.time, b.at, "
+    "bu.lastseq - cn.n + row_number() over (partition by b.webid order by b.i) as seq "
+    "from batch b join counts cn on cn.webid = b.webid left join bumped bu on bu.webid = b.webid), "
+    "stored as (insert into tracking_view (webid, seq, ip, url, time, at) "
+    "select webid, seq, ip, url, time, at from numbered where seq is not null)";
+// The same, when no other server listens ($1, the instance, unused).
+const std::string kRecordStatement = kRecordViews + " select i, coalesce(seq, 0) from numbered";
+// The same, telling the other servers in notifications of at most 150 web IDs (a payload holds 8000 bytes).
+const std::string kRecordAndTellStatement =
+    kRecordViews + ", told as (select pg_notify('" + kViewsChannel +
     "', $1 || string_agg(' ' || webid || ':' || lastseq, '')) from (select webid, lastseq, "
     "(row_number() over (order by webid) - 1) / 150 as chunk from bumped) x group by chunk) "
-    "select i, coalesce(seq, 0), (select count(*) from told) from numbered order by i";
+    "select i, coalesce(seq, 0), (select count(*) from told) from numbered";
 
 } // namespace
 
@@ -317,17 +320,22 @@ bool CPgViewStore::RecordViews(std::span<const SNewView> views, std::vector<long
         std::unique_ptr<CPgSession> session = Acquire(error);
         if (!session)
             return false;
-        const CPgResult rows = session->RunPrepared("record_views", kRecordStatement, params, error);
+        // Telling costs every listening session a wake-up per batch: only when someone else listens.
+        const CPgResult rows = m_listener->OthersMayListen()
+                                   ? session->RunPrepared("record_tell_views", kRecordAndTellStatement, params, error)
+                                   : session->RunPrepared("record_views", kRecordStatement, params, error);
         const bool broken = session->IsBroken();
         Release(std::move(session));
         if (rows.Ok() && size_t(rows.Rows()) == views.size()) {
             for (int row = 0; row < rows.Rows(); ++row) {
-                const long long seq = rows.Int(row, 1);
-                const SNewView& view = views[size_t(rows.Int(row, 0))];
-                seqs[size_t(rows.Int(row, 0))] = seq;
-                if (seq > 0) {
-                    m_listener->NoteOwn(view.webId, seq);
-                    m_recent.Append({view.webId, seq, view.ip, view.url, view.time});
+                const long long i = rows.Int(row, 0);
+                if (i >= 0 && size_t(i) < views.size())
+                    seqs[size_t(i)] = rows.Int(row, 1);
+            }
+            for (size_t i = 0; i < views.size(); ++i) {
+                if (seqs[i] > 0) {
+                    m_listener->NoteOwn(views[i].webId, seqs[i]);
+                    m_recent.Append({views[i].webId, seqs[i], views[i].ip, views[i].url, views[i].time});
                 }
             }
             return true;

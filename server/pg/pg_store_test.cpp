@@ -82,6 +82,20 @@ protected:
 
 TEST_F(PgViewStoreTest, TwoServersNumberOneShopWithoutGapsAndWakeEachOther)
 {
+    // An onlooker on the channel (not a server: A tells because B listens).
+    const char* keys[] = {"dbname", nullptr};
+    const char* values[] = {m_url.c_str(), nullptr};
+    PGconn* onlooker = PQconnectdbParams(keys, values, 1);
+    PQclear(PQexec(onlooker, "listen rivuzovara_views"));
+    const auto heardByOnlooker = [&](const std::string& pair) {
+        PQconsumeInput(onlooker);
+        bool heard = false;
+        while (PGnotify* notice = PQnotifies(onlooker)) {
+            heard = heard || (" " + std::string(notice->extra) + " ").find(" " + pair + " ") != std::string::npos;
+            PQfreemem(notice);
+        }
+        return heard;
+    };
     constexpr int kThreads = 4, kBatches = 25, kPerBatch = 8;
     std::vector<long long> all;
     std::mutex allMutex;
@@ -113,6 +127,9 @@ TEST_F(PgViewStoreTest, TwoServersNumberOneShopWithoutGapsAndWakeEachOther)
     const long long seq = Record(*m_a, m_webId, 1, "http://shop/new").at(0);
     EXPECT_TRUE(WaitUntil([&] { return Heard(m_webId) == seq; }, 5000, 1)) << Heard(m_webId) << " of " << seq;
     std::printf("the other server heard of the view after %lld ms\n", (long long)clock.elapsed());
+    const std::string told = std::to_string(m_webId) + ":" + std::to_string(seq);
+    EXPECT_TRUE(WaitUntil([&] { return heardByOnlooker(told); })) << "A did not tell " << told;
+    PQfinish(onlooker);
     EXPECT_EQ(m_b->LatestView(m_webId, error).value_or(SStoredView{}).url, "http://shop/new");
     std::vector<SStoredView> above;
     ASSERT_TRUE(m_b->ViewsAbove(m_webId, seq - 2, 100, above, error)) << error;
