@@ -8,14 +8,18 @@
 #include "TrackingService.h"
 
 #include <boost/asio/dispatch.hpp>
+#include <boost/asio/write.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <sstream>
+#include <string>
 #include <type_traits>
 
 namespace rivuzovara {
@@ -26,6 +30,42 @@ namespace http = beast::http;
 constexpr std::uint32_t kMaxHeaderBytes = 8192; // the URL is part of it
 constexpr std::uint64_t kMaxBodyBytes = 4096;
 constexpr auto kWriteTime = std::chrono::seconds(10);
+
+inline http::response<http::string_body> MakeResponse(tracking::STrackingReply reply, bool keepAlive)
+{
+    http::response<http::string_body> response;
+    response.version(11);
+    response.result(static_cast<http::status>(reply.status));
+    response.set(http::field::content_type, reply.contentType);
+    if (reply.noStore)
+        response.set(http::field::cache_control, "no-store");
+    response.body() = std::move(reply.body);
+    response.keep_alive(keepAlive);
+    response.prepare_payload();
+    return response;
+}
+
+// The counting image is most of what is answered: its bytes are made once, by the same code as every answer.
+inline const std::string& SerializedPixel(bool keepAlive)
+{
+    static const std::array<std::string, 2> s_bytes = [] {
+        std::array<std::string, 2> bytes;
+        for (const bool alive : {false, true}) {
+            std::ostringstream out;
+            out << MakeResponse(tracking::PixelReply(), alive);
+            bytes[alive ? 1 : 0] = out.str();
+        }
+        return bytes;
+    }();
+    return s_bytes[keepAlive ? 1 : 0];
+}
+
+inline bool IsPixel(const tracking::STrackingReply& reply)
+{
+    static const tracking::STrackingReply s_pixel = tracking::PixelReply();
+    return reply.status == s_pixel.status && reply.noStore == s_pixel.noStore &&
+           reply.contentType == s_pixel.contentType && reply.body == s_pixel.body;
+}
 
 template <class Stream> class CHttpSession : public std::enable_shared_from_this<CHttpSession<Stream>>
 {
@@ -169,25 +209,21 @@ private:
 
     void Write(tracking::STrackingReply reply)
     {
-        m_response = {};
-        m_response.version(11);
-        m_response.result(static_cast<http::status>(reply.status));
-        m_response.set(http::field::content_type, reply.contentType);
-        if (reply.noStore)
-            m_response.set(http::field::cache_control, "no-store");
-        m_response.body() = std::move(reply.body);
-        m_response.keep_alive(m_keepAlive);
-        m_response.prepare_payload();
+        const auto written = [self = this->shared_from_this()](const boost::system::error_code& ec, std::size_t) {
+            if (ec)
+                return;
+            if (self->m_keepAlive)
+                self->Read();
+            else
+                self->Close();
+        };
         Lowest().expires_after(kWriteTime);
-        http::async_write(m_stream, m_response,
-                          [self = this->shared_from_this()](const boost::system::error_code& ec, std::size_t) {
-                              if (ec)
-                                  return;
-                              if (self->m_keepAlive)
-                                  self->Read();
-                              else
-                                  self->Close();
-                          });
+        if (IsPixel(reply)) {
+            const std::string& bytes = SerializedPixel(m_keepAlive);
+            return boost::asio::async_write(m_stream, boost::asio::buffer(bytes), written);
+        }
+        m_response = MakeResponse(std::move(reply), m_keepAlive);
+        http::async_write(m_stream, m_response, written);
     }
 
     void Close()
