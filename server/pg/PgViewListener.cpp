@@ -27,7 +27,7 @@ constexpr int kOthersCheckMs = 5000;
 // After it starts listening: how long, and how often, the numbers are read for views of servers
 // that did not yet hear this one's hello (they hear it within milliseconds).
 constexpr int kFollowMs = 3000;
-constexpr int kFollowEveryMs = 100;
+constexpr int kFollowEveryMs = 50;
 // The payload word of a hello; a numbers' pair always holds a colon.
 constexpr const char* kHello = "hello";
 
@@ -281,9 +281,12 @@ void CPgViewListener::Run()
             }
         }
         Dispatch();
-        if (following && !CatchUp(true, why)) {
-            Drop(why);
-            continue;
+        if (following && NowMs() - m_followedMs >= kFollowEveryMs) {
+            m_followedMs = NowMs();
+            if (!CatchUp(true, why)) {
+                Drop(why);
+                continue;
+            }
         }
         if (NowMs() - m_lookedForOthersMs >= kOthersCheckMs && !LookForOthers()) {
             // Not known: told again, as before.

@@ -72,6 +72,7 @@ private:
     std::atomic<bool> m_othersListen{true};
     long long m_lookedForOthersMs = 0;
     long long m_followUntilMs = 0; // reads the numbers often until then
+    long long m_followedMs = 0;
     std::mutex m_knownMutex;
     std::map<long long, long long> m_known;
     std::thread m_thread;
