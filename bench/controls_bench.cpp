@@ -1,6 +1,7 @@
 // The sortable list at the size the brief names: 100,000 rows of the history
 // page's eight columns, filled, then sorted by each column (each run toggles
 // the direction, as repeated header clicks do).
+#include "BenchMain.h"
 #include "controls/ui/SortListCtrl.h"
 
 #include <benchmark/benchmark.h>
@@ -89,11 +90,5 @@ BENCHMARK(BM_SortColumn)->DenseRange(0, 7)->Unit(benchmark::kMillisecond)->Itera
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks<QApplication>(argc, argv);
 }

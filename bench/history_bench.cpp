@@ -4,6 +4,7 @@
 // visitor list's refill of the 30 latest. Each reports its own peak memory
 // (VmHWM, reset before it runs); the opening also reports the time the
 // sqlite3 program needs to print the same rows from the same file.
+#include "BenchMain.h"
 #include "controls/ui/SortListCtrl.h"
 #include "history/ui/HistoryDlg.h"
 #include "history/ui/ListExport.h"
@@ -408,11 +409,5 @@ BENCHMARK(BM_DeleteAllShown)->Unit(benchmark::kMillisecond)->Iterations(1)->UseR
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    CloseStore();
-    return 0;
+    return RunBenchmarks<QApplication>(argc, argv, [] { CloseStore(); });
 }

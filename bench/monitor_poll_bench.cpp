@@ -3,6 +3,7 @@
 // 30 visitors, the per-visitor look-ups and, when someone is new, the insert,
 // the item title and the alert. Run with --benchmark_repetitions=N for the
 // median. Start-up of the service is outside the timing.
+#include "BenchMain.h"
 #include "accounts/LiveSettings.h"
 #include "iploc/IpLocator.h"
 #include "monitor/RefreshShop.h"
@@ -190,10 +191,5 @@ BENCHMARK(BM_StopSeenWhileParsing)->Iterations(20)->UseManualTime()->Unit(benchm
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    CloseStore();
-    return 0;
+    return RunBenchmarks<QCoreApplication>(argc, argv, [] { CloseStore(); });
 }

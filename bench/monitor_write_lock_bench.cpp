@@ -6,6 +6,7 @@
 // during the lock is in [client] once it is gone. Argument 1: the window's
 // statements on their own connection (the program); 0: on the workers'
 // connection, for comparison.
+#include "BenchMain.h"
 #include "accounts/LiveSettings.h"
 #include "monitor/RefreshShop.h"
 #include "store/AdoConnection.h"
@@ -134,9 +135,5 @@ BENCHMARK(BM_WindowTimerGapDuringWriteLock)->Arg(1)->Arg(0)->Iterations(1)->Unit
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks<QCoreApplication>(argc, argv);
 }

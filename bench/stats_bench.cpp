@@ -7,6 +7,7 @@
 // period and shop) and a full refresh of the page (statements on the worker,
 // charts built on the window's thread). CPU is the whole process's: the
 // statements run on several threads.
+#include "BenchMain.h"
 #include "stats/VisitStatistics.h"
 #include "stats/ui/StatisticsDlg.h"
 #include "store/AdoConnection.h"
@@ -216,11 +217,5 @@ BENCHMARK(BM_StatisticsPageRefresh)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    CloseStore();
-    return 0;
+    return RunBenchmarks<QApplication>(argc, argv, [] { CloseStore(); });
 }

@@ -1,5 +1,6 @@
 // The store's two hot paths: recording a visit (one Execute of the feed's insert per
 // visitor) and the history reading every [client] row by position.
+#include "BenchMain.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/Schema.h"
@@ -111,9 +112,5 @@ BENCHMARK(BM_ReadClientRows)->Arg(100000)->Unit(benchmark::kMillisecond)->Iterat
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks<QCoreApplication>(argc, argv);
 }

@@ -8,6 +8,7 @@
 // statement. Reported: rows deleted, the monitoring thread's longest wait for
 // the store and its 99th percentile (the goal: at most 250 ms), beside the
 // longest statement of the same work in the 10 s before the delete started.
+#include "BenchMain.h"
 #include "accounts/AdvancedSettings.h"
 #include "history/HistoryUpkeep.h"
 #include "store/AdoConnection.h"
@@ -160,9 +161,5 @@ BENCHMARK(BM_UpkeepWhileMonitoring)->Arg(1)->Arg(0)->Unit(benchmark::kSecond)->I
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunBenchmarks<QCoreApplication>(argc, argv);
 }
