@@ -57,9 +57,9 @@ int InstallIpData(int argc, char** argv)
     return installed ? 0 : 1;
 }
 
-// "--copy-store-to-team": copies the accounts, visits and greeting log of
-// the data directory's Info.mdb into the team store its mirelhelper.ini
-// names, skipping rows already there, and prints the counts.
+// "--copy-store-to-team": copies the accounts, visits, greeting log and page
+// views of the data directory's Info.mdb into the team store its
+// mirelhelper.ini names, skipping rows already there, and prints the counts.
 int CopyStoreToTeamOnly(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);

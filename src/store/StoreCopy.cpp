@@ -28,9 +28,9 @@ struct CTableCopy
     int CStoreCopyCounts::*copied;
     int CStoreCopyCounts::*there;
     ECarry carry = ECarry::None;
-    QString carried;
+    QString carried{};
     // Columns that must be the same too before the value is carried (numbers of two web IDs do not compare).
-    QStringList carriedAlsoSame;
+    QStringList carriedAlsoSame{};
 };
 
 // A local value as it goes into a team statement: numbers as numbers, nothing
@@ -195,8 +195,8 @@ bool CopyStoreToTeam(CAdoConnection& local, CAdoConnection& team, CStoreCopyCoun
 QString StoreCopyReport(const CStoreCopyCounts& counts)
 {
     return QStringLiteral("%1 accounts, %2 visits, %3 greeting log rows, %4 page views copied; "
-                          "already there: %5 accounts, %6 visits, %7 greeting log rows, %8 page views "
-                          "(%9 of them given the local view number or greeting reason)")
+                          "already there: %5 accounts, %6 visits, %7 greeting log rows, %8 page views; "
+                          "%9 rows already there took the local view number or greeting reason")
         .arg(counts.accountsCopied)
         .arg(counts.visitsCopied)
         .arg(counts.greetingsCopied)
