@@ -176,8 +176,13 @@ TEST(SecondStartTest, RaisesTheFirstCopysWindowAndLeavesTheQueueAlone)
     started.start(QStringLiteral(MIREL_BINARY_DIR "/mirelhelper"), {QStringLiteral("--toggle-alerts")});
     ASSERT_TRUE(started.waitForStarted(10000));
     EXPECT_TRUE(logHas("alerts paused", 2)) << "a start with --toggle-alerts did not pause the alerts";
-    started.kill();
-    started.waitForFinished(5000);
+    // A session ending (SIGHUP) ends it as cleanly as SIGTERM does.
+    ASSERT_EQ(::kill(pid_t(started.processId()), SIGHUP), 0);
+    ASSERT_TRUE(started.waitForFinished(CMirelHelperApp::kExitWaitMs + 5000)) << "SIGHUP did not end the program";
+    EXPECT_EQ(started.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(started.exitCode(), 0);
+    EXPECT_TRUE(logHas("SIGHUP received", 1));
+    EXPECT_FALSE(QFile::exists(home.filePath(QStringLiteral("mirelhelper.lock"))));
 }
 
 // ---- preparing a data directory without a display
