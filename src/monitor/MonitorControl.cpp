@@ -1,11 +1,11 @@
 #include "monitor/MonitorControl.h"
 
-#include "accounts/AccountStore.h"
 #include "accounts/LiveSettings.h"
 #include "accounts/WorkerSlot.h"
 #include "greet/AutoSendMsgThread.h"
 #include "monitor/FlashOnlineClientThread.h"
 #include "monitor/MonitorClientThread.h"
+#include "tables/GreetingQueue.h"
 
 CMonitorControl* g_pMonitorControl = nullptr;
 
@@ -83,7 +83,7 @@ void CMonitorControl::StopGreeting()
 {
     m_greeting->Stop();
     LiveSettings().greetingRunning = 0;
-    ClearGreetingQueue();
+    CGreetingQueue::ClearWhenSenderStops();
 }
 
 void CMonitorControl::StartRestartTimer()

@@ -47,8 +47,12 @@ int CGreetingQueue::CountWaiting(const CGreetingsOf& whom, const QString& since)
                        .arg(condition, since));
 }
 
-bool CGreetingQueue::Clear()
+bool CGreetingQueue::ClearWhenSenderStops()
 {
+    if (!g_pConnection)
+        return false;
+    if (g_pConnection->IsTeamStore())
+        return true;
     return Run(QStringLiteral("delete from [AutoSend]"));
 }
 

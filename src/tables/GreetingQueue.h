@@ -58,8 +58,10 @@ public:
     // time): a row already sent waits only for the end of its pass. -1 when the store
     // did not answer.
     static int CountWaiting(const CGreetingsOf& whom, const QString& since);
-    // Empties the queue; false when the store did not take it.
-    static bool Clear();
+    // When the greeting switch stops the sender: this machine's queue is emptied; the team
+    // store's is shared (another machine may greet for those shops, and what nobody sends is
+    // dropped after 30 minutes), so there it is kept. False when the statement failed.
+    static bool ClearWhenSenderStops();
     // Deletes the visitor's queued greetings of every shop: how many, -1 on failure.
     static int DeleteVisitor(const QString& visitor);
 

@@ -2,11 +2,11 @@
 #include "support/TestMain.h"
 
 #include "accounts/AccountFlows.h"
-#include "accounts/AccountStore.h"
 #include "store/AdoConnection.h"
 #include "store/AdoRecordSet.h"
 #include "store/StoreStartup.h"
 #include "tables/AccountTable.h"
+#include "tables/GreetingQueue.h"
 
 #include <QTemporaryDir>
 
@@ -142,7 +142,7 @@ TEST_F(AccountStoreTest, ClearGreetingQueueEmptiesIt)
         return rs.Open(QStringLiteral("select * from [AutoSend]")) && !rs.IsEOF();
     };
     ASSERT_TRUE(queued());
-    ASSERT_TRUE(ClearGreetingQueue());
+    ASSERT_TRUE(CGreetingQueue::ClearWhenSenderStops());
     EXPECT_FALSE(queued());
 }
 
