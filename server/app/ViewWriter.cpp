@@ -5,8 +5,13 @@
 
 #include <boost/asio/post.hpp>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <memory>
 
 namespace rivuzovara {
@@ -15,6 +20,8 @@ namespace {
 // A bigger batch would keep the first of its views waiting on a long commit.
 constexpr size_t kMaxBatch = 4096;
 constexpr auto kUpkeepEvery = std::chrono::hours(1);
+// Groups sent ahead: the one the server runs and the next, ready for it.
+constexpr size_t kGroupsAhead = 2;
 } // namespace
 
 CViewWriter::CViewWriter(IViewStore& store, SMetrics& metrics, Recorded recorded, int keepDays)
@@ -25,31 +32,159 @@ CViewWriter::CViewWriter(IViewStore& store, SMetrics& metrics, Recorded recorded
 CViewWriter::~CViewWriter()
 {
     Stop();
+    if (m_wakeFd >= 0)
+        close(m_wakeFd);
 }
 
 void CViewWriter::Start()
 {
-    m_thread = std::thread([this] { Run(); });
+    IViewPipe* pipe = m_store.Pipe();
+    if (pipe)
+        m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (pipe && m_wakeFd >= 0)
+        m_thread = std::thread([this, pipe] { RunPiped(*pipe); });
+    else
+        m_thread = std::thread([this] { Run(); });
 }
 
 void CViewWriter::Stop()
 {
+    bool poke = false;
     {
         std::lock_guard lock(m_mutex);
         m_stopping = true;
+        poke = m_polling;
     }
     m_wake.notify_one();
+    if (poke) {
+        const eventfd_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(m_wakeFd, &one, sizeof one);
+    }
     if (m_thread.joinable())
         m_thread.join();
 }
 
+bool CViewWriter::MayTake() const
+{
+    if (m_pending.empty() || m_groupsOnTheirWay >= kGroupsAhead)
+        return false;
+    // A few views sent behind a large group would each pay a whole commit.
+    return m_groupsOnTheirWay == 0 || m_stopping || m_pending.size() >= std::min(m_viewsOnTheirWay, kMaxBatch);
+}
+
 void CViewWriter::Submit(SNewView view, const boost::asio::any_io_executor& executor, Done done)
 {
+    bool poke = false;
     {
         std::lock_guard lock(m_mutex);
         m_pending.push_back({std::move(view), executor, std::move(done)});
+        if (m_polling && MayTake()) {
+            poke = true;
+            m_polling = false;
+        }
     }
-    m_wake.notify_one();
+    if (poke) {
+        const eventfd_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(m_wakeFd, &one, sizeof one);
+    } else if (m_wakeFd < 0) {
+        m_wake.notify_one();
+    }
+}
+
+void CViewWriter::RunPiped(IViewPipe& pipe)
+{
+    using Clock = std::chrono::steady_clock;
+    struct SOnItsWay
+    {
+        std::vector<SPending> batch;
+        Clock::time_point sent;
+    };
+    std::map<std::uint64_t, SOnItsWay> onTheirWay;
+    DeleteOldViews();
+    auto nextUpkeep = Clock::now() + kUpkeepEvery;
+    for (;;) {
+        std::vector<SPending> batch;
+        {
+            std::lock_guard lock(m_mutex);
+            if (MayTake()) {
+                const size_t take = std::min(m_pending.size(), kMaxBatch);
+                batch.assign(std::make_move_iterator(m_pending.begin()),
+                             std::make_move_iterator(m_pending.begin() + long(take)));
+                m_pending.erase(m_pending.begin(), m_pending.begin() + long(take));
+                ++m_groupsOnTheirWay;
+                m_viewsOnTheirWay += batch.size();
+            } else if (m_stopping && m_pending.empty() && onTheirWay.empty()) {
+                return;
+            } else {
+                m_polling = true;
+            }
+        }
+        if (!batch.empty()) {
+            std::vector<SNewView> views;
+            views.reserve(batch.size());
+            for (const SPending& pending : batch)
+                views.push_back(pending.view);
+            std::string error;
+            const std::uint64_t ticket = pipe.Send(views, error);
+            if (ticket == 0) {
+                Finish(batch, {}, false, error, 0);
+            } else {
+                onTheirWay.emplace(ticket, SOnItsWay{std::move(batch), Clock::now()});
+            }
+            continue;
+        }
+        const int socket = onTheirWay.empty() ? -1 : pipe.Socket();
+        pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {socket, short(POLLIN | (pipe.WantsToWrite() ? POLLOUT : 0)), 0}};
+        const auto untilUpkeep = std::chrono::duration_cast<std::chrono::milliseconds>(nextUpkeep - Clock::now());
+        poll(fds, 2, int(std::clamp<long long>(untilUpkeep.count(), 0, 1000)));
+        {
+            std::lock_guard lock(m_mutex);
+            m_polling = false;
+        }
+        if (fds[0].revents) {
+            eventfd_t ignored;
+            [[maybe_unused]] const ssize_t got = read(m_wakeFd, &ignored, sizeof ignored);
+        }
+        for (IViewPipe::SDone& done : pipe.Collect()) {
+            const auto found = onTheirWay.find(done.ticket);
+            if (found == onTheirWay.end())
+                continue;
+            const long long microseconds =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - found->second.sent).count();
+            std::vector<SPending> finished = std::move(found->second.batch);
+            onTheirWay.erase(found);
+            Finish(finished, done.seqs, done.stored, done.error, microseconds);
+        }
+        if (Clock::now() >= nextUpkeep) {
+            DeleteOldViews();
+            nextUpkeep = Clock::now() + kUpkeepEvery;
+        }
+    }
+}
+
+void CViewWriter::Finish(std::vector<SPending>& batch, const std::vector<long long>& seqs, bool stored,
+                         const std::string& error, long long microseconds)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        --m_groupsOnTheirWay;
+        m_viewsOnTheirWay -= batch.size();
+    }
+    m_metrics.CountCommit(microseconds);
+    if (!stored) {
+        ++m_metrics.errors;
+        LogError("storing " + std::to_string(batch.size()) + " page views failed: " + error);
+    }
+    std::vector<long long> numbers = seqs;
+    numbers.resize(batch.size(), 0);
+    std::vector<std::pair<long long, long long>> recorded;
+    for (size_t i = batch.size(); stored && i-- > 0;) {
+        if (numbers[i] > 0)
+            recorded.emplace_back(batch[i].view.webId, numbers[i]);
+    }
+    Answer(batch, numbers, stored);
+    for (const auto& [webId, seq] : recorded)
+        m_recorded(webId, seq);
 }
 
 void CViewWriter::Run()

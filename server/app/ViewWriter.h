@@ -1,7 +1,11 @@
 #pragma once
 // The writer thread: collects the page views the request threads hand in
 // and stores each batch in one commit, then tells each request (which only
-// then answers; one hand-over per request thread and batch) and the wait hub. It also deletes views older than
+// then answers; one hand-over per request thread and batch) and the wait hub.
+// With a store that takes batches ahead of their results (PostgreSQL), the
+// next batch goes while one runs, once as many views wait as that one holds
+// (so batches stay large); the thread then waits on the store's socket and
+// on an eventfd the request threads poke. It also deletes views older than
 // --keep-days, at start and every hour. Owned by the service; Stop before
 // the store goes.
 #include "Metrics.h"
@@ -44,6 +48,13 @@ private:
     };
     void Answer(std::vector<SPending>& batch, const std::vector<long long>& seqs, bool stored);
     void Run();
+    // With a store that takes groups ahead of their results: up to kGroupsAhead on their way.
+    void RunPiped(IViewPipe& pipe);
+    // Under m_mutex: whether the piped writer takes the waiting views now.
+    bool MayTake() const;
+    // The end of one group: its metrics, its answers, the wait hub.
+    void Finish(std::vector<SPending>& batch, const std::vector<long long>& seqs, bool stored, const std::string& error,
+                long long microseconds);
     void Commit(std::vector<SPending>& batch);
     void DeleteOldViews();
 
@@ -55,6 +66,11 @@ private:
     std::condition_variable m_wake;
     std::vector<SPending> m_pending;
     bool m_stopping = false;
+    // The piped writer's: groups and views on their way; it waits in poll, woken through m_wakeFd.
+    size_t m_groupsOnTheirWay = 0;
+    size_t m_viewsOnTheirWay = 0;
+    bool m_polling = false;
+    int m_wakeFd = -1;
     std::thread m_thread;
 };
 

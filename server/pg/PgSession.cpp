@@ -235,6 +235,35 @@ CPgResult CPgSession::RunPrepared(const std::string& name, const std::string& sq
     return result;
 }
 
+bool CPgSession::Prepare(const std::string& name, const std::string& sql, const std::vector<SParam>& params,
+                         std::string& error)
+{
+    const SParamArrays arrays(params);
+    CPgResult prepared(PQprepare(m_conn, name.c_str(), sql.c_str(), int(params.size()), arrays.types.data()));
+    if (!prepared.Ok()) {
+        error = prepared.Error(m_conn);
+        return false;
+    }
+    m_prepared.insert(name);
+    return true;
+}
+
+bool CPgSession::SendPrepared(const std::string& name, const std::vector<SParam>& params, std::string& error)
+{
+    if (!m_prepared.contains(name)) {
+        error = "statement " + name + " not prepared";
+        return false;
+    }
+    const SParamArrays arrays(params);
+    if (PQsendQueryPrepared(m_conn, name.c_str(), int(params.size()), arrays.values.data(), arrays.lengths.data(),
+                            arrays.formats.data(), 0) != 1 ||
+        PQpipelineSync(m_conn) != 1) {
+        error = ConnError(m_conn);
+        return false;
+    }
+    return true;
+}
+
 bool CPgSession::IsBroken() const
 {
     return !m_conn || PQstatus(m_conn) != CONNECTION_OK;

@@ -95,6 +95,11 @@ public:
     // The same, for a statement run again and again: parsed and planned once per session.
     CPgResult RunPrepared(const std::string& name, const std::string& sql, const std::vector<SParam>& params,
                           std::string& error);
+    // For a session in pipeline mode: prepared beforehand (params: their types), then sent
+    // with a sync after each, the results read by the caller.
+    bool Prepare(const std::string& name, const std::string& sql, const std::vector<SParam>& params,
+                 std::string& error);
+    bool SendPrepared(const std::string& name, const std::vector<SParam>& params, std::string& error);
     bool IsBroken() const;
     pg_conn* Conn() const { return m_conn; }
 

@@ -1,5 +1,6 @@
 #include "PgViewStore.h"
 
+#include "PgPipeline.h"
 #include "PgSchema.h"
 #include "PgSession.h"
 #include "PgViewListener.h"
@@ -107,13 +108,22 @@ const std::string kRecordAndTellStatement =
     "', $1 || string_agg(' ' || webid || ':' || lastseq, '')) from (select webid, lastseq, "
     "(row_number() over (order by webid) - 1) / 150 as chunk from bumped) x group by chunk) "
     "select i, coalesce(seq, 0), (select count(*) from told) from numbered";
+const std::string kQuietName = "record_views";
+const std::string kTellName = "record_tell_views";
 
 } // namespace
 
-CPgViewStore::CPgViewStore(std::string url) : m_url(std::move(url)), m_instance(RandomInstance()) {}
+CPgViewStore::CPgViewStore(std::string url) : m_url(std::move(url)), m_instance(RandomInstance())
+{
+    m_pipeline = std::make_unique<CPgPipeline>(
+        m_url,
+        std::vector<CPgPipeline::SStatement>{{kQuietName, kRecordStatement}, {kTellName, kRecordAndTellStatement}},
+        BatchParams({}));
+}
 
 CPgViewStore::~CPgViewStore()
 {
+    m_pipeline.reset();
     m_listener.reset();
     std::lock_guard lock(m_poolMutex);
     m_idle.clear();
@@ -297,11 +307,8 @@ bool CPgViewStore::Accounts(std::vector<SAccount>& accounts, std::string& error)
     return true;
 }
 
-bool CPgViewStore::RecordViews(std::span<const SNewView> views, std::vector<long long>& seqs, std::string& error)
+std::vector<SParam> CPgViewStore::BatchParams(std::span<const SNewView> views) const
 {
-    seqs.assign(views.size(), 0);
-    if (views.empty())
-        return true;
     CArrayParam webIds(kInt8ArrayOid, kInt8Oid, views.size());
     CArrayParam ips(kByteaArrayOid, kByteaOid, views.size());
     CArrayParam urls(kByteaArrayOid, kByteaOid, views.size());
@@ -314,37 +321,56 @@ bool CPgViewStore::RecordViews(std::span<const SNewView> views, std::vector<long
         times.Add(view.time);
         ats.Add(view.at);
     }
-    const std::vector<SParam> params = {Text(m_instance), webIds.Take(), ips.Take(),
-                                        urls.Take(),      times.Take(),  ats.Take()};
+    return {Text(m_instance), webIds.Take(), ips.Take(), urls.Take(), times.Take(), ats.Take()};
+}
+
+const std::string& CPgViewStore::BatchStatement(std::string& name) const
+{
+    // Telling costs every listening session a wake-up per batch: only when someone else listens.
+    const bool tell = m_listener->OthersMayListen();
+    name = tell ? kTellName : kQuietName;
+    return tell ? kRecordAndTellStatement : kRecordStatement;
+}
+
+bool CPgViewStore::TakeNumbers(const CPgResult& rows, std::span<const SNewView> views, std::vector<long long>& seqs,
+                               std::string& error)
+{
+    seqs.assign(views.size(), 0);
+    if (size_t(rows.Rows()) != views.size()) {
+        error = "the store numbered " + std::to_string(rows.Rows()) + " of " + std::to_string(views.size()) + " views";
+        return false;
+    }
+    for (int row = 0; row < rows.Rows(); ++row) {
+        const long long i = rows.Int(row, 0);
+        if (i >= 0 && size_t(i) < views.size())
+            seqs[size_t(i)] = rows.Int(row, 1);
+    }
+    for (size_t i = 0; i < views.size(); ++i) {
+        if (seqs[i] > 0) {
+            m_listener->NoteOwn(views[i].webId, seqs[i]);
+            m_recent.Append({views[i].webId, seqs[i], views[i].ip, views[i].url, views[i].time});
+        }
+    }
+    return true;
+}
+
+bool CPgViewStore::RecordViews(std::span<const SNewView> views, std::vector<long long>& seqs, std::string& error)
+{
+    seqs.assign(views.size(), 0);
+    if (views.empty())
+        return true;
+    const std::vector<SParam> params = BatchParams(views);
     for (int attempt = 1; attempt <= kRecordAttempts; ++attempt) {
         std::unique_ptr<CPgSession> session = Acquire(error);
         if (!session)
             return false;
-        // Telling costs every listening session a wake-up per batch: only when someone else listens.
-        const CPgResult rows = m_listener->OthersMayListen()
-                                   ? session->RunPrepared("record_tell_views", kRecordAndTellStatement, params, error)
-                                   : session->RunPrepared("record_views", kRecordStatement, params, error);
+        std::string name;
+        const std::string& sql = BatchStatement(name);
+        const CPgResult rows = session->RunPrepared(name, sql, params, error);
         const bool broken = session->IsBroken();
         Release(std::move(session));
-        if (rows.Ok() && size_t(rows.Rows()) == views.size()) {
-            for (int row = 0; row < rows.Rows(); ++row) {
-                const long long i = rows.Int(row, 0);
-                if (i >= 0 && size_t(i) < views.size())
-                    seqs[size_t(i)] = rows.Int(row, 1);
-            }
-            for (size_t i = 0; i < views.size(); ++i) {
-                if (seqs[i] > 0) {
-                    m_listener->NoteOwn(views[i].webId, seqs[i]);
-                    m_recent.Append({views[i].webId, seqs[i], views[i].ip, views[i].url, views[i].time});
-                }
-            }
-            return true;
-        }
-        if (rows.Ok()) {
-            error =
-                "the store numbered " + std::to_string(rows.Rows()) + " of " + std::to_string(views.size()) + " views";
-            return false;
-        }
+        if (rows.Ok())
+            return TakeNumbers(rows, views, seqs, error);
         if (broken) {
             // Whether it was stored cannot be told: not tried again, so nothing is stored twice.
             m_listener->MarkLost();
@@ -355,6 +381,78 @@ bool CPgViewStore::RecordViews(std::span<const SNewView> views, std::vector<long
             return false;
     }
     return false;
+}
+
+std::uint64_t CPgViewStore::Send(std::span<const SNewView> views, std::string& error)
+{
+    if (!m_listener) {
+        error = "the PostgreSQL store is not open";
+        return 0;
+    }
+    if (!m_listener->IsReachable()) {
+        error = "the PostgreSQL store does not answer (trying again)";
+        return 0;
+    }
+    SGroup group{m_nextGroupTicket, {views.begin(), views.end()}, BatchParams(views)};
+    std::string name;
+    BatchStatement(name);
+    const std::uint64_t sent = m_pipeline->Send(name, group.params, error);
+    if (sent == 0) {
+        m_listener->MarkLost();
+        return 0;
+    }
+    ++m_nextGroupTicket;
+    const std::uint64_t ticket = group.ticket;
+    m_groups.emplace(sent, std::move(group));
+    return ticket;
+}
+
+int CPgViewStore::Socket() const
+{
+    return m_pipeline->Socket();
+}
+
+bool CPgViewStore::WantsToWrite() const
+{
+    return m_pipeline->WantsToWrite();
+}
+
+std::vector<IViewPipe::SDone> CPgViewStore::Collect()
+{
+    std::vector<SDone> finished;
+    for (CPgPipeline::SResult& result : m_pipeline->Collect()) {
+        const auto found = m_groups.find(result.ticket);
+        if (found == m_groups.end())
+            continue;
+        SGroup group = std::move(found->second);
+        m_groups.erase(found);
+        SDone done;
+        done.ticket = group.ticket;
+        if (result.rows.Ok()) {
+            done.stored = TakeNumbers(result.rows, group.views, done.seqs, done.error);
+        } else if (result.broken) {
+            // Whether it was stored cannot be told: not tried again, so nothing is stored twice.
+            m_listener->MarkLost();
+            done.error = result.error;
+        } else if ((result.rows.State() == "40P01" || result.rows.State() == "40001") &&
+                   group.attempt < kRecordAttempts) {
+            // A deadlock or a serialisation failure stored nothing: sent again.
+            ++group.attempt;
+            std::string name;
+            BatchStatement(name);
+            std::string error;
+            const std::uint64_t sent = m_pipeline->Send(name, group.params, error);
+            if (sent != 0) {
+                m_groups.emplace(sent, std::move(group));
+                continue;
+            }
+            done.error = error;
+        } else {
+            done.error = result.error;
+        }
+        finished.push_back(std::move(done));
+    }
+    return finished;
 }
 
 std::optional<long long> CPgViewStore::LatestSeq(long long webId, std::string& error)

@@ -4,6 +4,7 @@
 // thread records views in groups, the upkeep timer deletes old ones), so an
 // implementation is thread-safe. No call throws: a failure returns false, an
 // empty value or -1 and fills the error text, which the caller logs.
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -50,6 +51,28 @@ enum class EChange
     Failed,
 };
 
+// Groups of views sent ahead of their results (PostgreSQL's pipeline): the
+// writer sends the next group while the one before runs. Writer thread only.
+class IViewPipe
+{
+public:
+    struct SDone
+    {
+        std::uint64_t ticket = 0;
+        bool stored = false;
+        std::vector<long long> seqs; // as RecordViews gives them
+        std::string error;
+    };
+    virtual ~IViewPipe() = default;
+    // Sends a group; 0 with error when it did not go (nothing stored).
+    virtual std::uint64_t Send(std::span<const SNewView> views, std::string& error) = 0;
+    // The socket to wait on while groups are on their way, -1 when none; whether to wait for room to write too.
+    virtual int Socket() const = 0;
+    virtual bool WantsToWrite() const = 0;
+    // Reads what has come, without waiting: the groups finished since, each once.
+    virtual std::vector<SDone> Collect() = 0;
+};
+
 class IViewStore
 {
 public:
@@ -79,6 +102,8 @@ public:
     // frozen web ID is not stored and gets 0. The account row keeps the
     // latest number, so numbers are never reused after a deletion.
     virtual bool RecordViews(std::span<const SNewView> views, std::vector<long long>& seqs, std::string& error) = 0;
+    // nullptr: groups go one at a time through RecordViews.
+    virtual IViewPipe* Pipe() { return nullptr; }
     // The number of the latest view of a web ID, 0 when none; nullopt with
     // an empty error: no such web ID.
     virtual std::optional<long long> LatestSeq(long long webId, std::string& error) = 0;
