@@ -17,9 +17,15 @@ namespace {
 const std::string kBase = "/rivuzovara/";
 
 // One cluster for the whole executable; each case gets a schema of its own.
-std::string FreshPgDatabase()
+CPgCluster& ProtocolCluster()
 {
     static CPgCluster s_cluster;
+    return s_cluster;
+}
+
+std::string FreshPgDatabase()
+{
+    CPgCluster& s_cluster = ProtocolCluster();
     static int s_schemas = 0;
     QString why;
     if (!s_cluster.IsRunning() && !s_cluster.Start(&why))
@@ -215,6 +221,17 @@ TEST(ServerPgTest, TwoServersOnOnePostgresqlWakeEachOther)
                                                    "http://shop\\.example/a#[^]*")))
         << woken << "\n"
         << b.Log();
+    // The store's sessions cut off between two views (a restart of the database, say): the next view is
+    // stored on a new session all the same, and numbered on.
+    QString why;
+    ASSERT_TRUE(ProtocolCluster().Query("select pg_terminate_backend(pid, 5000) from pg_stat_activity where "
+                                        "application_name = 'rivuzovara'",
+                                        nullptr, &why))
+        << why.toStdString();
+    EXPECT_EQ(a.Get("/rivuzovara/shop.asp?id=" + webId, nullptr, {{"Referer", "http://shop.example/b"}}), 200);
+    std::string latest;
+    EXPECT_EQ(a.Get("/rivuzovara/WaitInfo.asp?userID=" + webId + "&after=", &latest), 200);
+    EXPECT_EQ(latest, "+OK 2") << a.Log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, ServerProtocolTest, ::testing::Values("sqlite", "postgresql"),
