@@ -97,40 +97,46 @@ void CViewWriter::RunPiped(IViewPipe& pipe)
     struct SOnItsWay
     {
         std::vector<SPending> batch;
+        std::vector<SNewView> views;
         Clock::time_point sent;
     };
     std::map<std::uint64_t, SOnItsWay> onTheirWay;
+    const auto ended = [this](SOnItsWay& group, const std::vector<long long>& seqs, bool stored,
+                              const std::string& error, long long microseconds) {
+        {
+            std::lock_guard lock(m_mutex);
+            --m_groupsOnTheirWay;
+            m_viewsOnTheirWay -= group.batch.size();
+        }
+        Finish(group.batch, group.views, seqs, stored, error, microseconds);
+    };
     DeleteOldViews();
     auto nextUpkeep = Clock::now() + kUpkeepEvery;
     for (;;) {
-        std::vector<SPending> batch;
+        SOnItsWay group;
         {
             std::lock_guard lock(m_mutex);
             if (MayTake()) {
-                const size_t take = std::min(m_pending.size(), kMaxBatch);
-                batch.assign(std::make_move_iterator(m_pending.begin()),
-                             std::make_move_iterator(m_pending.begin() + long(take)));
-                m_pending.erase(m_pending.begin(), m_pending.begin() + long(take));
+                group.batch = TakeBatch();
                 ++m_groupsOnTheirWay;
-                m_viewsOnTheirWay += batch.size();
+                m_viewsOnTheirWay += group.batch.size();
             } else if (m_stopping && m_pending.empty() && onTheirWay.empty()) {
                 return;
             } else {
                 m_polling = true;
             }
         }
-        if (!batch.empty()) {
-            std::vector<SNewView> views;
-            views.reserve(batch.size());
-            for (const SPending& pending : batch)
-                views.push_back(pending.view);
+        if (!group.batch.empty()) {
+            group.views.reserve(group.batch.size());
+            for (SPending& pending : group.batch)
+                group.views.push_back(std::move(pending.view));
             std::string error;
-            const std::uint64_t ticket = pipe.Send(views, error);
-            if (ticket == 0) {
-                Finish(batch, {}, false, error, 0);
-            } else {
-                onTheirWay.emplace(ticket, SOnItsWay{std::move(batch), Clock::now()});
-            }
+            const std::uint64_t ticket = pipe.Send(group.views, error);
+            group.sent = Clock::now();
+            if (ticket == 0)
+                ended(group, {}, false, error, 0);
+            else
+                onTheirWay.emplace(ticket, std::move(group));
             continue;
         }
         const int socket = onTheirWay.empty() ? -1 : pipe.Socket();
@@ -149,11 +155,10 @@ void CViewWriter::RunPiped(IViewPipe& pipe)
             const auto found = onTheirWay.find(done.ticket);
             if (found == onTheirWay.end())
                 continue;
-            const long long microseconds =
-                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - found->second.sent).count();
-            std::vector<SPending> finished = std::move(found->second.batch);
+            SOnItsWay finished = std::move(found->second);
             onTheirWay.erase(found);
-            Finish(finished, done.seqs, done.stored, done.error, microseconds);
+            ended(finished, done.seqs, done.stored, done.error,
+                  std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - finished.sent).count());
         }
         if (Clock::now() >= nextUpkeep) {
             DeleteOldViews();
@@ -162,29 +167,21 @@ void CViewWriter::RunPiped(IViewPipe& pipe)
     }
 }
 
-void CViewWriter::Finish(std::vector<SPending>& batch, const std::vector<long long>& seqs, bool stored,
-                         const std::string& error, long long microseconds)
+void CViewWriter::Finish(std::vector<SPending>& batch, std::span<const SNewView> views,
+                         const std::vector<long long>& seqs, bool stored, const std::string& error,
+                         long long microseconds)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        --m_groupsOnTheirWay;
-        m_viewsOnTheirWay -= batch.size();
-    }
     m_metrics.CountCommit(microseconds);
     if (!stored) {
         ++m_metrics.errors;
         LogError("storing " + std::to_string(batch.size()) + " page views failed: " + error);
     }
-    std::vector<long long> numbers = seqs;
-    numbers.resize(batch.size(), 0);
-    std::vector<std::pair<long long, long long>> recorded;
-    for (size_t i = batch.size(); stored && i-- > 0;) {
-        if (numbers[i] > 0)
-            recorded.emplace_back(batch[i].view.webId, numbers[i]);
+    Answer(batch, seqs, stored);
+    // The newest number of each web ID is enough for the waiters.
+    for (size_t i = views.size(); stored && i-- > 0;) {
+        if (seqs[i] > 0)
+            m_recorded(views[i].webId, seqs[i]);
     }
-    Answer(batch, numbers, stored);
-    for (const auto& [webId, seq] : recorded)
-        m_recorded(webId, seq);
 }
 
 void CViewWriter::Run()
@@ -196,13 +193,7 @@ void CViewWriter::Run()
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait_until(lock, nextUpkeep, [this] { return m_stopping || !m_pending.empty(); });
-            if (m_pending.size() <= kMaxBatch) {
-                batch.swap(m_pending);
-            } else {
-                batch.assign(std::make_move_iterator(m_pending.begin()),
-                             std::make_move_iterator(m_pending.begin() + kMaxBatch));
-                m_pending.erase(m_pending.begin(), m_pending.begin() + kMaxBatch);
-            }
+            batch = TakeBatch();
             if (batch.empty() && m_stopping)
                 return;
         }
@@ -226,18 +217,21 @@ void CViewWriter::Commit(std::vector<SPending>& batch)
     std::string error;
     const auto started = std::chrono::steady_clock::now();
     const bool stored = m_store.RecordViews(views, seqs, error);
-    m_metrics.CountCommit(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
-    if (!stored) {
-        ++m_metrics.errors;
-        LogError("storing " + std::to_string(batch.size()) + " page views failed: " + error);
+    Finish(batch, views, seqs, stored, error,
+           std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started).count());
+}
+
+std::vector<CViewWriter::SPending> CViewWriter::TakeBatch()
+{
+    std::vector<SPending> batch;
+    if (m_pending.size() <= kMaxBatch) {
+        batch.swap(m_pending);
+    } else {
+        batch.assign(std::make_move_iterator(m_pending.begin()),
+                     std::make_move_iterator(m_pending.begin() + kMaxBatch));
+        m_pending.erase(m_pending.begin(), m_pending.begin() + kMaxBatch);
     }
-    Answer(batch, seqs, stored);
-    // The newest number of each web ID is enough for the waiters.
-    for (size_t i = batch.size(); stored && i-- > 0;) {
-        if (seqs[i] > 0)
-            m_recorded(views[i].webId, seqs[i]);
-    }
+    return batch;
 }
 
 void CViewWriter::Answer(std::vector<SPending>& batch, const std::vector<long long>& seqs, bool stored)

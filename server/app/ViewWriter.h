@@ -16,6 +16,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -52,9 +53,11 @@ private:
     void RunPiped(IViewPipe& pipe);
     // Under m_mutex: whether the piped writer takes the waiting views now.
     bool MayTake() const;
-    // The end of one group: its metrics, its answers, the wait hub.
-    void Finish(std::vector<SPending>& batch, const std::vector<long long>& seqs, bool stored, const std::string& error,
-                long long microseconds);
+    // Under m_mutex: the oldest waiting views, at most a batch of them.
+    std::vector<SPending> TakeBatch();
+    // The end of one batch (its views as stored): its metrics, its answers, the wait hub.
+    void Finish(std::vector<SPending>& batch, std::span<const SNewView> views, const std::vector<long long>& seqs,
+                bool stored, const std::string& error, long long microseconds);
     void Commit(std::vector<SPending>& batch);
     void DeleteOldViews();
 

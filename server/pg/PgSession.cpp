@@ -219,15 +219,9 @@ CPgResult CPgSession::Run(const std::string& sql, const std::vector<SParam>& par
 CPgResult CPgSession::RunPrepared(const std::string& name, const std::string& sql, const std::vector<SParam>& params,
                                   std::string& error)
 {
+    if (!m_prepared.contains(name) && !Prepare(name, sql, params, error))
+        return CPgResult();
     const SParamArrays arrays(params);
-    if (!m_prepared.contains(name)) {
-        CPgResult prepared(PQprepare(m_conn, name.c_str(), sql.c_str(), int(params.size()), arrays.types.data()));
-        if (!prepared.Ok()) {
-            error = prepared.Error(m_conn);
-            return prepared;
-        }
-        m_prepared.insert(name);
-    }
     CPgResult result(PQexecPrepared(m_conn, name.c_str(), int(params.size()), arrays.values.data(),
                                     arrays.lengths.data(), arrays.formats.data(), 0));
     if (!result.Ok())
